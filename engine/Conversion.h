@@ -1,0 +1,40 @@
+// The tone conversion: the options snapshot, the per-pixel mapping and the whole-picture pass.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "PixelView.h"
+
+namespace velora {
+
+// Taken once when a conversion starts; later changes to the controls do not reach a running pass.
+struct ConversionOptions {
+    int ColorStrength = 35;  // slider "Color", 0-100
+    int GrayStrength = 41;   // slider "Gray", 0-90
+    bool GrayContrast = true;
+    bool ReddishFilm = false;
+    bool BlueishFilm = false;
+};
+
+// ARGB in (alpha ignored), ARGB out with alpha 255.
+std::uint32_t ConvertPixel(std::uint32_t colour, const ConversionOptions& options);
+
+struct PassResult {
+    bool Cancelled = false;
+};
+
+// Called once per column with the column number (from width - 1 down to 0), then once with 0
+// when the pass ends.
+using ProgressCallback = std::function<void(int column)>;
+
+// Converts every pixel of `bitmap` in place, columns from the right, rows from the bottom, polling
+// `cancelRequested` after every pixel. `threads` 0 means one per core. Every pixel gets exactly
+// ConvertPixel's value. Bitmap is WorkingBitmap or any raster with the same lock interface.
+template <class Bitmap>
+PassResult ConvertPicture(Bitmap& bitmap, const ConversionOptions& options,
+                          const ProgressCallback& progress, const std::atomic<int>& cancelRequested,
+                          unsigned threads = 0);
+
+}  // namespace velora

@@ -1,0 +1,47 @@
+// Unsharp-mask sharpening: a small integer Gaussian kernel applied as two separable passes, then
+// every channel pushed away from its blurred value by a fixed fraction (fixed point, scale 10000).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "PixelView.h"
+
+namespace velora {
+
+class UnsharpMaskFilter {
+  public:
+    enum class Direction { Horizontal, Vertical };
+
+    static constexpr unsigned MaxKernelSize = 51;
+
+    // Fills Kernel, KernelSum and KernelSize; false when the kernel would exceed MaxKernelSize.
+    bool BuildKernel(float sigma);
+    const std::vector<std::int32_t>& Kernel() const { return KernelWeights; }
+    std::int32_t KernelSum() const { return KernelTotal; }
+    unsigned KernelSize() const { return KernelLength; }
+
+    // Bitmap-level operations: each returns a new bitmap owned by the caller, or nullptr.
+    // `source` is only read.
+    template <class Bitmap>
+    std::shared_ptr<Bitmap> BlurPass(Bitmap& source, Direction direction, unsigned channels);
+    template <class Bitmap>
+    std::shared_ptr<Bitmap> GaussianBlur(Bitmap& source, float sigma, unsigned channels);
+    template <class Bitmap>
+    std::shared_ptr<Bitmap> UnsharpMask(Bitmap& source, float sigma, float amount,
+                                        unsigned channels);
+
+    // The inner loops over plain views (same size); used by the operations above.
+    void BlurLines(const PixelView& source, const PixelView& target, Direction direction,
+                   unsigned channels) const;
+    static void Sharpen(const PixelView& source, const PixelView& blurred, std::int32_t k,
+                        unsigned channels);
+
+  private:
+    std::vector<std::int32_t> KernelWeights;
+    std::int32_t KernelTotal = 0;
+    unsigned KernelLength = 0;
+};
+
+}  // namespace velora

@@ -1,0 +1,45 @@
+// Reading pictures into WorkingBitmap objects and writing them out. Paths are UTF-8.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "WorkingBitmap.h"
+
+namespace velora {
+
+struct LoadResult {
+    BitmapRef Bitmap;  // nullptr on failure
+    Status Code = Status::Ok;
+    std::string Message;                // why it failed, in words a user understands
+    std::vector<std::string> Warnings;  // recoverable damage that the decoder reported
+};
+
+// Decodes JPEG (every kind libjpeg-turbo reads), PNG and the other cheap formats into a 24-bit
+// bitmap carrying the file's metadata as property items. Never throws, never crashes on bad input.
+LoadResult LoadBitmapFromFile(const std::string& path);
+
+struct SaveResult {
+    bool Ok = false;
+    std::string Message;  // the reason, when it failed
+};
+
+// Writes `bitmap` as a JPEG of the given quality (4:4:4 chroma) with its property items as EXIF,
+// its ICC profile and XMP. The file appears complete or not at all: it is written beside the
+// target and renamed over it only when finished.
+SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality = 97);
+
+// Lossless output of the same pixels (for velora-batch --format png), same safety rules.
+SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path);
+
+// The save road of the window and of velora-batch: the metadata of `opened` (without the
+// thumbnail and the quantisation tables) copied onto `working`, ", vlr3" appended to the camera
+// model, and `working` written as a JPEG of quality 97.
+SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
+                                const std::string& path);
+
+// The name of a converted picture: "_vlr" before the first "." of `fileName`, or in front of a
+// name that has none (photo.jpg -> photo_vlr.jpg, a.b.jpg -> a_vlr.b.jpg, photo -> _vlrphoto).
+std::string InsertVlrSuffix(const std::string& fileName);
+
+}  // namespace velora
