@@ -1,0 +1,169 @@
+#include "ConversionWorker.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "UnsharpMaskFilter.h"
+
+namespace velora {
+
+namespace {
+constexpr float SharpenSigma = 0.4f;
+constexpr float SharpenAmount = 0.3f;
+constexpr unsigned SharpenChannels = 7;
+}  // namespace
+
+ConversionWorker::ConversionWorker(QObject* parent) : QObject(parent) {}
+
+ConversionWorker::~ConversionWorker() {
+    RequestCancel();
+    JoinThread();
+}
+
+void ConversionWorker::Start(BitmapRef picture, const ConversionOptions& options) {
+    // Misuse guard: a Start while an earlier run is still undelivered stops that run first. Its
+    // remaining notes are dropped at delivery, so the caller sees one ending for its latest Start.
+    if (Thread.joinable()) {
+        RequestCancel();
+        JoinThread();
+    }
+    const std::uint64_t run = ++StartedRuns;
+    CancelRequested.store(0);
+    EndingsOutstanding = 1;
+    ThreadRun = run;
+    if (!picture) {
+        Post(Note{Note::Kind::Ending, 0, run, nullptr});
+        return;
+    }
+    try {
+        Thread = std::thread(&ConversionWorker::Run, this, std::move(picture), options, run);
+    } catch (const std::system_error&) {
+        // No thread to be had: nothing was converted, so the run ends as if cancelled.
+        Post(Note{Note::Kind::Ending, 0, run, nullptr});
+    }
+}
+
+void ConversionWorker::RequestCancel() {
+    CancelRequested.store(1);
+    LastCancelledRun = StartedRuns;
+    {
+        // Taking the pause mutex once orders this store against a worker that has just checked
+        // the flag and is about to sleep, so the wake below cannot be missed.
+        std::lock_guard<std::mutex> lock(PauseMutex);
+    }
+    PauseWake.notify_all();
+}
+
+bool ConversionWorker::IsRunning() const {
+    return EndingsOutstanding > 0;
+}
+
+void ConversionWorker::Wait() {
+    JoinThread();
+}
+
+void ConversionWorker::JoinThread() {
+    if (Thread.joinable()) {
+        Thread.join();
+    }
+}
+
+void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::uint64_t run) {
+    BitmapRef result;
+    try {
+        Post(Note{Note::Kind::Range, static_cast<int>(picture->Width()), run, nullptr});
+        ConvertPicture(
+            *picture, options,
+            [this, run](int column) {
+                Post(Note{Note::Kind::Column, column, run, nullptr});
+            },
+            CancelRequested);
+        if (CancelRequested.load() == 0) {
+            UnsharpMaskFilter filter;
+            BitmapRef sharpened =
+                filter.UnsharpMask(*picture, SharpenSigma, SharpenAmount, SharpenChannels);
+            // Without a sharpened copy the converted picture is still a valid result.
+            result = sharpened ? std::move(sharpened) : picture;
+            if (!PauseUnlessCancelled()) {
+                result.reset();
+            }
+        }
+    } catch (...) {
+        // Out of memory somewhere in the pass: report no result rather than a half-made one.
+        result.reset();
+    }
+    picture.reset();
+    try {
+        Post(Note{Note::Kind::Ending, 0, run, std::move(result)});
+    } catch (...) {
+        // The ending cannot be queued; the destructor or the next Start still joins this thread.
+    }
+}
+
+bool ConversionWorker::PauseUnlessCancelled() {
+    std::unique_lock<std::mutex> lock(PauseMutex);
+    const bool cancelled = PauseWake.wait_for(lock, std::chrono::milliseconds(PauseMilliseconds),
+                                              [this] { return CancelRequested.load() != 0; });
+    return !cancelled;
+}
+
+void ConversionWorker::Post(Note note) {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(MailboxMutex);
+        wake = Mailbox.empty();
+        Mailbox.push_back(std::move(note));
+    }
+    // One queued call per non-empty mailbox; each note is still emitted on its own. The call
+    // carries no data: everything crosses the threads through the mailbox and its mutex.
+    if (wake) {
+        QMetaObject::invokeMethod(this, "DeliverNotes", Qt::QueuedConnection);
+    }
+}
+
+void ConversionWorker::DeliverNotes() {
+    {
+        std::lock_guard<std::mutex> lock(MailboxMutex);
+        while (!Mailbox.empty()) {
+            Delivering.push_back(std::move(Mailbox.front()));
+            Mailbox.pop_front();
+        }
+    }
+    // A receiver may delete this object or spin the event loop; the guard covers the first and
+    // the member queue keeps the order for a nested delivery.
+    QPointer<ConversionWorker> self(this);
+    while (self && !Delivering.empty()) {
+        Note note = std::move(Delivering.front());
+        Delivering.pop_front();
+        if (note.Run != StartedRuns) {
+            continue;  // left over from a run that a later Start replaced
+        }
+        switch (note.What) {
+            case Note::Kind::Range:
+                emit ProgressRange(note.Value);
+                break;
+            case Note::Kind::Column:
+                emit Progress(note.Value);
+                break;
+            case Note::Kind::Ending: {
+                if (note.Run == ThreadRun) {
+                    JoinThread();  // the ending is the thread's last act
+                }
+                EndingsOutstanding = 0;
+                const bool touchedByCancel = LastCancelledRun >= note.Run;
+                if (touchedByCancel || !note.Result) {
+                    emit Cancelled();
+                } else {
+                    emit Completed(std::move(note.Result));
+                }
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace velora

@@ -1,0 +1,84 @@
+// ConversionWorker: runs one conversion of a picture on its own thread: the tone pass, the
+// sharpening filter and the short pause before the result is shown. Everything it reports reaches
+// the user-interface thread as queued signals; it never touches a widget and the user-interface
+// thread never waits for it while a pass runs.
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "Conversion.h"
+#include "WorkingBitmap.h"
+
+namespace velora {
+
+class ConversionWorker : public QObject {
+    Q_OBJECT
+  public:
+    explicit ConversionWorker(QObject* parent = nullptr);
+    ~ConversionWorker() override;  // requests cancel and waits for the thread: nothing is torn
+                                   // down while the worker can still touch it
+
+    // Starts one conversion of `picture` in place (the worker keeps its own reference). The
+    // cancel flag is cleared here, on the calling (UI) thread, before the thread starts, so a
+    // Cancel that follows Start is never lost. Call only when !IsRunning().
+    void Start(BitmapRef picture, const ConversionOptions& options);
+    void RequestCancel();    // CancelRequested = 1; returns at once, never waits
+    bool IsRunning() const;  // a thread exists that has not delivered its ending yet
+    void Wait();             // requests nothing; joins the thread if any (used at close, tests)
+
+    // The pause between the filter and the delivery of the result.
+    static constexpr int PauseMilliseconds = 200;
+
+  signals
+      :  // every signal is delivered on the UI thread (queued); the worker never touches a widget
+    void ProgressRange(int maximum);  // 0..width, before the first column
+    void Progress(int column);        // once per column, then 0 at the end of the pass
+    // After the pass, the filter (sigma 0.4, amount 0.3, channels 7) and the 200 ms pause: the
+    // sharpened picture, or the converted picture itself when the filter could make none.
+    // Never delivered for a pass that Cancel touched: then Cancelled() comes instead, also when
+    // the Cancel arrived after the pass but before this delivery.
+    void Completed(velora::BitmapRef result);
+    void Cancelled();
+
+  private slots:
+    void DeliverNotes();
+
+  private:
+    // One message from the worker thread to the user-interface thread, in the order they happen.
+    struct Note {
+        enum class Kind { Range, Column, Ending };
+        Kind What = Kind::Column;
+        int Value = 0;
+        std::uint64_t Run = 0;  // the Start that the note belongs to
+        BitmapRef Result;       // Ending only: null when the pass was cancelled
+    };
+
+    void Run(BitmapRef picture, ConversionOptions options, std::uint64_t run);
+    void Post(Note note);
+    bool PauseUnlessCancelled();
+    void JoinThread();
+
+    // Shared with the worker thread.
+    std::atomic<int> CancelRequested{0};
+    std::mutex MailboxMutex;
+    std::deque<Note> Mailbox;
+    std::mutex PauseMutex;
+    std::condition_variable PauseWake;
+
+    // User-interface thread only.
+    std::thread Thread;
+    std::uint64_t StartedRuns = 0;       // number of the latest Start
+    std::uint64_t LastCancelledRun = 0;  // the latest Start that a Cancel followed
+    std::uint64_t ThreadRun = 0;         // the Start whose thread Thread holds
+    int EndingsOutstanding = 0;
+    std::deque<Note> Delivering;  // taken from the mailbox, not yet emitted
+};
+
+}  // namespace velora
