@@ -1,0 +1,211 @@
+#include "SkinPainter.h"
+
+#include "Palette.h"
+#include "SkinGeometry.h"
+
+#include <QFont>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QRadialGradient>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace velora::skin {
+
+namespace {
+
+using Field = std::function<double(QPointF)>;
+
+QRgb Mix(QRgb under, const QColor& over, double alpha) {
+    alpha = std::clamp(alpha, 0.0, 1.0);
+    const auto ch = [alpha](int a, int b) {
+        return static_cast<int>(std::lround(a + (b - a) * alpha));
+    };
+    return qRgb(ch(qRed(under), over.red()), ch(qGreen(under), over.green()),
+                ch(qBlue(under), over.blue()));
+}
+
+// Visits every pixel centre within `reach` pixels outside the field's zero line, over `bounds`.
+void ForEachNear(QImage& image, const QRect& bounds, const Field& field, double reach,
+                 const std::function<void(QRgb&, double, QPointF)>& visit) {
+    const QRect r = bounds.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QPointF p(x + 0.5, y + 0.5);
+            const double d = field(p);
+            if (d < reach) {
+                visit(row[x], d, p);
+            }
+        }
+    }
+}
+
+// Outward unit normal of a field at p, by central differences.
+QPointF Normal(const Field& field, QPointF p) {
+    const double dx = field(p + QPointF(0.5, 0)) - field(p - QPointF(0.5, 0));
+    const double dy = field(p + QPointF(0, 0.5)) - field(p - QPointF(0, 0.5));
+    const double len = std::hypot(dx, dy);
+    return len > 1e-9 ? QPointF(dx / len, dy / len) : QPointF(0, 0);
+}
+
+// How much an edge with outward normal n faces the light, which comes from the upper left.
+double Lit(QPointF n) {
+    return -(n.x() + n.y()) * 0.70710678;
+}
+
+void Fill(QImage& image, const QRect& bounds, const Field& field, const QColor& colour) {
+    ForEachNear(image, bounds, field, 0.5,
+                [&](QRgb& px, double d, QPointF) { px = Mix(px, colour, Coverage(d)); });
+}
+
+// A raised rim: light on the edges that face the light, shade on the others.
+void Bevel(QImage& image, const QRect& bounds, const Field& field, double width, double light,
+           double shade) {
+    ForEachNear(image, bounds, field, 0.0, [&](QRgb& px, double d, QPointF p) {
+        if (d < -width) {
+            return;
+        }
+        const double falloff = 1.0 - (-d / width);
+        const double lit = Lit(Normal(field, p));
+        if (lit > 0) {
+            px = Mix(px, kRimLight, lit * light * falloff);
+        } else {
+            px = Mix(px, kEdge, -lit * shade * falloff);
+        }
+    });
+}
+
+// A recess: its inner edge is shaded where the rim faces the light and lit opposite.
+void Inset(QImage& image, const QRect& bounds, const Field& field, const QColor& lightEdge) {
+    ForEachNear(image, bounds, field, 0.5, [&](QRgb& px, double d, QPointF p) {
+        if (d < -2.0) {
+            return;
+        }
+        const double edge = std::clamp(1.5 - std::abs(d + 0.75), 0.0, 1.0) * Coverage(d);
+        const double lit = Lit(Normal(field, p));
+        px = lit < 0 ? Mix(px, lightEdge, -lit * edge) : Mix(px, kEdge, lit * 0.6 * edge);
+    });
+}
+
+void DropShadow(QImage& image, const QRect& bounds, const Field& field, double spread) {
+    ForEachNear(image, bounds, field, spread, [&](QRgb& px, double d, QPointF) {
+        if (d > 0) {
+            px = Mix(px, kEdge, 0.45 * std::pow(1.0 - d / spread, 2));
+        }
+    });
+}
+
+void DrawBody(QImage& image) {
+    QPainter p(&image);
+    QLinearGradient body(0, 88, 0, 732);
+    body.setColorAt(0, kBodyTop);
+    body.setColorAt(1, kBodyBottom);
+    p.fillRect(image.rect(), body);
+    // A broad sheen from the upper left keeps the large dark areas from looking flat.
+    QRadialGradient sheen(QPointF(260, 120), 620);
+    sheen.setColorAt(0, QColor(255, 255, 255, 26));
+    sheen.setColorAt(1, QColor(255, 255, 255, 0));
+    p.fillRect(image.rect(), sheen);
+}
+
+void DrawWordmark(QImage& image) {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    QFont mark(QStringLiteral("NanumSquare"));
+    mark.setBold(true);
+    mark.setPixelSize(26);
+    mark.setLetterSpacing(QFont::AbsoluteSpacing, 7);
+    p.setFont(mark);
+    p.setPen(kInk);
+    p.drawText(QRect(150, 100, 300, 34), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("VELORA"));
+    QFont sub(QStringLiteral("NanumSquare"));
+    sub.setPixelSize(10);
+    sub.setLetterSpacing(QFont::AbsoluteSpacing, 3.2);
+    p.setFont(sub);
+    p.setPen(kInkDim);
+    p.drawText(QRect(152, 134, 300, 14), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("PHOTO RESTYLER"));
+    // The accent lamp beside the name.
+    p.setPen(Qt::NoPen);
+    QRadialGradient lamp(QPointF(137, 118), 6);
+    lamp.setColorAt(0, kAccentLight);
+    lamp.setColorAt(0.6, kAccent);
+    lamp.setColorAt(1, kAccentDark);
+    p.setBrush(lamp);
+    p.drawEllipse(QPointF(137, 118), 4.5, 4.5);
+}
+
+// Grip ridges in the top band: this is where the window is dragged.
+void DrawGrip(QImage& image) {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 16; ++col) {
+            const QPointF c(486 + col * 9 + (row % 2) * 4.5, 112 + row * 8);
+            p.setBrush(QColor(0, 0, 0, 150));
+            p.drawEllipse(c, 1.7, 1.7);
+            p.setBrush(QColor(255, 255, 255, 40));
+            p.drawEllipse(c + QPointF(0.6, 0.8), 1.1, 1.1);
+        }
+    }
+}
+
+void KeyOutside(QImage& image) {
+    const QColor key(255, 0, 255);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const double d = ShapeDistance(QPointF(x + 0.5, y + 0.5));
+            const double cover = Coverage(d);
+            if (cover <= 0.0) {
+                row[x] = key.rgb();
+                continue;
+            }
+            // The last pixel and a half darken into the outline colour, and the partly covered
+            // pixels blend with it too, never with the key, so no pink fringe appears.
+            const double inner = std::clamp(-d / 1.5, 0.0, 1.0);
+            row[x] = Mix(Mix(row[x], kEdge, 1.0 - inner), kEdge, 1.0 - cover);
+        }
+    }
+}
+
+}  // namespace
+
+QImage DrawSkin() {
+    QImage image(kSkinWidth, kSkinHeight, QImage::Format_RGB32);
+    const QRect all = image.rect();
+    DrawBody(image);
+    Bevel(image, all, ShapeDistance, 7.0, 0.55, 0.5);
+
+    const QRect frameBounds(120, 140, 540, 540);
+    Fill(image, frameBounds, FrameWellDistance, kWell);
+    Inset(image, frameBounds, FrameWellDistance, kWellEdge);
+    const QRect progressBounds(70, 300, 90, 200);
+    Fill(image, progressBounds, ProgressWellDistance, kWell);
+    Inset(image, progressBounds, ProgressWellDistance, kWellEdge);
+
+    const QRect railBounds(680, 90, 280, 300);
+    Fill(image, railBounds, RailDistance, kRail);
+    Inset(image, railBounds, RailDistance, kRailEdge);
+
+    const QRect panelBounds(756, 370, 230, 200);
+    DropShadow(image, panelBounds, PanelDistance, 7.0);
+    Fill(image, panelBounds, PanelDistance, kPanel);
+    ForEachNear(image, panelBounds, PanelDistance, 0.5, [](QRgb& px, double d, QPointF) {
+        const double edge = std::clamp(1.2 - std::abs(d + 0.6), 0.0, 1.0) * Coverage(d);
+        px = Mix(px, kPanelEdge, edge);
+    });
+
+    DrawWordmark(image);
+    DrawGrip(image);
+    KeyOutside(image);
+    return image.convertToFormat(QImage::Format_RGB888);
+}
+
+}  // namespace velora::skin
