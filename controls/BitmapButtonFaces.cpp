@@ -1,0 +1,90 @@
+#include "BitmapButtonFaces.h"
+
+#include "BitmapResource.h"
+
+#include <QBrush>
+#include <QPainter>
+
+#include <algorithm>
+#include <utility>
+
+namespace velora {
+namespace {
+
+// Faces are drawn as plain copies, so any alpha a file carries is dropped.
+QImage LoadOpaque(int id) {
+    const QImage image = LoadBitmapResource(id);
+    return image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
+}
+
+// The face with the mask's exactly-white pixels transparent: where the mask is black the face
+// shows, where it is white the parent does. The same white is the key of the button's shape, so
+// the transparent pixels and the pixels outside the shape agree. Face pixels beyond the mask's
+// size stay opaque.
+QImage ApplyMask(const QImage& face, const QImage& mask) {
+    QImage result = face.convertToFormat(QImage::Format_ARGB32);
+    const int width = std::min(result.width(), mask.width());
+    const int height = std::min(result.height(), mask.height());
+    for (int y = 0; y < height; ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            if ((mask.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF) {
+                row[x] = 0;
+            }
+        }
+    }
+    return result;
+}
+
+ButtonFace MakeFace(QImage opaque) {
+    return ButtonFace{std::move(opaque), QImage()};
+}
+
+}  // namespace
+
+void ButtonFaces::Clear() {
+    *this = ButtonFaces();
+}
+
+void ButtonFaces::Load(int normal, int pressed, int hover, int disabled, int focus, int mask) {
+    Clear();
+    NormalFace = MakeFace(LoadOpaque(normal));
+    PressedFace = MakeFace(LoadOpaque(pressed));
+    HoverFace = MakeFace(LoadOpaque(hover));
+    FocusFace = MakeFace(LoadOpaque(focus));
+    DisabledFace = disabled != 0 ? MakeFace(LoadOpaque(disabled)) : NormalFace;
+    MaskBitmap = LoadBitmapResource(mask);
+    if (MaskBitmap.isNull()) {
+        return;
+    }
+    for (ButtonFace* face : {&NormalFace, &PressedFace, &DisabledFace, &HoverFace, &FocusFace}) {
+        if (face->Exists()) {
+            face->Transparent = ApplyMask(face->Opaque, MaskBitmap);
+        }
+    }
+}
+
+void ButtonFaces::DrawFace(QPainter& painter, const ButtonFace& face, const QRect& r,
+                           int drawMode) const {
+    if (!face.Exists() || r.isEmpty()) {
+        return;
+    }
+    if (drawMode == 2) {
+        painter.save();
+        painter.setBrushOrigin(r.topLeft());
+        painter.fillRect(r, QBrush(face.Opaque));
+        painter.restore();
+        return;
+    }
+    const QImage& image = MaskBitmap.isNull() ? face.Opaque : face.Transparent;
+    if (drawMode == 0) {
+        // Natural size: an area of r's size from the face's top-left corner; a control larger
+        // than its face shows the parent beyond the face.
+        painter.drawImage(r.topLeft(), image, QRect(QPoint(0, 0), r.size()));
+    } else {
+        // Nearest-pixel stretching, as a block stretch does.
+        painter.drawImage(r, image, image.rect());
+    }
+}
+
+}  // namespace velora
