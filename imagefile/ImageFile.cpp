@@ -1,0 +1,164 @@
+#include "ImageFile.h"
+
+#include <cstring>
+
+#include "Codecs.h"
+#include "FileSystem.h"
+#include "ImageProperties.h"
+
+namespace velora {
+
+namespace {
+
+// Far above any real photograph's file, far below what would hurt to hold in memory.
+constexpr std::uint64_t MaxFileBytes = 1024ull * 1024 * 1024;
+
+bool StartsWith(const std::vector<std::uint8_t>& bytes, const char* magic, std::size_t length) {
+    return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
+}
+
+SaveResult Failed(WorkingBitmap& bitmap, Status status, const std::string& message) {
+    bitmap.RecordStatus(status);
+    return SaveResult{false, message};
+}
+
+template <typename Encode>
+SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, Encode encode) {
+    if (!bitmap.HasImage()) {
+        return Failed(bitmap, Status::InvalidParameter, "there is no picture to save");
+    }
+    EncodedMetadata meta;
+    std::string error;
+    if (!BuildMetadata(bitmap, meta, error)) {
+        return Failed(bitmap, Status::GenericError, error);
+    }
+    AtomicFile file;
+    if (!file.Open(path, error)) {
+        return Failed(bitmap, Status::AccessDenied, error);
+    }
+    if (!encode(file.Stream(), meta, error)) {
+        return Failed(bitmap, Status::Win32Error, error);
+    }
+    if (!file.Commit(error)) {
+        return Failed(bitmap, Status::Win32Error, error);
+    }
+    return SaveResult{true, ""};
+}
+
+}  // namespace
+
+std::uint8_t* AllocateDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
+                                   std::int32_t* stride) {
+    if (!WorkingBitmap::SizeAllowed(width, height)) {
+        out.Code = Status::ValueOverflow;
+        out.Message = "the picture is too large (" + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels)";
+        return nullptr;
+    }
+    BitmapRef bitmap =
+        WorkingBitmap::CreateBlank(static_cast<int>(width), static_cast<int>(height));
+    BitmapData rows;
+    const Rect all{0, 0, static_cast<int>(width), static_cast<int>(height)};
+    if (!bitmap->HasImage() ||
+        bitmap->LockBits(all, ImageLockModeWrite, PixelFormat24bppRGB, &rows) != Status::Ok) {
+        out.Code = Status::OutOfMemory;
+        out.Message = "not enough memory for the picture";
+        return nullptr;
+    }
+    // A direct lock hands out the rows themselves; nobody else knows this bitmap yet.
+    bitmap->UnlockBits(&rows);
+    *stride = rows.Stride;
+    out.Bitmap = std::move(bitmap);
+    return rows.Scan0;
+}
+
+LoadResult LoadBitmapFromFile(const std::string& path) {
+    LoadResult result;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    switch (path.empty() ? ReadFileResult::NotFound
+                         : ReadWholeFile(path, MaxFileBytes, bytes, error)) {
+        case ReadFileResult::Ok:
+            break;
+        case ReadFileResult::NotFound:
+            result.Code = Status::FileNotFound;
+            result.Message = "the file does not exist";
+            return result;
+        case ReadFileResult::TooLarge:
+            result.Code = Status::ValueOverflow;
+            result.Message = "the file is too large to be a picture this program reads";
+            return result;
+        case ReadFileResult::Failed:
+            result.Code = Status::AccessDenied;
+            result.Message = error;
+            return result;
+    }
+    if (bytes.empty()) {
+        result.Code = Status::UnknownImageFormat;
+        result.Message = "the file is empty";
+        return result;
+    }
+    DecodeOutcome out;
+    if (StartsWith(bytes, "\xFF\xD8", 2)) {
+        DecodeJpeg(bytes.data(), bytes.size(), out);
+    } else if (StartsWith(bytes, "\x89PNG\r\n\x1A\n", 8)) {
+        DecodePng(bytes.data(), bytes.size(), out);
+    } else if (StartsWith(bytes, "BM", 2)) {
+        DecodeBmp(bytes.data(), bytes.size(), out);
+    } else {
+        result.Code = Status::UnknownImageFormat;
+        result.Message = "the file is not a picture this program can read";
+        return result;
+    }
+    if (!out.Bitmap) {
+        result.Code = out.Code == Status::Ok ? Status::GenericError : out.Code;
+        result.Message = out.Message.empty() ? "the picture cannot be decoded"
+                                             : "the picture cannot be decoded: " + out.Message;
+        return result;
+    }
+    ApplyMetadata(out.Meta, *out.Bitmap);
+    result.Bitmap = std::move(out.Bitmap);
+    result.Warnings = std::move(out.Warnings);
+    return result;
+}
+
+SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality) {
+    return WriteSafely(bitmap, path,
+                       [&](std::FILE* file, const EncodedMetadata& meta, std::string& error) {
+                           return EncodeJpeg(file, bitmap, quality, meta, error);
+                       });
+}
+
+SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path) {
+    return WriteSafely(bitmap, path,
+                       [&](std::FILE* file, const EncodedMetadata& meta, std::string& error) {
+                           return EncodePng(file, bitmap, meta, error);
+                       });
+}
+
+SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
+                                const std::string& path) {
+    EncoderId jpeg;
+    FindEncoderByMimeType(u"image/jpeg", &jpeg);
+    ImageProperties source(opened);
+    ImageProperties target(working);
+    target.CopyFrom(source, nullptr, true);
+    std::string model;
+    target.GetText(PropertyTagEquipModel, model);
+    model += ", vlr3";
+    target.SetText(PropertyTagEquipModel, model);
+    // The sharpened picture is a new bitmap: the XMP packet and kept segments come from the
+    // opened one, like the items.
+    working.SetExtraMetadata(opened.GetExtraMetadata());
+    return SaveJpeg(working, path, 97);
+}
+
+std::string InsertVlrSuffix(const std::string& fileName) {
+    const std::size_t dot = fileName.find('.');
+    if (dot == std::string::npos) {
+        return "_vlr" + fileName;
+    }
+    return fileName.substr(0, dot) + "_vlr" + fileName.substr(dot);
+}
+
+}  // namespace velora

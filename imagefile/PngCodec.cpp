@@ -1,0 +1,234 @@
+// PNG decoding and encoding over libpng. libpng's errors jump back to the setjmp in the one
+// function that makes the libpng calls; that function holds no object with a destructor.
+#include <csetjmp>
+#include <cstring>
+
+#include <png.h>
+
+#include "Codecs.h"
+
+namespace velora {
+
+namespace {
+
+constexpr std::size_t MaxWarningTexts = 8;
+
+class PngSink {
+  public:
+    explicit PngSink(DecodeOutcome* out) : Out(out) {}
+
+    bool Allocate(png_uint_32 width, png_uint_32 height, std::uint8_t** rows,
+                  std::int32_t* stride) {
+        *rows = AllocateDecodeTarget(*Out, width, height, stride);
+        return *rows != nullptr;
+    }
+
+    void Warning(const char* text) {
+        if (Out == nullptr) {
+            return;
+        }
+        try {
+            if (Out->Warnings.size() < MaxWarningTexts) {
+                Out->Warnings.emplace_back(text);
+            }
+        } catch (...) {
+        }
+    }
+
+    void Keep(std::vector<std::uint8_t>& target, const png_byte* data, png_uint_32 size) {
+        try {
+            target.assign(data, data + size);
+        } catch (...) {
+            target.clear();
+        }
+    }
+
+    DecodeOutcome* Out;
+};
+
+struct PngContext {
+    PngSink* Sink;
+    char Message[200];
+    const std::uint8_t* Data;
+    std::size_t Size;
+    std::size_t Position;
+};
+
+void OnPngError(png_structp png, png_const_charp message) {
+    auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
+    std::strncpy(context->Message, message, sizeof(context->Message) - 1);
+    context->Message[sizeof(context->Message) - 1] = '\0';
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp png, png_const_charp message) {
+    auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
+    context->Sink->Warning(message);
+}
+
+void OnPngRead(png_structp png, png_bytep target, png_size_t length) {
+    auto* context = static_cast<PngContext*>(png_get_io_ptr(png));
+    if (length > context->Size - context->Position) {
+        png_error(png, "the file ends before the picture does");
+    }
+    std::memcpy(target, context->Data + context->Position, length);
+    context->Position += length;
+}
+
+// Result: 0 decoded, 1 libpng gave up (context->Message), 2 refused by the sink, 3 no memory.
+int RunDecode(PngContext* context) {
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
+    if (png == nullptr) {
+        return 3;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return 3;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return 1;
+    }
+    png_set_read_fn(png, context, OnPngRead);
+    png_set_user_limits(png, WorkingBitmap::MaxSide, WorkingBitmap::MaxSide);
+    png_set_chunk_malloc_max(png, 32u * 1024 * 1024);
+    png_read_info(png, info);
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int depth = 0;
+    int colour = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colour, nullptr, nullptr, nullptr);
+    std::uint8_t* rows = nullptr;
+    std::int32_t stride = 0;
+    if (!context->Sink->Allocate(width, height, &rows, &stride)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return 2;
+    }
+    png_set_expand(png);
+    if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
+        png_set_gray_to_rgb(png);
+    }
+    // Transparency is laid over white, as a picture on a page; the working bitmap has no alpha.
+    const png_uint_16 white = depth == 16 ? 65535 : 255;
+    png_color_16 background;
+    background.index = 0;
+    background.red = background.green = background.blue = background.gray = white;
+    png_set_background(png, &background, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
+    png_set_scale_16(png);
+    png_set_bgr(png);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 ||
+        png_get_rowbytes(png, info) != 3u * width) {
+        png_error(png, "unexpected pixel layout");
+    }
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_read_row(png, rows + static_cast<std::size_t>(y) * stride, nullptr);
+        }
+    }
+    png_read_end(png, info);
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
+        context->Sink->Keep(context->Sink->Out->Meta.Exif, exif, exifLength);
+    }
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
+        profile != nullptr) {
+        context->Sink->Keep(context->Sink->Out->Meta.Icc, profile, profileLength);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return 0;
+}
+
+int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, unsigned width,
+              unsigned height, const EncodedMetadata* meta, PngContext* context) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
+    if (png == nullptr) {
+        return 3;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return 3;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return 1;
+    }
+    png_init_io(png, file);
+    // A profile libpng does not like is dropped with a warning rather than failing the save.
+    png_set_benign_errors(png, 1);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!meta->Icc.empty()) {
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, meta->Icc.data(),
+                     static_cast<png_uint_32>(meta->Icc.size()));
+    }
+    if (!meta->Exif.empty()) {
+        png_set_eXIf_1(png, info, static_cast<png_uint_32>(meta->Exif.size()),
+                       const_cast<png_bytep>(meta->Exif.data()));
+    }
+    png_write_info(png, info);
+    png_set_bgr(png);
+    for (unsigned y = 0; y < height; ++y) {
+        png_write_row(png, rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride));
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return 0;
+}
+
+}  // namespace
+
+void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    PngSink sink(&out);
+    PngContext context{&sink, {}, data, size, 0};
+    const int result = RunDecode(&context);
+    if (result != 0) {
+        out.Bitmap.reset();
+        out.Meta = RawMetadata{};
+    }
+    if (result == 1) {
+        out.Code = Status::GenericError;
+        out.Message = context.Message;
+    } else if (result == 3) {
+        out.Code = Status::OutOfMemory;
+        out.Message = "not enough memory";
+    }
+}
+
+bool EncodePng(std::FILE* file, WorkingBitmap& bitmap, const EncodedMetadata& meta,
+               std::string& error) {
+    if (!bitmap.HasImage()) {
+        error = "there is no picture to save";
+        return false;
+    }
+    const unsigned width = bitmap.Width();
+    const unsigned height = bitmap.Height();
+    BitmapData data;
+    const Rect all{0, 0, static_cast<int>(width), static_cast<int>(height)};
+    if (bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data) != Status::Ok) {
+        error = "the picture cannot be read";
+        return false;
+    }
+    PngSink sink(nullptr);
+    PngContext context{&sink, {}, nullptr, 0, 0};
+    const int result = RunEncode(file, data.Scan0, data.Stride, width, height, &meta, &context);
+    bitmap.UnlockBits(&data);
+    if (result != 0) {
+        error = std::string("the PNG encoder failed: ") +
+                (result == 3 ? "not enough memory" : context.Message);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velora
