@@ -37,4 +37,14 @@ PassResult ConvertPicture(Bitmap& bitmap, const ConversionOptions& options,
                           const ProgressCallback& progress, const std::atomic<int>& cancelRequested,
                           unsigned threads = 0);
 
+// The same pass through one GetPixel and one SetPixel per pixel on the calling thread: the
+// reference the fast road must agree with, and the road of last resort.
+template <class Bitmap>
+PassResult ConvertPicturePixelByPixel(Bitmap& bitmap, const ConversionOptions& options,
+                                      const ProgressCallback& progress,
+                                      const std::atomic<int>& cancelRequested);
+
 }  // namespace velora
+
+#include "ConversionPass.h"
+#include "ConversionPass.inl"

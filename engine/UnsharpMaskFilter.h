@@ -37,11 +37,25 @@ class UnsharpMaskFilter {
                    unsigned channels) const;
     static void Sharpen(const PixelView& source, const PixelView& blurred, std::int32_t k,
                         unsigned channels);
+    // K = floor(amount × 10000 + 0.5); false when it is not a number or so large that the
+    // fixed-point step would overflow 32 bits (|K| above 8,000,000).
+    static bool AmountScale(float amount, std::int32_t* k);
+    // Output rows [firstRow, lastRow) of one pass; rows are independent, so ranges may run on
+    // different threads.
+    void BlurRows(const PixelView& source, const PixelView& target, Direction direction,
+                  unsigned channels, int firstRow, int lastRow) const;
+
+    // Threads for the bitmap-level operations; 0 (the default) means one per core. The result
+    // does not depend on it.
+    void SetThreads(unsigned threads) { Threads = threads; }
 
   private:
     std::vector<std::int32_t> KernelWeights;
     std::int32_t KernelTotal = 0;
     unsigned KernelLength = 0;
+    unsigned Threads = 0;
 };
 
 }  // namespace velora
+
+#include "UnsharpMaskFilter.inl"

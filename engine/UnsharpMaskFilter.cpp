@@ -1,0 +1,236 @@
+#include "UnsharpMaskFilter.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velora {
+
+namespace {
+
+// Every weighted sum must fit a 32-bit accumulator: 255 × KernelSum below 2^31.
+constexpr double MaxKernelTotal = 2147483647.0 / 255.0;
+
+// floor(n / d) for 0 <= n <= 255 × d as a multiply and a shift. With M = ceil(2^S / d) and
+// e = M·d − 2^S < d, the error n·e / (d·2^S) stays below 1/d whenever n·e < 2^S, so S is
+// chosen with 255·d·d < 2^S.
+struct Reciprocal {
+    explicit Reciprocal(std::uint32_t divisor) : Divisor(divisor) {
+        const double bound = 255.0 * divisor * divisor;
+        while (Shift < 62 && std::ldexp(1.0, static_cast<int>(Shift)) <= bound) {
+            ++Shift;
+        }
+        Multiplier = ((std::uint64_t{1} << Shift) + divisor - 1) / divisor;
+        Narrow = static_cast<double>(Multiplier) * 255.0 * divisor < 4294967296.0;
+    }
+
+    std::uint32_t Divisor;
+    unsigned Shift = 0;
+    std::uint64_t Multiplier = 0;
+    bool Narrow = false;  // every product fits 32 bits, which vectorises well
+};
+
+constexpr int Chunk = 512;
+
+// dst[j] = floor(sum over taps k of weights[k] × src[j + k·tapStep] / divisor), j < count.
+// Horizontal lines step 3 bytes between taps, vertical lines one row.
+void ConvolveRun(const std::uint8_t* src, std::ptrdiff_t tapStep, const std::int32_t* weights,
+                 int taps, const Reciprocal& divide, std::uint8_t* dst, int count) {
+    std::uint32_t acc[Chunk];
+    for (int start = 0; start < count; start += Chunk) {
+        const int n = std::min(Chunk, count - start);
+        const std::uint8_t* s = src + start;
+        const std::uint32_t w0 = static_cast<std::uint32_t>(weights[0]);
+        for (int j = 0; j < n; ++j) {
+            acc[j] = w0 * s[j];
+        }
+        for (int k = 1; k < taps; ++k) {
+            s += tapStep;
+            const std::uint32_t w = static_cast<std::uint32_t>(weights[k]);
+            for (int j = 0; j < n; ++j) {
+                acc[j] += w * s[j];
+            }
+        }
+        std::uint8_t* d = dst + start;
+        if (divide.Narrow) {
+            const std::uint32_t m = static_cast<std::uint32_t>(divide.Multiplier);
+            const unsigned shift = divide.Shift;
+            for (int j = 0; j < n; ++j) {
+                d[j] = static_cast<std::uint8_t>((acc[j] * m) >> shift);
+            }
+        } else {
+            for (int j = 0; j < n; ++j) {
+                d[j] = static_cast<std::uint8_t>((acc[j] * divide.Multiplier) >> divide.Shift);
+            }
+        }
+    }
+}
+
+void KeepUnselected(const std::uint8_t* source, std::uint8_t* target, int width,
+                    unsigned channels) {
+    if ((channels & 7u) == 7u) {
+        return;
+    }
+    for (int x = 0; x < width; ++x) {
+        for (unsigned c = 0; c < 3; ++c) {
+            if ((channels & (1u << c)) == 0) {
+                target[3 * x + c] = source[3 * x + c];
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool UnsharpMaskFilter::BuildKernel(float sigma) {
+    KernelWeights.clear();
+    KernelTotal = 0;
+    KernelLength = 0;
+    if (!std::isfinite(sigma)) {
+        return false;
+    }
+    const double n = std::floor(5.0 * static_cast<double>(sigma) + 1.5);
+    // A negative length, compared as unsigned, is too long as well.
+    if (n < 0.0 || n > static_cast<double>(MaxKernelSize)) {
+        return false;
+    }
+    const unsigned size = static_cast<unsigned>(n) | 1u;
+    const unsigned h = size / 2;
+    if (h == 0) {
+        // e^(a·0) is 1 for any a; computing it would give inf × 0 for sigma 0.
+        KernelWeights.assign(1, 1);
+        KernelTotal = 1;
+        KernelLength = 1;
+        return true;
+    }
+    const double s = static_cast<double>(sigma);
+    const float a = static_cast<float>(1.0 / (2.0 * s * s));
+    const double c = std::exp(static_cast<double>(a) * h * h);
+    const float cf = static_cast<float>(c);
+
+    std::vector<double> weights(size);
+    weights[h] = std::floor(c + 0.5);
+    double total = weights[h];
+    for (unsigned j = 1; j <= h; ++j) {
+        const double w =
+            std::floor(std::exp(-static_cast<double>(a) * j * j) * static_cast<double>(cf) + 0.5);
+        weights[h - j] = w;
+        weights[h + j] = w;
+        total += 2.0 * w;
+    }
+    // Very narrow sigmas (about 0.1 to 0.18) make the middle weight astronomically large; such a
+    // kernel cannot be summed in integers and is refused rather than overflowing.
+    if (!(total <= MaxKernelTotal)) {
+        return false;
+    }
+    KernelWeights.reserve(size);
+    for (double w : weights) {
+        KernelWeights.push_back(static_cast<std::int32_t>(w));
+    }
+    KernelTotal = static_cast<std::int32_t>(total);
+    KernelLength = size;
+    return true;
+}
+
+void UnsharpMaskFilter::BlurLines(const PixelView& source, const PixelView& target,
+                                  Direction direction, unsigned channels) const {
+    BlurRows(source, target, direction, channels, 0, source.Height);
+}
+
+void UnsharpMaskFilter::BlurRows(const PixelView& source, const PixelView& target,
+                                 Direction direction, unsigned channels, int firstRow,
+                                 int lastRow) const {
+    if (KernelLength == 0 || source.Width <= 0) {
+        return;
+    }
+    const int h = static_cast<int>(KernelLength / 2);
+    const std::int32_t* k = KernelWeights.data();
+    const Reciprocal full(static_cast<std::uint32_t>(KernelTotal));
+    const int w = source.Width;
+
+    for (int y = firstRow; y < lastRow; ++y) {
+        const std::uint8_t* in = source.Row(y);
+        std::uint8_t* out = target.Row(y);
+        if (direction == Direction::Horizontal) {
+            // Inside the line every window is whole: one run over all channel bytes at once.
+            if (w > 2 * h) {
+                ConvolveRun(in, 3, k, static_cast<int>(KernelLength), full, out + 3 * h,
+                            3 * (w - 2 * h));
+            }
+            // Near the ends the window is cut where the line stops.
+            auto edge = [&](int p) {
+                const int lo = std::max(0, p - h);
+                const int hi = std::min(w - 1, p + h);
+                std::uint32_t used = 0;
+                std::uint32_t sum[3] = {0, 0, 0};
+                for (int t = lo; t <= hi; ++t) {
+                    const std::uint32_t weight = static_cast<std::uint32_t>(k[t - p + h]);
+                    used += weight;
+                    sum[0] += weight * in[3 * t];
+                    sum[1] += weight * in[3 * t + 1];
+                    sum[2] += weight * in[3 * t + 2];
+                }
+                for (int c = 0; c < 3; ++c) {
+                    out[3 * p + c] = static_cast<std::uint8_t>(sum[c] / used);
+                }
+            };
+            if (w > 2 * h) {
+                for (int p = 0; p < h; ++p) {
+                    edge(p);
+                }
+                for (int p = w - h; p < w; ++p) {
+                    edge(p);
+                }
+            } else {
+                for (int p = 0; p < w; ++p) {
+                    edge(p);
+                }
+            }
+        } else {
+            // Each output row of a vertical pass is one run over the rows its window covers;
+            // the divisor only changes near the top and the bottom.
+            const int lo = std::max(0, y - h);
+            const int hi = std::min(source.Height - 1, y + h);
+            const std::int32_t* weights = k + (lo - y + h);
+            const int taps = hi - lo + 1;
+            std::uint32_t used = 0;
+            for (int t = 0; t < taps; ++t) {
+                used += static_cast<std::uint32_t>(weights[t]);
+            }
+            if (used == static_cast<std::uint32_t>(KernelTotal)) {
+                ConvolveRun(source.Row(lo), source.Stride, weights, taps, full, out, 3 * w);
+            } else {
+                ConvolveRun(source.Row(lo), source.Stride, weights, taps, Reciprocal(used), out,
+                            3 * w);
+            }
+        }
+        KeepUnselected(in, out, w, channels);
+    }
+}
+
+bool UnsharpMaskFilter::AmountScale(float amount, std::int32_t* k) {
+    const double scaled = std::floor(static_cast<double>(amount) * 10000.0 + 0.5);
+    if (!(std::fabs(scaled) <= 8000000.0)) {
+        return false;
+    }
+    *k = static_cast<std::int32_t>(scaled);
+    return true;
+}
+
+void UnsharpMaskFilter::Sharpen(const PixelView& source, const PixelView& blurred, std::int32_t k,
+                                unsigned channels) {
+    const std::int32_t keep = 10000 + k;
+    for (int y = 0; y < source.Height; ++y) {
+        const std::uint8_t* s = source.Row(y);
+        std::uint8_t* b = blurred.Row(y);
+        const int bytes = 3 * source.Width;
+        for (int i = 0; i < bytes; ++i) {
+            const std::int32_t v = std::int32_t{s[i]} * keep - std::int32_t{b[i]} * k;
+            // Truncation toward zero of a negative sum ends at 0 or below: clamped to 0 anyway.
+            const std::uint32_t q = v <= 0 ? 0u : static_cast<std::uint32_t>(v) / 10000u;
+            b[i] = static_cast<std::uint8_t>(std::min(q, 255u));
+        }
+        KeepUnselected(s, b, source.Width, channels);
+    }
+}
+
+}  // namespace velora

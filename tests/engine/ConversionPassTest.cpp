@@ -1,0 +1,304 @@
+// The whole-picture pass: the fast road against ConvertPixel applied to every original pixel,
+// the order of progress, cancellation, the plain road's held colour, and readers on another
+// thread while the pass writes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Conversion.h"
+#include "PictureHelpers.h"
+
+namespace velora {
+namespace {
+
+using test::Plain;
+
+Plain ConvertedByHand(const Plain& p, const ConversionOptions& o) {
+    Plain out = p;
+    for (int y = 0; y < p.H; ++y) {
+        for (int x = 0; x < p.W; ++x) {
+            out.SetArgb(x, y, ConvertPixel(p.Argb(x, y), o));
+        }
+    }
+    return out;
+}
+
+ConversionOptions Reddish() {
+    ConversionOptions o;
+    o.ReddishFilm = true;
+    o.ColorStrength = 80;
+    o.GrayStrength = 10;
+    return o;
+}
+
+// WorkingBitmap seen through a raster that may refuse locks and fail chosen reads, to drive the
+// pass down its fallback roads.
+class FlakyBitmap {
+  public:
+    using LockRecord = BitmapData;
+    using RectType = Rect;
+    static constexpr unsigned ReadMode = WorkingBitmap::ReadMode;
+    static constexpr unsigned ReadWriteMode = WorkingBitmap::ReadWriteMode;
+    static constexpr unsigned UserBufferMode = WorkingBitmap::UserBufferMode;
+    static constexpr std::int32_t Format24 = WorkingBitmap::Format24;
+    static bool Succeeded(Status s) { return WorkingBitmap::Succeeded(s); }
+
+    explicit FlakyBitmap(WorkingBitmap& inner) : Inner(inner) {}
+    unsigned Width() { return Inner.Width(); }
+    unsigned Height() { return Inner.Height(); }
+    Status GetPixel(int x, int y, Argb* c) {
+        return FailedReads.count({x, y}) ? Status::GenericError : Inner.GetPixel(x, y, c);
+    }
+    Status SetPixel(int x, int y, Argb c) { return Inner.SetPixel(x, y, c); }
+    Status LockBits(const Rect& r, unsigned mode, std::int32_t format, BitmapData* d) {
+        return RefuseLocks ? Status::Win32Error : Inner.LockBits(r, mode, format, d);
+    }
+    Status UnlockBits(BitmapData* d) { return Inner.UnlockBits(d); }
+
+    bool RefuseLocks = false;
+    std::set<std::pair<int, int>> FailedReads;
+
+  private:
+    WorkingBitmap& Inner;
+};
+
+TEST(ConversionPass, FastRoadEqualsConvertPixel) {
+    const std::pair<int, int> sizes[] = {{1, 1}, {1, 37}, {37, 1}, {5, 3}, {131, 97}, {257, 190}};
+    std::uint32_t seed = 100;
+    for (const auto& size : sizes) {
+        for (bool photo : {false, true}) {
+            const Plain p = photo ? test::PhotoLikePlain(size.first, size.second, ++seed)
+                                  : test::RandomPlain(size.first, size.second, ++seed);
+            for (const ConversionOptions& o : {ConversionOptions{}, Reddish()}) {
+                const Plain expected = ConvertedByHand(p, o);
+                for (unsigned threads : {1u, 2u, 3u, 7u, 0u}) {
+                    auto bitmap = test::ToBitmap(p);
+                    std::atomic<int> cancel{0};
+                    const PassResult r = ConvertPicture(*bitmap, o, nullptr, cancel, threads);
+                    EXPECT_FALSE(r.Cancelled);
+                    EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, expected.Bytes)
+                        << size.first << "x" << size.second << " threads " << threads;
+                }
+                auto plain = test::ToBitmap(p);
+                std::atomic<int> cancel{0};
+                ConvertPicturePixelByPixel(*plain, o, nullptr, cancel);
+                EXPECT_EQ(test::FromBitmap(*plain).Bytes, expected.Bytes);
+            }
+        }
+    }
+}
+
+TEST(ConversionPass, CachedRoadOnLargePicture) {
+    // Large enough for the converted-colour table; photo-like so that colours repeat.
+    const Plain p = test::PhotoLikePlain(1601, 1333, 5);
+    const ConversionOptions o = Reddish();
+    const Plain expected = ConvertedByHand(p, o);
+    for (unsigned threads : {1u, 3u}) {
+        auto bitmap = test::ToBitmap(p);
+        std::atomic<int> cancel{0};
+        ConvertPicture(*bitmap, o, nullptr, cancel, threads);
+        EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, expected.Bytes) << threads;
+    }
+}
+
+TEST(ConversionPass, ProgressEveryColumnInOrderOnCallingThread) {
+    for (int width : {1, 2, 61, 333}) {
+        for (unsigned threads : {1u, 2u, 4u}) {
+            auto bitmap = test::ToBitmap(test::RandomPlain(width, 150, 9));
+            std::vector<int> seen;
+            bool otherThread = false;
+            const auto caller = std::this_thread::get_id();
+            std::atomic<int> cancel{0};
+            ConvertPicture(
+                *bitmap, ConversionOptions{},
+                [&](int x) {
+                    seen.push_back(x);
+                    otherThread |= std::this_thread::get_id() != caller;
+                },
+                cancel, threads);
+            std::vector<int> expected;
+            for (int x = width - 1; x >= 0; --x) {
+                expected.push_back(x);
+            }
+            expected.push_back(0);
+            EXPECT_EQ(seen, expected) << width << " threads " << threads;
+            EXPECT_FALSE(otherThread);
+        }
+    }
+}
+
+// After a cancel at the start of column `at` in a one-thread pass, exactly the columns right of
+// it and the bottom pixel of that column are converted.
+void ExpectStoppedAfterOnePixel(const Plain& before, const Plain& after, const Plain& converted,
+                                int at) {
+    for (int y = 0; y < before.H; ++y) {
+        for (int x = 0; x < before.W; ++x) {
+            const bool done = x > at || (x == at && y == before.H - 1);
+            EXPECT_EQ(after.Argb(x, y), done ? converted.Argb(x, y) : before.Argb(x, y))
+                << x << "," << y;
+        }
+    }
+}
+
+TEST(ConversionPass, CancelStopsWithinOnePixel) {
+    const Plain p = test::RandomPlain(97, 41, 21);
+    const ConversionOptions o;
+    const Plain converted = ConvertedByHand(p, o);
+    for (bool plainRoad : {false, true}) {
+        auto bitmap = test::ToBitmap(p);
+        std::atomic<int> cancel{0};
+        const int at = 60;
+        std::vector<int> seen;
+        auto progress = [&](int x) {
+            seen.push_back(x);
+            if (x == at) {
+                cancel = 1;
+            }
+        };
+        const PassResult r = plainRoad ? ConvertPicturePixelByPixel(*bitmap, o, progress, cancel)
+                                       : ConvertPicture(*bitmap, o, progress, cancel, 1);
+        EXPECT_TRUE(r.Cancelled);
+        EXPECT_EQ(seen.back(), 0);  // the bar is reset after a cancelled pass as well
+        EXPECT_EQ(seen[seen.size() - 2], at);
+        ExpectStoppedAfterOnePixel(p, test::FromBitmap(*bitmap), converted, at);
+    }
+    // A cancel already set converts the first pixel only, however many threads there are.
+    for (unsigned threads : {1u, 2u, 5u}) {
+        auto bitmap = test::ToBitmap(p);
+        std::atomic<int> cancel{1};
+        EXPECT_TRUE(ConvertPicture(*bitmap, o, nullptr, cancel, threads).Cancelled);
+        const Plain after = test::FromBitmap(*bitmap);
+        int changed = 0;
+        for (int y = 0; y < p.H; ++y) {
+            for (int x = 0; x < p.W; ++x) {
+                changed += after.Argb(x, y) != p.Argb(x, y);
+            }
+        }
+        EXPECT_LE(changed, threads == 1 ? 1 : static_cast<int>(threads)) << threads;
+    }
+}
+
+TEST(ConversionPass, CancelFromAnotherThreadLeavesTheRestUntouched) {
+    const Plain p = test::RandomPlain(900, 300, 33);
+    const ConversionOptions o;
+    const Plain converted = ConvertedByHand(p, o);
+    for (unsigned threads : {2u, 3u}) {
+        auto bitmap = test::ToBitmap(p);
+        std::atomic<int> cancel{0};
+        std::atomic<int> reached{p.W};
+        std::thread canceller([&] {
+            while (reached.load() > p.W / 2) {
+                std::this_thread::yield();
+            }
+            cancel = 1;
+        });
+        const PassResult r = ConvertPicture(
+            *bitmap, o, [&](int x) { reached = x; }, cancel, threads);
+        canceller.join();
+        EXPECT_TRUE(r.Cancelled);
+        // Each column is converted from the bottom up: whole, untouched, or a bottom run cut
+        // off by the cancel, and there is at most one cut column per thread.
+        const Plain after = test::FromBitmap(*bitmap);
+        int cut = 0;
+        int untouchedColumns = 0;
+        for (int x = 0; x < p.W; ++x) {
+            int top = p.H;  // first row (from the top) of the converted bottom run
+            bool bottomRun = true;
+            for (int y = p.H - 1; y >= 0; --y) {
+                const std::uint32_t now = after.Argb(x, y);
+                const bool isNew = now == converted.Argb(x, y) && now != p.Argb(x, y);
+                const bool isOld = now == p.Argb(x, y);
+                ASSERT_TRUE(isNew || isOld) << "pixel " << x << "," << y << " is neither";
+                if (isNew && !bottomRun) {
+                    ADD_FAILURE() << "converted pixel above an unconverted one at " << x << ","
+                                  << y;
+                }
+                if (bottomRun && (isNew || now == converted.Argb(x, y))) {
+                    top = y;
+                } else {
+                    bottomRun = false;
+                }
+            }
+            cut += top > 0 && top < p.H;
+            untouchedColumns += top == p.H;
+        }
+        EXPECT_LE(cut, static_cast<int>(threads));
+        EXPECT_GT(untouchedColumns, 0);
+    }
+}
+
+TEST(ConversionPass, FallbackRoadsStayExact) {
+    const Plain p = test::PhotoLikePlain(45, 30, 4);
+    const ConversionOptions o = Reddish();
+    const Plain converted = ConvertedByHand(p, o);
+    for (unsigned threads : {1u, 3u}) {
+        auto inner = test::ToBitmap(p);
+        FlakyBitmap flaky(*inner);
+        flaky.RefuseLocks = true;
+        std::atomic<int> cancel{0};
+        ConvertPicture(flaky, o, nullptr, cancel, threads);
+        EXPECT_EQ(test::FromBitmap(*inner).Bytes, converted.Bytes) << threads;
+    }
+
+    // A failed read converts the held colour: the last one produced, opaque black at first.
+    auto inner = test::ToBitmap(p);
+    FlakyBitmap flaky(*inner);
+    flaky.FailedReads = {{44, 29}, {44, 28}, {30, 0}, {29, 29}};
+    std::atomic<int> cancel{0};
+    ConvertPicturePixelByPixel(flaky, o, nullptr, cancel);
+    Plain expected = p;
+    std::uint32_t held = 0xFF000000u;
+    for (int x = p.W - 1; x >= 0; --x) {
+        for (int y = p.H - 1; y >= 0; --y) {
+            if (!flaky.FailedReads.count({x, y})) {
+                held = p.Argb(x, y);
+            }
+            held = ConvertPixel(held, o);
+            expected.SetArgb(x, y, held);
+        }
+    }
+    EXPECT_EQ(expected.Argb(44, 29), ConvertPixel(0xFF000000u, o));
+    EXPECT_EQ(test::FromBitmap(*inner).Bytes, expected.Bytes);
+}
+
+TEST(ConversionPass, ReadersSeeWholePixelsDuringPass) {
+    const Plain p = test::RandomPlain(640, 360, 77);
+    const ConversionOptions o;
+    const Plain converted = ConvertedByHand(p, o);
+    auto bitmap = test::ToBitmap(p);
+    std::atomic<bool> done{false};
+    std::atomic<int> bad{0};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        std::uint32_t state = 12345;
+        while (!done.load()) {
+            state = state * 1103515245u + 12345u;
+            const int x = static_cast<int>((state >> 8) % 640u);
+            const int y = static_cast<int>((state >> 4) % 360u);
+            std::uint32_t c = 0;
+            if (bitmap->GetPixel(x, y, &c) != Status::Ok ||
+                (c != p.Argb(x, y) && c != converted.Argb(x, y))) {
+                ++bad;
+            }
+            if (reads.fetch_add(1) % 64 == 0) {
+                auto copy = bitmap->Clone(x / 2, y / 2, 16, 16);
+                bad += copy == nullptr;
+            }
+        }
+    });
+    std::atomic<int> cancel{0};
+    ConvertPicture(*bitmap, o, nullptr, cancel, 2);
+    done = true;
+    reader.join();
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, converted.Bytes);
+}
+
+}  // namespace
+}  // namespace velora

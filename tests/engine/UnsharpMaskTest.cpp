@@ -1,0 +1,268 @@
+// The sharpening filter: kernels from the worked values, the worked edge cases, and the whole
+// filter against a direct evaluation of its definition on random pictures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "PictureHelpers.h"
+#include "UnsharpMaskFilter.h"
+
+namespace velora {
+namespace {
+
+using test::Plain;
+using Dir = UnsharpMaskFilter::Direction;
+
+const std::vector<std::int32_t> Kernel04 = {1, 23, 1};
+const std::vector<std::int32_t> Kernel10 = {1, 12, 55, 90, 55, 12, 1};
+const std::vector<std::int32_t> Kernel20 = {1, 3, 7, 14, 20, 23, 20, 14, 7, 3, 1};
+
+// One one-dimensional pass straight from its definition: the window cut at the ends of the
+// line, the sum divided by the weights that were used. Unselected channels keep the source.
+Plain BlurByDefinition(const Plain& in, const std::vector<std::int32_t>& k, bool horizontal,
+                       unsigned channels) {
+    Plain out = in;
+    const int h = static_cast<int>(k.size() / 2);
+    for (int c = 0; c < 3; ++c) {
+        if ((channels & (1u << c)) == 0) {
+            continue;
+        }
+        for (int y = 0; y < in.H; ++y) {
+            for (int x = 0; x < in.W; ++x) {
+                const int p = horizontal ? x : y;
+                const int length = horizontal ? in.W : in.H;
+                long long sum = 0;
+                long long used = 0;
+                for (int t = p - h; t <= p + h; ++t) {
+                    if (t < 0 || t >= length) {
+                        continue;
+                    }
+                    const int weight = k[static_cast<std::size_t>(t - p + h)];
+                    sum += static_cast<long long>(weight) *
+                           (horizontal ? in.At(t, y, c) : in.At(x, t, c));
+                    used += weight;
+                }
+                out.At(x, y, c) = static_cast<std::uint8_t>(sum / used);
+            }
+        }
+    }
+    return out;
+}
+
+Plain UnsharpByDefinition(const Plain& in, const std::vector<std::int32_t>& k, double amount,
+                          unsigned channels) {
+    const Plain blurred =
+        BlurByDefinition(BlurByDefinition(in, k, true, channels), k, false, channels);
+    const long long scale = static_cast<long long>(std::floor(amount * 10000 + 0.5));
+    Plain out = in;
+    for (std::size_t i = 0; i < in.Bytes.size(); ++i) {
+        if ((channels & (1u << (i % 3))) == 0) {
+            continue;
+        }
+        const long long v = (in.Bytes[i] * (10000 + scale) - blurred.Bytes[i] * scale) / 10000;
+        out.Bytes[i] = static_cast<std::uint8_t>(v > 255 ? 255 : v < 0 ? 0 : v);
+    }
+    return out;
+}
+
+TEST(UnsharpKernel, WorkedKernels) {
+    UnsharpMaskFilter f;
+    EXPECT_EQ(f.KernelSize(), 0u);
+    EXPECT_EQ(f.KernelSum(), 0);
+    ASSERT_TRUE(f.BuildKernel(0.4f));
+    EXPECT_EQ(f.Kernel(), Kernel04);
+    EXPECT_EQ(f.KernelSum(), 25);
+    EXPECT_EQ(f.KernelSize(), 3u);
+    ASSERT_TRUE(f.BuildKernel(1.0f));
+    EXPECT_EQ(f.Kernel(), Kernel10);
+    EXPECT_EQ(f.KernelSum(), 226);
+    ASSERT_TRUE(f.BuildKernel(2.0f));
+    EXPECT_EQ(f.Kernel(), Kernel20);
+    EXPECT_EQ(f.KernelSum(), 113);
+    // Narrow sigmas give the identity kernel, sigma 0 included.
+    for (float sigma : {0.099f, 0.05f, 0.0f, -0.2f}) {
+        ASSERT_TRUE(f.BuildKernel(sigma)) << sigma;
+        EXPECT_EQ(f.Kernel(), std::vector<std::int32_t>{1}) << sigma;
+        EXPECT_EQ(f.KernelSum(), 1);
+    }
+}
+
+TEST(UnsharpKernel, RefusedKernelsLeaveNone) {
+    UnsharpMaskFilter f;
+    ASSERT_TRUE(f.BuildKernel(10.0f));  // floor(5 × 10 + 1.5) = 51, the longest allowed
+    EXPECT_EQ(f.KernelSize(), 51u);
+    const float refused[] = {10.2f, -0.31f, std::numeric_limits<float>::quiet_NaN(),
+                             std::numeric_limits<float>::infinity(),
+                             // Middle weight e^(1/(2·0.12²)) ≈ 1.3e15: no 32-bit sum can hold it.
+                             0.12f};
+    for (float sigma : refused) {
+        ASSERT_TRUE(f.BuildKernel(0.4f));
+        EXPECT_FALSE(f.BuildKernel(sigma)) << sigma;
+        EXPECT_EQ(f.KernelSize(), 0u) << sigma;
+        EXPECT_TRUE(f.Kernel().empty()) << sigma;
+        EXPECT_EQ(f.KernelSum(), 0) << sigma;
+    }
+    auto source = test::ToBitmap(test::RandomPlain(5, 5, 1));
+    EXPECT_EQ(f.UnsharpMask(*source, 10.2f, 0.3f, 7), nullptr);
+}
+
+TEST(UnsharpMask, EdgeAndLonePixel) {
+    Plain edge(8, 3);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                edge.At(x, y, c) = x < 4 ? 100 : 200;
+            }
+        }
+    }
+    auto source = test::ToBitmap(edge);
+    UnsharpMaskFilter f;
+    auto result = f.UnsharpMask(*source, 0.4f, 0.3f, 7);
+    ASSERT_NE(result, nullptr);
+    const Plain out = test::FromBitmap(*result);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const int expected = x < 3 ? 100 : x == 3 ? 98 : x == 4 ? 201 : 200;
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_EQ(out.At(x, y, c), expected) << x << "," << y;
+            }
+        }
+    }
+
+    Plain lone(5, 5);
+    for (int c = 0; c < 3; ++c) {
+        lone.At(2, 2, c) = 255;
+    }
+    auto loneSource = test::ToBitmap(lone);
+    auto blurred = f.GaussianBlur(*loneSource, 0.4f, 7);
+    ASSERT_NE(blurred, nullptr);
+    const Plain b = test::FromBitmap(*blurred);
+    EXPECT_EQ(b.At(2, 2, 1), 215);
+    EXPECT_EQ(b.At(1, 2, 1), 9);
+    EXPECT_EQ(b.At(2, 3, 1), 9);
+    EXPECT_EQ(b.At(1, 1, 1), 0);
+    auto sharpened = f.UnsharpMask(*loneSource, 0.4f, 0.3f, 7);
+    ASSERT_NE(sharpened, nullptr);
+    EXPECT_EQ(test::FromBitmap(*sharpened).Bytes, lone.Bytes);
+}
+
+TEST(UnsharpMask, LineEndsAndThinPictures) {
+    // The first and the last pixel of a line: (23 × own + neighbour) / 24.
+    Plain line(3, 1);
+    const int values[3] = {0, 240, 10};
+    for (int x = 0; x < 3; ++x) {
+        for (int c = 0; c < 3; ++c) {
+            line.At(x, 0, c) = static_cast<std::uint8_t>(values[x] + c);
+        }
+    }
+    UnsharpMaskFilter f;
+    ASSERT_TRUE(f.BuildKernel(0.4f));
+    auto source = test::ToBitmap(line);
+    auto pass = f.BlurPass(*source, Dir::Horizontal, 7);
+    ASSERT_NE(pass, nullptr);
+    const Plain out = test::FromBitmap(*pass);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(out.At(0, 0, c), (23 * c + 240 + c) / 24);
+        EXPECT_EQ(out.At(1, 0, c), (c + 23 * (240 + c) + 10 + c) / 25);
+        EXPECT_EQ(out.At(2, 0, c), (23 * (10 + c) + 240 + c) / 24);
+    }
+    // Lines of length 1 keep their value: vertical on one row, horizontal on one column.
+    auto vertical = f.BlurPass(*source, Dir::Vertical, 7);
+    ASSERT_NE(vertical, nullptr);
+    EXPECT_EQ(test::FromBitmap(*vertical).Bytes, line.Bytes);
+
+    for (const auto& size : {std::pair<int, int>{1, 9}, {9, 1}, {1, 1}, {2, 2}}) {
+        const Plain thin = test::RandomPlain(size.first, size.second, 7);
+        auto thinSource = test::ToBitmap(thin);
+        for (const auto* k : {&Kernel04, &Kernel20}) {
+            auto r = f.UnsharpMask(*thinSource, k == &Kernel04 ? 0.4f : 2.0f, 0.3f, 7);
+            ASSERT_NE(r, nullptr);
+            EXPECT_EQ(test::FromBitmap(*r).Bytes, UnsharpByDefinition(thin, *k, 0.3, 7).Bytes)
+                << size.first << "x" << size.second;
+        }
+    }
+}
+
+TEST(UnsharpMask, SourceUntouchedAndResultNew) {
+    const Plain p = test::RandomPlain(13, 7, 3);
+    auto source = test::ToBitmap(p);
+    UnsharpMaskFilter f;
+    auto copy = f.UnsharpMask(*source, 0.05f, 0.3f, 7);  // identity kernel: a plain copy
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy.get(), source.get());
+    EXPECT_EQ(test::FromBitmap(*copy).Bytes, p.Bytes);
+    auto sharp = f.UnsharpMask(*source, 0.4f, 0.3f, 7);
+    ASSERT_NE(sharp, nullptr);
+    EXPECT_NE(sharp.get(), source.get());
+    EXPECT_EQ(test::FromBitmap(*source).Bytes, p.Bytes);
+    EXPECT_NE(test::FromBitmap(*sharp).Bytes, p.Bytes);
+
+    // A flat picture comes out unchanged.
+    Plain flat(6, 4);
+    for (auto& b : flat.Bytes) {
+        b = 173;
+    }
+    auto flatSource = test::ToBitmap(flat);
+    auto flatOut = f.UnsharpMask(*flatSource, 1.0f, 0.3f, 7);
+    ASSERT_NE(flatOut, nullptr);
+    EXPECT_EQ(test::FromBitmap(*flatOut).Bytes, flat.Bytes);
+}
+
+TEST(UnsharpMask, FailuresGiveNoPictureAndRecordStatus) {
+    UnsharpMaskFilter f;
+    WorkingBitmap empty;  // holds no raster: every lock fails
+    EXPECT_EQ(f.UnsharpMask(empty, 0.4f, 0.3f, 7), nullptr);
+    EXPECT_NE(empty.LastStatus(), Status::Ok);
+    ASSERT_TRUE(f.BuildKernel(0.4f));
+    empty.GetLastStatus();
+    EXPECT_EQ(f.BlurPass(empty, Dir::Horizontal, 7), nullptr);
+    EXPECT_NE(empty.LastStatus(), Status::Ok);
+
+    auto source = test::ToBitmap(test::RandomPlain(4, 4, 5));
+    for (float amount : {std::numeric_limits<float>::quiet_NaN(), 1e6f, -1e6f}) {
+        EXPECT_EQ(f.UnsharpMask(*source, 0.4f, amount, 7), nullptr) << amount;
+    }
+    EXPECT_NE(f.UnsharpMask(*source, 0.4f, 799.0f, 7), nullptr);
+}
+
+TEST(UnsharpMask, MatchesDefinitionOnRandomPictures) {
+    struct Run {
+        float sigma;
+        const std::vector<std::int32_t>* kernel;
+        double amount;
+        unsigned channels;
+        int w, h;
+        unsigned threads;
+    };
+    const Run runs[] = {
+        {0.4f, &Kernel04, 0.3, 7, 37, 23, 1},   {0.4f, &Kernel04, 0.3, 7, 701, 517, 3},
+        {1.0f, &Kernel10, 0.3, 7, 29, 31, 2},   {2.0f, &Kernel20, 0.3, 7, 64, 9, 1},
+        {2.0f, &Kernel20, 1.7, 5, 10, 40, 1},   {1.0f, &Kernel10, -0.45, 2, 17, 5, 1},
+        {2.0f, &Kernel20, 0.3, 7, 5, 5, 1},  // lines shorter than the kernel
+        {1.0f, &Kernel10, 0.3, 7, 600, 700, 4},
+    };
+    std::uint32_t seed = 11;
+    for (const Run& r : runs) {
+        const Plain p = test::RandomPlain(r.w, r.h, ++seed);
+        auto source = test::ToBitmap(p);
+        UnsharpMaskFilter f;
+        f.SetThreads(r.threads);
+        auto blurred = f.GaussianBlur(*source, r.sigma, r.channels);
+        ASSERT_NE(blurred, nullptr);
+        const Plain expectedBlur = BlurByDefinition(
+            BlurByDefinition(p, *r.kernel, true, r.channels), *r.kernel, false, r.channels);
+        EXPECT_EQ(test::FromBitmap(*blurred).Bytes, expectedBlur.Bytes)
+            << "blur sigma " << r.sigma << " " << r.w << "x" << r.h;
+        auto sharp = f.UnsharpMask(*source, r.sigma, static_cast<float>(r.amount), r.channels);
+        ASSERT_NE(sharp, nullptr);
+        const Plain expected =
+            UnsharpByDefinition(p, *r.kernel, static_cast<float>(r.amount), r.channels);
+        EXPECT_EQ(test::FromBitmap(*sharp).Bytes, expected.Bytes)
+            << "sigma " << r.sigma << " " << r.w << "x" << r.h;
+    }
+}
+
+}  // namespace
+}  // namespace velora
