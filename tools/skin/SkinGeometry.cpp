@@ -83,19 +83,29 @@ std::vector<PlacedControl> PanelControls() {
 double ShapeDistance(QPointF p) {
     const double body = RoundBox(p, 40, 88, 700, 732, 72);
     // The arc, cut to the body's height with rounded corners where it meets top and bottom.
+    // Body and arc share their top and bottom lines, so they are joined hard: a smooth join
+    // would bulge along the shared line.
     const double slab = std::abs(p.y() - 410.0) - 322.0;
     const double arc = SmoothMax(Circle(p, kArcCx, kArcCy, kArcRadius), slab, 70);
     const double pod = RoundBox(p, 756, 368, 980, 568, 34);
-    return SmoothMin(SmoothMin(body, arc, 40), pod, 56);
+    return SmoothMin(std::min(body, arc), pod, 56);
 }
 
 double RailDistance(QPointF p) {
-    const double radial = std::abs(std::hypot(p.x() - kArcCx, p.y() - kArcCy) - 357.0) - 60.0;
-    // Start a little before Open along the arc, end just under Exit.
-    const double angle = std::atan2(p.y() - kArcCy, p.x() - kArcCx);
-    const double startCut = (-0.845 - angle) * std::hypot(p.x() - kArcCx, p.y() - kArcCy);
-    const double endCut = p.y() - 376.0;
-    return SmoothMax(SmoothMax(radial, startCut, 24), endCut, 16);
+    constexpr double kCentreRadius = 357.0;
+    constexpr double kHalfWidth = 60.0;
+    constexpr double kStartAngle = -0.72;  // centre of the round cap above Open
+    const double dx = p.x() - kArcCx, dy = p.y() - kArcCy;
+    double d;
+    if (std::atan2(dy, dx) < kStartAngle) {
+        const double cx = kCentreRadius * std::cos(kStartAngle);
+        const double cy = kCentreRadius * std::sin(kStartAngle);
+        d = std::hypot(dx - cx, dy - cy) - kHalfWidth;
+    } else {
+        d = std::abs(std::hypot(dx, dy) - kCentreRadius) - kHalfWidth;
+    }
+    // The lower end is cut level just under Exit, clear of the option panel.
+    return SmoothMax(d, p.y() - 376.0, 16);
 }
 
 double PanelDistance(QPointF p) {

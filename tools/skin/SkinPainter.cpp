@@ -156,6 +156,29 @@ void DrawGrip(QImage& image) {
     }
 }
 
+// A quiet foot: the model mark and a short engraved line under the picture.
+void DrawFoot(QImage& image) {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    QFont mark(QStringLiteral("NanumSquare"));
+    mark.setBold(true);
+    mark.setPixelSize(11);
+    mark.setLetterSpacing(QFont::AbsoluteSpacing, 3);
+    p.setFont(mark);
+    const QRect text(436, 676, 200, 16);
+    p.setPen(QColor(0, 0, 0, 140));
+    p.drawText(text.translated(0, -1), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("VLR 3"));
+    p.setPen(QColor(255, 255, 255, 46));
+    p.drawText(text.translated(0, 1), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("VLR 3"));
+    p.setPen(kInkDim);
+    p.drawText(text, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("VLR 3"));
+    p.setPen(QPen(QColor(0, 0, 0, 130), 1.0));
+    p.drawLine(QPointF(150, 683.5), QPointF(566, 683.5));
+    p.setPen(QPen(QColor(255, 255, 255, 30), 1.0));
+    p.drawLine(QPointF(150, 684.5), QPointF(566, 684.5));
+}
+
 void KeyOutside(QImage& image) {
     const QColor key(255, 0, 255);
     for (int y = 0; y < image.height(); ++y) {
@@ -204,6 +227,7 @@ QImage DrawSkin() {
 
     DrawWordmark(image);
     DrawGrip(image);
+    DrawFoot(image);
     KeyOutside(image);
     return image.convertToFormat(QImage::Format_RGB888);
 }
