@@ -1,0 +1,137 @@
+// The velora-batch executable itself: its usage, its exit status and how Ctrl+C ends it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "BatchTestSupport.h"
+
+extern char** environ;
+
+namespace velora::batch {
+namespace {
+
+using namespace testing;
+
+std::size_t LineCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(BatchCommand, HelpAndVersionGoToStandardOutput) {
+    ScratchFolder scratch;
+    RunOutput help = RunTool({"--help"}, scratch);
+    EXPECT_EQ(help.ExitCode, 0);
+    EXPECT_EQ(help.Out.rfind("Usage: velora-batch [OPTION]... FILE...\n", 0), 0u) << help.Out;
+    EXPECT_EQ(help.Err, "");
+    RunOutput version = RunTool({"--version"}, scratch);
+    EXPECT_EQ(version.ExitCode, 0);
+    EXPECT_EQ(version.Out.rfind("velora-batch ", 0), 0u);
+    EXPECT_EQ(LineCount(version.Out), 1u);
+}
+
+TEST(BatchCommand, BadUsageExitsWithTwoAndAHint) {
+    ScratchFolder scratch;
+    std::string input = scratch / "a.jpg";
+    ASSERT_TRUE(SaveJpeg(*TexturedPicture(8, 8, 1), input, 90).Ok);
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--quiet"},
+        {"--color", "101", input},
+        {"--gray", "x", input},
+        {"--jobs", "0", input},
+        {"--bogus", input},
+        {"--film", "green", input},
+        {"--format", "gif", input},
+        {"-o", scratch / "missing", input},
+    };
+    for (const auto& arguments : cases) {
+        RunOutput run = RunTool(arguments, scratch);
+        EXPECT_EQ(run.ExitCode, 2) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(run.Out, "");
+        ASSERT_EQ(LineCount(run.Err), 2u) << run.Err;
+        EXPECT_EQ(run.Err.rfind("velora-batch: ", 0), 0u) << run.Err;
+        EXPECT_NE(run.Err.find("\nTry 'velora-batch --help'"), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(scratch.Names(), std::vector<std::string>{"a.jpg"});
+}
+
+TEST(BatchCommand, ExitStatusTellsWhetherEveryFileWasDone) {
+    ScratchFolder scratch;
+    std::string good = scratch / "good.jpg";
+    ASSERT_TRUE(SaveJpeg(*TexturedPicture(20, 10, 1), good, 90).Ok);
+    RunOutput run = RunTool({good}, scratch);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    // Not a terminal: plain lines, never a redrawn one.
+    EXPECT_EQ(run.Err, "[1/1] " + good + " -> " + (scratch / "good_vlr.jpg") + "\n");
+
+    run = RunTool({"--overwrite", good, scratch / "missing.jpg"}, scratch);
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("velora-batch: " + (scratch / "missing.jpg") + ": "), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(run.Err.find('\r'), std::string::npos);
+
+    run = RunTool({"--quiet", "--overwrite", good}, scratch);
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Err + run.Out, "");
+}
+
+TEST(BatchCommand, InterruptStopsWithoutHalfWrittenFiles) {
+    ScratchFolder scratch;
+    std::filesystem::create_directory(scratch.path() / "out");
+    std::vector<std::string> arguments = {ToolPath(), "--jobs", "2", "-o", scratch / "out"};
+    std::vector<std::string> results;
+    for (unsigned i = 0; i < 8; ++i) {
+        std::string input = scratch / ("big" + std::to_string(i) + ".jpg");
+        ASSERT_TRUE(SaveJpeg(*TexturedPicture(900, 600, i), input, 90).Ok);
+        arguments.push_back(input);
+        results.push_back("big" + std::to_string(i) + "_vlr.jpg");
+    }
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    std::string errPath = scratch / "stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Interrupt once the first result is complete, while the others are on their way.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (ReadBytes(errPath).find("[1/8]") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130) << ReadBytes(errPath);
+    EXPECT_NE(ReadBytes(errPath).find("interrupted"), std::string::npos);
+
+    // Whatever is in the folder is a finished result that decodes without complaint.
+    std::size_t finished = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path() / "out")) {
+        std::string name = entry.path().filename().string();
+        EXPECT_NE(std::find(results.begin(), results.end(), name), results.end()) << name;
+        LoadResult loaded = LoadBitmapFromFile(entry.path().string());
+        ASSERT_TRUE(loaded.Bitmap) << name;
+        EXPECT_TRUE(loaded.Warnings.empty()) << name;
+        EXPECT_EQ(loaded.Bitmap->Width(), 900u);
+        ++finished;
+    }
+    EXPECT_GE(finished, 1u);
+    EXPECT_LT(finished, 8u);
+}
+
+}  // namespace
+}  // namespace velora::batch

@@ -1,0 +1,284 @@
+// The command line, the result names and the plan that keeps inputs and results apart.
+#include <gtest/gtest.h>
+
+#include "BatchOptions.h"
+#include "BatchTestSupport.h"
+#include "JobRunner.h"
+#include "OutputPlan.h"
+#include "ProgressDisplay.h"
+
+namespace velora::batch {
+namespace {
+
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+ParseResult Parse(std::vector<std::string> arguments) {
+    return ParseCommandLine(arguments);
+}
+
+TEST(BatchOptions, DefaultsAreTheWindowsStartUpState) {
+    ParseResult result = Parse({"photo.jpg"});
+    ASSERT_EQ(result.Outcome, ParseOutcome::Run);
+    const BatchOptions& options = result.Options;
+    EXPECT_EQ(options.Conversion.ColorStrength, 35);
+    EXPECT_EQ(options.Conversion.GrayStrength, 41);
+    EXPECT_TRUE(options.Conversion.GrayContrast);
+    EXPECT_FALSE(options.Conversion.ReddishFilm);
+    EXPECT_FALSE(options.Conversion.BlueishFilm);
+    EXPECT_TRUE(options.OutputDir.empty());
+    EXPECT_EQ(options.Jobs, 0u);
+    EXPECT_EQ(options.Format, OutputFormat::Jpeg);
+    EXPECT_FALSE(options.Overwrite);
+    EXPECT_FALSE(options.Quiet);
+    EXPECT_EQ(options.Files, std::vector<std::string>{"photo.jpg"});
+}
+
+TEST(BatchOptions, EveryOptionReachesItsField) {
+    ParseResult result = Parse({"--color=100", "a.jpg", "--gray", "0", "--no-gray-contrast",
+                                "--film", "blueish", "-oout", "--jobs=3", "--format", "png",
+                                "--overwrite", "--quiet", "-", "--", "--color", "-o"});
+    ASSERT_EQ(result.Outcome, ParseOutcome::Run) << result.Error;
+    const BatchOptions& options = result.Options;
+    EXPECT_EQ(options.Conversion.ColorStrength, 100);
+    EXPECT_EQ(options.Conversion.GrayStrength, 0);
+    EXPECT_FALSE(options.Conversion.GrayContrast);
+    EXPECT_FALSE(options.Conversion.ReddishFilm);
+    EXPECT_TRUE(options.Conversion.BlueishFilm);
+    EXPECT_EQ(options.OutputDir, "out");
+    EXPECT_EQ(options.Jobs, 3u);
+    EXPECT_EQ(options.Format, OutputFormat::Png);
+    EXPECT_TRUE(options.Overwrite);
+    EXPECT_TRUE(options.Quiet);
+    // Files keep their order; after "--" option-like names are files too.
+    EXPECT_EQ(options.Files, (std::vector<std::string>{"a.jpg", "-", "--color", "-o"}));
+
+    // The last film named wins; both flags are never set together.
+    result = Parse({"--film", "blueish", "--film=reddish", "-o", "x", "a.jpg"});
+    ASSERT_EQ(result.Outcome, ParseOutcome::Run);
+    EXPECT_TRUE(result.Options.Conversion.ReddishFilm);
+    EXPECT_FALSE(result.Options.Conversion.BlueishFilm);
+    EXPECT_EQ(result.Options.OutputDir, "x");
+}
+
+TEST(BatchOptions, NumbersAreWholeAndInRange) {
+    struct Case {
+        std::vector<std::string> Arguments;
+        bool Accepted;
+    };
+    const Case cases[] = {
+        {{"--color", "0"}, true},    {{"--color", "100"}, true},
+        {{"--color", "101"}, false}, {{"--gray", "90"}, true},
+        {{"--gray", "91"}, false},   {{"--gray", "-1"}, false},
+        {{"--color", "35%"}, false}, {{"--color", ""}, false},
+        {{"--color", " 35"}, false}, {{"--color", "+35"}, false},
+        {{"--color", "3.5"}, false}, {{"--jobs", "0"}, false},
+        {{"--jobs", "1"}, true},     {{"--jobs", "99999999999"}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = c.Arguments;
+        arguments.push_back("a.jpg");
+        ParseResult result = Parse(arguments);
+        EXPECT_EQ(result.Outcome == ParseOutcome::Run, c.Accepted)
+            << c.Arguments[0] << " '" << c.Arguments[1] << "': " << result.Error;
+    }
+}
+
+TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
+    struct Case {
+        std::vector<std::string> Arguments;
+        std::string Mentions;
+    };
+    const Case cases[] = {
+        {{}, "no input files"},
+        {{"--color", "5"}, "no input files"},
+        {{"--colour", "5", "a.jpg"}, "--colour"},
+        {{"-x", "a.jpg"}, "-x"},
+        {{"a.jpg", "--gray"}, "requires an argument"},
+        {{"--film", "sepia", "a.jpg"}, "sepia"},
+        {{"--format", "tiff", "a.jpg"}, "tiff"},
+        {{"--quiet=yes", "a.jpg"}, "--quiet"},
+        {{"-o", "", "a.jpg"}, "-o"},
+        {{"--gray", "95", "a.jpg"}, "95"},
+    };
+    for (const Case& c : cases) {
+        ParseResult result = Parse(c.Arguments);
+        EXPECT_EQ(result.Outcome, ParseOutcome::UsageError) << c.Mentions;
+        EXPECT_NE(result.Error.find(c.Mentions), std::string::npos) << result.Error;
+        EXPECT_EQ(result.Error.find('\n'), std::string::npos) << result.Error;
+    }
+}
+
+TEST(BatchOptions, HelpAndVersionNeedNoFiles) {
+    EXPECT_EQ(Parse({"--help"}).Outcome, ParseOutcome::Help);
+    EXPECT_EQ(Parse({"a.jpg", "-h"}).Outcome, ParseOutcome::Help);
+    EXPECT_EQ(Parse({"--version"}).Outcome, ParseOutcome::Version);
+    EXPECT_EQ(HelpText().rfind("Usage: velora-batch", 0), 0u);
+    EXPECT_EQ(VersionText().rfind("velora-batch ", 0), 0u);
+    // Every option the parser knows is in the help.
+    for (const char* option : {"--color", "--gray", "--no-gray-contrast", "--film", "-o", "--jobs",
+                               "--format", "--overwrite", "--quiet", "--help", "--version"}) {
+        EXPECT_NE(HelpText().find(option), std::string::npos) << option;
+    }
+}
+
+TEST(OutputNames, FollowTheVlrRuleAndTheFormat) {
+    struct Case {
+        const char* Input;
+        OutputFormat Format;
+        const char* Output;
+    };
+    const Case cases[] = {
+        {"photo.jpg", OutputFormat::Jpeg, "photo_vlr.jpg"},
+        {"a.b.jpg", OutputFormat::Jpeg, "a_vlr.b.jpg"},
+        {"IMG_0001.JPG", OutputFormat::Jpeg, "IMG_0001_vlr.JPG"},
+        {"scan.jpeg", OutputFormat::Jpeg, "scan_vlr.jpeg"},
+        {"photo.png", OutputFormat::Jpeg, "photo_vlr.jpg"},
+        {"a.b.png", OutputFormat::Jpeg, "a_vlr.b.jpg"},
+        {"photo.jpg", OutputFormat::Png, "photo_vlr.png"},
+        {"photo.PNG", OutputFormat::Png, "photo_vlr.PNG"},
+        {"photo.bmp", OutputFormat::Png, "photo_vlr.png"},
+        {"photo", OutputFormat::Jpeg, "_vlrphoto.jpg"},
+        {"photo", OutputFormat::Png, "_vlrphoto.png"},
+        {"사진.jpg", OutputFormat::Jpeg, "사진_vlr.jpg"},
+        {"사진.gif", OutputFormat::Png, "사진_vlr.png"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(OutputFileName(c.Input, c.Format), c.Output) << c.Input;
+    }
+}
+
+class OutputPlanTest : public ::testing::Test {
+  protected:
+    std::string File(const std::string& name) {
+        std::string path = Scratch / name;
+        WriteBytes(path, "x");
+        return path;
+    }
+    std::vector<PlannedFile> Plan(std::vector<std::string> files, bool overwrite = false,
+                                  std::string outputDir = "") {
+        BatchOptions options;
+        options.Files = std::move(files);
+        options.Overwrite = overwrite;
+        options.OutputDir = std::move(outputDir);
+        return PlanOutputs(options);
+    }
+    ScratchFolder Scratch;
+};
+
+TEST_F(OutputPlanTest, ResultsGoBesideTheInputOrIntoTheFolder) {
+    std::string input = File("photo.jpg");
+    auto plan = Plan({input});
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
+    EXPECT_EQ(plan[0].Output, Scratch / "photo_vlr.jpg");
+
+    plan = Plan({input}, false, "/some/where");
+    EXPECT_EQ(plan[0].Output, "/some/where/photo_vlr.jpg");
+}
+
+TEST_F(OutputPlanTest, ExistingResultsAreSkippedUnlessOverwriting) {
+    std::string input = File("photo.jpg");
+    File("photo_vlr.jpg");
+    EXPECT_EQ(Plan({input})[0].Action, PlanAction::SkipExisting);
+    EXPECT_EQ(Plan({input}, true)[0].Action, PlanAction::Convert);
+    // A dangling link in the result's place is still something the user put there.
+    std::string other = File("other.jpg");
+    std::filesystem::create_symlink(Scratch / "nowhere", Scratch / "other_vlr.jpg");
+    EXPECT_EQ(Plan({other})[0].Action, PlanAction::SkipExisting);
+}
+
+TEST_F(OutputPlanTest, TheSameInputTwiceIsConvertedOnce) {
+    std::string input = File("photo.jpg");
+    std::filesystem::create_directory(Scratch / "sub");
+    std::filesystem::create_symlink(input, Scratch / "link.jpg");
+    std::filesystem::create_hard_link(input, Scratch / "hard.jpg");
+    auto plan = Plan({input, (Scratch.path() / "sub" / ".." / "photo.jpg").string(),
+                      Scratch / "link.jpg", Scratch / "hard.jpg"});
+    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
+    for (std::size_t i = 1; i < plan.size(); ++i) {
+        EXPECT_EQ(plan[i].Action, PlanAction::SkipDuplicate) << plan[i].Input;
+    }
+}
+
+TEST_F(OutputPlanTest, NoResultReplacesAnInput) {
+    // photo.jpg would become photo_vlr.jpg, itself an input of the same run.
+    std::string first = File("photo.jpg");
+    std::string second = File("photo_vlr.jpg");
+    auto plan = Plan({first, second}, true);
+    EXPECT_EQ(plan[0].Action, PlanAction::Refuse);
+    EXPECT_NE(plan[0].Reason.find(second), std::string::npos) << plan[0].Reason;
+    EXPECT_EQ(plan[1].Action, PlanAction::Convert);
+
+    // The result's name is a link to the input itself, or a second name of its file.
+    std::string linked = File("linked.jpg");
+    std::filesystem::create_symlink(linked, Scratch / "linked_vlr.jpg");
+    std::string hard = File("hard.jpg");
+    std::filesystem::create_hard_link(hard, Scratch / "hard_vlr.jpg");
+    plan = Plan({linked, hard}, true);
+    EXPECT_EQ(plan[0].Action, PlanAction::Refuse);
+    EXPECT_EQ(plan[1].Action, PlanAction::Refuse);
+}
+
+TEST_F(OutputPlanTest, TwoInputsNeverShareAResult) {
+    std::filesystem::create_directory(Scratch / "a");
+    std::filesystem::create_directory(Scratch / "b");
+    std::string a = File("a/photo.jpg");
+    std::string b = File("b/photo.jpg");
+    auto plan = Plan({a, b}, true, Scratch / "a");
+    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
+    EXPECT_EQ(plan[1].Action, PlanAction::Refuse);
+    EXPECT_NE(plan[1].Reason.find(a), std::string::npos) << plan[1].Reason;
+
+    // Different extensions, one JPEG result; also when the first is skipped as existing.
+    std::string jpeg = File("shot.jpg");
+    std::string png = File("shot.png");
+    plan = Plan({png, jpeg});
+    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
+    EXPECT_EQ(plan[1].Action, PlanAction::Refuse);
+    File("shot_vlr.jpg");
+    plan = Plan({png, jpeg});
+    EXPECT_EQ(plan[0].Action, PlanAction::SkipExisting);
+    EXPECT_EQ(plan[1].Action, PlanAction::Refuse);
+}
+
+TEST_F(OutputPlanTest, FoldersAreNoInput) {
+    std::filesystem::create_directory(Scratch / "album.jpg");
+    auto plan = Plan({Scratch / "album.jpg"});
+    EXPECT_EQ(plan[0].Action, PlanAction::Refuse);
+}
+
+TEST(ShareCores, GivesEveryPassItsShare) {
+    struct Case {
+        unsigned Requested;
+        std::size_t Files;
+        unsigned Cores;
+        unsigned Workers;
+        unsigned PassThreads;
+    };
+    const Case cases[] = {
+        {0, 10, 4, 4, 1}, {0, 1, 4, 1, 4}, {2, 10, 4, 2, 2}, {3, 10, 8, 3, 2},
+        {3, 10, 2, 3, 1}, {1, 0, 4, 1, 4}, {0, 3, 0, 1, 1},  {8, 2, 4, 2, 2},
+    };
+    for (const Case& c : cases) {
+        JobShares shares = ShareCores(c.Requested, c.Files, c.Cores);
+        EXPECT_EQ(shares.Workers, c.Workers) << c.Requested << " " << c.Files << " " << c.Cores;
+        EXPECT_EQ(shares.PassThreads, c.PassThreads)
+            << c.Requested << " " << c.Files << " " << c.Cores;
+    }
+}
+
+TEST(FitToColumns, CutsWholeCharactersAndCountsWideOnesTwice) {
+    EXPECT_EQ(FitToColumns("abcdef", 4), "abcd");
+    EXPECT_EQ(FitToColumns("abc", 10), "abc");
+    // Each Hangul syllable is three bytes and two columns.
+    EXPECT_EQ(FitToColumns("a사진b", 4), "a사");
+    EXPECT_EQ(FitToColumns("a사진b", 3), "a사");
+    EXPECT_EQ(FitToColumns("a사진b", 2), "a");
+    EXPECT_EQ(FitToColumns("é", 1), "é");
+    // A broken sequence at the end is never read past.
+    EXPECT_EQ(FitToColumns(std::string("ab\xE1", 3), 5), std::string("ab\xE1", 3));
+}
+
+}  // namespace
+}  // namespace velora::batch

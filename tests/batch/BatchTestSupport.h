@@ -1,0 +1,210 @@
+// Shared by the velora-batch tests: scratch folders, pictures made on the spot, running the tool
+// in this process or as the real executable.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Batch.h"
+#include "ImageFile.h"
+#include "WorkingBitmap.h"
+
+namespace velora::batch::testing {
+
+namespace fs = std::filesystem;
+
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        std::random_device seed;
+        for (int attempt = 0; attempt < 100 && Path.empty(); ++attempt) {
+            fs::path candidate =
+                fs::temp_directory_path() / ("velora-batch-test-" + std::to_string(seed()));
+            std::error_code error;
+            if (fs::create_directory(candidate, error)) {
+                Path = candidate;
+            }
+        }
+    }
+    ~ScratchFolder() {
+        std::error_code error;
+        fs::remove_all(Path, error);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const fs::path& path() const { return Path; }
+    std::string operator/(const std::string& name) const { return (Path / name).string(); }
+
+    // Every entry's name, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(Path)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+  private:
+    fs::path Path;
+};
+
+inline std::uint32_t Rgb(int r, int g, int b) {
+    return 0xFF000000u | (static_cast<std::uint32_t>(r) << 16) |
+           (static_cast<std::uint32_t>(g) << 8) | static_cast<std::uint32_t>(b);
+}
+
+// A photo-like test picture: smooth gradients, hard edges and per-pixel noise, so that every
+// pixel differs from its neighbours and a shifted or skipped one shows.
+inline BitmapRef TexturedPicture(int width, int height, unsigned seed) {
+    BitmapRef bitmap = WorkingBitmap::CreateBlank(width, height);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int noise = static_cast<int>(random() % 41) - 20;
+            int edge = ((x / 7 + y / 5) % 2) * 60;
+            auto channel = [&](int base) { return std::clamp(base + noise + edge, 0, 255); };
+            bitmap->SetPixel(x, y,
+                             Rgb(channel(x * 180 / width + 20), channel(y * 150 / height + 40),
+                                 channel((x + y) * 100 / (width + height) + 60)));
+        }
+    }
+    return bitmap;
+}
+
+// Columns [0, split) of colour `left`, the rest of colour `right`.
+inline BitmapRef TwoColourPicture(int width, int height, int split, std::uint32_t left,
+                                  std::uint32_t right) {
+    BitmapRef bitmap = WorkingBitmap::CreateBlank(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bitmap->SetPixel(x, y, x < split ? left : right);
+        }
+    }
+    return bitmap;
+}
+
+inline void SetModel(WorkingBitmap& bitmap, const std::string& model) {
+    PropertyItem item;
+    item.id = 0x0110;
+    item.type = PropertyTagTypeASCII;
+    item.value.assign(model.begin(), model.end());
+    item.value.push_back(0);
+    bitmap.SetPropertyItem(item);
+}
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every pixel, row by row, as ARGB.
+inline std::vector<std::uint32_t> Pixels(WorkingBitmap& bitmap) {
+    std::vector<std::uint32_t> pixels;
+    for (unsigned y = 0; y < bitmap.Height(); ++y) {
+        for (unsigned x = 0; x < bitmap.Width(); ++x) {
+            Argb colour = 0;
+            bitmap.GetPixel(static_cast<int>(x), static_cast<int>(y), &colour);
+            pixels.push_back(colour);
+        }
+    }
+    return pixels;
+}
+
+inline BitmapRef Load(const std::string& path) {
+    return LoadBitmapFromFile(path).Bitmap;
+}
+
+struct RunOutput {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+inline std::string ReadStream(std::FILE* stream) {
+    std::string text;
+    std::rewind(stream);
+    char buffer[4096];
+    std::size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
+        text.append(buffer, count);
+    }
+    return text;
+}
+
+// RunBatch in this process, its streams caught in temporary files; stderr is no terminal.
+inline RunOutput RunInProcess(const std::vector<std::string>& arguments, unsigned cores = 2,
+                              const std::atomic<int>* cancel = nullptr) {
+    RunOutput output;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    BatchEnvironment environment;
+    environment.Out = out;
+    environment.Err = err;
+    environment.Cores = cores;
+    environment.Cancel = cancel;
+    output.ExitCode = RunBatch(arguments, environment);
+    output.Out = ReadStream(out);
+    output.Err = ReadStream(err);
+    std::fclose(out);
+    std::fclose(err);
+    return output;
+}
+
+inline std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+inline std::string ToolPath() {
+    return std::string(VELORA_BINARY_DIR) + "/tools/batch/velora-batch";
+}
+
+// The real executable, with stdout and stderr going to files (so neither is a terminal).
+inline RunOutput RunTool(const std::vector<std::string>& arguments, const ScratchFolder& scratch) {
+    std::string command = Quoted(ToolPath());
+    for (const std::string& argument : arguments) {
+        command += " " + Quoted(argument);
+    }
+    std::string outPath =
+        (scratch.path() / "..").string() + "/" + scratch.path().filename().string() + ".out";
+    std::string errPath = outPath.substr(0, outPath.size() - 4) + ".err";
+    command += " >" + Quoted(outPath) + " 2>" + Quoted(errPath) + " </dev/null";
+    RunOutput output;
+    int status = std::system(command.c_str());
+    output.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    output.Out = ReadBytes(outPath);
+    output.Err = ReadBytes(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return output;
+}
+
+inline std::string Photo(const std::string& name) {
+    return std::string(VELORA_PHOTOS_DIR) + "/" + name;
+}
+
+inline bool PhotosPresent() {
+    return fs::is_directory(VELORA_PHOTOS_DIR);
+}
+
+}  // namespace velora::batch::testing

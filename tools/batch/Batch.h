@@ -1,0 +1,27 @@
+// velora-batch as a function: the command line in, the exit status out.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace velora::batch {
+
+constexpr int ExitAllDone = 0;
+constexpr int ExitSomeFailed = 1;
+constexpr int ExitBadUsage = 2;
+constexpr int ExitInterrupted = 130;  // as a shell reports a run ended by Ctrl+C
+
+struct BatchEnvironment {
+    std::FILE* Out = stdout;  // --help and --version
+    std::FILE* Err = stderr;  // progress, messages, errors
+    bool Terminal = false;    // whether Err is a terminal
+    int Columns = 80;
+    const std::atomic<int>* Cancel = nullptr;  // set from outside to stop the run
+    unsigned Cores = 0;                        // 0: as many as the machine has
+};
+
+int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& environment);
+
+}  // namespace velora::batch

@@ -1,0 +1,40 @@
+// The command line of velora-batch: what it asks for, parsed without side effects.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Conversion.h"
+
+namespace velora::batch {
+
+enum class OutputFormat { Jpeg, Png };
+
+struct BatchOptions {
+    ConversionOptions Conversion;  // the window's start-up positions unless changed
+    std::string OutputDir;         // empty: each output beside its input
+    unsigned Jobs = 0;             // files converted at once; 0 means one per core
+    OutputFormat Format = OutputFormat::Jpeg;
+    bool Overwrite = false;
+    bool Quiet = false;
+    std::vector<std::string> Files;
+};
+
+enum class ParseOutcome { Run, Help, Version, UsageError };
+
+struct ParseResult {
+    ParseOutcome Outcome = ParseOutcome::UsageError;
+    BatchOptions Options;
+    std::string Error;  // one line, for UsageError
+};
+
+constexpr unsigned MaxJobs = 256;
+
+// `arguments` excludes the program name. Long options take their value as the next argument or
+// after "="; "-o" also directly attached ("-oDIR"); "--" ends the options.
+ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
+
+std::string HelpText();
+std::string VersionText();
+
+}  // namespace velora::batch

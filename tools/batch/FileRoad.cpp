@@ -1,0 +1,88 @@
+#include "FileRoad.h"
+
+#include "ImageFile.h"
+#include "UnsharpMaskFilter.h"
+
+namespace velora::batch {
+
+namespace {
+
+// The window's sharpening after every completed pass.
+constexpr float SharpenSigma = 0.4f;
+constexpr float SharpenAmount = 0.3f;
+constexpr unsigned SharpenChannels = 7;
+
+RoadResult Failure(std::string message) {
+    RoadResult result;
+    result.Outcome = RoadOutcome::Failed;
+    result.Message = std::move(message);
+    return result;
+}
+
+void Tell(const RoadObserver& observer, RoadStage stage, int width) {
+    if (observer.Stage) {
+        observer.Stage(stage, width);
+    }
+}
+
+}  // namespace
+
+RoadResult ConvertFile(const std::string& input, const std::string& output,
+                       const ConversionOptions& conversion, OutputFormat format, unsigned threads,
+                       const std::atomic<int>& cancel, const RoadObserver& observer) {
+    Tell(observer, RoadStage::Loading, 0);
+    LoadResult loadResult = LoadBitmapFromFile(input);
+    BitmapRef loaded = std::move(loadResult.Bitmap);
+    if (!loaded || !loaded->HasImage()) {
+        return Failure(loadResult.Message.empty() ? "cannot be read as a picture"
+                                                  : loadResult.Message);
+    }
+    std::vector<std::string> warnings = std::move(loadResult.Warnings);
+    if (cancel.load() != 0) {
+        return RoadResult{RoadOutcome::Cancelled, {}, warnings};
+    }
+
+    // The save road reads only the opened picture's metadata, and a one-pixel clone carries all
+    // of it: this keeps a second full-size copy out of memory.
+    BitmapRef opened;
+    if (format == OutputFormat::Jpeg) {
+        opened = loaded->Clone(0, 0, 1, 1);
+        if (!opened) {
+            return Failure("not enough memory to keep its metadata");
+        }
+    }
+
+    const int width = static_cast<int>(loaded->Width());
+    Tell(observer, RoadStage::Converting, width);
+    ProgressCallback progress = [&observer](int column) {
+        if (observer.Column) {
+            observer.Column(column);
+        }
+    };
+    PassResult pass = ConvertPicture(*loaded, conversion, progress, cancel, threads);
+    if (pass.Cancelled || cancel.load() != 0) {
+        return RoadResult{RoadOutcome::Cancelled, {}, warnings};
+    }
+
+    Tell(observer, RoadStage::Sharpening, width);
+    BitmapRef result =
+        UnsharpMaskFilter().UnsharpMask(*loaded, SharpenSigma, SharpenAmount, SharpenChannels);
+    loaded.reset();
+    if (!result) {
+        return Failure("not enough memory to sharpen it");
+    }
+    if (cancel.load() != 0) {
+        return RoadResult{RoadOutcome::Cancelled, {}, warnings};
+    }
+
+    Tell(observer, RoadStage::Saving, width);
+    SaveResult saved = format == OutputFormat::Jpeg ? SaveConvertedPicture(*result, *opened, output)
+                                                    : SavePng(*result, output);
+    if (!saved.Ok) {
+        return Failure("cannot write '" + output +
+                       "': " + (saved.Message.empty() ? "unknown error" : saved.Message));
+    }
+    return RoadResult{RoadOutcome::Done, {}, warnings};
+}
+
+}  // namespace velora::batch

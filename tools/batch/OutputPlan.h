@@ -1,0 +1,36 @@
+// Which file each input becomes, and which inputs must not be converted at all: the result would
+// replace an input of the run, another input already claims the same result, or the result
+// exists and may not be replaced.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "BatchOptions.h"
+
+namespace velora::batch {
+
+// The "_vlr" name of `fileName` (no folder) for `format`. A JPEG result keeps a JPEG input's
+// extension as written (.JPG, .jpeg); any other input's last extension becomes .jpg or .png, and
+// a name without one gets it appended.
+std::string OutputFileName(const std::string& fileName, OutputFormat format);
+
+enum class PlanAction {
+    Convert,
+    SkipExisting,   // the result is there already and --overwrite was not given
+    SkipDuplicate,  // the same input was named earlier in the run
+    Refuse,         // converting would destroy an input or another result: a failure
+};
+
+struct PlannedFile {
+    std::string Input;
+    std::string Output;
+    PlanAction Action = PlanAction::Convert;
+    std::string Reason;  // for everything but Convert
+};
+
+// Plans every input of `options`, in order. Paths are compared resolved (symbolic links, "..")
+// and, where both exist, as the same file on disk, so hard links and aliases are caught too.
+std::vector<PlannedFile> PlanOutputs(const BatchOptions& options);
+
+}  // namespace velora::batch

@@ -1,0 +1,16 @@
+// velora-batch: Velora's conversion for many photos from the command line.
+#include <string>
+#include <vector>
+
+#include "Batch.h"
+#include "Platform.h"
+
+int main(int argc, char** argv) {
+    using namespace velora::batch;
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    BatchEnvironment environment;
+    environment.Terminal = IsTerminal(stderr);
+    environment.Columns = TerminalColumns(stderr);
+    environment.Cancel = &InstallInterruptHandlers();
+    return RunBatch(arguments, environment);
+}
