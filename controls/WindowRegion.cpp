@@ -70,13 +70,46 @@ class RectangleBatch {
     QRegion TakeRegion() {
         QRegion region;
         if (!Rects.empty()) {
-            region.setRects(Rects.data(), static_cast<int>(Rects.size()));
+            const std::vector<QRect> bands = Coalesced();
+            region.setRects(bands.data(), static_cast<int>(bands.size()));
         }
         Rects.clear();
         return region;
     }
 
   private:
+    // Rows with the same runs directly below each other become one taller band, the form every
+    // other QRegion operation produces, so that equal shapes also compare equal.
+    std::vector<QRect> Coalesced() const {
+        std::vector<QRect> bands;
+        bands.reserve(Rects.size());
+        size_t previousBand = 0;  // first rectangle of the last band in bands
+        size_t row = 0;
+        while (row < Rects.size()) {
+            size_t rowEnd = row;
+            while (rowEnd < Rects.size() && Rects[rowEnd].top() == Rects[row].top()) {
+                ++rowEnd;
+            }
+            const size_t bandSize = bands.size() - previousBand;
+            bool same = !bands.empty() && bandSize == rowEnd - row &&
+                        bands[previousBand].bottom() + 1 == Rects[row].top();
+            for (size_t i = 0; same && i < bandSize; ++i) {
+                same = bands[previousBand + i].left() == Rects[row + i].left() &&
+                       bands[previousBand + i].right() == Rects[row + i].right();
+            }
+            if (same) {
+                for (size_t i = previousBand; i < bands.size(); ++i) {
+                    bands[i].setBottom(Rects[row].bottom());
+                }
+            } else {
+                previousBand = bands.size();
+                bands.insert(bands.end(), Rects.begin() + row, Rects.begin() + rowEnd);
+            }
+            row = rowEnd;
+        }
+        return bands;
+    }
+
     std::vector<QRect> Rects;
 };
 

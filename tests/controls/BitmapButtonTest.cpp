@@ -1,0 +1,486 @@
+// BitmapButton: the face shown in each state, the mask as shape and transparency, the check
+// state under mouse and keyboard, radio groups and the LoadFaces rules. Faces are solid colours
+// written to a temporary folder, read back from grabbed frames.
+#include "BitmapButton.h"
+#include "ControlEvents.h"
+#include "ControlTestSupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <map>
+#include <memory>
+
+using velora::BitmapButton;
+using velora::ButtonBehaviour;
+using velora_test::ShownPixel;
+
+namespace {
+
+enum Ids {
+    kNormal = 132,
+    kMask = 133,
+    kHover = 134,
+    kDisabled = 135,
+    kPressed = 136,
+    kCheckHover = 137,
+    kCheckPressed = 138,
+    kCheckNormal = 139,
+    kCheckDisabled = 140,
+    kCheckMask = 141,
+    kFocus = 150,
+    kHalfMask = 151,
+    kCoded = 152,
+    kMissing = 999,
+};
+
+const QColor kNormalColour(200, 0, 0);
+const QColor kHoverColour(0, 0, 200);
+const QColor kDisabledColour(90, 90, 90);
+const QColor kPressedColour(0, 200, 0);
+const QColor kFocusColour(200, 200, 0);
+const QColor kParentColour(0, 120, 120);
+
+// 4 x 3 face whose every pixel encodes its own position.
+QColor Coded(int x, int y) {
+    return QColor(40 + 50 * x, 30 + 60 * y, 77);
+}
+
+constexpr unsigned kPushStyle = 0x50010000;
+constexpr unsigned kCheckStyle = 0x50010003;
+constexpr unsigned kRadioStyle = 0x50010009;
+
+// Delivers what the window system sends when the pointer enters a widget and moves in it.
+void PointerEnters(QWidget* w, QPoint at) {
+    const QPointF local(at);
+    QEnterEvent enter(local, local, w->mapToGlobal(local));
+    QCoreApplication::sendEvent(w, &enter);
+    QMouseEvent move(QEvent::MouseMove, local, w->mapToGlobal(local), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &move);
+}
+
+void PointerLeaves(QWidget* w) {
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(w, &leave);
+}
+
+// Counts the group-uncheck posts each button receives.
+class UncheckCounter : public QObject {
+  public:
+    std::map<QObject*, int> Count;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == velora::WM_GROUP_UNCHECK) {
+            ++Count[watched];
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+class BitmapButtonTest : public QObject {
+    Q_OBJECT
+  private:
+    std::unique_ptr<velora_test::BitmapFolder> Folder;
+    std::unique_ptr<QWidget> Parent;
+
+    BitmapButton* MakeButton(unsigned style, QPoint at = QPoint(10, 10)) {
+        auto* button = new BitmapButton(Parent.get());
+        button->PreSubclassWindow(style);
+        button->move(at);
+        button->show();
+        return button;
+    }
+    BitmapButton* MakePush() {
+        BitmapButton* b = MakeButton(kPushStyle);
+        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, kFocus, kMask, 0, 0, 0);
+        return b;
+    }
+    BitmapButton* MakeCheck(QPoint at = QPoint(10, 10)) {
+        BitmapButton* b = MakeButton(kCheckStyle, at);
+        b->LoadFaces(kCheckNormal, kCheckPressed, kCheckHover, kCheckDisabled, 0, kCheckMask, 0, 0,
+                     0);
+        return b;
+    }
+    static QColor Face(BitmapButton* b) { return QColor(ShownPixel(b, QPoint(3, 3))); }
+
+  private slots:
+    void initTestCase() {
+        Folder = std::make_unique<velora_test::BitmapFolder>();
+        QVERIFY(Folder->IsValid());
+        Folder->WriteSolid(kNormal, 80, 30, kNormalColour);
+        Folder->WriteSolid(kHover, 80, 30, kHoverColour);
+        Folder->WriteSolid(kDisabled, 80, 30, kDisabledColour);
+        Folder->WriteSolid(kPressed, 80, 30, kPressedColour);
+        Folder->WriteSolid(kFocus, 80, 30, kFocusColour);
+        Folder->WriteSolid(kMask, 80, 30, Qt::black);
+        Folder->WriteSolid(kCheckNormal, 20, 20, kNormalColour);
+        Folder->WriteSolid(kCheckHover, 20, 20, kHoverColour);
+        Folder->WriteSolid(kCheckDisabled, 20, 20, kDisabledColour);
+        Folder->WriteSolid(kCheckPressed, 20, 20, kPressedColour);
+        Folder->WriteSolid(kCheckMask, 20, 20, Qt::black);
+        QImage half(80, 30, QImage::Format_RGB32);
+        half.fill(Qt::black);
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 40; x < 80; ++x) {
+                half.setPixel(x, y, 0xFFFFFFFF);
+            }
+        }
+        Folder->Write(kHalfMask, half);
+        QImage coded(4, 3, QImage::Format_RGB32);
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                coded.setPixel(x, y, Coded(x, y).rgb());
+            }
+        }
+        Folder->Write(kCoded, coded);
+    }
+    void cleanupTestCase() { Folder.reset(); }
+
+    void init() {
+        Parent = std::make_unique<QWidget>();
+        Parent->resize(300, 200);
+        QPalette palette = Parent->palette();
+        palette.setColor(QPalette::Window, kParentColour);
+        Parent->setPalette(palette);
+        Parent->setAutoFillBackground(true);
+        QVERIFY(velora_test::ShowActive(Parent.get()));
+    }
+    void cleanup() { Parent.reset(); }
+
+    void BehaviourFromTheButtonType() {
+        const std::pair<unsigned, ButtonBehaviour> cases[] = {
+            {0, ButtonBehaviour::Push},
+            {1, ButtonBehaviour::Push},
+            {3, ButtonBehaviour::CheckBox},
+            {9, ButtonBehaviour::Radio},
+            {kCheckStyle, ButtonBehaviour::CheckBox},
+            {kRadioStyle, ButtonBehaviour::Radio},
+            {0x0B, ButtonBehaviour::CheckBox},
+            {0x109, ButtonBehaviour::Radio}};
+        for (const auto& [style, behaviour] : cases) {
+            BitmapButton button;
+            button.PreSubclassWindow(style);
+            QVERIFY2(button.Behaviour() == behaviour, qPrintable(QString::number(style, 16)));
+        }
+    }
+
+    void FaceTable() {
+        BitmapButton* b = MakePush();
+        QCOMPARE(b->size(), QSize(80, 30));
+        QCOMPARE(Face(b), kNormalColour);
+        b->setFocus();
+        QVERIFY(b->hasFocus());
+        QCOMPARE(Face(b), kFocusColour);
+        PointerEnters(b, QPoint(5, 5));
+        QVERIFY(b->IsHover());
+        QCOMPARE(Face(b), kHoverColour);  // hover wins over focus
+        b->SetState(true);
+        QCOMPARE(Face(b), kPressedColour);
+        b->setEnabled(false);
+        QCOMPARE(Face(b), kDisabledColour);  // disabled wins over pushed
+        b->setEnabled(true);
+        b->SetState(false);
+        PointerLeaves(b);
+        QVERIFY(!b->IsHover());
+        b->setFocus();
+        QCOMPARE(Face(b), kFocusColour);
+        b->clearFocus();
+        QCOMPARE(Face(b), kNormalColour);
+    }
+
+    void MissingFacesFallBackToButtonFace() {
+        BitmapButton* b = MakeButton(kPushStyle);
+        b->LoadFaces(kMissing, kMissing, kHover, kDisabled, 0, kMask, 0, 0, 0);
+        const QColor buttonFace = b->palette().color(QPalette::Active, QPalette::Button);
+        // Without a normal face even the hover face is not used.
+        PointerEnters(b, QPoint(5, 5));
+        QCOMPARE(Face(b), buttonFace);
+        b->SetState(true);
+        QCOMPARE(Face(b), buttonFace);
+        b->setEnabled(false);
+        QCOMPARE(Face(b), kDisabledColour);
+    }
+
+    void CheckedAndDisabledCheckBox() {
+        BitmapButton* b = MakeCheck();
+        QCOMPARE(b->size(), QSize(20, 20));
+        b->SetCheck(1);
+        QCOMPARE(b->GetCheck(), 1);
+        QCOMPARE(Face(b), kPressedColour);
+        b->setEnabled(false);
+        QCOMPARE(Face(b), kDisabledColour);
+        QCOMPARE(b->GetCheck(), 1);
+        // Disabled identifier 0 shows the normal face.
+        b->LoadFaces(kCheckNormal, kCheckPressed, kCheckHover, 0, 0, kCheckMask, 0, 0, 0);
+        QCOMPARE(Face(b), kNormalColour);
+    }
+
+    void PushButtonNeverChecks() {
+        BitmapButton* b = MakePush();
+        b->SetCheck(1);
+        QCOMPARE(b->GetCheck(), 0);
+        QSignalSpy clicks(b, &QAbstractButton::clicked);
+        QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(b->GetCheck(), 0);
+    }
+
+    void ClickTogglesBeforeTheNotification() {
+        BitmapButton* b = MakeCheck();
+        QList<int> seenAtClick;
+        connect(b, &QAbstractButton::clicked, this, [&] { seenAtClick << b->GetCheck(); });
+        QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(seenAtClick, QList<int>({1, 0}));
+    }
+
+    void PressDragOutAndBack() {
+        BitmapButton* b = MakeCheck();
+        QSignalSpy clicks(b, &QAbstractButton::clicked);
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(b->GetState());
+        QCOMPARE(Face(b), kPressedColour);
+        QTest::mouseMove(b, QPoint(60, 10));
+        QVERIFY(!b->GetState());
+        QCOMPARE(Face(b), kNormalColour);
+        QTest::mouseMove(b, QPoint(12, 8));
+        QVERIFY(b->GetState());
+        QCOMPARE(Face(b), kPressedColour);
+        QTest::mouseMove(b, QPoint(-5, 10));
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(-5, 10));
+        QCOMPARE(b->GetCheck(), 0);
+        QCOMPARE(clicks.count(), 0);
+        // A press back inside ends in a toggle and one click.
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseMove(b, QPoint(60, 10));
+        QTest::mouseMove(b, QPoint(10, 10));
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(b->GetCheck(), 1);
+        QCOMPARE(clicks.count(), 1);
+    }
+
+    void PressedStateFollowsTheShape() {
+        BitmapButton* b = MakeButton(kPushStyle);
+        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, 0, kHalfMask, 1, 0, 0);
+        QVERIFY(b->Region().has_value());
+        QCOMPARE(*b->Region(), QRegion(0, 0, 40, 30));
+        QCOMPARE(b->mask(), QRegion(0, 0, 40, 30));
+        // Where the mask is white the parent shows through.
+        QCOMPARE(QColor(ShownPixel(b, QPoint(60, 10))), kParentColour);
+        QCOMPARE(QColor(ShownPixel(b, QPoint(39, 10))), kNormalColour);
+        QSignalSpy clicks(b, &QAbstractButton::clicked);
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseMove(b, QPoint(60, 10));  // inside the rectangle, outside the shape
+        QVERIFY(!b->GetState());
+        QTest::mouseMove(b, QPoint(30, 10));
+        QVERIFY(b->GetState());
+        QCOMPARE(QColor(ShownPixel(b, QPoint(30, 10))), kPressedColour);
+        QTest::mouseMove(b, QPoint(60, 10));
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(60, 10));
+        QCOMPARE(clicks.count(), 0);
+    }
+
+    void DoubleClickIsTwoPressesAndTwoClicks() {
+        BitmapButton* b = MakeCheck();
+        QSignalSpy clicks(b, &QAbstractButton::clicked);
+        // The sequence a widget receives: press, release, double click, release.
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(b->GetCheck(), 1);
+        QTest::mouseDClick(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(b->GetState());
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(b->GetCheck(), 0);
+        QCOMPARE(clicks.count(), 2);
+    }
+
+    void SpaceTogglesOncePerKeyDown() {
+        BitmapButton* b = MakeCheck();
+        b->setFocus();
+        QSignalSpy clicks(b, &QAbstractButton::clicked);
+        QTest::keyPress(b, Qt::Key_Space);
+        for (int i = 0; i < 2; ++i) {
+            QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "),
+                             true);
+            QCoreApplication::sendEvent(b, &repeat);
+        }
+        QCOMPARE(b->GetCheck(), 1);  // three key-downs
+        QCOMPARE(clicks.count(), 0);
+        QTest::keyRelease(b, Qt::Key_Space);
+        QCOMPARE(clicks.count(), 1);
+        QTest::keyClick(b, Qt::Key_Space);
+        QCOMPARE(b->GetCheck(), 0);
+        QCOMPARE(clicks.count(), 2);
+    }
+
+    void RadioGroups() {
+        auto* counter = new UncheckCounter;
+        counter->setParent(Parent.get());
+        BitmapButton* r1 = MakeButton(kRadioStyle);
+        BitmapButton* r2 = MakeButton(kRadioStyle);
+        auto* other = new QWidget(Parent.get());  // not a button: neither member nor boundary
+        BitmapButton* r3 = MakeButton(kRadioStyle);
+        BitmapButton* s1 = MakeButton(kRadioStyle);
+        s1->SetGroupStart(true);
+        BitmapButton* s2 = MakeButton(kRadioStyle);
+        QWidget elsewhere;
+        BitmapButton outsider(&elsewhere);
+        outsider.PreSubclassWindow(kRadioStyle);
+        for (QObject* o :
+             {static_cast<QObject*>(r1), static_cast<QObject*>(r2), static_cast<QObject*>(other),
+              static_cast<QObject*>(r3), static_cast<QObject*>(s1), static_cast<QObject*>(s2),
+              static_cast<QObject*>(&outsider)}) {
+            o->installEventFilter(counter);
+        }
+        QCOMPARE(r2->GroupMembers(), (std::vector<BitmapButton*>{r3, r1}));
+        QCOMPARE(s2->GroupMembers(), (std::vector<BitmapButton*>{s1}));
+
+        r1->SetCheck(1);
+        s1->SetCheck(1);
+        outsider.SetCheck(1);
+        QCoreApplication::sendPostedEvents();
+        counter->Count.clear();
+        r2->SetCheck(1);
+        QVERIFY(counter->Count.empty());  // posted, not sent
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(counter->Count, (std::map<QObject*, int>{{r1, 1}, {r3, 1}}));
+        QCOMPARE(r1->GetCheck(), 0);
+        QCOMPARE(r2->GetCheck(), 1);
+        QCOMPARE(s1->GetCheck(), 1);
+        QCOMPARE(outsider.GetCheck(), 1);
+
+        counter->Count.clear();
+        r2->SetCheck(0);
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(counter->Count.empty());
+
+        // A click checks the radio and unchecks the rest of its group.
+        QTest::mouseClick(s2, Qt::LeftButton, {}, QPoint(5, 5));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(s2->GetCheck(), 1);
+        QCOMPARE(s1->GetCheck(), 0);
+        QTest::mouseClick(s2, Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(s2->GetCheck(), 1);  // a radio stays checked
+    }
+
+    void PressEndsHoverUntilTheNextMove() {
+        BitmapButton* b = MakeButton(kPushStyle);
+        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, 0, kMask, 0, 0, 0);
+        PointerEnters(b, QPoint(5, 5));
+        QCOMPARE(Face(b), kHoverColour);
+        QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(!b->IsHover());
+        QCOMPARE(Face(b), kNormalColour);
+        QMouseEvent move(QEvent::MouseMove, QPointF(6, 6), b->mapToGlobal(QPointF(6, 6)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(b, &move);
+        QCOMPARE(Face(b), kHoverColour);
+        // A move that arrives without the pointer having entered starts no hover.
+        PointerLeaves(b);
+        QCoreApplication::sendEvent(b, &move);
+        QVERIFY(!b->IsHover());
+    }
+
+    void FocusLossEndsAHeldPress() {
+        BitmapButton* b = MakePush();
+        QSignalSpy clicks(b, &QAbstractButton::clicked);
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(b->GetState());
+        b->clearFocus();
+        QVERIFY(!b->GetState());
+        QTest::mouseMove(b, QPoint(6, 6));
+        QVERIFY(!b->GetState());
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(6, 6));
+        QCOMPARE(clicks.count(), 0);
+    }
+
+    void LoadFacesClamping() {
+        // Draw mode 5 tiles: a 4 x 3 face repeats from the top-left corner, without the mask.
+        BitmapButton* tiled = MakeButton(kPushStyle);
+        tiled->resize(10, 7);
+        tiled->LoadFaces(kCoded, 0, 0, 0, 0, 0, 5, 0, 0);
+        QCOMPARE(tiled->DrawMode(), int(BitmapButton::Tile));
+        for (const QPoint p : {QPoint(0, 0), QPoint(5, 4), QPoint(9, 6), QPoint(7, 2)}) {
+            QCOMPARE(QColor(ShownPixel(tiled, p)), Coded(p.x() % 4, p.y() % 3));
+        }
+        // Draw mode -3 is natural size; without a mask the control keeps its size, and beyond
+        // the face the parent shows.
+        BitmapButton* natural = MakeButton(kPushStyle, QPoint(100, 10));
+        natural->resize(10, 7);
+        natural->LoadFaces(kCoded, 0, 0, 0, 0, 0, -3, 0, -1);
+        QCOMPARE(natural->DrawMode(), int(BitmapButton::Natural));
+        QCOMPARE(natural->Margin(), 0);
+        QCOMPARE(natural->size(), QSize(10, 7));
+        QCOMPARE(QColor(ShownPixel(natural, QPoint(3, 2))), Coded(3, 2));
+        QCOMPARE(QColor(ShownPixel(natural, QPoint(5, 5))), kParentColour);
+        // Stretch draws the face scaled to the control.
+        BitmapButton* stretched = MakeButton(kPushStyle, QPoint(200, 10));
+        stretched->resize(8, 6);
+        stretched->LoadFaces(kCoded, 0, 0, 0, 0, 0, 1, 0, 0);
+        QCOMPARE(QColor(ShownPixel(stretched, QPoint(7, 5))), Coded(3, 2));
+        QCOMPARE(QColor(ShownPixel(stretched, QPoint(2, 0))), Coded(1, 0));
+        // With a mask, natural mode takes the mask's size; stretch keeps the control's.
+        stretched->LoadFaces(kNormal, 0, 0, 0, 0, kMask, 1, 0, 0);
+        QCOMPARE(stretched->size(), QSize(8, 6));
+        natural->LoadFaces(kNormal, 0, 0, 0, 0, kMask, 0, 0, 0);
+        QCOMPARE(natural->size(), QSize(80, 30));
+        // A mask that does not load leaves shape and size alone.
+        natural->resize(33, 11);
+        natural->LoadFaces(kNormal, 0, 0, 0, 0, kMissing, 0, 0, 0);
+        QCOMPARE(natural->size(), QSize(33, 11));
+    }
+
+    void FocusRectangleOnlyWithAMargin() {
+        BitmapButton* b = MakePush();
+        b->setFocus();
+        const QColor inverted(255 - kFocusColour.red(), 255 - kFocusColour.green(),
+                              255 - kFocusColour.blue());
+        for (int x = 0; x < 80; ++x) {
+            QCOMPARE(QColor(ShownPixel(b, QPoint(x, 0))), kFocusColour);
+        }
+        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, kFocus, kMask, 0, 0, 3);
+        QCOMPARE(QColor(ShownPixel(b, QPoint(3, 3))), inverted);
+        QCOMPARE(QColor(ShownPixel(b, QPoint(4, 3))), kFocusColour);
+        QCOMPARE(QColor(ShownPixel(b, QPoint(76, 26))), inverted);
+        QCOMPARE(QColor(ShownPixel(b, QPoint(2, 2))), kFocusColour);
+    }
+
+    void CaptionCentredShiftedAndEmbossed() {
+        BitmapButton* b = MakePush();
+        QFont font = b->font();
+        font.setPixelSize(16);
+        font.setBold(true);
+        b->setFont(font);
+        b->setText(QStringLiteral("열기"));
+        b->SetTextColour(QColor(255, 255, 255));
+        // The box around every pixel that is not the face colour.
+        const auto captionBox = [b](QColor face) {
+            QRect box;
+            for (int y = 0; y < 30; ++y) {
+                for (int x = 0; x < 80; ++x) {
+                    if (QColor(ShownPixel(b, QPoint(x, y))) != face) {
+                        box |= QRect(x, y, 1, 1);
+                    }
+                }
+            }
+            return box;
+        };
+        const QRect normal = captionBox(kNormalColour);
+        QVERIFY(!normal.isEmpty());
+        QVERIFY(qAbs(normal.center().x() - 40) <= 2);
+        QVERIFY(qAbs(normal.center().y() - 15) <= 2);
+        b->SetState(true);
+        QCOMPARE(captionBox(kPressedColour), normal.translated(1, 1));
+        b->SetState(false);
+        b->setEnabled(false);
+        // The highlight copy at the caption's place and the grey one up and to the left.
+        QCOMPARE(captionBox(kDisabledColour), normal.adjusted(-1, -1, 0, 0));
+    }
+};
+
+QTEST_MAIN(BitmapButtonTest)
+#include "BitmapButtonTest.moc"

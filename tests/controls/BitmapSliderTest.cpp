@@ -1,0 +1,256 @@
+// BitmapSlider: the value/pixel mappings, pointer and keys with the notifications the parent
+// receives, and what a painted frame shows.
+#include "BitmapSlider.h"
+#include "ControlEvents.h"
+#include "ControlTestSupport.h"
+
+#include <QtTest>
+
+#include <climits>
+#include <memory>
+
+using velora::BitmapSlider;
+using velora::WM_SLIDER_DONE;
+using velora::WM_SLIDER_TRACK;
+using velora_test::Notification;
+
+namespace {
+
+constexpr int kChannel = 143;
+constexpr int kActive = 144;
+constexpr int kMissing = 999;
+constexpr int kControlId = 1013;
+const QColor kKey(252, 252, 252);
+const QColor kChannelColour(60, 70, 80);
+const QColor kActiveColour(220, 120, 20);
+const QColor kParentColour(0, 160, 0);
+
+// 100 x 20 tracks with the key colour only at (0, 0), as the program's tracks are made.
+QImage Track(QColor colour) {
+    QImage image(100, 20, QImage::Format_RGB32);
+    image.fill(colour);
+    image.setPixel(0, 0, kKey.rgb());
+    return image;
+}
+
+bool Is(const Notification& n, QEvent::Type type, int position) {
+    return n.Type == type && n.ControlId == kControlId && n.Position == position;
+}
+
+}  // namespace
+
+class BitmapSliderTest : public QObject {
+    Q_OBJECT
+  private:
+    std::unique_ptr<velora_test::BitmapFolder> Folder;
+    std::unique_ptr<QWidget> Parent;
+    BitmapSlider* Slider = nullptr;
+    velora_test::NotificationRecorder* Recorder = nullptr;
+
+  private slots:
+    void initTestCase() {
+        Folder = std::make_unique<velora_test::BitmapFolder>();
+        QVERIFY(Folder->IsValid());
+        Folder->Write(kChannel, Track(kChannelColour));
+        Folder->Write(kActive, Track(kActiveColour));
+    }
+    void cleanupTestCase() { Folder.reset(); }
+
+    // The program's own set-up: transparent tracks keyed by pixel (0, 0), range 0 to 100 at 35,
+    // margins 8 and 8, page step 25.
+    void init() {
+        Parent = std::make_unique<QWidget>();
+        Parent->resize(200, 60);
+        QPalette palette = Parent->palette();
+        palette.setColor(QPalette::Window, kParentColour);
+        Parent->setPalette(palette);
+        Parent->setAutoFillBackground(true);
+        Slider = new BitmapSlider(kControlId, Parent.get());
+        Slider->move(30, 20);
+        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, true, 0xFF000000, 0, 0));
+        Slider->SetRange(0, 100, false);
+        Slider->SetPosition(35);
+        Slider->MarginLeft = 8;
+        Slider->MarginRight = 8;
+        QCOMPARE(Slider->SetPageStep(25), 20);
+        Recorder = new velora_test::NotificationRecorder(Parent.get());
+        QVERIFY(velora_test::ShowActive(Parent.get()));
+        Recorder->Take();
+    }
+    void cleanup() { Parent.reset(); }
+
+    void SizesItselfToTheChannel() {
+        QCOMPARE(Slider->size(), QSize(100, 20));
+        QCOMPARE(Slider->pos(), QPoint(30, 20));
+    }
+
+    void MappingsOfTheProgramsSliders() {
+        QCOMPARE(Slider->PositionToPixel(0), 8);
+        QCOMPARE(Slider->PositionToPixel(35), 37);
+        QCOMPARE(Slider->PositionToPixel(50), 50);
+        QCOMPARE(Slider->PositionToPixel(99), 91);
+        QCOMPARE(Slider->PositionToPixel(100), 92);
+        QCOMPARE(Slider->PixelToPosition(37), 34);
+        QCOMPARE(Slider->PixelToPosition(38), 35);
+        Slider->SetRange(0, 90, false);
+        QCOMPARE(Slider->PositionToPixel(41), 46);
+        QCOMPARE(Slider->PositionToPixel(90), 92);
+    }
+
+    void MappingEdges() {
+        // Min above max: SetPosition lowers to max first, then raises to min.
+        Slider->SetRange(50, 10, false);
+        Slider->SetPosition(30);
+        QCOMPARE(Slider->Position(), 50);
+        // An empty range has a single pixel and a single value instead of a division by zero.
+        Slider->SetRange(7, 7, false);
+        QCOMPARE(Slider->PositionToPixel(7), 8);
+        QCOMPARE(Slider->PixelToPosition(60), 7);
+        // The widest range keeps both ends and stays within int.
+        Slider->SetRange(INT_MIN, INT_MAX, false);
+        QCOMPARE(Slider->PositionToPixel(INT_MIN), 8);
+        QCOMPARE(Slider->PositionToPixel(INT_MAX), 92);
+        QCOMPARE(Slider->PixelToPosition(8), INT_MIN);
+        QCOMPARE(Slider->PixelToPosition(92), INT_MAX);
+        // A negative range start is added before the truncation: -10 + 34.52... = 24.
+        Slider->SetRange(-10, 90, false);
+        QCOMPARE(Slider->PixelToPosition(37), 24);
+        QCOMPARE(Slider->PositionToPixel(-10), 8);
+    }
+
+    void PressAtTheCurrentPixelPostsOnlyDone() {
+        QTest::mousePress(Slider, Qt::LeftButton, {}, QPoint(37, 10));
+        QVERIFY(Recorder->Take().empty());
+        QVERIFY(Slider->hasFocus());
+        QTest::mouseRelease(Slider, Qt::LeftButton, {}, QPoint(37, 10));
+        const auto seen = Recorder->Take();
+        QCOMPARE(seen.size(), size_t(1));
+        QVERIFY(Is(seen[0], WM_SLIDER_DONE, 35));
+    }
+
+    void PressAndDragPostTrackThenDone() {
+        // Left of the track the pointer is raised to its start.
+        QTest::mousePress(Slider, Qt::LeftButton, {}, QPoint(3, 10));
+        auto seen = Recorder->Take();
+        QCOMPARE(seen.size(), size_t(1));
+        QVERIFY(Is(seen[0], WM_SLIDER_TRACK, 0));
+        // Pixel 38 gives 35, drawn at 37: every move there posts the same value again.
+        for (int i = 0; i < 3; ++i) {
+            QTest::mouseMove(Slider, QPoint(38, 10));
+        }
+        seen = Recorder->Take();
+        QCOMPARE(seen.size(), size_t(3));
+        for (const Notification& n : seen) {
+            QVERIFY(Is(n, WM_SLIDER_TRACK, 35));
+        }
+        // Right of the track, lowered to its end; far below the control, y is not used.
+        QTest::mouseMove(Slider, QPoint(99, 10));
+        QTest::mouseMove(Slider, QPoint(50, 400));
+        seen = Recorder->Take();
+        QCOMPARE(seen.size(), size_t(2));
+        QVERIFY(Is(seen[0], WM_SLIDER_TRACK, 100));
+        QVERIFY(Is(seen[1], WM_SLIDER_TRACK, 50));
+        QTest::mouseRelease(Slider, Qt::LeftButton, {}, QPoint(-40, 400));
+        seen = Recorder->Take();
+        QCOMPARE(seen.size(), size_t(1));
+        QVERIFY(Is(seen[0], WM_SLIDER_DONE, 50));
+        QCOMPARE(Slider->Position(), 50);
+        // Without a press, moves change nothing.
+        QTest::mouseMove(Slider, QPoint(80, 10));
+        QVERIFY(Recorder->Take().empty());
+        QCOMPARE(Slider->Position(), 50);
+    }
+
+    void NavigationKeys() {
+        struct Step {
+            int Key;
+            int Expected;
+        };
+        // From 35 with page step 25 on 0..100; the ends still post their DONE.
+        const Step steps[] = {{Qt::Key_PageDown, 60}, {Qt::Key_PageUp, 35},    {Qt::Key_Right, 36},
+                              {Qt::Key_Down, 37},     {Qt::Key_Up, 36},        {Qt::Key_Left, 35},
+                              {Qt::Key_End, 100},     {Qt::Key_PageDown, 100}, {Qt::Key_Right, 100},
+                              {Qt::Key_Home, 0},      {Qt::Key_Home, 0},       {Qt::Key_Left, 0},
+                              {Qt::Key_PageUp, 0}};
+        Slider->setFocus();
+        for (const Step& step : steps) {
+            QTest::keyClick(Slider, static_cast<Qt::Key>(step.Key));
+            const auto seen = Recorder->Take();
+            QCOMPARE(seen.size(), size_t(1));
+            QVERIFY2(Is(seen[0], WM_SLIDER_DONE, step.Expected),
+                     qPrintable(QStringLiteral("key %1: %2").arg(step.Key).arg(seen[0].Position)));
+            QCOMPARE(Slider->Position(), step.Expected);
+        }
+        // Auto-repeated key-downs count one by one.
+        for (int i = 0; i < 4; ++i) {
+            QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
+            QCoreApplication::sendEvent(Slider, &repeat);
+        }
+        const auto seen = Recorder->Take();
+        QCOMPARE(seen.size(), size_t(4));
+        QVERIFY(Is(seen[3], WM_SLIDER_DONE, 4));
+        // Other keys post nothing.
+        QTest::keyClick(Slider, Qt::Key_A);
+        QVERIFY(Recorder->Take().empty());
+    }
+
+    void FrameShowsBothTracksAndTheParent() {
+        const QImage frame = velora_test::ShownImage(Slider);
+        const QPoint origin = Slider->pos();
+        // Value 35 is drawn at 37: columns left of it filled, from 37 on empty.
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(36, 10))), kActiveColour);
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(37, 10))), kChannelColour);
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(1, 0))), kActiveColour);
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(99, 19))), kChannelColour);
+        // The key pixel shows the parent.
+        QCOMPARE(QColor(frame.pixel(origin)), kParentColour);
+        Slider->SetPosition(100);
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(91, 5))), kActiveColour);
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(92, 5))), kChannelColour);
+    }
+
+    void OpaqueTracksShowTheKeyColour() {
+        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, false, 0xFF000000, 0, 0));
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(0, 0))), kKey);
+        // An explicit key colour (COLORREF) works like the pixel's colour.
+        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, true, 0xFCFCFC, 0, 0));
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(0, 0))), kParentColour);
+    }
+
+    void FocusRectangleComesAndGoes() {
+        const QPoint dot(2, 0);  // on the dotted outline
+        Slider->setFocus();
+        QVERIFY(Slider->hasFocus());
+        const QColor inverted(255 - kActiveColour.red(), 255 - kActiveColour.green(),
+                              255 - kActiveColour.blue());
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, dot)), inverted);
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(1, 0))), kActiveColour);
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(50, 10))), kChannelColour);
+        Slider->clearFocus();
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, dot)), kActiveColour);
+    }
+
+    void FailedLoadLeavesNoTrack() {
+        QVERIFY(!Slider->SetChannelBitmaps(kChannel, kMissing, true, 0xFF000000, 0, 0));
+        QVERIFY(!Slider->ChannelLoaded());
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(50, 10))), kParentColour);
+        QVERIFY(!Slider->SetChannelBitmaps(kMissing, kActive, true, 0xFF000000, 0, 0));
+        QVERIFY(!Slider->ChannelLoaded());
+        // Channel 0 unloads and succeeds; a channel alone is drawn whole.
+        QVERIFY(Slider->SetChannelBitmaps(0, 0, true, 0xFF000000, 0, 0));
+        QVERIFY(Slider->SetChannelBitmaps(kChannel, 0, true, 0xFF000000, 0, 0));
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(5, 10))), kChannelColour);
+        // A key pixel outside the bitmap keys nothing out.
+        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, true, 0xFF000000, 500, 0));
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(0, 0))), kKey);
+    }
+
+    void PositionOutsideItsRangeIsDrawnAtTheEnd() {
+        Slider->SetRange(0, 20, true);  // position 35 stays, beyond the new maximum
+        QCOMPARE(Slider->Position(), 35);
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, QPoint(99, 10))), kActiveColour);
+    }
+};
+
+QTEST_MAIN(BitmapSliderTest)
+#include "BitmapSliderTest.moc"
