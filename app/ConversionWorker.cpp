@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <utility>
@@ -40,7 +41,7 @@ void ConversionWorker::Start(BitmapRef picture, const ConversionOptions& options
         return;
     }
     try {
-        Thread = std::thread(&ConversionWorker::Run, this, std::move(picture), options, run);
+        Thread = std::thread(&ConversionWorker::Run, this, std::move(picture), options, run, Pause);
     } catch (const std::system_error&) {
         // No thread to be had: nothing was converted, so the run ends as if cancelled.
         Post(Note{Note::Kind::Ending, 0, run, nullptr});
@@ -72,7 +73,12 @@ void ConversionWorker::JoinThread() {
     }
 }
 
-void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::uint64_t run) {
+void ConversionWorker::SetPauseMilliseconds(int milliseconds) {
+    Pause = std::max(0, milliseconds);
+}
+
+void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::uint64_t run,
+                           int pauseMs) {
     BitmapRef result;
     try {
         Post(Note{Note::Kind::Range, static_cast<int>(picture->Width()), run, nullptr});
@@ -88,7 +94,7 @@ void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::ui
                 filter.UnsharpMask(*picture, SharpenSigma, SharpenAmount, SharpenChannels);
             // Without a sharpened copy the converted picture is still a valid result.
             result = sharpened ? std::move(sharpened) : picture;
-            if (!PauseUnlessCancelled()) {
+            if (!PauseUnlessCancelled(pauseMs)) {
                 result.reset();
             }
         }
@@ -104,9 +110,9 @@ void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::ui
     }
 }
 
-bool ConversionWorker::PauseUnlessCancelled() {
+bool ConversionWorker::PauseUnlessCancelled(int milliseconds) {
     std::unique_lock<std::mutex> lock(PauseMutex);
-    const bool cancelled = PauseWake.wait_for(lock, std::chrono::milliseconds(PauseMilliseconds),
+    const bool cancelled = PauseWake.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                               [this] { return CancelRequested.load() != 0; });
     return !cancelled;
 }

@@ -33,8 +33,10 @@ class ConversionWorker : public QObject {
     bool IsRunning() const;  // a thread exists that has not delivered its ending yet
     void Wait();             // requests nothing; joins the thread if any (used at close, tests)
 
-    // The pause between the filter and the delivery of the result.
+    // The pause between the filter and the delivery of the result, and a way to change it for
+    // the next Start (measurements of the work alone use 0).
     static constexpr int PauseMilliseconds = 200;
+    void SetPauseMilliseconds(int milliseconds);
 
   signals
       :  // every signal is delivered on the UI thread (queued); the worker never touches a widget
@@ -60,9 +62,9 @@ class ConversionWorker : public QObject {
         BitmapRef Result;       // Ending only: null when the pass was cancelled
     };
 
-    void Run(BitmapRef picture, ConversionOptions options, std::uint64_t run);
+    void Run(BitmapRef picture, ConversionOptions options, std::uint64_t run, int pauseMs);
     void Post(Note note);
-    bool PauseUnlessCancelled();
+    bool PauseUnlessCancelled(int milliseconds);
     void JoinThread();
 
     // Shared with the worker thread.
@@ -74,6 +76,7 @@ class ConversionWorker : public QObject {
 
     // User-interface thread only.
     std::thread Thread;
+    int Pause = PauseMilliseconds;
     std::uint64_t StartedRuns = 0;       // number of the latest Start
     std::uint64_t LastCancelledRun = 0;  // the latest Start that a Cancel followed
     std::uint64_t ThreadRun = 0;         // the Start whose thread Thread holds

@@ -1,0 +1,85 @@
+// Pictures for the worker tests: filled through one direct lock, compared pixel by pixel, and the
+// expected outcome of a conversion computed pixel by pixel with ConvertPixel alone.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "Conversion.h"
+#include "UnsharpMaskFilter.h"
+#include "WorkingBitmap.h"
+
+namespace velora::testing {
+
+// A colour for every position, different in most neighbouring pixels and rarely repeated, so
+// that a pixel in the wrong place or a skipped pixel shows.
+inline Argb PatternColour(int x, int y) {
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 0x9E3779B1u ^ static_cast<std::uint32_t>(y) * 0x85EBCA77u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return 0xFF000000u | (h & 0xFFFFFFu);
+}
+
+inline BitmapRef MakePatternPicture(int width, int height) {
+    BitmapRef picture = WorkingBitmap::CreateBlank(width, height);
+    BitmapData data;
+    if (picture->LockBits(Rect{0, 0, width, height}, ImageLockModeRead | ImageLockModeWrite,
+                          PixelFormat24bppRGB, &data) != Status::Ok) {
+        return nullptr;
+    }
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* p = data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride;
+        for (int x = 0; x < width; ++x, p += 3) {
+            const Argb c = PatternColour(x, y);
+            p[0] = static_cast<std::uint8_t>(c);
+            p[1] = static_cast<std::uint8_t>(c >> 8);
+            p[2] = static_cast<std::uint8_t>(c >> 16);
+        }
+    }
+    picture->UnlockBits(&data);
+    return picture;
+}
+
+inline BitmapRef CopyOf(WorkingBitmap& picture) {
+    return picture.Clone(0, 0, static_cast<int>(picture.Width()),
+                         static_cast<int>(picture.Height()));
+}
+
+// The picture as the pass must leave it: every pixel replaced by ConvertPixel of itself.
+inline BitmapRef ConvertedPixelByPixel(WorkingBitmap& original, const ConversionOptions& options) {
+    BitmapRef copy = CopyOf(original);
+    const int width = static_cast<int>(copy->Width());
+    const int height = static_cast<int>(copy->Height());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            Argb c = 0;
+            copy->GetPixel(x, y, &c);
+            copy->SetPixel(x, y, ConvertPixel(c, options));
+        }
+    }
+    return copy;
+}
+
+// Number of pixels in which two pictures of the same size differ; -1 when the sizes differ.
+inline long long DifferingPixels(WorkingBitmap& a, WorkingBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return -1;
+    }
+    long long count = 0;
+    const int width = static_cast<int>(a.Width());
+    const int height = static_cast<int>(a.Height());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            Argb ca = 0;
+            Argb cb = 1;
+            a.GetPixel(x, y, &ca);
+            b.GetPixel(x, y, &cb);
+            count += ca != cb ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+}  // namespace velora::testing
