@@ -13,8 +13,8 @@ namespace {
 // Far above any real photograph's file, far below what would hurt to hold in memory.
 constexpr std::uint64_t MaxFileBytes = 1024ull * 1024 * 1024;
 
-bool StartsWith(const std::vector<std::uint8_t>& bytes, const char* magic, std::size_t length) {
-    return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
+bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t length) {
+    return size >= length && std::memcmp(data, magic, length) == 0;
 }
 
 SaveResult Failed(WorkingBitmap& bitmap, Status status, const std::string& message) {
@@ -93,18 +93,23 @@ LoadResult LoadBitmapFromFile(const std::string& path) {
             result.Message = error;
             return result;
     }
-    if (bytes.empty()) {
+    return LoadBitmapFromMemory(bytes.data(), bytes.size());
+}
+
+LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
+    LoadResult result;
+    if (data == nullptr || size == 0) {
         result.Code = Status::UnknownImageFormat;
         result.Message = "the file is empty";
         return result;
     }
     DecodeOutcome out;
-    if (StartsWith(bytes, "\xFF\xD8", 2)) {
-        DecodeJpeg(bytes.data(), bytes.size(), out);
-    } else if (StartsWith(bytes, "\x89PNG\r\n\x1A\n", 8)) {
-        DecodePng(bytes.data(), bytes.size(), out);
-    } else if (StartsWith(bytes, "BM", 2)) {
-        DecodeBmp(bytes.data(), bytes.size(), out);
+    if (StartsWith(data, size, "\xFF\xD8", 2)) {
+        DecodeJpeg(data, size, out);
+    } else if (StartsWith(data, size, "\x89PNG\r\n\x1A\n", 8)) {
+        DecodePng(data, size, out);
+    } else if (StartsWith(data, size, "BM", 2)) {
+        DecodeBmp(data, size, out);
     } else {
         result.Code = Status::UnknownImageFormat;
         result.Message = "the file is not a picture this program can read";

@@ -1,6 +1,8 @@
 // Reading pictures into WorkingBitmap objects and writing them out. Paths are UTF-8.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@ struct LoadResult {
 // Decodes JPEG (every kind libjpeg-turbo reads), PNG and the other cheap formats into a 24-bit
 // bitmap carrying the file's metadata as property items. Never throws, never crashes on bad input.
 LoadResult LoadBitmapFromFile(const std::string& path);
+
+// The same for a file already in memory (the fuzz target's door).
+LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size);
 
 struct SaveResult {
     bool Ok = false;

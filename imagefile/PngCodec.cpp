@@ -43,8 +43,29 @@ class PngSink {
         }
     }
 
+    std::uint8_t* Scratch(std::size_t size) {
+        try {
+            Buffer.resize(size);
+        } catch (...) {
+            return nullptr;
+        }
+        return Buffer.data();
+    }
+
     DecodeOutcome* Out;
+    std::vector<std::uint8_t> Buffer;
 };
+
+// Transparency is laid over white, as a picture on a page: the working bitmap has no alpha.
+// The samples are blended as stored, without a gamma conversion.
+void OverWhite(const std::uint8_t* bgra, std::uint8_t* bgr, png_uint_32 width) {
+    for (png_uint_32 x = 0; x < width; ++x, bgra += 4, bgr += 3) {
+        const unsigned a = bgra[3];
+        for (int c = 0; c < 3; ++c) {
+            bgr[c] = static_cast<std::uint8_t>((bgra[c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+}
 
 struct PngContext {
     PngSink* Sink;
@@ -107,26 +128,45 @@ int RunDecode(PngContext* context) {
         return 2;
     }
     png_set_expand(png);
+    // Samples are taken as stored: a gAMA chunk is not applied.
+    png_set_scale_16(png);
     if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
         png_set_gray_to_rgb(png);
     }
-    // Transparency is laid over white, as a picture on a page; the working bitmap has no alpha.
-    const png_uint_16 white = depth == 16 ? 65535 : 255;
-    png_color_16 background;
-    background.index = 0;
-    background.red = background.green = background.blue = background.gray = white;
-    png_set_background(png, &background, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
-    png_set_scale_16(png);
     png_set_bgr(png);
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 ||
-        png_get_rowbytes(png, info) != 3u * width) {
+    const unsigned channels = png_get_channels(png, info);
+    const png_size_t rowBytes = png_get_rowbytes(png, info);
+    if ((channels != 3 && channels != 4) || png_get_bit_depth(png, info) != 8 ||
+        rowBytes != static_cast<png_size_t>(channels) * width) {
         png_error(png, "unexpected pixel layout");
+    }
+    const bool interlaced = passes > 1;
+    std::uint8_t* scratch = nullptr;
+    if (channels == 4) {
+        // An interlaced picture needs all its rows at once before they can be laid over white.
+        scratch = context->Sink->Scratch(interlaced ? rowBytes * height : rowBytes);
+        if (scratch == nullptr) {
+            png_error(png, "not enough memory");
+        }
     }
     for (int pass = 0; pass < passes; ++pass) {
         for (png_uint_32 y = 0; y < height; ++y) {
-            png_read_row(png, rows + static_cast<std::size_t>(y) * stride, nullptr);
+            std::uint8_t* row = rows + static_cast<std::size_t>(y) * stride;
+            if (channels == 3) {
+                png_read_row(png, row, nullptr);
+            } else if (interlaced) {
+                png_read_row(png, scratch + rowBytes * y, nullptr);
+            } else {
+                png_read_row(png, scratch, nullptr);
+                OverWhite(scratch, row, width);
+            }
+        }
+    }
+    if (channels == 4 && interlaced) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            OverWhite(scratch + rowBytes * y, rows + static_cast<std::size_t>(y) * stride, width);
         }
     }
     png_read_end(png, info);

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""Writes the crafted broken pictures of tests/data/corrupt/ and their README.
+
+Standard library only. A file named ok_* must still open (perhaps with warnings or without its
+metadata); a file named err_* must be refused with a message. Run it again after changing a case.
+"""
+import os
+import struct
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "corrupt")
+
+# Standard luminance tables (ITU T.81, Annex K): enough for a grey baseline picture.
+DC_BITS = [0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0]
+DC_VALS = list(range(12))
+AC_BITS = [0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D]
+AC_VALS = bytes.fromhex(
+    "01020300041105122131410613516107227114328191a1082342b1c11552d1f02433627282090a161718191a"
+    "25262728292a3435363738393a434445464748494a535455565758595a636465666768696a73747576777879"
+    "7a838485868788898a92939495969798999aa2a3a4a5a6a7a8a9aab2b3b4b5b6b7b8b9bac2c3c4c5c6c7c8c9"
+    "cad2d3d4d5d6d7d8d9dae1e2e3e4e5e6e7e8e9eaf1f2f3f4f5f6f7f8f9fa")
+
+
+def segment(marker, payload):
+    return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def dqt():
+    return segment(0xDB, bytes([0]) + bytes([1] * 64))
+
+
+def dht():
+    return (segment(0xC4, bytes([0x00] + DC_BITS) + bytes(DC_VALS)) +
+            segment(0xC4, bytes([0x10] + AC_BITS) + AC_VALS))
+
+
+def sof(width, height, precision=8, components=1, marker=0xC0):
+    body = struct.pack(">BHHB", precision, height, width, components)
+    for c in range(components):
+        body += bytes([c + 1, 0x11, 0])
+    return segment(marker, body)
+
+
+def sos(table=0):
+    return segment(0xDA, bytes([1, 1, (table << 4) | table, 0, 63, 0]))
+
+
+def flat_scan(blocks):
+    # Every block: DC difference 0 (code 00), then end of block (code 1010).
+    bits = "001010" * blocks
+    bits += "1" * (-len(bits) % 8)
+    data = bytearray()
+    for i in range(0, len(bits), 8):
+        byte = int(bits[i:i + 8], 2)
+        data.append(byte)
+        if byte == 0xFF:
+            data.append(0)
+    return bytes(data)
+
+
+def grey_jpeg(width=16, height=16, extra=b"", scan=None):
+    blocks = ((width + 7) // 8) * ((height + 7) // 8)
+    return (b"\xFF\xD8" + extra + dqt() + sof(width, height) + dht() + sos() +
+            (flat_scan(blocks) if scan is None else scan) + b"\xFF\xD9")
+
+
+def exif_app1(tiff):
+    return segment(0xE1, b"Exif\0\0" + tiff)
+
+
+def ifd_entry(tag, typ, count, value):
+    return struct.pack("<HHII", tag, typ, count, value)
+
+
+def tiff_with_loop():
+    # IFD0 at 8 holds Make and an Exif IFD pointer back to IFD0; its next-IFD link is itself.
+    make_offset = 8 + 2 + 2 * 12 + 4
+    ifd0 = struct.pack("<H", 2) + ifd_entry(0x010F, 2, 5, make_offset) + ifd_entry(
+        0x8769, 4, 1, 8) + struct.pack("<I", 8)
+    return b"II*\0" + struct.pack("<I", 8) + ifd0 + b"Loop\0"
+
+
+def tiff_with_bad_offsets():
+    # Model points far past the end, an entry claims 2^31 values, the next IFD is out of reach.
+    make_offset = 8 + 2 + 3 * 12 + 4
+    ifd0 = struct.pack("<H", 3) + ifd_entry(0x010F, 2, 5, make_offset) + ifd_entry(
+        0x0110, 2, 1000, 0x7FFFFF00) + ifd_entry(0x0112, 3, 0x80000000, 0) + struct.pack(
+            "<I", 0xFFFFFFF0)
+    return b"II*\0" + struct.pack("<I", 8) + ifd0 + b"Good\0"
+
+
+def icc_chunk(sequence, count, data):
+    return segment(0xE2, b"ICC_PROFILE\0" + bytes([sequence, count]) + data)
+
+
+def png_chunk(kind, data, crc=None):
+    if crc is None:
+        crc = zlib.crc32(kind + data) & 0xFFFFFFFF
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", crc)
+
+
+def png(width, height, rows=None, ihdr_crc=None, cut=None):
+    ihdr = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    if rows is None:
+        rows = b"".join(b"\0" + b"\x80" * (3 * width) for _ in range(min(height, 4)))
+    idat = zlib.compress(rows)
+    if cut is not None:
+        idat = idat[:cut]
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr, ihdr_crc) + png_chunk(b"IDAT", idat) +
+            png_chunk(b"IEND", b""))
+
+
+def bmp(width, height, bits=24, pixel_bytes=None):
+    row = ((width * bits + 31) // 32) * 4
+    data = pixel_bytes if pixel_bytes is not None else b"\x40" * (row * abs(height))
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, 0, 2835, 2835, 0, 0)
+    head = b"BM" + struct.pack("<IHHI", 14 + len(info) + len(data), 0, 0, 14 + len(info))
+    return head + info + data
+
+
+good = grey_jpeg(64, 64)
+scan_start = good.index(b"\xFF\xDA") + 2 + 12
+
+CASES = [
+    ("ok_minimal_grey.jpg", good,
+     "control: the generator's own valid 64x64 grey baseline JPEG; the err_ cases are built from it"),
+    ("err_empty.jpg", b"", "an empty file is no picture"),
+    ("err_not_a_picture.jpg", b"This is a text file that was given a picture's name.\n",
+     "a text file with a .jpg name: refused by its first bytes"),
+    ("err_soi_only.jpg", b"\xFF\xD8", "only the start-of-image marker: the data ends at once"),
+    ("err_cut_in_tables.jpg", good[:40], "cut inside the quantisation table"),
+    ("ok_truncated_scan.jpg", good[:scan_start + 6],
+     "cut inside the scan without EOI: libjpeg warns (premature end) and the rest is grey"),
+    ("err_no_scan.jpg", b"\xFF\xD8" + dqt() + sof(16, 16) + dht() + b"\xFF\xD9",
+     "frame header but no scan before EOI"),
+    ("err_sof_zero_components.jpg", b"\xFF\xD8" + dqt() + sof(16, 16, components=0) + dht() +
+     sos() + flat_scan(4) + b"\xFF\xD9", "bad SOF: no components"),
+    ("err_sof_precision_12.jpg", b"\xFF\xD8" + dqt() + sof(16, 16, precision=12) + dht() + sos() +
+     flat_scan(4) + b"\xFF\xD9", "12-bit samples, which the 8-bit decoder refuses"),
+    ("err_sof_zero_width.jpg", grey_jpeg(0, 16, scan=flat_scan(1)), "declared width 0"),
+    ("err_huge_dimensions.jpg", grey_jpeg(65535, 65535, scan=flat_scan(4)),
+     "65535 x 65535 declared in a tiny file: refused before any allocation"),
+    ("err_over_250_megapixels.jpg", grey_jpeg(20000, 13000, scan=flat_scan(4)),
+     "260 megapixels, each side allowed: refused by the pixel limit"),
+    ("err_undefined_huffman_table.jpg", grey_jpeg(16, 16, scan=None).replace(
+        sos(), sos(table=3)), "the scan names Huffman tables that were never defined"),
+    ("ok_short_marker_length.jpg", b"\xFF\xD8\xFF\xE1\x00\x01" + good[2:],
+     "an APP1 length of 1, shorter than its own length field: the segment is skipped"),
+    ("ok_exif_ifd_loop.jpg", grey_jpeg(16, 16, extra=exif_app1(tiff_with_loop())),
+     "IFD0 links to itself and its Exif pointer points back at it: must not hang"),
+    ("ok_exif_bad_offsets.jpg", grey_jpeg(16, 16, extra=exif_app1(tiff_with_bad_offsets())),
+     "IFD entries and the next IFD point past the segment, one claims 2^31 values"),
+    ("ok_exif_malformed_header.jpg", grey_jpeg(16, 16, extra=exif_app1(b"XX*\0\x08\0\0\0")),
+     "Exif APP1 whose TIFF header has no byte-order mark"),
+    ("ok_exif_truncated.jpg", grey_jpeg(16, 16, extra=exif_app1(b"II*\0")),
+     "Exif APP1 that stops inside the TIFF header"),
+    ("ok_icc_missing_chunk.jpg", grey_jpeg(16, 16, extra=icc_chunk(1, 2, b"\0" * 64)),
+     "ICC profile announced in 2 chunks, only the first present: the profile is left out"),
+    ("ok_icc_bad_sequence.jpg", grey_jpeg(16, 16, extra=icc_chunk(3, 2, b"\0" * 64)),
+     "ICC chunk number 3 of 2: the profile is left out"),
+    ("err_png_bad_crc.png", png(4, 4, ihdr_crc=0x12345678), "PNG header chunk with a wrong CRC"),
+    ("err_png_truncated.png", png(4, 4)[:45], "PNG cut inside its image data"),
+    ("err_png_bad_idat.png", png(4, 4, cut=6), "PNG whose compressed data stops early"),
+    ("err_png_huge.png", png(100000, 100000, rows=b"\0"), "PNG declaring 100000 x 100000"),
+    ("err_bmp_huge.bmp", bmp(1000000, 1000000, pixel_bytes=b"\0" * 16),
+     "BMP declaring 10^12 pixels: refused before allocation"),
+    ("err_bmp_cut_header.bmp", bmp(4, 4)[:20], "BMP cut inside its information header"),
+    ("err_bmp_bad_bits.bmp", bmp(4, 4, bits=7), "BMP with 7 bits a pixel"),
+    ("ok_bmp_short_data.bmp", bmp(8, 8)[:54 + 40],
+     "BMP whose pixel rows stop early: the picture opens, the missing rows black"),
+]
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    lines = ["# Crafted broken pictures", "",
+             "Made by `tests/data/make_corrupt.py`; do not edit by hand. `ok_*` files must still",
+             "open, `err_*` files must be refused with a message; none may crash, hang or allocate",
+             "gigabytes. Each line says what the file guards.", ""]
+    for name, data, why in CASES:
+        with open(os.path.join(OUT, name), "wb") as f:
+            f.write(data)
+        lines.append("- `%s` (%d bytes): %s" % (name, len(data), why))
+    with open(os.path.join(OUT, "README.md"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()

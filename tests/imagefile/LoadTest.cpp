@@ -1,0 +1,262 @@
+#include <set>
+
+#include "ImageFile.h"
+#include "ImageProperties.h"
+#include "TestSupport.h"
+
+namespace velora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Photo;
+
+// ImageMagick's decode of a file as 8-bit samples, laid over white here by the blend
+// c * a + 255 * (1 - a) on the stored values: the independent reference.
+std::vector<std::uint8_t> ReferenceRgb(const std::string& path) {
+    const std::string out = test::Run("convert " + test::Quote(path + "[0]") + " -depth 8 rgba:-");
+    std::vector<std::uint8_t> rgb;
+    for (std::size_t i = 0; i + 3 < out.size(); i += 4) {
+        const unsigned a = static_cast<std::uint8_t>(out[i + 3]);
+        for (int c = 0; c < 3; ++c) {
+            const unsigned v = static_cast<std::uint8_t>(out[i + c]);
+            rgb.push_back(static_cast<std::uint8_t>((v * a + 255 * (255 - a) + 127) / 255));
+        }
+    }
+    return rgb;
+}
+
+int MaxDifferenceToRgb(WorkingBitmap& bitmap, const std::vector<std::uint8_t>& rgb) {
+    const int w = static_cast<int>(bitmap.Width());
+    const int h = static_cast<int>(bitmap.Height());
+    if (rgb.size() != static_cast<std::size_t>(3 * w * h)) {
+        return 1000;
+    }
+    int worst = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            Argb c = 0;
+            bitmap.GetPixel(x, y, &c);
+            const std::uint8_t* ref = &rgb[3 * (static_cast<std::size_t>(y) * w + x)];
+            const int got[3] = {static_cast<int>((c >> 16) & 0xFF),
+                                static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
+            for (int i = 0; i < 3; ++i) {
+                worst = std::max(worst, std::abs(got[i] - ref[i]));
+            }
+        }
+    }
+    return worst;
+}
+
+TEST(Load, MissingEmptyAndForeignFilesGiveClearErrors) {
+    test::TempDir dir;
+    LoadResult missing = LoadBitmapFromFile(dir.File("nothing-here.jpg"));
+    EXPECT_EQ(missing.Bitmap, nullptr);
+    EXPECT_EQ(missing.Code, Status::FileNotFound);
+    EXPECT_FALSE(missing.Message.empty());
+    EXPECT_EQ(LoadBitmapFromFile("").Code, Status::FileNotFound);
+    LoadResult folder = LoadBitmapFromFile(dir.Path);
+    EXPECT_EQ(folder.Bitmap, nullptr);
+    EXPECT_NE(folder.Code, Status::Ok);
+    test::WriteBytes(dir.File("text.jpg"), {'h', 'e', 'l', 'l', 'o'});
+    LoadResult text = LoadBitmapFromFile(dir.File("text.jpg"));
+    EXPECT_EQ(text.Code, Status::UnknownImageFormat);
+    EXPECT_FALSE(text.Message.empty());
+}
+
+// Every crafted file: ok_* opens, err_* is refused with a message.
+TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
+    const fs::path folder = VELORA_CORRUPT_DIR;
+    ASSERT_TRUE(fs::is_directory(folder));
+    int seen = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "README.md") {
+            continue;
+        }
+        ++seen;
+        LoadResult r = LoadBitmapFromFile(entry.path().string());
+        if (name.rfind("ok_", 0) == 0) {
+            ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
+            EXPECT_TRUE(r.Bitmap->HasImage()) << name;
+        } else {
+            EXPECT_EQ(r.Bitmap, nullptr) << name;
+            EXPECT_NE(r.Code, Status::Ok) << name;
+            EXPECT_FALSE(r.Message.empty()) << name;
+        }
+    }
+    EXPECT_GE(seen, 20);
+    const std::string dirName = folder.string();
+    EXPECT_EQ(LoadBitmapFromFile(dirName + "/err_over_250_megapixels.jpg").Code,
+              Status::ValueOverflow);
+    EXPECT_EQ(LoadBitmapFromFile(dirName + "/err_bmp_huge.bmp").Code, Status::ValueOverflow);
+    LoadResult truncated = LoadBitmapFromFile(dirName + "/ok_truncated_scan.jpg");
+    ASSERT_NE(truncated.Bitmap, nullptr);
+    EXPECT_FALSE(truncated.Warnings.empty());
+    for (const char* name : {"ok_icc_missing_chunk.jpg", "ok_icc_bad_sequence.jpg"}) {
+        LoadResult icc = LoadBitmapFromFile(dirName + "/" + name);
+        ASSERT_NE(icc.Bitmap, nullptr);
+        EXPECT_EQ(icc.Bitmap->GetPropertyItemSize(PropertyTagICCProfile), 0u) << name;
+    }
+    // The damaged EXIF is left out, the quantisation tables still come.
+    LoadResult loop = LoadBitmapFromFile(dirName + "/ok_exif_ifd_loop.jpg");
+    ASSERT_NE(loop.Bitmap, nullptr);
+    EXPECT_GT(loop.Bitmap->GetPropertyItemSize(PropertyTagLuminanceTable), 0u);
+}
+
+TEST(Load, EveryBrokenAndSpecialPhotoGivesAPictureOrAnError) {
+    VELORA_NEED_PHOTOS();
+    int pictures = 0;
+    int errors = 0;
+    for (const char* sub : {"broken", "special", "special/orientation", "other-formats"}) {
+        for (const auto& entry : fs::directory_iterator(Photo(sub))) {
+            if (!entry.is_regular_file() || entry.path().extension() == ".md") {
+                continue;
+            }
+            LoadResult r = LoadBitmapFromFile(entry.path().string());
+            if (r.Bitmap != nullptr) {
+                ++pictures;
+                EXPECT_TRUE(WorkingBitmap::SizeAllowed(r.Bitmap->Width(), r.Bitmap->Height()));
+            } else {
+                ++errors;
+                EXPECT_FALSE(r.Message.empty()) << entry.path();
+            }
+        }
+    }
+    EXPECT_GT(pictures, 40);
+    EXPECT_GT(errors, 5);
+
+    // Named cases from the photo folder's list.
+    EXPECT_EQ(LoadBitmapFromFile(Photo("broken/not_jpeg_heic.jpg")).Code,
+              Status::UnknownImageFormat);
+    EXPECT_EQ(LoadBitmapFromFile(Photo("broken/huge_dims_17737x7680.jpg")).Bitmap, nullptr);
+    EXPECT_EQ(LoadBitmapFromFile(Photo("special/precision12bit_icc.jpg")).Bitmap, nullptr);
+    LoadResult cut = LoadBitmapFromFile(Photo("broken/truncated_3484x2347_exif.jpg"));
+    ASSERT_NE(cut.Bitmap, nullptr);
+    EXPECT_FALSE(cut.Warnings.empty());
+    for (const char* ok : {"broken/exif_ifd_loop.jpg", "broken/exif_bad_ifd1_offset.jpg",
+                           "broken/exif_malformed_header.jpg", "broken/exif_truncated_15b.jpg"}) {
+        EXPECT_NE(LoadBitmapFromFile(Photo(ok)).Bitmap, nullptr) << ok;
+    }
+}
+
+// JPEG kinds against reference decodes: pixels within the small spread between decoders.
+TEST(Load, JpegKindsMatchTheirReferenceDecodes) {
+    VELORA_NEED_PHOTOS();
+    VELORA_NEED_TOOL("convert");
+    const std::pair<const char*, const char*> cases[] = {
+        {"special/baseline_plain.jpeg", "other-formats/video-001.png"},
+        {"special/progressive_plain.jpeg", "other-formats/video-001.png"},
+        {"special/cmyk_adobe-t0.jpeg", "other-formats/video-001.cmyk.png"},
+        {"special/gray_plain.jpeg", "other-formats/video-005.gray.png"},
+        {"broken/truncated_progressive_eoi.jpeg",
+         "other-formats/video-001.progressive.truncated.png"},
+    };
+    for (auto [jpeg, png] : cases) {
+        LoadResult r = LoadBitmapFromFile(Photo(jpeg));
+        ASSERT_NE(r.Bitmap, nullptr) << jpeg << ": " << r.Message;
+        EXPECT_LE(MaxDifferenceToRgb(*r.Bitmap, ReferenceRgb(Photo(png))), 8) << jpeg;
+    }
+    // Every subsampling, arithmetic coding and YCCK against ImageMagick's decode of the same file.
+    for (const char* name :
+         {"special/subsampling_444.jpeg", "special/subsampling_422.jpeg",
+          "special/subsampling_420.jpeg", "special/subsampling_440.jpeg",
+          "special/subsampling_411.jpeg", "special/subsampling_420_progressive.jpeg",
+          "special/subsampling_221212.jpeg", "special/arithmetic_coded.jpg",
+          "special/ycck_adobe-t2_exif.jpg", "special/rgb_adobe-t0.jpeg",
+          "special/qtables16bit.jpg"}) {
+        LoadResult r = LoadBitmapFromFile(Photo(name));
+        ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
+        EXPECT_LE(MaxDifferenceToRgb(*r.Bitmap, ReferenceRgb(Photo(name))), 12) << name;
+    }
+}
+
+// PNG and BMP variants: exact against ImageMagick's decode laid over white (16-bit samples
+// may round one step apart). The small PNG test files carry gAMA 1.0, which ImageMagick applies
+// and we do not, so those are only checked for opening at their size.
+TEST(Load, PngAndBmpVariantsMatchReferenceDecodesOverWhite) {
+    VELORA_NEED_PHOTOS();
+    VELORA_NEED_TOOL("convert");
+    for (const char* name :
+         {"other-formats/png_palette_8bit.png", "other-formats/png_palette_trns.png",
+          "other-formats/png_rgba_8bit.png", "other-formats/png_gray_alpha_16bit.png",
+          "other-formats/png_rgb16_interlaced.png"}) {
+        LoadResult r = LoadBitmapFromFile(Photo(name));
+        ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
+        EXPECT_EQ(r.Bitmap->Width(), 32u);
+    }
+    for (const char* name : {"other-formats/png_palette_alpha_256x256.png",
+                             "other-formats/png_16bit_icc.png", "other-formats/bmp_pal8.bmp",
+                             "other-formats/bmp_pal8_rle.bmp", "other-formats/bmp_pal1.bmp",
+                             "other-formats/bmp_rgb24.bmp", "other-formats/bmp_photo_pal8.bmp"}) {
+        LoadResult r = LoadBitmapFromFile(Photo(name));
+        ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
+        EXPECT_LE(MaxDifferenceToRgb(*r.Bitmap, ReferenceRgb(Photo(name))), 1) << name;
+    }
+    LoadResult icc = LoadBitmapFromFile(Photo("other-formats/png_16bit_icc.png"));
+    ASSERT_NE(icc.Bitmap, nullptr);
+    EXPECT_GT(icc.Bitmap->GetPropertyItemSize(PropertyTagICCProfile), 0u);
+    LoadResult exif = LoadBitmapFromFile(Photo("other-formats/png_with_exif.png"));
+    ASSERT_NE(exif.Bitmap, nullptr);
+    EXPECT_GT(exif.Bitmap->GetPropertyCount(), 0u);
+}
+
+TEST(Load, CameraMetadataBecomesPropertyItems) {
+    VELORA_NEED_PHOTOS();
+    LoadResult r = LoadBitmapFromFile(Photo("camera/nikon_p6000_gps_small.jpg"));
+    ASSERT_NE(r.Bitmap, nullptr);
+    ImageProperties props(*r.Bitmap);
+    std::string model;
+    ASSERT_TRUE(props.GetText(PropertyTagEquipModel, model));
+    EXPECT_EQ(model, "COOLPIX P6000");
+    // GPS latitude reference, the maker note, the thumbnail and both quantisation tables.
+    EXPECT_TRUE(props.GetText(0x0001, model));
+    EXPECT_EQ(model, "N");
+    std::unique_ptr<PropertyItem> maker = props.GetItem(0x927C);
+    ASSERT_NE(maker, nullptr);
+    EXPECT_EQ(maker->length(), 3298u);
+    EXPECT_EQ(std::string(maker->value.begin(), maker->value.begin() + 5), "Nikon");
+    std::unique_ptr<PropertyItem> thumb = props.GetItem(0x501B);
+    ASSERT_NE(thumb, nullptr);
+    EXPECT_EQ(thumb->length(), 6702u);
+    EXPECT_EQ(thumb->value[0], 0xFF);
+    EXPECT_EQ(thumb->value[1], 0xD8);
+    for (std::uint32_t id : {PropertyTagLuminanceTable, PropertyTagChrominanceTable}) {
+        std::unique_ptr<PropertyItem> table = props.GetItem(id);
+        ASSERT_NE(table, nullptr);
+        EXPECT_EQ(table->type, PropertyTagTypeShort);
+        EXPECT_EQ(table->length(), 128u);
+    }
+    // No id that the save road would keep holds thumbnail data.
+    for (std::uint32_t id : r.Bitmap->GetPropertyIdList()) {
+        EXPECT_FALSE(id >= 0x5012 && id <= 0x5091 && id != 0x5090 && id != 0x5091 &&
+                     !(id <= 0x504B))
+            << std::hex << id;
+    }
+
+    // The orientation is neither applied nor dropped.
+    LoadResult turned = LoadBitmapFromFile(Photo("special/orientation/landscape_6.jpg"));
+    ASSERT_NE(turned.Bitmap, nullptr);
+    EXPECT_EQ(turned.Bitmap->Width(), 1200u);
+    EXPECT_EQ(turned.Bitmap->Height(), 1800u);
+    std::unique_ptr<PropertyItem> orientation = ImageProperties(*turned.Bitmap).GetItem(0x0112);
+    ASSERT_NE(orientation, nullptr);
+    const int value = orientation->bigEndian ? orientation->value[1] : orientation->value[0];
+    EXPECT_EQ(value, 6);
+}
+
+TEST(Load, IccProfileChunksAreJoinedInOrder) {
+    VELORA_NEED_PHOTOS();
+    VELORA_NEED_TOOL("exiftool");
+    const std::string path = Photo("special/icc_7chunks_progressive.jpg");
+    const std::string text = test::Run("exiftool -b -ICC_Profile " + test::Quote(path));
+    const std::vector<std::uint8_t> expected(text.begin(), text.end());
+    ASSERT_GT(expected.size(), 65519u * 6);
+    LoadResult r = LoadBitmapFromFile(path);
+    ASSERT_NE(r.Bitmap, nullptr);
+    std::unique_ptr<PropertyItem> icc = ImageProperties(*r.Bitmap).GetItem(PropertyTagICCProfile);
+    ASSERT_NE(icc, nullptr);
+    EXPECT_TRUE(std::equal(icc->value.begin(), icc->value.end(), expected.begin(), expected.end()));
+}
+
+}  // namespace
+}  // namespace velora

@@ -1,0 +1,283 @@
+#include <atomic>
+#include <climits>
+#include <thread>
+
+#include "TestSupport.h"
+
+namespace velora {
+namespace {
+
+using test::PatternBitmap;
+using test::PatternColour;
+
+TEST(WorkingBitmap, LastStatusKeepsTheLastFailureUntilRead) {
+    BitmapRef bitmap = WorkingBitmap::CreateBlank(4, 3);
+    ASSERT_TRUE(bitmap->HasImage());
+    EXPECT_EQ(bitmap->LastStatus(), Status::Ok);
+    Argb colour = 0;
+    EXPECT_EQ(bitmap->GetPixel(4, 0, &colour), Status::InvalidParameter);
+    // A later success does not wipe the failure out.
+    EXPECT_EQ(bitmap->GetPixel(0, 0, &colour), Status::Ok);
+    EXPECT_EQ(bitmap->LastStatus(), Status::InvalidParameter);
+    EXPECT_EQ(bitmap->GetLastStatus(), Status::InvalidParameter);
+    EXPECT_EQ(bitmap->GetLastStatus(), Status::Ok);
+
+    // Clone stores its own result in the source, success included.
+    bitmap->RecordStatus(Status::GenericError);
+    EXPECT_NE(bitmap->Clone(0, 0, 4, 3), nullptr);
+    EXPECT_EQ(bitmap->LastStatus(), Status::Ok);
+    EXPECT_EQ(bitmap->Clone(1, 1, 4, 3), nullptr);
+    EXPECT_EQ(bitmap->LastStatus(), Status::InvalidParameter);
+}
+
+TEST(WorkingBitmap, CreateBlankRefusesBadSizesWithoutARaster) {
+    for (auto [w, h] : {std::pair{0, 5}, {5, -1}, {70000, 10}, {20000, 20000}}) {
+        BitmapRef bitmap = WorkingBitmap::CreateBlank(w, h);
+        ASSERT_NE(bitmap, nullptr);
+        EXPECT_FALSE(bitmap->HasImage()) << w << "x" << h;
+        EXPECT_NE(bitmap->LastStatus(), Status::Ok);
+        EXPECT_EQ(bitmap->Width(), 0u);
+        Argb colour = 0x12345678;
+        EXPECT_NE(bitmap->GetPixel(0, 0, &colour), Status::Ok);
+        EXPECT_EQ(colour, 0x12345678u);
+    }
+    EXPECT_TRUE(WorkingBitmap::SizeAllowed(65535, 3814));
+    EXPECT_FALSE(WorkingBitmap::SizeAllowed(65535, 3815));  // just over 250 megapixels
+    EXPECT_FALSE(WorkingBitmap::SizeAllowed(65536, 1));
+    BitmapRef black = WorkingBitmap::CreateBlank(3, 2);
+    Argb colour = 0;
+    black->GetPixel(2, 1, &colour);
+    EXPECT_EQ(colour, 0xFF000000u);
+}
+
+TEST(WorkingBitmap, PixelsOutsideThePictureGiveAStatusAndTouchNothing) {
+    BitmapRef bitmap = PatternBitmap(5, 4);
+    for (auto [x, y] :
+         {std::pair{-1, 0}, {0, -1}, {5, 0}, {0, 4}, {INT_MAX, INT_MAX}, {INT_MIN, 2}}) {
+        Argb colour = 7;
+        EXPECT_EQ(bitmap->GetPixel(x, y, &colour), Status::InvalidParameter);
+        EXPECT_EQ(colour, 7u);
+        EXPECT_EQ(bitmap->SetPixel(x, y, 0xFFFFFFFF), Status::InvalidParameter);
+    }
+    EXPECT_EQ(bitmap->GetPixel(0, 0, nullptr), Status::InvalidParameter);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            Argb colour = 0;
+            ASSERT_EQ(bitmap->GetPixel(x, y, &colour), Status::Ok);
+            EXPECT_EQ(colour, PatternColour(x, y));
+        }
+    }
+}
+
+TEST(WorkingBitmap, CloneOfAnAreaCopiesPixelsItemsAndExtraIndependently) {
+    BitmapRef source = PatternBitmap(9, 7);
+    PropertyItem model{0x0110, PropertyTagTypeASCII, {'M', 0}, false};
+    source->SetPropertyItem(model);
+    ExtraMetadata extra;
+    extra.Xmp = "<x:xmpmeta/>";
+    extra.Segments.push_back({0xED, {1, 2, 3}});
+    source->SetExtraMetadata(extra);
+
+    BitmapRef clone = source->Clone(3, 2, 5, 4);
+    ASSERT_NE(clone, nullptr);
+    EXPECT_EQ(clone->LastStatus(), Status::Ok);
+    ASSERT_EQ(clone->Width(), 5u);
+    ASSERT_EQ(clone->Height(), 4u);
+    EXPECT_EQ(clone->Stride() % 4, 0);
+    EXPECT_GE(clone->Stride(), 15);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            Argb colour = 0;
+            clone->GetPixel(x, y, &colour);
+            EXPECT_EQ(colour, PatternColour(x + 3, y + 2)) << x << "," << y;
+        }
+    }
+    PropertyItem copied;
+    ASSERT_EQ(clone->GetPropertyItem(0x0110, &copied), Status::Ok);
+    EXPECT_EQ(copied.value, model.value);
+    EXPECT_EQ(clone->GetExtraMetadata().Xmp, extra.Xmp);
+    ASSERT_EQ(clone->GetExtraMetadata().Segments.size(), 1u);
+
+    clone->SetPixel(0, 0, 0xFF010203);
+    clone->SetPropertyItem({0x0110, PropertyTagTypeASCII, {'N', 0}, false});
+    Argb colour = 0;
+    source->GetPixel(3, 2, &colour);
+    EXPECT_EQ(colour, PatternColour(3, 2));
+    source->GetPropertyItem(0x0110, &copied);
+    EXPECT_EQ(copied.value, model.value);
+}
+
+TEST(WorkingBitmap, PropertyItemsReplaceInPlaceAndReportMissingOnes) {
+    BitmapRef bitmap = WorkingBitmap::CreateBlank(1, 1);
+    bitmap->SetPropertyItem({0x010F, PropertyTagTypeASCII, {'A', 0}, false});
+    bitmap->SetPropertyItem({0x0110, PropertyTagTypeASCII, {'B', 0}, false});
+    bitmap->SetPropertyItem({0x010F, PropertyTagTypeASCII, {'C', 'C', 0}, false});
+    EXPECT_EQ(bitmap->GetPropertyIdList(), (std::vector<std::uint32_t>{0x010F, 0x0110}));
+    EXPECT_EQ(bitmap->GetPropertyItemSize(0x010F), sizeof(PropertyItem) + 3);
+    EXPECT_EQ(bitmap->GetPropertyItemSize(0x9999), 0u);
+    EXPECT_EQ(bitmap->GetLastStatus(), Status::PropertyNotFound);
+    EXPECT_EQ(bitmap->RemovePropertyItem(0x010F), Status::Ok);
+    EXPECT_EQ(bitmap->RemovePropertyItem(0x010F), Status::PropertyNotFound);
+    EXPECT_EQ(bitmap->GetPropertyCount(), 1u);
+}
+
+TEST(WorkingBitmap, BadLockRequestsGiveAStatus) {
+    BitmapRef bitmap = PatternBitmap(6, 5);
+    const std::int32_t f = PixelFormat24bppRGB;
+    BitmapData data;
+    const Rect bad[] = {{-1, 0, 2, 2},      {0, 0, 0, 2},       {0, 0, 7, 1},       {5, 4, 2, 1},
+                        {0, 0, INT_MAX, 1}, {INT_MAX, 0, 1, 1}, {1, INT_MAX, 1, 1}, {2, 2, -1, -1}};
+    for (const Rect& r : bad) {
+        EXPECT_EQ(bitmap->LockBits(r, ImageLockModeRead, f, &data), Status::InvalidParameter)
+            << r.X << "," << r.Y << " " << r.Width << "x" << r.Height;
+        EXPECT_FALSE(data.Locked);
+    }
+    const Rect all{0, 0, 6, 5};
+    EXPECT_EQ(bitmap->LockBits(all, ImageLockModeRead, 0x26200A, &data), Status::InvalidParameter);
+    EXPECT_EQ(bitmap->LockBits(all, 0, f, &data), Status::InvalidParameter);
+    EXPECT_EQ(bitmap->LockBits(all, ImageLockModeRead, f, nullptr), Status::InvalidParameter);
+    EXPECT_EQ(bitmap->UnlockBits(&data), Status::WrongState);
+    ASSERT_EQ(bitmap->LockBits(all, ImageLockModeRead, f, &data), Status::Ok);
+    EXPECT_EQ(bitmap->LockBits(all, ImageLockModeRead, f, &data), Status::WrongState);
+    EXPECT_EQ(bitmap->UnlockBits(&data), Status::Ok);
+    EXPECT_EQ(bitmap->UnlockBits(&data), Status::WrongState);
+    EXPECT_EQ(bitmap->GetLastStatus(), Status::WrongState);
+}
+
+TEST(WorkingBitmap, DirectLockHandsOutTheRowsInBlueGreenRedOrder) {
+    BitmapRef bitmap = PatternBitmap(6, 5);
+    BitmapData data;
+    ASSERT_EQ(
+        bitmap->LockBits({1, 2, 4, 3}, WorkingBitmap::ReadWriteMode, PixelFormat24bppRGB, &data),
+        Status::Ok);
+    EXPECT_EQ(data.Width, 4u);
+    EXPECT_EQ(data.Height, 3u);
+    const Argb expected = PatternColour(2, 3);
+    const std::uint8_t* p = data.Scan0 + data.Stride + 3;
+    EXPECT_EQ(p[0], expected & 0xFF);
+    EXPECT_EQ(p[1], (expected >> 8) & 0xFF);
+    EXPECT_EQ(p[2], (expected >> 16) & 0xFF);
+    data.Scan0[0] = 0x11;
+    data.Scan0[1] = 0x22;
+    data.Scan0[2] = 0x33;
+    ASSERT_EQ(bitmap->UnlockBits(&data), Status::Ok);
+    Argb colour = 0;
+    bitmap->GetPixel(1, 2, &colour);
+    EXPECT_EQ(colour, 0xFF332211u);
+}
+
+TEST(WorkingBitmap, UserBufferLocksCopyOutAndWriteBackWithTheCallersStride) {
+    BitmapRef bitmap = PatternBitmap(7, 6);
+    const int stride = 40;  // wider than the 4 * 3 bytes of a locked row
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(stride) * 3, 0xEE);
+    BitmapData data;
+    data.Stride = stride;
+    data.Scan0 = buffer.data();
+    ASSERT_EQ(bitmap->LockBits({2, 1, 4, 3},
+                               ImageLockModeRead | ImageLockModeWrite | ImageLockModeUserInputBuf,
+                               PixelFormat24bppRGB, &data),
+              Status::Ok);
+    EXPECT_EQ(data.Scan0, buffer.data());
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            const std::uint8_t* p = buffer.data() + y * stride + 3 * x;
+            const Argb c = PatternColour(x + 2, y + 1);
+            EXPECT_EQ(p[0], c & 0xFF);
+            EXPECT_EQ(p[2], (c >> 16) & 0xFF);
+            std::uint8_t* q = buffer.data() + y * stride + 3 * x;
+            q[0] = static_cast<std::uint8_t>(x);
+            q[1] = static_cast<std::uint8_t>(y);
+            q[2] = 0x80;
+        }
+        EXPECT_EQ(buffer[y * stride + 12], 0xEE);  // beyond the row: untouched
+    }
+    // Nothing reaches the bitmap before the unlock.
+    Argb colour = 0;
+    bitmap->GetPixel(2, 1, &colour);
+    EXPECT_EQ(colour, PatternColour(2, 1));
+    ASSERT_EQ(bitmap->UnlockBits(&data), Status::Ok);
+    for (int y = 0; y < 6; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            bitmap->GetPixel(x, y, &colour);
+            const bool inside = x >= 2 && x < 6 && y >= 1 && y < 4;
+            const Argb want =
+                inside ? 0xFF800000u | (static_cast<Argb>(y - 1) << 8) | static_cast<Argb>(x - 2)
+                       : PatternColour(x, y);
+            EXPECT_EQ(colour, want) << x << "," << y;
+        }
+    }
+
+    BitmapData small;
+    small.Stride = 11;  // too short for 4 pixels
+    small.Scan0 = buffer.data();
+    EXPECT_EQ(bitmap->LockBits({0, 0, 4, 1}, ImageLockModeRead | ImageLockModeUserInputBuf,
+                               PixelFormat24bppRGB, &small),
+              Status::InvalidParameter);
+    small.Scan0 = nullptr;
+    small.Stride = 100;
+    EXPECT_EQ(bitmap->LockBits({0, 0, 4, 1}, ImageLockModeRead | ImageLockModeUserInputBuf,
+                               PixelFormat24bppRGB, &small),
+              Status::InvalidParameter);
+}
+
+// One thread writes grey pixels while others read single pixels, whole-row copies and clones; each
+// reader sees only whole pixels (the three channels equal) and ThreadSanitizer sees no race.
+TEST(WorkingBitmap, ConcurrentReaderAndWriterSeeWholePixels) {
+    const int w = 64;
+    const int h = 32;
+    BitmapRef bitmap = WorkingBitmap::CreateBlank(w, h);
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread writer([&] {
+        for (int round = 1; round <= 40; ++round) {
+            const Argb grey = 0xFF000000u | (static_cast<Argb>(round) * 0x010101u);
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    bitmap->SetPixel(x, y, grey);
+                }
+            }
+        }
+        done = true;
+    });
+    auto isGrey = [](const std::uint8_t* p) { return p[0] == p[1] && p[1] == p[2]; };
+    std::thread reader([&] {
+        std::vector<std::uint8_t> row(3 * w);
+        while (!done) {
+            Argb c = 0;
+            bitmap->GetPixel(w / 2, h / 2, &c);
+            const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(c),
+                                           static_cast<std::uint8_t>(c >> 8),
+                                           static_cast<std::uint8_t>(c >> 16)};
+            if (!isGrey(bytes)) {
+                ++torn;
+            }
+            BitmapData data;
+            data.Stride = 3 * w;
+            data.Scan0 = row.data();
+            if (bitmap->LockBits({0, 5, w, 1}, ImageLockModeRead | ImageLockModeUserInputBuf,
+                                 PixelFormat24bppRGB, &data) == Status::Ok) {
+                bitmap->UnlockBits(&data);
+                for (int x = 0; x < w; ++x) {
+                    if (!isGrey(&row[3 * x])) {
+                        ++torn;
+                    }
+                }
+            }
+            BitmapRef copy = bitmap->Clone(0, 0, w, h);
+            Argb corner = 0;
+            if (copy != nullptr && copy->GetPixel(w - 1, h - 1, &corner) == Status::Ok &&
+                ((corner & 0xFF) != ((corner >> 16) & 0xFF))) {
+                ++torn;
+            }
+        }
+    });
+    writer.join();
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    Argb last = 0;
+    bitmap->GetPixel(0, 0, &last);
+    EXPECT_EQ(last, 0xFF282828u);
+}
+
+}  // namespace
+}  // namespace velora
