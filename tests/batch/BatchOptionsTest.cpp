@@ -209,6 +209,8 @@ TEST_F(OutputPlanTest, NoResultReplacesAnInput) {
     EXPECT_EQ(plan[0].Action, PlanAction::Refuse);
     EXPECT_NE(plan[0].Reason.find(second), std::string::npos) << plan[0].Reason;
     EXPECT_EQ(plan[1].Action, PlanAction::Convert);
+    // Without --overwrite nothing would be written there anyway: a skip, not a failure.
+    EXPECT_EQ(Plan({first, second})[0].Action, PlanAction::SkipExisting);
 
     // The result's name is a link to the input itself, or a second name of its file.
     std::string linked = File("linked.jpg");

@@ -127,12 +127,6 @@ TEST_F(BatchSafety, ResultsGoIntoTheOutputFolder) {
     EXPECT_EQ(Scratch.Names(), (std::vector<std::string>{"a.jpg", "b.png", "out"}));
     EXPECT_TRUE(Load(Scratch / "out/a_vlr.jpg"));
     EXPECT_TRUE(Load(Scratch / "out/b_vlr.jpg"));
-
-    for (const std::string& folder : {Scratch / "nowhere", a}) {
-        run = RunInProcess({"-o", folder, a});
-        EXPECT_EQ(run.ExitCode, ExitBadUsage) << folder;
-        EXPECT_EQ(LineCount(run.Err), 2u) << run.Err;
-    }
 }
 
 TEST_F(BatchSafety, ProgressLinesAndQuiet) {

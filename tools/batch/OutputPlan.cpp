@@ -105,19 +105,6 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
                                                   earlier->InputArgument + "'");
             continue;
         }
-        // Against every input of the run, not only this one: converting photo.jpg must not
-        // replace photo_vlr.jpg when that is being converted too.
-        auto victim = std::find_if(seen.begin(), seen.end(), [&self](const Seen& other) {
-            return other.Input == self.Output || SameFileOnDisk(other.Input, self.Output);
-        });
-        if (victim != seen.end()) {
-            refuse(PlanAction::Refuse,
-                   victim->Input == self.Input || SameFileOnDisk(victim->Input, self.Input)
-                       ? "the result '" + file.Output + "' would replace this input"
-                       : "the result '" + file.Output + "' would replace the input '" +
-                             victim->InputArgument + "'");
-            continue;
-        }
         auto rival = std::find_if(
             seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(i),
             [&self](const Seen& other) { return other.Claims && other.Output == self.Output; });
@@ -132,6 +119,19 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
         if (!options.Overwrite && fs::exists(fs::symlink_status(self.Output, error))) {
             refuse(PlanAction::SkipExisting,
                    "'" + file.Output + "' exists, skipped (--overwrite replaces it)");
+            continue;
+        }
+        // Against every input of the run, not only this one: converting photo.jpg must not
+        // replace photo_vlr.jpg when that is being converted too.
+        auto victim = std::find_if(seen.begin(), seen.end(), [&self](const Seen& other) {
+            return other.Input == self.Output || SameFileOnDisk(other.Input, self.Output);
+        });
+        if (victim != seen.end()) {
+            refuse(PlanAction::Refuse,
+                   victim->Input == self.Input || SameFileOnDisk(victim->Input, self.Input)
+                       ? "the result '" + file.Output + "' would replace this input"
+                       : "the result '" + file.Output + "' would replace the input '" +
+                             victim->InputArgument + "'");
         }
     }
     return plan;

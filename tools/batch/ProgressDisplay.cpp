@@ -149,11 +149,14 @@ std::string ProgressDisplay::RenderLine() {
         auto stage = static_cast<RoadStage>(slot->Stage.load());
         int width = slot->Width.load();
         int columns = slot->Columns.load(std::memory_order_relaxed);
-        // Converting is by far the longest stage; the others count as its ends.
+        // Shares of a file's time as measured on large photos: opening about a sixth, the pass
+        // a quarter, sharpening nearly half, saving the rest.
         if (stage == RoadStage::Converting && width > 0) {
-            partial += 0.9 * std::min(columns, width) / width;
-        } else if (stage == RoadStage::Sharpening || stage == RoadStage::Saving) {
-            partial += 0.95;
+            partial += 0.16 + 0.24 * std::min(columns, width) / width;
+        } else if (stage == RoadStage::Sharpening) {
+            partial += 0.4;
+        } else if (stage == RoadStage::Saving) {
+            partial += 0.84;
         }
         std::string name;
         {
