@@ -84,7 +84,8 @@ TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
     ASSERT_TRUE(SaveJpeg(*TexturedPicture(300, 200, 1), a, 90).Ok);
     ASSERT_TRUE(SaveJpeg(*TexturedPicture(300, 200, 2), b, 90).Ok);
     std::string tool = ToolPath();
-    std::vector<char*> argv = {tool.data(), a.data(), b.data(), nullptr};
+    std::string jobs = "--jobs=1";  // one after the other, so the lines come in order
+    std::vector<char*> argv = {tool.data(), jobs.data(), a.data(), b.data(), nullptr};
     winsize size{};
     size.ws_col = 60;
     size.ws_row = 24;

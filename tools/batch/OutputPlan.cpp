@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "ImageFile.h"
@@ -35,11 +36,17 @@ bool SameFileOnDisk(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, error) && !error;
 }
 
+// A file reached by one name only: resolving symbolic links already tells it apart.
+bool HasOtherNames(const fs::path& path) {
+    std::error_code error;
+    std::uintmax_t links = fs::hard_link_count(path, error);
+    return !error && links > 1;
+}
+
 struct Seen {
     fs::path Input;
     fs::path Output;
-    std::string InputArgument;
-    bool Claims = false;  // whether Output will be written by this run
+    bool InputHasOtherNames = false;
 };
 
 }  // namespace
@@ -67,7 +74,10 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
     std::vector<Seen> seen;
     plan.reserve(options.Files.size());
     seen.reserve(options.Files.size());
-
+    // Lookups by resolved path keep long runs fast; the slower same-file test is only needed
+    // for the few files that have hard links.
+    std::map<fs::path, std::size_t> inputs;
+    std::vector<std::size_t> linkedInputs;
     for (const std::string& input : options.Files) {
         PlannedFile file;
         file.Input = input;
@@ -77,15 +87,35 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
         fs::path outputPath =
             folder / OutputFileName(inputPath.filename().string(), options.Format);
         file.Output = outputPath.string();
-        Seen entry{Resolved(inputPath), Resolved(outputPath), input, false};
-        seen.push_back(entry);
+        Seen entry{Resolved(inputPath), Resolved(outputPath), HasOtherNames(inputPath)};
+        inputs.emplace(entry.Input, seen.size());
+        if (entry.InputHasOtherNames) {
+            linkedInputs.push_back(seen.size());
+        }
+        seen.push_back(std::move(entry));
         plan.push_back(std::move(file));
     }
+    // The earliest input that is the file at `path`, or none.
+    constexpr std::size_t None = static_cast<std::size_t>(-1);
+    auto inputAt = [&](const fs::path& path, bool otherNames) {
+        auto found = inputs.find(path);
+        std::size_t earliest = found != inputs.end() ? found->second : None;
+        if (otherNames) {
+            for (std::size_t j : linkedInputs) {
+                if (j < earliest && SameFileOnDisk(seen[j].Input, path)) {
+                    earliest = j;
+                    break;
+                }
+            }
+        }
+        return earliest;
+    };
 
+    std::map<fs::path, std::size_t> claimed;
     std::error_code error;
     for (std::size_t i = 0; i < plan.size(); ++i) {
         PlannedFile& file = plan[i];
-        Seen& self = seen[i];
+        const Seen& self = seen[i];
         auto refuse = [&file](PlanAction action, std::string reason) {
             file.Action = action;
             file.Reason = std::move(reason);
@@ -94,28 +124,22 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
             refuse(PlanAction::Refuse, "is a folder");
             continue;
         }
-        auto earlier = std::find_if(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(i),
-                                    [&self](const Seen& other) {
-                                        return other.Input == self.Input ||
-                                               SameFileOnDisk(other.Input, self.Input);
-                                    });
-        if (earlier != seen.begin() + static_cast<std::ptrdiff_t>(i)) {
-            refuse(PlanAction::SkipDuplicate, "named again as '" + self.InputArgument +
-                                                  "', converted once as '" +
-                                                  earlier->InputArgument + "'");
+        const std::size_t first = inputAt(self.Input, self.InputHasOtherNames);
+        if (first < i) {
+            refuse(PlanAction::SkipDuplicate, "named again as '" + file.Input +
+                                                  "', converted once as '" + plan[first].Input +
+                                                  "'");
             continue;
         }
-        auto rival = std::find_if(
-            seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(i),
-            [&self](const Seen& other) { return other.Claims && other.Output == self.Output; });
-        if (rival != seen.begin() + static_cast<std::ptrdiff_t>(i)) {
+        auto rival = claimed.find(self.Output);
+        if (rival != claimed.end()) {
             refuse(PlanAction::Refuse, "the result '" + file.Output +
-                                           "' is already the result of '" + rival->InputArgument +
-                                           "'");
+                                           "' is already the result of '" +
+                                           plan[rival->second].Input + "'");
             continue;
         }
         // Claimed even when skipped below, so that no later input takes over an existing result.
-        self.Claims = true;
+        claimed.emplace(self.Output, i);
         if (!options.Overwrite && fs::exists(fs::symlink_status(self.Output, error))) {
             refuse(PlanAction::SkipExisting,
                    "'" + file.Output + "' exists, skipped (--overwrite replaces it)");
@@ -123,15 +147,13 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
         }
         // Against every input of the run, not only this one: converting photo.jpg must not
         // replace photo_vlr.jpg when that is being converted too.
-        auto victim = std::find_if(seen.begin(), seen.end(), [&self](const Seen& other) {
-            return other.Input == self.Output || SameFileOnDisk(other.Input, self.Output);
-        });
-        if (victim != seen.end()) {
+        const std::size_t victim = inputAt(self.Output, HasOtherNames(self.Output));
+        if (victim != None) {
             refuse(PlanAction::Refuse,
-                   victim->Input == self.Input || SameFileOnDisk(victim->Input, self.Input)
+                   victim == inputAt(self.Input, self.InputHasOtherNames)
                        ? "the result '" + file.Output + "' would replace this input"
                        : "the result '" + file.Output + "' would replace the input '" +
-                             victim->InputArgument + "'");
+                             plan[victim].Input + "'");
         }
     }
     return plan;
