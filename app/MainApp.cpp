@@ -1,0 +1,24 @@
+#include "MainApp.h"
+
+#include "MainDialog.h"
+#include "UserInteraction.h"
+
+namespace velora {
+
+MainApp::MainApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Velora"));
+    setApplicationVersion(QStringLiteral("3.0"));
+    // The window is closed by its own commands; closing it ends the program.
+    setQuitOnLastWindowClosed(true);
+}
+
+int MainApp::Run() {
+    // There is no network library to start on this platform.
+    DesktopInteraction desktop;
+    MainDialog dialog(desktop);
+    dialog.show();
+    exec();
+    return 0;
+}
+
+}  // namespace velora

@@ -1,0 +1,320 @@
+#include "MainDialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QScreen>
+
+#include "BitmapResource.h"
+#include "Resources.h"
+#include "UserInteraction.h"
+#include "WindowRegion.h"
+
+namespace velora {
+
+namespace {
+
+const DialogTemplate& MainTemplate() {
+    return *FindDialogTemplate(IDD_MAIN_DIALOG);
+}
+
+// The captions and the window texts are Korean; the platform's dialog font has no Hangul, so
+// the window carries a Korean font of the same size class.
+QFont WindowFont() {
+    QFont font(QStringLiteral("NanumGothic"));
+    font.setPixelSize(12);
+    return font;
+}
+
+QFont ButtonFont() {
+    QFont font(QStringLiteral("NanumGothic"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    return font;
+}
+
+}  // namespace
+
+MainDialog::MainDialog(UserInteraction& ui, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      Ui(ui),
+      AppIcon(IconResourcePath(IDR_MAINFRAME)),
+      OpenButton(this),
+      ExitButton(this),
+      SaveButton(this),
+      StartButton(this),
+      CancelButton(this),
+      Check1006(this),
+      Check1007(this),
+      GrayContrastCheck(this),
+      ProgressBar(this),
+      ReddishFilmBox(this),
+      BlueishFilmBox(this),
+      ColorSlider(IDC_SLIDER_COLOR, this),
+      GraySlider(IDC_SLIDER_GRAY, this),
+      HiddenSlider(IDC_SLIDER_1015, this) {
+    setFont(WindowFont());
+    setAcceptDrops(true);
+    BindControls();
+    ConnectCommands();
+
+    // The About entry of the window menu exists only when its text does.
+    AboutMenuText = LoadResourceString(IDS_ABOUTBOX);
+    setWindowIcon(AppIcon);
+    PictureLoaded = false;
+    LoadSkin();
+    SkinButtons();
+    SetUpSliders();
+    setWindowTitle(QStringLiteral("Velora"));
+    SetControlState(ControlState::NoPicture);
+    // Like a dialog that starts with the first tab stop focused.
+    OpenButton.setFocus();
+
+    // F1 is seen on its way to whichever control has the focus.
+    qApp->installEventFilter(this);
+}
+
+MainDialog::~MainDialog() {
+    qApp->removeEventFilter(this);
+    Conversion.RequestCancel();
+    Conversion.Wait();
+}
+
+void MainDialog::BindControls() {
+    struct Binding {
+        int Id;
+        QWidget* Widget;
+    };
+    // The order in which the template's controls are bound (also the tab order).
+    const Binding bindings[] = {
+        {IDC_OPEN, &OpenButton},
+        {IDC_CHECK_1006, &Check1006},
+        {IDOK, &ExitButton},
+        {IDC_SAVE, &SaveButton},
+        {IDC_START, &StartButton},
+        {IDC_CANCEL_CONVERSION, &CancelButton},
+        {IDC_PROGRESS, &ProgressBar},
+        {IDC_CHECK_1007, &Check1007},
+        {IDC_GRAY_CONTRAST, &GrayContrastCheck},
+        {IDC_REDDISH_FILM, &ReddishFilmBox},
+        {IDC_BLUEISH_FILM, &BlueishFilmBox},
+        {IDC_SLIDER_COLOR, &ColorSlider},
+        {IDC_SLIDER_GRAY, &GraySlider},
+        {IDC_SLIDER_1015, &HiddenSlider},
+    };
+    const DialogTemplate& layout = MainTemplate();
+    QWidget* previous = nullptr;
+    for (const Binding& binding : bindings) {
+        const DialogItem* item = layout.Find(binding.Id);
+        if (item == nullptr) {
+            continue;
+        }
+        QWidget* widget = binding.Widget;
+        widget->setGeometry(DialogUnitsToPixels(item->Units));
+        if (auto* button = qobject_cast<BitmapButton*>(widget)) {
+            button->PreSubclassWindow(item->ButtonStyle);
+            button->setText(QString::fromUtf8(item->Caption));
+            button->setFont(ButtonFont());
+        }
+        widget->setVisible((item->Style & kVisible) != 0);
+        if (previous != nullptr) {
+            setTabOrder(previous, widget);
+        }
+        previous = widget;
+    }
+    ProgressBar.setOrientation(Qt::Vertical);
+    ProgressBar.setTextVisible(false);
+    ReddishFilmBox.setFocusPolicy(Qt::TabFocus);
+    BlueishFilmBox.setFocusPolicy(Qt::TabFocus);
+}
+
+void MainDialog::ConnectCommands() {
+    connect(&OpenButton, &QAbstractButton::clicked, this, [this] { OnOpen(); });
+    connect(&SaveButton, &QAbstractButton::clicked, this, [this] { OnSave(); });
+    connect(&StartButton, &QAbstractButton::clicked, this, [this] { OnStartConversion(); });
+    connect(&CancelButton, &QAbstractButton::clicked, this, [this] { OnCancelConversion(); });
+    connect(&ExitButton, &QAbstractButton::clicked, this, [this] { close(); });
+    connect(&GrayContrastCheck, &QAbstractButton::clicked, this,
+            [this] { OnGrayContrastClicked(); });
+    // The film tints exclude each other; both may be clear.
+    connect(&ReddishFilmBox, &QAbstractButton::clicked, this,
+            [this] { BlueishFilmBox.setChecked(false); });
+    connect(&BlueishFilmBox, &QAbstractButton::clicked, this,
+            [this] { ReddishFilmBox.setChecked(false); });
+
+    connect(&Conversion, &ConversionWorker::ProgressRange, this,
+            [this](int maximum) { ProgressBar.setRange(0, maximum); });
+    connect(&Conversion, &ConversionWorker::Progress, this,
+            [this](int column) { ProgressBar.setValue(column); });
+    connect(&Conversion, &ConversionWorker::Completed, this,
+            [this](BitmapRef result) { OnConversionCompleted(std::move(result)); });
+    connect(&Conversion, &ConversionWorker::Cancelled, this, [this] { OnConversionCancelled(); });
+}
+
+void MainDialog::LoadSkin() {
+    SkinBitmap = LoadBitmapResource(IDB_SKIN).convertToFormat(QImage::Format_RGB32);
+    SkinWidth = SkinBitmap.width();
+    SkinHeight = SkinBitmap.height();
+    move(0, 0);
+    setFixedSize(SkinWidth, SkinHeight);
+
+    // Only exact magenta is cut away: the tolerance widens no component.
+    if (const std::optional<QRegion> shape = RegionFromBitmap(SkinBitmap, 0xFF00FF, 0xFF00FF)) {
+        setMask(*shape);
+    }
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - SkinWidth) / 2,
+             area.y() + (area.height() - SkinHeight) / 2);
+    }
+}
+
+void MainDialog::SkinButtons() {
+    struct Skin {
+        BitmapButton* Button;
+        const char* Tooltip;
+    };
+    const Skin pushes[] = {
+        {&OpenButton, "JPG 화일을 엽니다."},
+        {&SaveButton, "JPG 화일로 저장합니다."},
+        {&StartButton, "VLR 변환을 시작합니다."},
+        {&CancelButton, "VLR 변환을 취소하고 처음으로 되돌립니다.."},
+        {&ExitButton, "소프트웨어를 종료합니다."},
+    };
+    for (const Skin& skin : pushes) {
+        skin.Button->LoadFaces(IDB_PUSH_NORMAL, IDB_PUSH_PRESSED, IDB_PUSH_HOVER, IDB_PUSH_DISABLED,
+                               0, IDB_PUSH_MASK, BitmapButton::Natural, 0, 0);
+        skin.Button->SetTooltip(QString::fromUtf8(skin.Tooltip));
+    }
+    const Skin checks[] = {
+        {&Check1006, "좀 더 강렬한 색으로 변환합니다."},
+        {&Check1007, "마우스로 왼쪽 그림에서 피부색을 클릭하세요."},
+        {&GrayContrastCheck, "무채색의 대조를 더욱 강조합니다."},
+    };
+    for (const Skin& skin : checks) {
+        skin.Button->LoadFaces(IDB_CHECK_NORMAL, IDB_CHECK_PRESSED, IDB_CHECK_HOVER,
+                               IDB_CHECK_DISABLED, 0, IDB_CHECK_MASK, BitmapButton::Natural, 0, 0);
+        skin.Button->SetTooltip(QString::fromUtf8(skin.Tooltip));
+    }
+}
+
+void MainDialog::SetUpSliders() {
+    struct Setup {
+        BitmapSlider* Slider;
+        int Maximum;
+        int Initial;
+    };
+    const Setup setups[] = {
+        {&ColorSlider, 100, 35}, {&HiddenSlider, 100, 100}, {&GraySlider, 90, 41}};
+    for (const Setup& setup : setups) {
+        // Key colour from pixel (0, 0) of each track bitmap.
+        setup.Slider->SetChannelBitmaps(IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE, true, 0xFF000000, 0,
+                                        0);
+        setup.Slider->SetRange(0, setup.Maximum, false);
+        setup.Slider->SetPosition(setup.Initial);
+        setup.Slider->MarginLeft = 8;
+        setup.Slider->MarginRight = 8;
+        setup.Slider->SetPageStep(25);
+    }
+}
+
+void MainDialog::SetControlState(ControlState state) {
+    setFocus();
+    const bool noPicture = state == ControlState::NoPicture;
+    const bool ready = state == ControlState::Ready;
+    const bool converting = state == ControlState::Converting;
+    const bool converted = state == ControlState::Converted;
+
+    OpenButton.setEnabled(!converting);
+    SaveButton.setEnabled(converted);
+    StartButton.setEnabled(ready);
+    CancelButton.setEnabled(converting || converted);
+    ExitButton.setEnabled(!converting);
+    Check1006.setEnabled(ready);
+    Check1007.setEnabled(ready);
+    GrayContrastCheck.setEnabled(ready);
+    // The film boxes are off in every state; a paint turns them on while the options are
+    // available.
+    SetFilmBoxesEnabled(false);
+    FilmOptionsAvailable = ready;
+    if (!converted) {
+        ProgressBar.setRange(0, 10);
+        ProgressBar.setValue(noPicture ? 0 : 10);
+    }
+    if (FilmOptionsAvailable) {
+        update();
+    }
+}
+
+void MainDialog::SetFilmBoxesEnabled(bool enabled) {
+    ReddishFilmBox.setEnabled(enabled);
+    BlueishFilmBox.setEnabled(enabled);
+}
+
+void MainDialog::ShowFilmOptions(bool available) {
+    SetFilmBoxesEnabled(available);
+    if (isVisible()) {
+        repaint(QRect(840, 490, 160, 45));
+    }
+}
+
+void MainDialog::OnGrayContrastClicked() {
+    const bool available = GrayContrastCheck.GetCheck() != 0;
+    FilmOptionsAvailable = available;
+    ShowFilmOptions(available);
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+    // A running pass is stopped and joined before anything it refers to goes away.
+    Conversion.RequestCancel();
+    Conversion.Wait();
+    event->accept();
+}
+
+QWidget* MainDialog::Control(int id) {
+    switch (id) {
+        case IDOK:
+            return &ExitButton;
+        case IDC_CANCEL_CONVERSION:
+            return &CancelButton;
+        case IDC_PROGRESS:
+            return &ProgressBar;
+        case IDC_OPEN:
+            return &OpenButton;
+        case IDC_SAVE:
+            return &SaveButton;
+        case IDC_START:
+            return &StartButton;
+        case IDC_CHECK_1006:
+            return &Check1006;
+        case IDC_CHECK_1007:
+            return &Check1007;
+        case IDC_GRAY_CONTRAST:
+            return &GrayContrastCheck;
+        case IDC_REDDISH_FILM:
+            return &ReddishFilmBox;
+        case IDC_BLUEISH_FILM:
+            return &BlueishFilmBox;
+        case IDC_SLIDER_COLOR:
+            return &ColorSlider;
+        case IDC_SLIDER_GRAY:
+            return &GraySlider;
+        case IDC_SLIDER_1015:
+            return &HiddenSlider;
+        default:
+            return nullptr;
+    }
+}
+
+BitmapButton& MainDialog::Button(int id) {
+    return *qobject_cast<BitmapButton*>(Control(id));
+}
+BitmapSlider& MainDialog::Slider(int id) {
+    return *qobject_cast<BitmapSlider*>(Control(id));
+}
+QCheckBox& MainDialog::FilmBox(int id) {
+    return *qobject_cast<QCheckBox*>(Control(id));
+}
+
+}  // namespace velora

@@ -1,0 +1,157 @@
+// The one window of the program: the skinned, captionless main dialog with its controls, the
+// picture state and the commands Open, Save, Start, Cancel and the colour probe.
+#pragma once
+
+#include <QCheckBox>
+#include <QIcon>
+#include <QImage>
+#include <QPoint>
+#include <QProgressBar>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+#include "BitmapButton.h"
+#include "BitmapSlider.h"
+#include "ConversionWorker.h"
+#include "WorkingBitmap.h"
+
+class QMenu;
+
+namespace velora {
+
+class UserInteraction;
+
+enum class ControlState { NoPicture, Ready, Converting, Converted };
+
+class MainDialog : public QWidget {
+    Q_OBJECT
+  public:
+    // `ui` answers the dialogs and message boxes and must outlive the window.
+    explicit MainDialog(UserInteraction& ui, QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // Commands, each what a click on its button does.
+    void OnOpen();
+    void OnSave();
+    void OnStartConversion();
+    void OnCancelConversion();
+    void OnGrayContrastClicked();
+    void OnAbout();
+    // Opens `path` the way Open does after its dialog (also used for a dropped file).
+    void OpenPicture(const QString& path);
+
+    void SetControlState(ControlState state);
+    void ShowFilmOptions(bool available);
+    // Redraws the whole window at once; wipes the probe's marker and readout.
+    void DrawWindowContents();
+    // A left press on the window body at client (x, y).
+    void ColorProbe(int x, int y);
+    // The window's menu (the window has no caption): Minimise, Close, About.
+    std::unique_ptr<QMenu> BuildSystemMenu();
+    void ShowSystemMenu(const QPoint& globalPosition);
+    void OpenWebPage();
+
+    // Read access for the program's tests and tools.
+    QWidget* Control(int id);
+    BitmapButton& Button(int id);
+    BitmapSlider& Slider(int id);
+    QCheckBox& FilmBox(int id);
+    QProgressBar& Progress() { return ProgressBar; }
+    ConversionWorker& Worker() { return Conversion; }
+    bool IsPictureLoaded() const { return PictureLoaded; }
+    bool AreFilmOptionsAvailable() const { return FilmOptionsAvailable; }
+    BitmapRef Working() const { return WorkingCopy; }
+    BitmapRef Opened() const { return OpenedCopy; }
+    QString CurrentName() const { return CurrentFileName; }
+    QString OpenedName() const { return OpenedFileName; }
+    bool IsProbeShown() const { return Probe.has_value(); }
+    QStringList ProbeReadout() const { return Probe ? Probe->Lines : QStringList(); }
+    QPoint ProbeMarker() const { return Probe ? Probe->Marker : QPoint(); }
+
+    static constexpr const char* WebPage = "https://velora.example/";
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct ProbeOverlay {
+        QPoint Marker;
+        QStringList Lines;
+    };
+
+    void BindControls();
+    void LoadSkin();
+    void SkinButtons();
+    void SetUpSliders();
+    void ConnectCommands();
+    void SetFilmBoxesEnabled(bool enabled);
+
+    void EraseWithSkin(QPainter& painter);
+    void PaintContents(QPainter& painter, const QRect& dirty);
+    void PaintFilmLabels(QPainter& painter);
+    void PaintPicture(QPainter& painter);
+    void PaintProbe(QPainter& painter);
+    void ShowColorReadout(quint32 argb);
+    static void DrawShadowText(QPainter& painter, int x, int y, const QString& text);
+    bool IsOnDrawnPicture(int x, int y);
+
+    void OnConversionCompleted(BitmapRef result);
+    void OnConversionCancelled();
+    bool ReplaceCopies(const BitmapRef& loaded);
+
+    UserInteraction& Ui;
+
+    QImage SkinBitmap;
+    int SkinWidth = 0;
+    int SkinHeight = 0;
+    int PictureWidth = 0;
+    int PictureHeight = 0;
+    bool PictureLoaded = false;
+    bool DragArmed = false;
+    bool DragSuppressed = true;
+    QIcon AppIcon;
+    QString AboutMenuText;
+
+    BitmapButton OpenButton;
+    BitmapButton ExitButton;
+    BitmapButton SaveButton;
+    BitmapButton StartButton;
+    BitmapButton CancelButton;
+    BitmapButton Check1006;
+    BitmapButton Check1007;
+    BitmapButton GrayContrastCheck;
+    QProgressBar ProgressBar;
+    QCheckBox ReddishFilmBox;
+    QCheckBox BlueishFilmBox;
+    BitmapSlider ColorSlider;
+    BitmapSlider GraySlider;
+    BitmapSlider HiddenSlider;
+
+    // Picture state: OpenedCopy never changes after Open; WorkingCopy is what is shown,
+    // converted and saved.
+    BitmapRef OpenedCopy;
+    BitmapRef WorkingCopy;
+    QString OpenedFileName;
+    QString CurrentFileName;
+
+    QPoint DragAnchor{0, 0};
+    bool FilmOptionsAvailable = false;
+    std::optional<ProbeOverlay> Probe;
+
+    // Last member: destroyed first, so its thread is joined before anything it could reach.
+    ConversionWorker Conversion;
+};
+
+}  // namespace velora

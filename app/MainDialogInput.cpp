@@ -1,0 +1,136 @@
+// Mouse, keyboard, the window menu, F1 and dropped files.
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+
+#include "AboutDialog.h"
+#include "MainDialog.h"
+#include "UserInteraction.h"
+
+namespace velora {
+
+namespace {
+
+QString DroppedFile(const QMimeData* mime) {
+    if (mime == nullptr || !mime->hasUrls() || mime->urls().size() != 1) {
+        return QString();
+    }
+    const QUrl url = mime->urls().front();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void MainDialog::mousePressEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        ColorProbe(at.x(), at.y());
+    } else if (event->button() == Qt::RightButton && !IsOnDrawnPicture(at.x(), at.y())) {
+        ShowSystemMenu(event->globalPosition().toPoint());
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void MainDialog::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a double click neither samples a colour nor arms a drag.
+    event->accept();
+}
+
+void MainDialog::mouseMoveEvent(QMouseEvent* event) {
+    const bool leftAlone = event->buttons() == Qt::LeftButton &&
+                           (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) == 0;
+    if (leftAlone) {
+        const QPoint at = event->position().toPoint();
+        if (DragArmed) {
+            // The first move only takes the anchor; the window follows from the next one.
+            DragAnchor = at;
+            DragArmed = false;
+        } else if (!DragSuppressed) {
+            move(pos() + (at - DragAnchor));
+            raise();
+        }
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            close();
+            return;
+        case Qt::Key_Space:
+            if (event->modifiers() & Qt::AltModifier) {
+                ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1 &&
+        watched->isWidgetType()) {
+        // A key event travels up from the focused control; act on its first delivery only.
+        QWidget* target = QApplication::focusWidget();
+        if (target == nullptr) {
+            target = this;
+        }
+        if (watched == target && (target == this || isAncestorOf(target))) {
+            OpenWebPage();
+        }
+    }
+    // The key goes on to the window as usual.
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainDialog::OpenWebPage() {
+    Ui.OpenUrl(QUrl(QString::fromLatin1(WebPage)));
+}
+
+std::unique_ptr<QMenu> MainDialog::BuildSystemMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    menu->addAction(QStringLiteral("최소화(&N)"), this, [this] { showMinimized(); });
+    menu->addAction(QStringLiteral("닫기(&C)"), this, [this] { close(); });
+    if (!AboutMenuText.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(AboutMenuText, this, [this] { OnAbout(); });
+    }
+    return menu;
+}
+
+void MainDialog::ShowSystemMenu(const QPoint& globalPosition) {
+    const std::unique_ptr<QMenu> menu = BuildSystemMenu();
+    menu->exec(globalPosition);
+}
+
+void MainDialog::OnAbout() {
+    AboutDialog about(AppIcon, this);
+    Ui.RunModal(about);
+}
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+    // Open is the only way in while no conversion runs; a drop follows the same rule.
+    if (OpenButton.isEnabled() && !DroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+    const QString path = DroppedFile(event->mimeData());
+    if (!OpenButton.isEnabled() || path.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    OpenPicture(path);
+}
+
+}  // namespace velora

@@ -1,0 +1,166 @@
+// Painting of the main window and the colour probe that draws over it.
+#include <QPaintEvent>
+#include <QPainter>
+
+#include "ColorProbe.h"
+#include "MainDialog.h"
+#include "WindowGeometry.h"
+
+namespace velora {
+
+namespace {
+
+const QColor FrameFill(127, 127, 127);
+const QColor FramePen(50, 50, 50);
+const QColor FileNameColour(200, 200, 200);
+const QColor GreyedLabel(158, 158, 158);
+constexpr int FramePenWidth = 2;
+
+// Texts are placed by their top-left corner, as the labels were laid out.
+void DrawTextAt(QPainter& painter, int x, int y, const QString& text) {
+    painter.drawText(QRect(x, y, 1000, 100), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                     text);
+}
+
+}  // namespace
+
+void MainDialog::DrawWindowContents() {
+    Probe.reset();
+    if (isVisible()) {
+        repaint();
+    }
+}
+
+void MainDialog::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    EraseWithSkin(painter);
+    PaintContents(painter, event->rect());
+    PaintProbe(painter);
+}
+
+void MainDialog::EraseWithSkin(QPainter& painter) {
+    painter.drawImage(QPoint(0, 0), SkinBitmap, rect());
+}
+
+void MainDialog::PaintContents(QPainter& painter, const QRect& dirty) {
+    const QRect frame(PictureFrame::Left, PictureFrame::Top, PictureFrame::Side,
+                      PictureFrame::Side);
+    painter.fillRect(frame, FramePen);
+    painter.fillRect(frame.adjusted(FramePenWidth, FramePenWidth, -FramePenWidth, -FramePenWidth),
+                     FrameFill);
+
+    painter.setPen(Qt::black);
+    DrawTextAt(painter, 823, 461, QStringLiteral("Gray Contrast"));
+    DrawTextAt(painter, 795, 426, QStringLiteral("Gray"));
+    DrawTextAt(painter, 795, 398, QStringLiteral("Color"));
+
+    // Every paint brings the film boxes in line with their availability.
+    SetFilmBoxesEnabled(FilmOptionsAvailable);
+    PaintFilmLabels(painter);
+
+    // Re-scaling a large picture costs; skip it when only the controls' corner is repainted.
+    if (PictureLoaded && dirty.intersects(frame)) {
+        PaintPicture(painter);
+        painter.setPen(FileNameColour);
+        DrawTextAt(painter, 415, 610, FileNameToShow(CurrentFileName));
+    }
+}
+
+void MainDialog::PaintFilmLabels(QPainter& painter) {
+    painter.setPen(FilmOptionsAvailable ? QColor(Qt::black) : GreyedLabel);
+    DrawTextAt(painter, 843, 493, QStringLiteral("Reddish Film"));
+    DrawTextAt(painter, 843, 517, QStringLiteral("Blueish Film"));
+}
+
+void MainDialog::PaintPicture(QPainter& painter) {
+    if (!WorkingCopy) {
+        return;
+    }
+    // A private copy: the conversion may be writing WorkingCopy meanwhile.
+    const BitmapRef copy = WorkingCopy->Clone(0, 0, PictureWidth, PictureHeight);
+    if (!copy) {
+        return;
+    }
+    const QRect target = FitPicture(copy->Width(), copy->Height());
+    BitmapData data;
+    const Rect whole{0, 0, static_cast<int>(copy->Width()), static_cast<int>(copy->Height())};
+    if (copy->LockBits(whole, ImageLockModeRead, PixelFormat24bppRGB, &data) != Status::Ok) {
+        return;
+    }
+    const QImage view(data.Scan0, static_cast<int>(data.Width), static_cast<int>(data.Height),
+                      data.Stride, QImage::Format_BGR888);
+    const QImage scaled =
+        view.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    copy->UnlockBits(&data);
+    painter.drawImage(target.topLeft(), scaled);
+}
+
+void MainDialog::PaintProbe(QPainter& painter) {
+    if (!Probe) {
+        return;
+    }
+    const QPoint& p = Probe->Marker;
+    painter.setPen(Qt::white);
+    painter.drawPoint(p);
+    painter.setPen(Qt::black);
+    painter.drawPoint(p.x() + 1, p.y());
+    painter.drawPoint(p.x(), p.y() + 1);
+    painter.drawPoint(p.x() - 1, p.y());
+    painter.drawPoint(p.x(), p.y() - 1);
+    for (int i = 0; i < Probe->Lines.size(); ++i) {
+        DrawShadowText(painter, ReadoutX, ReadoutY + ReadoutStep * i, Probe->Lines[i]);
+    }
+}
+
+void MainDialog::DrawShadowText(QPainter& painter, int x, int y, const QString& text) {
+    painter.setPen(Qt::black);
+    DrawTextAt(painter, x + 2, y + 2, text);
+    painter.setPen(Qt::white);
+    DrawTextAt(painter, x, y, text);
+}
+
+bool MainDialog::IsOnDrawnPicture(int x, int y) {
+    if (!PictureLoaded || !WorkingCopy) {
+        return false;
+    }
+    return ProbeHitTest(x, y, static_cast<int>(WorkingCopy->Width()),
+                        static_cast<int>(WorkingCopy->Height()))
+        .Inside;
+}
+
+void MainDialog::ColorProbe(int x, int y) {
+    DragSuppressed = false;
+    DragArmed = true;
+    if (!PictureLoaded || !WorkingCopy) {
+        return;
+    }
+    const BitmapRef picture = WorkingCopy;
+    const ProbeHit hit =
+        ProbeHitTest(x, y, static_cast<int>(picture->Width()), static_cast<int>(picture->Height()));
+    if (!hit.Inside) {
+        return;
+    }
+    Argb colour = 0xFF000000u;
+    // The lowest accepted row or column maps one past the picture; the read then fails and the
+    // readout shows black.
+    picture->GetPixel(hit.PixelX, hit.PixelY, &colour);
+    // The earlier marker and readout give way to the new ones in one repaint.
+    Probe = ProbeOverlay{QPoint(x, y), {}};
+    ShowColorReadout(colour);
+}
+
+void MainDialog::ShowColorReadout(quint32 argb) {
+    if (!Probe) {
+        return;
+    }
+    Probe->Lines.clear();
+    for (const std::string& line :
+         ReadoutLines(argb, ColorSlider.Position(), HiddenSlider.Position())) {
+        Probe->Lines.append(QString::fromStdString(line));
+    }
+    if (isVisible()) {
+        repaint();
+    }
+}
+
+}  // namespace velora

@@ -1,0 +1,36 @@
+// Fixed client-pixel geometry of the main window and the small text rules that go with it. Kept
+// free of widgets so the exact integer arithmetic can be checked on its own.
+#pragma once
+
+#include <QRect>
+#include <QString>
+
+namespace velora {
+
+// The square frame in which the picture is shown.
+struct PictureFrame {
+    static constexpr int Left = 150;
+    static constexpr int Top = 170;
+    static constexpr int Side = 471;
+    static constexpr int Margin = 4;
+    static constexpr int InnerLeft = Left + Margin;      // 154
+    static constexpr int InnerTop = Top + Margin;        // 174
+    static constexpr int InnerSide = Side - 2 * Margin;  // 463
+};
+
+// Where a picture of width x height is drawn inside the frame. The long side spans 462 pixels,
+// the short one is derived from 463: the truncations are part of the look and of the probe's
+// inverse mapping, so they must not be "fixed" into rounding.
+QRect FitPicture(unsigned width, unsigned height);
+
+// Length of `text` in the Korean double-byte code page: ASCII takes one byte, every other
+// character two (the code page stores Hangul, Hanja and symbols in two bytes).
+int DoubleByteLength(const QString& text);
+
+// The file name as the window shows it: the name itself when it is shorter than 19 bytes in the
+// double-byte code page, otherwise a fixed notice.
+QString FileNameToShow(const QString& fileName);
+inline constexpr int FileNameByteLimit = 19;
+inline const char* const FileNameTooLongText = "Filename is too long to show.";
+
+}  // namespace velora

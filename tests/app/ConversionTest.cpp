@@ -1,0 +1,429 @@
+// Start, Cancel, the two endings and the colour probe in the window, with a real conversion
+// thread. Expected colours are the worked examples of the tone mapping; uniform pictures keep
+// them through the sharpening, which has nothing to sharpen there.
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "AppTestSupport.h"
+#include "ImageFile.h"
+#include "MainDialog.h"
+#include "Resources.h"
+
+namespace velora {
+
+namespace {
+
+constexpr int EndingTimeoutMs = 120000;
+
+struct Session {
+    ScriptedInteraction Ui;
+    MainDialog Dialog{Ui};
+    bool Exposed = false;
+    Session() {
+        Dialog.show();
+        Exposed = QTest::qWaitForWindowExposed(&Dialog);
+    }
+    bool Open(const QString& path) {
+        Ui.FileAnswers.push_back(path);
+        Dialog.OnOpen();
+        return Dialog.IsPictureLoaded();
+    }
+    // Runs Start and waits for whichever ending comes.
+    bool Convert() {
+        Dialog.OnStartConversion();
+        return WaitForEnding();
+    }
+    bool WaitForEnding() {
+        QDeadlineTimer deadline(EndingTimeoutMs);
+        while (Dialog.Worker().IsRunning() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        return !Dialog.Worker().IsRunning();
+    }
+    Argb PixelAt(int x, int y) {
+        Argb colour = 0;
+        Dialog.Working()->GetPixel(x, y, &colour);
+        return colour;
+    }
+    void SetGrayContrast(bool on) {
+        if ((Dialog.Button(IDC_GRAY_CONTRAST).GetCheck() != 0) != on) {
+            QTest::mouseClick(&Dialog.Button(IDC_GRAY_CONTRAST), Qt::LeftButton);
+        }
+    }
+};
+
+QString Described(Argb c) {
+    return QStringLiteral("(%1, %2, %3)").arg((c >> 16) & 0xFF).arg((c >> 8) & 0xFF).arg(c & 0xFF);
+}
+
+}  // namespace
+
+class ConversionTest : public QObject {
+    Q_OBJECT
+
+  private:
+    PictureFolder Pictures;
+    QString Grey;
+    QString Warm;
+    QString Big;
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(Pictures.IsValid());
+        Grey = Pictures.WritePng("grey.png", 64, 48, [](int, int) { return Rgb(128, 128, 128); });
+        Warm = Pictures.WritePng("warm.png", 80, 60, [](int, int) { return Rgb(200, 150, 120); });
+        // Large enough that a pass is still running when the test reacts to its first columns.
+        Big = Pictures.WritePng("big.png", 3000, 2000, PositionColour);
+        QVERIFY(!Grey.isEmpty() && !Warm.isEmpty() && !Big.isEmpty());
+    }
+
+    void startRunsToTheConvertedStateAndSaves() {
+        Session s;
+        QVERIFY(s.Open(Grey));
+        s.Dialog.OnStartConversion();
+        // Converting at once, before the thread reports anything.
+        QString diff = StateDifferences(s.Dialog, ControlState::Converting, 10);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QSignalSpy completed(&s.Dialog.Worker(), &ConversionWorker::Completed);
+        QVERIFY(s.WaitForEnding());
+        QCOMPARE(completed.count(), 1);
+        diff = StateDifferences(s.Dialog, ControlState::Converted, 0);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QCOMPARE(s.Dialog.Progress().maximum(), 64);
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("grey_vlr.png"));
+        QCOMPARE(s.Dialog.OpenedName(), QStringLiteral("grey.png"));
+        // (128, 128, 128) with Gray Contrast at the start-up slider positions.
+        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(107, 107, 107)), 64L * 48);
+        QCOMPARE(CountPixels(*s.Dialog.Opened(), Rgb(128, 128, 128)), 64L * 48);
+
+        const QString target = Pictures.Path("grey_saved.jpg");
+        s.Ui.FileAnswers.push_back(target);
+        s.Dialog.OnSave();
+        QCOMPARE(s.Ui.FileRequests.back().InitialName, QStringLiteral("grey_vlr.png"));
+        QVERIFY(s.Ui.Messages.empty());
+        const LoadResult saved = LoadBitmapFromFile(target.toStdString());
+        QVERIFY(saved.Bitmap != nullptr);
+        QCOMPARE(saved.Bitmap->Width(), 64u);
+        Argb pixel = 0;
+        QCOMPARE(saved.Bitmap->GetPixel(30, 20, &pixel), Status::Ok);
+        QVERIFY2(std::abs(int((pixel >> 8) & 0xFF) - 107) <= 2, qPrintable(Described(pixel)));
+        // Saving changes no state.
+        diff = StateDifferences(s.Dialog, ControlState::Converted, 0);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+
+    void optionsComeFromSlidersAndChecks_data() {
+        QTest::addColumn<int>("color");
+        QTest::addColumn<int>("gray");
+        QTest::addColumn<bool>("contrast");
+        QTest::addColumn<bool>("reddish");
+        QTest::addColumn<bool>("blueish");
+        QTest::addColumn<bool>("warm");
+        QTest::addColumn<uint>("expected");
+        QTest::newRow("off") << 35 << 41 << false << false << false << true << Rgb(184, 152, 132);
+        QTest::newRow("on") << 35 << 41 << true << false << false << true << Rgb(179, 147, 128);
+        QTest::newRow("reddish") << 35 << 41 << true << true << false << true << Rgb(186, 150, 122);
+        QTest::newRow("blueish") << 35 << 41 << true << false << true << true << Rgb(172, 145, 135);
+        QTest::newRow("grey reddish")
+            << 35 << 41 << true << true << false << false << Rgb(109, 108, 106);
+        QTest::newRow("film without contrast")
+            << 35 << 41 << false << true << false << true << Rgb(184, 152, 132);
+        QTest::newRow("sliders 100 0")
+            << 100 << 0 << false << false << false << true << Rgb(206, 148, 114);
+        QTest::newRow("sliders 0 90")
+            << 0 << 90 << false << false << false << true << Rgb(160, 156, 153);
+    }
+
+    void optionsComeFromSlidersAndChecks() {
+        QFETCH(int, color);
+        QFETCH(int, gray);
+        QFETCH(bool, contrast);
+        QFETCH(bool, reddish);
+        QFETCH(bool, blueish);
+        QFETCH(bool, warm);
+        QFETCH(uint, expected);
+        Session s;
+        QVERIFY(s.Open(warm ? Warm : Grey));
+        s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(color);
+        s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(gray);
+        // The film boxes are set while they can be clicked, then Gray Contrast as asked.
+        s.Dialog.FilmBox(IDC_REDDISH_FILM).setChecked(reddish);
+        s.Dialog.FilmBox(IDC_BLUEISH_FILM).setChecked(blueish);
+        s.SetGrayContrast(contrast);
+        QVERIFY(s.Convert());
+        const long all =
+            static_cast<long>(s.Dialog.Working()->Width() * s.Dialog.Working()->Height());
+        QVERIFY2(CountPixels(*s.Dialog.Working(), expected) == all,
+                 qPrintable(Described(s.PixelAt(10, 10))));
+    }
+
+    void slidersMovedDuringAPassDoNotChangeIt() {
+        const QString path = Pictures.WritePng("warm_big.png", 2400, 1600,
+                                               [](int, int) { return Rgb(200, 150, 120); });
+        Session s;
+        QVERIFY(s.Open(path));
+        s.SetGrayContrast(false);
+        s.Dialog.OnStartConversion();
+        s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(100);
+        s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(0);
+        QVERIFY(s.WaitForEnding());
+        QCOMPARE(Described(s.PixelAt(1200, 800)), Described(Rgb(184, 152, 132)));
+        QCOMPARE(Described(s.PixelAt(0, 0)), Described(Rgb(184, 152, 132)));
+    }
+
+    void cancelDuringAPassRestoresTheOpenedPictureAtOnce() {
+        Session s;
+        QVERIFY(s.Open(Big));
+        const BitmapRef converting = s.Dialog.Working();
+        QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
+        QSignalSpy completed(&s.Dialog.Worker(), &ConversionWorker::Completed);
+        QSignalSpy cancelled(&s.Dialog.Worker(), &ConversionWorker::Cancelled);
+        s.Dialog.OnStartConversion();
+        QVERIFY(progress.wait(EndingTimeoutMs));
+        s.Dialog.OnCancelConversion();
+        // At once, whatever the worker is doing.
+        QVERIFY(s.Dialog.Working() != converting);
+        QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("big.png"));
+        QVERIFY(s.Dialog.Control(IDC_START)->isEnabled());
+        QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+
+        QVERIFY(s.WaitForEnding());
+        s.Dialog.Worker().Wait();
+        QCOMPARE(completed.count(), 0);
+        QCOMPARE(cancelled.count(), 1);
+        // Not one converted pixel reached the restored picture.
+        QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
+        QVERIFY(!s.Dialog.CurrentName().contains(QStringLiteral("_vlr")));
+        diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        // The restored picture is what the window shows.
+        const QImage shot = s.Dialog.grab().toImage();
+        const QColor shown = shot.pixelColor(154, 174 + 3);
+        QVERIFY2(shown.blue() >= 120, qPrintable(shown.name()));
+    }
+
+    void cancelAfterCompletionAndConvertAgainWithOtherOptions() {
+        Session s;
+        QVERIFY(s.Open(Warm));
+        QVERIFY(s.Convert());
+        QCOMPARE(Described(s.PixelAt(5, 5)), Described(Rgb(179, 147, 128)));
+        s.Dialog.OnCancelConversion();
+        QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("warm.png"));
+        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(200, 150, 120)), 80L * 60);
+        s.SetGrayContrast(false);
+        QVERIFY(!s.Dialog.AreFilmOptionsAvailable());
+        QVERIFY(s.Convert());
+        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(184, 152, 132)), 80L * 60);
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("warm_vlr.png"));
+        diff = StateDifferences(s.Dialog, ControlState::Converted, 0);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+
+    void openingOverAConvertedPictureDiscardsTheConversion() {
+        Session s;
+        QVERIFY(s.Open(Warm));
+        QVERIFY(s.Convert());
+        QVERIFY(s.Open(Grey));
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("grey.png"));
+        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - grey.png"));
+        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(128, 128, 128)), 64L * 48);
+        QCOMPARE(CountPixels(*s.Dialog.Opened(), Rgb(128, 128, 128)), 64L * 48);
+        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        // A picture that cannot be read leaves the converted one untouched.
+        Session t;
+        QVERIFY(t.Open(Warm));
+        QVERIFY(t.Convert());
+        t.Ui.FileAnswers.push_back(Pictures.WriteText("bad.jpg", "no picture"));
+        t.Dialog.OnOpen();
+        QCOMPARE(t.Dialog.CurrentName(), QStringLiteral("warm_vlr.png"));
+        const QString kept = StateDifferences(t.Dialog, ControlState::Converted, 0);
+        QVERIFY2(kept.isEmpty(), qPrintable(kept));
+    }
+
+    void onePixelWidePictureConverts() {
+        const QString path =
+            Pictures.WritePng("strip.png", 1, 40, [](int, int) { return Rgb(200, 150, 120); });
+        Session s;
+        QVERIFY(s.Open(path));
+        QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
+        QVERIFY(s.Convert());
+        QCOMPARE(s.Dialog.Progress().maximum(), 1);
+        QCOMPARE(s.Dialog.Progress().value(), 0);
+        for (const QList<QVariant>& call : progress) {
+            QCOMPARE(call.at(0).toInt(), 0);
+        }
+        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(179, 147, 128)), 40L);
+    }
+
+    void probeMapsClicksToPixels_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QPoint>("click");
+        QTest::addColumn<QPoint>("pixel");  // (-1, -1): outside; (-2, -2): read fails
+        const QPoint out(-1, -1);
+        QTest::newRow("wide top left") << 1000 << 500 << QPoint(154, 290) << QPoint(0, 0);
+        QTest::newRow("wide right") << 1000 << 500 << QPoint(616, 290) << QPoint(997, 0);
+        QTest::newRow("wide past right") << 1000 << 500 << QPoint(617, 290) << out;
+        QTest::newRow("wide bottom") << 1000 << 500 << QPoint(154, 521) << QPoint(0, 498);
+        QTest::newRow("wide past bottom") << 1000 << 500 << QPoint(154, 522) << out;
+        QTest::newRow("wide left of it") << 1000 << 500 << QPoint(153, 300) << out;
+        QTest::newRow("tall top left") << 300 << 600 << QPoint(270, 174) << QPoint(0, 0);
+        QTest::newRow("tall right") << 300 << 600 << QPoint(501, 174) << QPoint(299, 0);
+        QTest::newRow("tall past right") << 300 << 600 << QPoint(502, 174) << out;
+        QTest::newRow("tall bottom") << 300 << 600 << QPoint(270, 636) << QPoint(0, 598);
+        QTest::newRow("tall past bottom") << 300 << 600 << QPoint(270, 637) << out;
+        QTest::newRow("square centre") << 800 << 800 << QPoint(385, 405) << QPoint(399, 399);
+        QTest::newRow("square last row") << 800 << 800 << QPoint(154, 637) << QPoint(-2, -2);
+    }
+
+    void probeMapsClicksToPixels() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(QPoint, click);
+        QFETCH(QPoint, pixel);
+        const QString path = Pictures.Path(QStringLiteral("probe%1x%2.png").arg(width).arg(height));
+        if (!QFileInfo::exists(path)) {
+            QVERIFY(!Pictures.WritePng(QFileInfo(path).fileName(), width, height, PositionColour)
+                         .isEmpty());
+        }
+        Session s;
+        QVERIFY(s.Open(path));
+        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, click);
+        if (pixel.x() == -1) {
+            QVERIFY(!s.Dialog.IsProbeShown());
+            return;
+        }
+        QVERIFY(s.Dialog.IsProbeShown());
+        const QStringList lines = s.Dialog.ProbeReadout();
+        QCOMPARE(lines.size(), 7);
+        const Argb colour = pixel.x() == -2 ? 0xFF000000u : PositionColour(pixel.x(), pixel.y());
+        const QString first = QString::asprintf("R %d, G %d, B %d  ", int((colour >> 16) & 0xFF),
+                                                int((colour >> 8) & 0xFF), int(colour & 0xFF));
+        QCOMPARE(lines[0], first);
+        QCOMPARE(s.Dialog.ProbeMarker(), click);
+    }
+
+    void probeReadoutOfAKnownColour() {
+        Session s;
+        QVERIFY(s.Open(Warm));
+        // A click without a picture first: it only arms the drag.
+        Session empty;
+        QTest::mouseClick(&empty.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(385, 405));
+        QVERIFY(!empty.Dialog.IsProbeShown());
+
+        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(300, 300));
+        const QStringList expected = {
+            QStringLiteral("R 200, G 150, B 120  "), QStringLiteral("min 120.000000"),
+            QStringLiteral("max 200.000000"),        QStringLiteral("R 55, G 105, B 135  "),
+            QStringLiteral("VLRD 0.164992"),         QStringLiteral("VLRS 0.028035"),
+            QStringLiteral("VLRB 0.970660")};
+        QCOMPARE(s.Dialog.ProbeReadout(), expected);
+        // Drawn: the white pixel with its four black neighbours, and white text with a shadow.
+        const QImage shot = s.Dialog.grab().toImage();
+        QCOMPARE(shot.pixelColor(300, 300), QColor(Qt::white));
+        for (const QPoint& n :
+             {QPoint(301, 300), QPoint(299, 300), QPoint(300, 301), QPoint(300, 299)}) {
+            QCOMPARE(shot.pixelColor(n), QColor(Qt::black));
+        }
+        int white = 0;
+        int black = 0;
+        for (int y = 430; y < 570; ++y) {
+            for (int x = 450; x < 560; ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                // Anti-aliased glyphs: white text, and a shadow darker than any pixel of the
+                // picture.
+                white += std::min({c.red(), c.green(), c.blue()}) >= 235 ? 1 : 0;
+                black += std::max({c.red(), c.green(), c.blue()}) < 90 ? 1 : 0;
+            }
+        }
+        QVERIFY(white > 50);
+        QVERIFY(black > 50);
+    }
+
+    void twoClicksLeaveOnlyTheSecondMarker() {
+        Session s;
+        QVERIFY(s.Open(Warm));
+        const QImage before = s.Dialog.grab().toImage();
+        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(250, 250));
+        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(350, 300));
+        const QImage after = s.Dialog.grab().toImage();
+        for (const QPoint& p : {QPoint(250, 250), QPoint(251, 250), QPoint(250, 249)}) {
+            QCOMPARE(after.pixelColor(p), before.pixelColor(p));
+        }
+        QCOMPARE(after.pixelColor(350, 300), QColor(Qt::white));
+        // A command's redraw wipes the readout.
+        s.Dialog.DrawWindowContents();
+        QVERIFY(!s.Dialog.IsProbeShown());
+        QCOMPARE(s.Dialog.grab().toImage().pixelColor(350, 300), before.pixelColor(350, 300));
+    }
+
+    void probeDuringAPassReadsWhateverThePixelHolds() {
+        Session s;
+        QVERIFY(s.Open(Big));
+        QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
+        s.Dialog.OnStartConversion();
+        QVERIFY(progress.wait(EndingTimeoutMs));
+        for (int i = 0; i < 5; ++i) {
+            QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(600, 300 + i));
+            QVERIFY(s.Dialog.IsProbeShown());
+            QCOMPARE(s.Dialog.ProbeReadout().size(), 7);
+        }
+        s.Dialog.OnCancelConversion();
+        QVERIFY(s.WaitForEnding());
+    }
+
+    void closingDuringAPassStopsAndWaits() {
+        Session s;
+        QVERIFY(s.Open(Big));
+        QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
+        s.Dialog.OnStartConversion();
+        QVERIFY(progress.wait(EndingTimeoutMs));
+        QVERIFY(s.Dialog.close());
+        QVERIFY(!s.Dialog.isVisible());
+        // Escape works in the converting state too.
+        Session t;
+        QVERIFY(t.Open(Grey));
+        t.Dialog.OnStartConversion();
+        QTest::keyClick(&t.Dialog, Qt::Key_Escape);
+        QVERIFY(!t.Dialog.isVisible());
+        // And a window destroyed during a pass joins its worker first.
+        auto u = std::make_unique<Session>();
+        QVERIFY(u->Open(Big));
+        u->Dialog.OnStartConversion();
+        u.reset();
+    }
+
+    void manyStartCancelCyclesEndReady() {
+        const QString path = Pictures.WritePng("cycles.png", 400, 300, PositionColour);
+        Session s;
+        QVERIFY(s.Open(path));
+        for (int i = 0; i < 60; ++i) {
+            s.Dialog.OnStartConversion();
+            if (i % 3 == 0) {
+                QCoreApplication::processEvents();
+            }
+            s.Dialog.OnCancelConversion();
+            QVERIFY(s.Dialog.Control(IDC_START)->isEnabled());
+        }
+        QVERIFY(s.WaitForEnding());
+        s.Dialog.Worker().Wait();
+        QCoreApplication::processEvents();
+        QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
+        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        // The window still converts afterwards.
+        QVERIFY(s.Convert());
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("cycles_vlr.png"));
+    }
+};
+
+}  // namespace velora
+
+QTEST_MAIN(velora::ConversionTest)
+#include "ConversionTest.moc"

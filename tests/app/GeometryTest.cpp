@@ -1,0 +1,54 @@
+// The picture fit and the file-name rule, against the worked examples of the window's layout.
+#include <gtest/gtest.h>
+
+#include "WindowGeometry.h"
+
+namespace velora {
+namespace {
+
+TEST(FitPicture, WideTallAndSquarePictures) {
+    // 1000 x 500: r = 2, height trunc(231.5), top 405 - trunc(115.75).
+    EXPECT_EQ(FitPicture(1000, 500), QRect(154, 290, 462, 231));
+    EXPECT_EQ(FitPicture(500, 1000), QRect(270, 174, 231, 462));
+    // A square spans 462 across but 463 down: the short side comes from 463.
+    EXPECT_EQ(FitPicture(800, 800), QRect(154, 174, 462, 463));
+    EXPECT_EQ(FitPicture(1, 1), QRect(154, 174, 462, 463));
+}
+
+TEST(FitPicture, ExtremeShapesStayInsideTheFrame) {
+    // 4000 x 3: 463 / 1333.33 = 0.347, so the strip is drawn 0 pixels high at row 405.
+    EXPECT_EQ(FitPicture(4000, 3), QRect(154, 405, 462, 0));
+    EXPECT_EQ(FitPicture(1, 2000), QRect(385, 174, 0, 462));
+    EXPECT_TRUE(FitPicture(0, 10).isNull());
+    for (unsigned w = 1; w <= 64; ++w) {
+        for (unsigned h = 1; h <= 64; ++h) {
+            const QRect r = FitPicture(w * 37, h * 23);
+            ASSERT_GE(r.left(), 154) << w << "x" << h;
+            ASSERT_GE(r.top(), 174) << w << "x" << h;
+            ASSERT_LE(r.left() + r.width(), 154 + 463) << w << "x" << h;
+            ASSERT_LE(r.top() + r.height(), 174 + 463) << w << "x" << h;
+        }
+    }
+}
+
+TEST(FileName, ShownWhenShorterThanNineteenBytes) {
+    EXPECT_EQ(FileNameToShow("abcdefghijklmn.jpg"), "abcdefghijklmn.jpg");  // 18
+    EXPECT_EQ(FileNameToShow("abcdefghijklmno.jpg"), FileNameTooLongText);  // 19
+    EXPECT_EQ(FileNameToShow(""), "");
+}
+
+TEST(FileName, KoreanSyllablesCountTwoBytes) {
+    const QString nine = QString::fromUtf8("가나다라마바사아자");
+    const QString ten = QString::fromUtf8("가나다라마바사아자차");
+    EXPECT_EQ(DoubleByteLength(nine), 18);
+    EXPECT_EQ(FileNameToShow(nine), nine);
+    EXPECT_EQ(FileNameToShow(ten), FileNameTooLongText);
+    // Mixed: four syllables and ".jpg" plus six digits make 8 + 10 = 18 bytes.
+    const QString mixed = QString::fromUtf8("제주여행123456.jpg");
+    EXPECT_EQ(DoubleByteLength(mixed), 18);
+    EXPECT_EQ(FileNameToShow(mixed), mixed);
+    EXPECT_EQ(FileNameToShow(mixed + "x"), FileNameTooLongText);
+}
+
+}  // namespace
+}  // namespace velora
