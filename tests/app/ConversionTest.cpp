@@ -1,7 +1,10 @@
 // Start, Cancel, the two endings and the colour probe in the window, with a real conversion
 // thread. Expected colours are the worked examples of the tone mapping; uniform pictures keep
 // them through the sharpening, which has nothing to sharpen there.
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -397,6 +400,43 @@ class ConversionTest : public QObject {
         QVERIFY(u->Open(Big));
         u->Dialog.OnStartConversion();
         u.reset();
+    }
+
+    void windowAndBatchSaveTheSameFile() {
+        const QString photo = QStringLiteral(VELORA_PHOTOS_DIR "/camera/nikon_p6000_gps_small.jpg");
+        if (!QFileInfo::exists(photo)) {
+            QSKIP("sample photos are absent");
+        }
+        const QString batch = QStringLiteral(VELORA_BINARY_DIR "/tools/batch/velora-batch");
+        if (!QFileInfo::exists(batch)) {
+            QSKIP("velora-batch is not built");
+        }
+        Session s;
+        QVERIFY(s.Open(photo));
+        s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(60);
+        s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(20);
+        s.Dialog.FilmBox(IDC_REDDISH_FILM).setChecked(true);
+        QVERIFY(s.Convert());
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("nikon_p6000_gps_small_vlr.jpg"));
+        const QString fromWindow = Pictures.Path("window_result.jpg");
+        s.Ui.FileAnswers.push_back(fromWindow);
+        s.Dialog.OnSave();
+        QVERIFY(s.Ui.Messages.empty());
+
+        const QString folder = Pictures.Path("batch");
+        QVERIFY(QDir().mkpath(folder));
+        QProcess run;
+        run.start(batch, {"--color", "60", "--gray", "20", "--film", "reddish", "-q", "-o", folder,
+                          photo});
+        QVERIFY(run.waitForFinished(EndingTimeoutMs));
+        QCOMPARE(run.exitCode(), 0);
+        QFile a(fromWindow);
+        QFile b(folder + "/nikon_p6000_gps_small_vlr.jpg");
+        QVERIFY(a.open(QIODevice::ReadOnly));
+        QVERIFY(b.open(QIODevice::ReadOnly));
+        const QByteArray windowBytes = a.readAll();
+        QVERIFY(windowBytes.size() > 1000);
+        QVERIFY(windowBytes == b.readAll());
     }
 
     void manyStartCancelCyclesEndReady() {
