@@ -263,12 +263,12 @@ void ConversionWorkerTest::readersSeeWholePixelsDuringThePass() {
     worker.Start(picture, options);
     // The window paints and probes the picture while the pass rewrites it: every pixel read is
     // either the original or its converted value, never a mixture.
-    int reads = 0;
+    long long reads = 0;
     int clones = 0;
     while (worker.IsRunning()) {
         for (int i = 0; i < 64; ++i, ++reads) {
-            const int x = (reads * 7919) % width;
-            const int y = (reads * 104729) % height;
+            const int x = static_cast<int>((reads * 7919) % width);
+            const int y = static_cast<int>((reads * 104729) % height);
             Argb colour = 0;
             QCOMPARE(picture->GetPixel(x, y, &colour), Status::Ok);
             const Argb before = PatternColour(x, y);
