@@ -142,6 +142,12 @@ QString StateDifferences(MainDialog& dialog, ControlState state, int progressVal
     expect(IDC_CHECK_1006, row.Checks);
     expect(IDC_CHECK_1007, row.Checks);
     expect(IDC_GRAY_CONTRAST, row.Checks);
+    // The hidden controls stay hidden in every state.
+    for (int id : {IDC_CHECK_1006, IDC_CHECK_1007, IDC_SLIDER_1015}) {
+        if (dialog.Control(id)->isVisible()) {
+            out << QStringLiteral("control %1 is shown").arg(id);
+        }
+    }
     if (dialog.AreFilmOptionsAvailable() != row.Films) {
         out << QStringLiteral("FilmOptionsAvailable is %1").arg(dialog.AreFilmOptionsAvailable());
     }

@@ -390,6 +390,17 @@ class WindowTest : public QObject {
         QCOMPARE(seen[3], LoadResourceString(IDS_ABOUTBOX));
         QCOMPARE(seen[3], QStringLiteral("Velora 정보(&A)..."));
 
+        // Alt+Space opens the same menu.
+        seen.clear();
+        QTimer::singleShot(0, [&seen] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                seen << QString::number(menu->actions().size());
+                menu->close();
+            }
+        });
+        QTest::keyClick(&s.Dialog, Qt::Key_Space, Qt::AltModifier);
+        QCOMPARE(seen, QStringList{QStringLiteral("4")});
+
         // On the picture the right button opens nothing.
         QVERIFY(s.Open(RedWide));
         seen.clear();
