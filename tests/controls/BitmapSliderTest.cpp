@@ -112,9 +112,11 @@ class BitmapSliderTest : public QObject {
         QCOMPARE(Slider->PositionToPixel(INT_MAX), 92);
         QCOMPARE(Slider->PixelToPosition(8), INT_MIN);
         QCOMPARE(Slider->PixelToPosition(92), INT_MAX);
-        // A negative range start is added before the truncation: -10 + 34.52... = 24.
+        // A negative range start is added before the truncation.
         Slider->SetRange(-10, 90, false);
         QCOMPARE(Slider->PixelToPosition(37), 24);
+        // -10 + 5.95... = -4.05 truncates toward zero to -4 (truncating first would give -5).
+        QCOMPARE(Slider->PixelToPosition(13), -4);
         QCOMPARE(Slider->PositionToPixel(-10), 8);
     }
 
