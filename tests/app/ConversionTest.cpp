@@ -8,59 +8,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "AppTestSupport.h"
 #include "ImageFile.h"
-#include "MainDialog.h"
-#include "Resources.h"
+#include "WindowSession.h"
 
 namespace velora {
-
-namespace {
-
-constexpr int EndingTimeoutMs = 120000;
-
-struct Session {
-    ScriptedInteraction Ui;
-    MainDialog Dialog{Ui};
-    bool Exposed = false;
-    Session() {
-        Dialog.show();
-        Exposed = QTest::qWaitForWindowExposed(&Dialog);
-    }
-    bool Open(const QString& path) {
-        Ui.FileAnswers.push_back(path);
-        Dialog.OnOpen();
-        return Dialog.IsPictureLoaded();
-    }
-    // Runs Start and waits for whichever ending comes.
-    bool Convert() {
-        Dialog.OnStartConversion();
-        return WaitForEnding();
-    }
-    bool WaitForEnding() {
-        QDeadlineTimer deadline(EndingTimeoutMs);
-        while (Dialog.Worker().IsRunning() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
-        return !Dialog.Worker().IsRunning();
-    }
-    Argb PixelAt(int x, int y) {
-        Argb colour = 0;
-        Dialog.Working()->GetPixel(x, y, &colour);
-        return colour;
-    }
-    void SetGrayContrast(bool on) {
-        if ((Dialog.Button(IDC_GRAY_CONTRAST).GetCheck() != 0) != on) {
-            QTest::mouseClick(&Dialog.Button(IDC_GRAY_CONTRAST), Qt::LeftButton);
-        }
-    }
-};
-
-QString Described(Argb c) {
-    return QStringLiteral("(%1, %2, %3)").arg((c >> 16) & 0xFF).arg((c >> 8) & 0xFF).arg(c & 0xFF);
-}
-
-}  // namespace
 
 class ConversionTest : public QObject {
     Q_OBJECT
@@ -82,7 +33,7 @@ class ConversionTest : public QObject {
     }
 
     void startRunsToTheConvertedStateAndSaves() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(Grey));
         s.Dialog.OnStartConversion();
         // Converting at once, before the thread reports anything.
@@ -146,7 +97,7 @@ class ConversionTest : public QObject {
         QFETCH(bool, blueish);
         QFETCH(bool, warm);
         QFETCH(uint, expected);
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(warm ? Warm : Grey));
         s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(color);
         s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(gray);
@@ -164,7 +115,7 @@ class ConversionTest : public QObject {
     void slidersMovedDuringAPassDoNotChangeIt() {
         const QString path = Pictures.WritePng("warm_big.png", 2400, 1600,
                                                [](int, int) { return Rgb(200, 150, 120); });
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(path));
         s.SetGrayContrast(false);
         s.Dialog.OnStartConversion();
@@ -176,7 +127,7 @@ class ConversionTest : public QObject {
     }
 
     void cancelDuringAPassRestoresTheOpenedPictureAtOnce() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(Big));
         const BitmapRef converting = s.Dialog.Working();
         QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
@@ -209,7 +160,7 @@ class ConversionTest : public QObject {
     }
 
     void cancelAfterCompletionAndConvertAgainWithOtherOptions() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(Warm));
         QVERIFY(s.Convert());
         QCOMPARE(Described(s.PixelAt(5, 5)), Described(Rgb(179, 147, 128)));
@@ -234,7 +185,7 @@ class ConversionTest : public QObject {
     }
 
     void openingOverAConvertedPictureDiscardsTheConversion() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(Warm));
         QVERIFY(s.Convert());
         QVERIFY(s.Open(Grey));
@@ -245,7 +196,7 @@ class ConversionTest : public QObject {
         const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
         // A picture that cannot be read leaves the converted one untouched.
-        Session t;
+        WindowSession t;
         QVERIFY(t.Open(Warm));
         QVERIFY(t.Convert());
         t.Ui.FileAnswers.push_back(Pictures.WriteText("bad.jpg", "no picture"));
@@ -258,7 +209,7 @@ class ConversionTest : public QObject {
     void onePixelWidePictureConverts() {
         const QString path =
             Pictures.WritePng("strip.png", 1, 40, [](int, int) { return Rgb(200, 150, 120); });
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(path));
         QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
         QVERIFY(s.Convert());
@@ -270,125 +221,8 @@ class ConversionTest : public QObject {
         QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(179, 147, 128)), 40L);
     }
 
-    void probeMapsClicksToPixels_data() {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<QPoint>("click");
-        QTest::addColumn<QPoint>("pixel");  // (-1, -1): outside; (-2, -2): read fails
-        const QPoint out(-1, -1);
-        QTest::newRow("wide top left") << 1000 << 500 << QPoint(154, 290) << QPoint(0, 0);
-        QTest::newRow("wide right") << 1000 << 500 << QPoint(616, 290) << QPoint(997, 0);
-        QTest::newRow("wide past right") << 1000 << 500 << QPoint(617, 290) << out;
-        QTest::newRow("wide bottom") << 1000 << 500 << QPoint(154, 521) << QPoint(0, 498);
-        QTest::newRow("wide past bottom") << 1000 << 500 << QPoint(154, 522) << out;
-        QTest::newRow("wide left of it") << 1000 << 500 << QPoint(153, 300) << out;
-        QTest::newRow("tall top left") << 300 << 600 << QPoint(270, 174) << QPoint(0, 0);
-        QTest::newRow("tall right") << 300 << 600 << QPoint(501, 174) << QPoint(299, 0);
-        QTest::newRow("tall past right") << 300 << 600 << QPoint(502, 174) << out;
-        QTest::newRow("tall bottom") << 300 << 600 << QPoint(270, 636) << QPoint(0, 598);
-        QTest::newRow("tall past bottom") << 300 << 600 << QPoint(270, 637) << out;
-        QTest::newRow("square centre") << 800 << 800 << QPoint(385, 405) << QPoint(399, 399);
-        QTest::newRow("square last row") << 800 << 800 << QPoint(154, 637) << QPoint(-2, -2);
-    }
-
-    void probeMapsClicksToPixels() {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(QPoint, click);
-        QFETCH(QPoint, pixel);
-        const QString path = Pictures.Path(QStringLiteral("probe%1x%2.png").arg(width).arg(height));
-        if (!QFileInfo::exists(path)) {
-            QVERIFY(!Pictures.WritePng(QFileInfo(path).fileName(), width, height, PositionColour)
-                         .isEmpty());
-        }
-        Session s;
-        QVERIFY(s.Open(path));
-        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, click);
-        if (pixel.x() == -1) {
-            QVERIFY(!s.Dialog.IsProbeShown());
-            return;
-        }
-        QVERIFY(s.Dialog.IsProbeShown());
-        const QStringList lines = s.Dialog.ProbeReadout();
-        QCOMPARE(lines.size(), 7);
-        const Argb colour = pixel.x() == -2 ? 0xFF000000u : PositionColour(pixel.x(), pixel.y());
-        const QString first = QString::asprintf("R %d, G %d, B %d  ", int((colour >> 16) & 0xFF),
-                                                int((colour >> 8) & 0xFF), int(colour & 0xFF));
-        QCOMPARE(lines[0], first);
-        QCOMPARE(s.Dialog.ProbeMarker(), click);
-    }
-
-    void probeReadoutOfAKnownColour() {
-        Session s;
-        QVERIFY(s.Open(Warm));
-        // A click without a picture first: it only arms the drag.
-        Session empty;
-        QTest::mouseClick(&empty.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(385, 405));
-        QVERIFY(!empty.Dialog.IsProbeShown());
-
-        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(300, 300));
-        const QStringList expected = {
-            QStringLiteral("R 200, G 150, B 120  "), QStringLiteral("min 120.000000"),
-            QStringLiteral("max 200.000000"),        QStringLiteral("R 55, G 105, B 135  "),
-            QStringLiteral("VLRD 0.164992"),         QStringLiteral("VLRS 0.028035"),
-            QStringLiteral("VLRB 0.970660")};
-        QCOMPARE(s.Dialog.ProbeReadout(), expected);
-        // Drawn: the white pixel with its four black neighbours, and white text with a shadow.
-        const QImage shot = s.Dialog.grab().toImage();
-        QCOMPARE(shot.pixelColor(300, 300), QColor(Qt::white));
-        for (const QPoint& n :
-             {QPoint(301, 300), QPoint(299, 300), QPoint(300, 301), QPoint(300, 299)}) {
-            QCOMPARE(shot.pixelColor(n), QColor(Qt::black));
-        }
-        int white = 0;
-        int black = 0;
-        for (int y = 430; y < 570; ++y) {
-            for (int x = 450; x < 560; ++x) {
-                const QColor c = shot.pixelColor(x, y);
-                // Anti-aliased glyphs: white text, and a shadow darker than any pixel of the
-                // picture.
-                white += std::min({c.red(), c.green(), c.blue()}) >= 235 ? 1 : 0;
-                black += std::max({c.red(), c.green(), c.blue()}) < 90 ? 1 : 0;
-            }
-        }
-        QVERIFY(white > 50);
-        QVERIFY(black > 50);
-    }
-
-    void twoClicksLeaveOnlyTheSecondMarker() {
-        Session s;
-        QVERIFY(s.Open(Warm));
-        const QImage before = s.Dialog.grab().toImage();
-        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(250, 250));
-        QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(350, 300));
-        const QImage after = s.Dialog.grab().toImage();
-        for (const QPoint& p : {QPoint(250, 250), QPoint(251, 250), QPoint(250, 249)}) {
-            QCOMPARE(after.pixelColor(p), before.pixelColor(p));
-        }
-        QCOMPARE(after.pixelColor(350, 300), QColor(Qt::white));
-        // A command's redraw wipes the readout.
-        s.Dialog.DrawWindowContents();
-        QVERIFY(!s.Dialog.IsProbeShown());
-        QCOMPARE(s.Dialog.grab().toImage().pixelColor(350, 300), before.pixelColor(350, 300));
-    }
-
-    void probeDuringAPassReadsWhateverThePixelHolds() {
-        Session s;
-        QVERIFY(s.Open(Big));
-        QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
-        s.Dialog.OnStartConversion();
-        QVERIFY(progress.wait(EndingTimeoutMs));
-        for (int i = 0; i < 5; ++i) {
-            QTest::mouseClick(&s.Dialog, Qt::LeftButton, Qt::NoModifier, QPoint(600, 300 + i));
-            QVERIFY(s.Dialog.IsProbeShown());
-            QCOMPARE(s.Dialog.ProbeReadout().size(), 7);
-        }
-        s.Dialog.OnCancelConversion();
-        QVERIFY(s.WaitForEnding());
-    }
-
     void closingDuringAPassStopsAndWaits() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(Big));
         QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
         s.Dialog.OnStartConversion();
@@ -396,13 +230,13 @@ class ConversionTest : public QObject {
         QVERIFY(s.Dialog.close());
         QVERIFY(!s.Dialog.isVisible());
         // Escape works in the converting state too.
-        Session t;
+        WindowSession t;
         QVERIFY(t.Open(Grey));
         t.Dialog.OnStartConversion();
         QTest::keyClick(&t.Dialog, Qt::Key_Escape);
         QVERIFY(!t.Dialog.isVisible());
         // And a window destroyed during a pass joins its worker first.
-        auto u = std::make_unique<Session>();
+        auto u = std::make_unique<WindowSession>();
         QVERIFY(u->Open(Big));
         u->Dialog.OnStartConversion();
         u.reset();
@@ -422,7 +256,7 @@ class ConversionTest : public QObject {
         if (!QFileInfo::exists(batch)) {
             QSKIP("velora-batch is not built");
         }
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(photo));
         s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(60);
         s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(20);
@@ -452,7 +286,7 @@ class ConversionTest : public QObject {
 
     void manyStartCancelCyclesEndReady() {
         const QString path = Pictures.WritePng("cycles.png", 400, 300, PositionColour);
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(path));
         for (int i = 0; i < 60; ++i) {
             s.Dialog.OnStartConversion();
@@ -476,12 +310,5 @@ class ConversionTest : public QObject {
 
 }  // namespace velora
 
-int main(int argc, char** argv) {
-    // Qt's helper threads (the picture scaling pool) would otherwise run glib's event loop, whose
-    // uninstrumented allocator ThreadSanitizer reports as racing with itself.
-    qputenv("QT_NO_GLIB", "1");
-    QApplication app(argc, argv);
-    velora::ConversionTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+VELORA_WINDOW_TEST_MAIN(velora::ConversionTest)
 #include "ConversionTest.moc"

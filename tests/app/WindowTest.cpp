@@ -1,5 +1,5 @@
-// The main window without a conversion: start-up, control states, Open, Save's failure path,
-// painting, dragging, the film options, the window menu, About, F1 and the closing keys.
+// The main window without a conversion: start-up, painting, dragging, the film options, the
+// window menu, About, F1 and the closing keys.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMenu>
@@ -9,9 +9,7 @@
 #include <QtTest>
 
 #include "AboutDialog.h"
-#include "AppTestSupport.h"
-#include "MainDialog.h"
-#include "Resources.h"
+#include "WindowSession.h"
 
 namespace velora {
 
@@ -63,22 +61,6 @@ class WindowTest : public QObject {
     QString RedWide;
     QString PositionPicture;
 
-    // A shown window with a scripted person in front of it.
-    struct Session {
-        ScriptedInteraction Ui;
-        MainDialog Dialog{Ui};
-        bool Exposed = false;
-        Session() {
-            Dialog.show();
-            Exposed = QTest::qWaitForWindowExposed(&Dialog);
-        }
-        bool Open(const QString& path) {
-            Ui.FileAnswers.push_back(path);
-            Dialog.OnOpen();
-            return Dialog.IsPictureLoaded();
-        }
-    };
-
   private slots:
     void initTestCase() {
         QVERIFY(Pictures.IsValid());
@@ -89,7 +71,7 @@ class WindowTest : public QObject {
     }
 
     void startsSizedTitledAndWithoutPicture() {
-        Session s;
+        WindowSession s;
         QCOMPARE(s.Dialog.size(), QSize(1000, 800));
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora"));
         QVERIFY(s.Dialog.windowFlags() & Qt::FramelessWindowHint);
@@ -119,121 +101,6 @@ class WindowTest : public QObject {
         QCOMPARE(shot.pixelColor(150, 170), QColor(50, 50, 50));
     }
 
-    void openAsksForAJpegAndSetsTheReadyState() {
-        Session s;
-        QVERIFY(s.Open(PositionPicture));
-        QCOMPARE(s.Ui.FileRequests.size(), std::size_t(1));
-        const FileRequest& asked = s.Ui.FileRequests.front();
-        QCOMPARE(asked.Kind, FileRequest::Mode::Open);
-        QCOMPARE(asked.Filter, QStringLiteral("JPEG Files (*.jpg)"));
-        QCOMPARE(asked.DefaultSuffix, QStringLiteral("jpg"));
-        QCOMPARE(asked.InitialName, QStringLiteral("*.jpg"));
-        QCOMPARE(s.Ui.FileOwners.front(), static_cast<QWidget*>(&s.Dialog));
-
-        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
-        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("positions.png"));
-        QCOMPARE(s.Dialog.OpenedName(), QStringLiteral("positions.png"));
-        QVERIFY(s.Dialog.Working() != s.Dialog.Opened());
-        QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
-        Argb pixel = 0;
-        QCOMPARE(s.Dialog.Working()->GetPixel(299, 199, &pixel), Status::Ok);
-        QCOMPARE(pixel, PositionColour(299, 199));
-        QCOMPARE(s.Dialog.Button(IDC_GRAY_CONTRAST).GetCheck(), 1);
-        QCOMPARE(s.Dialog.Button(IDC_CHECK_1007).GetCheck(), 0);
-        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
-        QVERIFY(s.Ui.Messages.empty());
-    }
-
-    void cancelledOpenChangesNothing() {
-        Session s;
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnOpen();
-        QVERIFY(!s.Dialog.IsPictureLoaded());
-        QVERIFY(s.Ui.Messages.empty());
-        const QString diff = StateDifferences(s.Dialog, ControlState::NoPicture, 0);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
-    }
-
-    void openOfAMissingFileKeepsThePicture() {
-        Session s;
-        QVERIFY(s.Open(PositionPicture));
-        const BitmapRef before = s.Dialog.Working();
-        s.Ui.FileAnswers.push_back(Pictures.Path("no-such-photo.jpg"));
-        s.Dialog.OnOpen();
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-        QCOMPARE(s.Ui.Messages[0].Text, QStringLiteral("없는 화일 입니다."));
-        QCOMPARE(s.Ui.Messages[0].Owner, static_cast<QWidget*>(&s.Dialog));
-        QCOMPARE(s.Dialog.Working(), before);
-        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
-
-        // With no picture yet, the window stays empty.
-        Session empty;
-        QVERIFY(!empty.Open(Pictures.Path("missing.jpg")));
-        QCOMPARE(empty.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(empty.Dialog.windowTitle(), QStringLiteral("Velora"));
-    }
-
-    void openOfANonPictureKeepsThePicture() {
-        const QString text = Pictures.WriteText("notes.jpg", "these are not pixels\n");
-        const QString truncated = Pictures.WriteText("cut.jpg", QByteArray("\xFF\xD8\xFF\xE0", 4));
-        Session s;
-        QVERIFY(s.Open(PositionPicture));
-        const BitmapRef working = s.Dialog.Working();
-        const BitmapRef opened = s.Dialog.Opened();
-        for (const QString& path : {text, truncated}) {
-            s.Ui.Messages.clear();
-            s.Ui.FileAnswers.push_back(path);
-            s.Dialog.OnOpen();
-            QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-            QCOMPARE(s.Ui.Messages[0].Text, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
-            QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-            QCOMPARE(s.Dialog.Working(), working);
-            QCOMPARE(s.Dialog.Opened(), opened);
-            QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("positions.png"));
-            QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
-            const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-            QVERIFY2(diff.isEmpty(), qPrintable(diff));
-        }
-        // And without a picture before, nothing is loaded and nothing can be started.
-        Session empty;
-        QVERIFY(!empty.Open(text));
-        const QString diff = StateDifferences(empty.Dialog, ControlState::NoPicture, 0);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
-        empty.Dialog.OnStartConversion();
-        QVERIFY(!empty.Dialog.Worker().IsRunning());
-    }
-
-    void openingTheSameFileTwiceEqualsOpeningOnce() {
-        Session s;
-        QVERIFY(s.Open(PositionPicture));
-        const BitmapRef first = s.Dialog.Working();
-        QVERIFY(s.Open(PositionPicture));
-        QVERIFY(s.Dialog.Working() != first);
-        QVERIFY(SamePixels(*s.Dialog.Working(), *first));
-        QVERIFY(SamePixels(*s.Dialog.Opened(), *first));
-        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
-        QCOMPARE(s.Dialog.CurrentName(), s.Dialog.OpenedName());
-        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
-    }
-
-    void droppedFileOpensLikeOpen() {
-        Session s;
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(PositionPicture)});
-        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &mime, Qt::LeftButton,
-                              Qt::NoModifier);
-        QCoreApplication::sendEvent(&s.Dialog, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&s.Dialog, &drop);
-        QVERIFY(s.Dialog.IsPictureLoaded());
-        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
-        QVERIFY(s.Ui.FileRequests.empty());
-    }
-
     void pictureIsFittedIntoTheFrame_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
@@ -250,7 +117,7 @@ class WindowTest : public QObject {
         const QString path =
             Pictures.WritePng(QStringLiteral("fit%1x%2.png").arg(width).arg(height), width, height,
                               [](int, int) { return Rgb(255, 0, 0); });
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(path));
         const QImage shot = s.Dialog.grab().toImage();
         const int l = drawn.left(), t = drawn.top();
@@ -267,7 +134,7 @@ class WindowTest : public QObject {
     }
 
     void fileNameIsDrawnUnderThePicture() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(RedWide));
         const QImage shown = s.Dialog.grab().toImage();
         // The name is drawn in light grey on the frame fill, below the wide picture.
@@ -281,7 +148,7 @@ class WindowTest : public QObject {
     }
 
     void dragMovesOnlyAfterAnchorAndWithLeftAlone() {
-        Session s;
+        WindowSession s;
         const QPoint start = s.Dialog.pos();
         const QPoint body(100, 600);
         // Before any press nothing moves.
@@ -328,7 +195,7 @@ class WindowTest : public QObject {
     }
 
     void grayContrastGreysTheFilmOptions() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(PositionPicture));
         QImage shot = s.Dialog.grab().toImage();
         QVERIFY(DarkestChannel(shot, ReddishLabel) < 60);
@@ -357,7 +224,7 @@ class WindowTest : public QObject {
     }
 
     void filmBoxesExcludeEachOther() {
-        Session s;
+        WindowSession s;
         QVERIFY(s.Open(PositionPicture));
         QCheckBox& reddish = s.Dialog.FilmBox(IDC_REDDISH_FILM);
         QCheckBox& blueish = s.Dialog.FilmBox(IDC_BLUEISH_FILM);
@@ -372,7 +239,7 @@ class WindowTest : public QObject {
     }
 
     void windowMenuOffersMinimiseCloseAndAbout() {
-        Session s;
+        WindowSession s;
         QStringList seen;
         QTimer::singleShot(0, [&seen] {
             if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
@@ -418,7 +285,7 @@ class WindowTest : public QObject {
     }
 
     void aboutShowsNameVersionAndOk() {
-        Session s;
+        WindowSession s;
         bool checked = false;
         s.Ui.OnModal = [&checked, &s](QDialog& dialog) {
             auto* about = qobject_cast<AboutDialog*>(&dialog);
@@ -446,7 +313,7 @@ class WindowTest : public QObject {
     }
 
     void f1OpensTheWebPageAndStillReachesTheWindow() {
-        Session s;
+        WindowSession s;
         KeyWatcher watcher;
         s.Dialog.installEventFilter(&watcher);
         s.Dialog.activateWindow();
@@ -466,52 +333,30 @@ class WindowTest : public QObject {
 
     void escapeEnterExitAndCloseEndTheWindow() {
         {
-            Session s;
+            WindowSession s;
             QTest::keyClick(&s.Dialog, Qt::Key_Escape);
             QVERIFY(!s.Dialog.isVisible());
         }
         {
-            Session s;
+            WindowSession s;
             QTest::keyClick(&s.Dialog, Qt::Key_Return);
             QVERIFY(!s.Dialog.isVisible());
         }
         {
-            Session s;
+            WindowSession s;
             QTest::mouseClick(&s.Dialog.Button(IDOK), Qt::LeftButton);
             QVERIFY(!s.Dialog.isVisible());
         }
         {
-            Session s;
+            WindowSession s;
             const std::unique_ptr<QMenu> menu = s.Dialog.BuildSystemMenu();
             menu->actions().at(1)->trigger();
             QVERIFY(!s.Dialog.isVisible());
         }
     }
-
-    void saveFailureIsReported() {
-        Session s;
-        QVERIFY(s.Open(PositionPicture));
-        s.Ui.FileAnswers.push_back(Pictures.Path("no-such-folder/out.jpg"));
-        s.Dialog.OnSave();
-        const FileRequest& asked = s.Ui.FileRequests.back();
-        QCOMPARE(asked.Kind, FileRequest::Mode::Save);
-        QCOMPARE(asked.Filter, QStringLiteral("JPEG File (*.jpg)"));
-        QCOMPARE(asked.DefaultSuffix, QStringLiteral("jpg"));
-        QCOMPARE(asked.InitialName, QStringLiteral("positions.png"));
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-        QVERIFY(s.Ui.Messages[0].Text.startsWith(QStringLiteral("저장하지 못했습니다.")));
-        // The reason follows the message.
-        QVERIFY(s.Ui.Messages[0].Text.size() > QStringLiteral("저장하지 못했습니다.").size() + 1);
-        QVERIFY(!QFileInfo::exists(Pictures.Path("no-such-folder/out.jpg")));
-        // A cancelled save writes nothing and says nothing.
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnSave();
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-    }
 };
 
 }  // namespace velora
 
-QTEST_MAIN(velora::WindowTest)
+VELORA_WINDOW_TEST_MAIN(velora::WindowTest)
 #include "WindowTest.moc"
