@@ -101,6 +101,12 @@ inline std::map<std::string, std::string> ExifTags(const std::string& path) {
         }
         std::string key = line.substr(0, colon);
         key.erase(key.find_last_not_of(' ') + 1);
+        const std::size_t bracket = key.find(']');
+        if (bracket != std::string::npos) {
+            const std::size_t name = key.find_first_not_of(' ', bracket + 1);
+            key = key.substr(0, bracket + 1) + " " +
+                  key.substr(name == std::string::npos ? key.size() : name);
+        }
         tags[key] = line.substr(colon + 3);
     }
     return tags;
