@@ -219,7 +219,7 @@ bool AddDatum(Exiv2::ExifData& exif, const std::string& group, std::uint16_t tag
     if (item.type < PropertyTagTypeByte || item.type > PropertyTagTypeDouble) {
         return false;
     }
-    Exiv2::Value::AutoPtr value = Exiv2::Value::create(static_cast<Exiv2::TypeId>(item.type));
+    auto value = Exiv2::Value::create(static_cast<Exiv2::TypeId>(item.type));
     const Exiv2::ByteOrder order = item.bigEndian ? Exiv2::bigEndian : Exiv2::littleEndian;
     if (value->read(item.value.data(), static_cast<long>(item.value.size()), order) != 0 ||
         value->count() == 0) {
