@@ -2,6 +2,7 @@
 // copied into and out of a WorkingBitmap through its single-pixel calls only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -34,6 +35,20 @@ struct Plain {
     }
 };
 
+// Every byte from f(x, y, channel).
+template <class F>
+Plain MadePlain(int w, int h, F f) {
+    Plain p(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                p.At(x, y, c) = static_cast<std::uint8_t>(f(x, y, c));
+            }
+        }
+    }
+    return p;
+}
+
 inline Plain RandomPlain(int w, int h, std::uint32_t seed) {
     Plain p(w, h);
     std::mt19937 rng(seed);
@@ -45,21 +60,14 @@ inline Plain RandomPlain(int w, int h, std::uint32_t seed) {
 
 // Smooth gradients, a hard edge and mild noise: few exact repeats, many near ones, like a photo.
 inline Plain PhotoLikePlain(int w, int h, std::uint32_t seed) {
-    Plain p(w, h);
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> noise(-6, 6);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const bool inside = (x - w / 3) * (x - w / 3) + (y - h / 2) * (y - h / 2) < w * h / 10;
-            const int base[3] = {40 + 150 * y / std::max(h, 1), 60 + 120 * x / std::max(w, 1),
-                                 inside ? 210 : 90 + 60 * (x + y) / std::max(w + h, 1)};
-            for (int c = 0; c < 3; ++c) {
-                const int v = base[c] + noise(rng);
-                p.At(x, y, c) = static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-            }
-        }
-    }
-    return p;
+    return MadePlain(w, h, [&](int x, int y, int c) {
+        const bool inside = (x - w / 3) * (x - w / 3) + (y - h / 2) * (y - h / 2) < w * h / 10;
+        const int base[3] = {40 + 150 * y / std::max(h, 1), 60 + 120 * x / std::max(w, 1),
+                             inside ? 210 : 90 + 60 * (x + y) / std::max(w + h, 1)};
+        return std::clamp(base[c] + noise(rng), 0, 255);
+    });
 }
 
 inline std::shared_ptr<WorkingBitmap> ToBitmap(const Plain& p) {

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <numeric>
+#include <utility>
 #include <vector>
 
 #include "PictureHelpers.h"
@@ -71,21 +73,15 @@ TEST(UnsharpKernel, WorkedKernels) {
     UnsharpMaskFilter f;
     EXPECT_EQ(f.KernelSize(), 0u);
     EXPECT_EQ(f.KernelSum(), 0);
-    ASSERT_TRUE(f.BuildKernel(0.4f));
-    EXPECT_EQ(f.Kernel(), Kernel04);
-    EXPECT_EQ(f.KernelSum(), 25);
-    EXPECT_EQ(f.KernelSize(), 3u);
-    ASSERT_TRUE(f.BuildKernel(1.0f));
-    EXPECT_EQ(f.Kernel(), Kernel10);
-    EXPECT_EQ(f.KernelSum(), 226);
-    ASSERT_TRUE(f.BuildKernel(2.0f));
-    EXPECT_EQ(f.Kernel(), Kernel20);
-    EXPECT_EQ(f.KernelSum(), 113);
     // Narrow sigmas give the identity kernel, sigma 0 included.
-    for (float sigma : {0.099f, 0.05f, 0.0f, -0.2f}) {
+    const std::pair<float, std::vector<std::int32_t>> cases[] = {
+        {0.4f, Kernel04}, {1.0f, Kernel10}, {2.0f, Kernel20}, {0.099f, {1}},
+        {0.05f, {1}},     {0.0f, {1}},      {-0.2f, {1}}};
+    for (const auto& [sigma, kernel] : cases) {
         ASSERT_TRUE(f.BuildKernel(sigma)) << sigma;
-        EXPECT_EQ(f.Kernel(), std::vector<std::int32_t>{1}) << sigma;
-        EXPECT_EQ(f.KernelSum(), 1);
+        EXPECT_EQ(f.Kernel(), kernel) << sigma;
+        EXPECT_EQ(f.KernelSize(), kernel.size()) << sigma;
+        EXPECT_EQ(f.KernelSum(), std::accumulate(kernel.begin(), kernel.end(), 0)) << sigma;
     }
 }
 
@@ -109,17 +105,9 @@ TEST(UnsharpKernel, RefusedKernelsLeaveNone) {
 }
 
 TEST(UnsharpMask, EdgeAndLonePixel) {
-    Plain edge(8, 3);
-    for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                edge.At(x, y, c) = x < 4 ? 100 : 200;
-            }
-        }
-    }
-    auto source = test::ToBitmap(edge);
+    const Plain edge = test::MadePlain(8, 3, [](int x, int, int) { return x < 4 ? 100 : 200; });
     UnsharpMaskFilter f;
-    auto result = f.UnsharpMask(*source, 0.4f, 0.3f, 7);
+    auto result = f.UnsharpMask(*test::ToBitmap(edge), 0.4f, 0.3f, 7);
     ASSERT_NE(result, nullptr);
     const Plain out = test::FromBitmap(*result);
     for (int y = 0; y < 3; ++y) {
@@ -131,10 +119,8 @@ TEST(UnsharpMask, EdgeAndLonePixel) {
         }
     }
 
-    Plain lone(5, 5);
-    for (int c = 0; c < 3; ++c) {
-        lone.At(2, 2, c) = 255;
-    }
+    const Plain lone =
+        test::MadePlain(5, 5, [](int x, int y, int) { return x == 2 && y == 2 ? 255 : 0; });
     auto loneSource = test::ToBitmap(lone);
     auto blurred = f.GaussianBlur(*loneSource, 0.4f, 7);
     ASSERT_NE(blurred, nullptr);
@@ -150,13 +136,8 @@ TEST(UnsharpMask, EdgeAndLonePixel) {
 
 TEST(UnsharpMask, LineEndsAndThinPictures) {
     // The first and the last pixel of a line: (23 × own + neighbour) / 24.
-    Plain line(3, 1);
     const int values[3] = {0, 240, 10};
-    for (int x = 0; x < 3; ++x) {
-        for (int c = 0; c < 3; ++c) {
-            line.At(x, 0, c) = static_cast<std::uint8_t>(values[x] + c);
-        }
-    }
+    const Plain line = test::MadePlain(3, 1, [&](int x, int, int c) { return values[x] + c; });
     UnsharpMaskFilter f;
     ASSERT_TRUE(f.BuildKernel(0.4f));
     auto source = test::ToBitmap(line);
@@ -200,12 +181,8 @@ TEST(UnsharpMask, SourceUntouchedAndResultNew) {
     EXPECT_NE(test::FromBitmap(*sharp).Bytes, p.Bytes);
 
     // A flat picture comes out unchanged.
-    Plain flat(6, 4);
-    for (auto& b : flat.Bytes) {
-        b = 173;
-    }
-    auto flatSource = test::ToBitmap(flat);
-    auto flatOut = f.UnsharpMask(*flatSource, 1.0f, 0.3f, 7);
+    const Plain flat = test::MadePlain(6, 4, [](int, int, int) { return 173; });
+    auto flatOut = f.UnsharpMask(*test::ToBitmap(flat), 1.0f, 0.3f, 7);
     ASSERT_NE(flatOut, nullptr);
     EXPECT_EQ(test::FromBitmap(*flatOut).Bytes, flat.Bytes);
 }
