@@ -19,8 +19,14 @@ namespace {
 
 using namespace testing;
 
-std::size_t LineCount(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+// What exec wants, pointing into `arguments`.
+std::vector<char*> Argv(std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
 }
 
 TEST(BatchCommand, HelpAndVersionGoToStandardOutput) {
@@ -38,7 +44,7 @@ TEST(BatchCommand, HelpAndVersionGoToStandardOutput) {
 TEST(BatchCommand, BadUsageExitsWithTwoAndAHint) {
     ScratchFolder scratch;
     std::string input = scratch / "a.jpg";
-    ASSERT_TRUE(SaveJpeg(*TexturedPicture(8, 8, 1), input, 90).Ok);
+    ASSERT_TRUE(WriteJpeg(input, 8, 8, 1));
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"--quiet"},
@@ -64,7 +70,7 @@ TEST(BatchCommand, BadUsageExitsWithTwoAndAHint) {
 TEST(BatchCommand, ExitStatusTellsWhetherEveryFileWasDone) {
     ScratchFolder scratch;
     std::string good = scratch / "good.jpg";
-    ASSERT_TRUE(SaveJpeg(*TexturedPicture(20, 10, 1), good, 90).Ok);
+    ASSERT_TRUE(WriteJpeg(good, 20, 10, 1));
     RunOutput run = RunTool({good}, scratch);
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     // Not a terminal: plain lines, never a redrawn one.
@@ -81,11 +87,11 @@ TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
     ScratchFolder scratch;
     std::string a = scratch / "a.jpg";
     std::string b = scratch / "b.jpg";
-    ASSERT_TRUE(SaveJpeg(*TexturedPicture(300, 200, 1), a, 90).Ok);
-    ASSERT_TRUE(SaveJpeg(*TexturedPicture(300, 200, 2), b, 90).Ok);
-    std::string tool = ToolPath();
-    std::string jobs = "--jobs=1";  // one after the other, so the lines come in order
-    std::vector<char*> argv = {tool.data(), jobs.data(), a.data(), b.data(), nullptr};
+    ASSERT_TRUE(WriteJpeg(a, 300, 200, 1));
+    ASSERT_TRUE(WriteJpeg(b, 300, 200, 2));
+    // One after the other, so the lines come in order.
+    std::vector<std::string> arguments = {ToolPath(), "--jobs=1", a, b};
+    std::vector<char*> argv = Argv(arguments);
     winsize size{};
     size.ws_col = 60;
     size.ws_row = 24;
@@ -128,20 +134,15 @@ TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
 
 TEST(BatchCommand, InterruptStopsWithoutHalfWrittenFiles) {
     ScratchFolder scratch;
-    std::filesystem::create_directory(scratch.path() / "out");
-    std::vector<std::string> arguments = {ToolPath(), "--jobs", "2", "-o", scratch / "out"};
+    std::vector<std::string> arguments = {ToolPath(), "--jobs", "2", "-o", scratch.Folder("out")};
     std::vector<std::string> results;
     for (unsigned i = 0; i < 8; ++i) {
         std::string input = scratch / ("big" + std::to_string(i) + ".jpg");
-        ASSERT_TRUE(SaveJpeg(*TexturedPicture(900, 600, i), input, 90).Ok);
+        ASSERT_TRUE(WriteJpeg(input, 900, 600, i));
         arguments.push_back(input);
         results.push_back("big" + std::to_string(i) + "_vlr.jpg");
     }
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Argv(arguments);
     std::string errPath = scratch / "stderr.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

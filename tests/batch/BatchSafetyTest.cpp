@@ -9,20 +9,11 @@ namespace {
 
 using namespace testing;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::size_t LineCount(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 class BatchSafety : public ::testing::Test {
   protected:
     std::string Picture(const std::string& name, unsigned seed = 1) {
-        std::string path = Scratch / name;
-        EXPECT_TRUE(SaveJpeg(*TexturedPicture(30, 20, seed), path, 90).Ok);
-        return path;
+        EXPECT_TRUE(WriteJpeg(Scratch / name, 30, 20, seed));
+        return Scratch / name;
     }
     ScratchFolder Scratch;
 };
@@ -53,11 +44,10 @@ TEST_F(BatchSafety, BrokenSamplePhotosFailWithoutOutput) {
     if (!PhotosPresent()) {
         GTEST_SKIP() << "no sample photos at " << VELORA_PHOTOS_DIR;
     }
-    std::filesystem::create_directory(Scratch.path() / "out");
     std::string good = Picture("good.jpg");
-    RunOutput run = RunInProcess({"-o", Scratch / "out", Photo("broken/not_jpeg_starts_ff01.jpg"),
-                                  Photo("broken/huge_dims_17737x7680.jpg"),
-                                  Photo("broken/exif_only_no_image.jpg"), good});
+    RunOutput run = RunInProcess(
+        {"-o", Scratch.Folder("out"), Photo("broken/not_jpeg_starts_ff01.jpg"),
+         Photo("broken/huge_dims_17737x7680.jpg"), Photo("broken/exif_only_no_image.jpg"), good});
     EXPECT_EQ(run.ExitCode, ExitSomeFailed);
     for (const char* name :
          {"not_jpeg_starts_ff01.jpg", "huge_dims_17737x7680.jpg", "exif_only_no_image.jpg"}) {
@@ -103,30 +93,26 @@ TEST_F(BatchSafety, NoInputIsEverWrittenOver) {
     EXPECT_TRUE(std::filesystem::is_symlink(Scratch / "linked_vlr.jpg"));
 }
 
-TEST_F(BatchSafety, InputsWithTheSameResultNameDoNotOverwriteEachOther) {
-    std::filesystem::create_directory(Scratch.path() / "a");
-    std::filesystem::create_directory(Scratch.path() / "b");
-    std::filesystem::create_directory(Scratch.path() / "out");
-    std::filesystem::create_directory(Scratch.path() / "alone");
+TEST_F(BatchSafety, ResultsGoIntoTheOutputFolderWithoutOverwritingEachOther) {
+    Scratch.Folder("a");
+    Scratch.Folder("b");
     std::string a = Picture("a/p.jpg", 1);
     std::string b = Picture("b/p.jpg", 2);
-    RunOutput run = RunInProcess({"-o", Scratch / "out", a, b});
+    std::string png = Scratch / "c.png";
+    ASSERT_TRUE(SavePng(*TexturedPicture(9, 9, 4), png).Ok);
+    RunOutput run = RunInProcess({"-o", Scratch.Folder("out"), a, png});
+    ASSERT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_EQ(Scratch.Names(), (std::vector<std::string>{"a", "b", "c.png", "out"}));
+    EXPECT_TRUE(Load(Scratch / "out/c_vlr.jpg"));
+    EXPECT_TRUE(Load(Scratch / "out/p_vlr.jpg"));
+    const std::string alone = ReadBytes(Scratch / "out/p_vlr.jpg");
+    EXPECT_FALSE(alone.empty());
+
+    // Two inputs of the same name: the second one fails instead of replacing the first's result.
+    run = RunInProcess({"-o", Scratch.Folder("both"), a, b});
     EXPECT_EQ(run.ExitCode, ExitSomeFailed);
     EXPECT_TRUE(Contains(run.Err, "velora-batch: " + b + ": ")) << run.Err;
-    ASSERT_EQ(RunInProcess({"-o", Scratch / "alone", a}).ExitCode, ExitAllDone);
-    EXPECT_TRUE(ReadBytes(Scratch / "out/p_vlr.jpg") == ReadBytes(Scratch / "alone/p_vlr.jpg"));
-}
-
-TEST_F(BatchSafety, ResultsGoIntoTheOutputFolder) {
-    std::filesystem::create_directory(Scratch.path() / "out");
-    std::string a = Picture("a.jpg", 1);
-    std::string b = Scratch / "b.png";
-    ASSERT_TRUE(SavePng(*TexturedPicture(9, 9, 4), b).Ok);
-    RunOutput run = RunInProcess({"-o", Scratch / "out", a, b});
-    ASSERT_EQ(run.ExitCode, ExitAllDone) << run.Err;
-    EXPECT_EQ(Scratch.Names(), (std::vector<std::string>{"a.jpg", "b.png", "out"}));
-    EXPECT_TRUE(Load(Scratch / "out/a_vlr.jpg"));
-    EXPECT_TRUE(Load(Scratch / "out/b_vlr.jpg"));
+    EXPECT_TRUE(ReadBytes(Scratch / "both/p_vlr.jpg") == alone);
 }
 
 TEST_F(BatchSafety, ProgressLinesAndQuiet) {

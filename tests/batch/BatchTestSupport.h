@@ -46,6 +46,11 @@ class ScratchFolder {
 
     const fs::path& path() const { return Path; }
     std::string operator/(const std::string& name) const { return (Path / name).string(); }
+    // Makes the subfolder `name` and gives its path.
+    std::string Folder(const std::string& name) const {
+        fs::create_directory(Path / name);
+        return (Path / name).string();
+    }
 
     // Every entry's name, sorted.
     std::vector<std::string> Names() const {
@@ -84,16 +89,8 @@ inline BitmapRef TexturedPicture(int width, int height, unsigned seed) {
     return bitmap;
 }
 
-// Columns [0, split) of colour `left`, the rest of colour `right`.
-inline BitmapRef TwoColourPicture(int width, int height, int split, std::uint32_t left,
-                                  std::uint32_t right) {
-    BitmapRef bitmap = WorkingBitmap::CreateBlank(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bitmap->SetPixel(x, y, x < split ? left : right);
-        }
-    }
-    return bitmap;
+inline bool WriteJpeg(const std::string& path, int width, int height, unsigned seed) {
+    return SaveJpeg(*TexturedPicture(width, height, seed), path, 90).Ok;
 }
 
 inline void SetModel(WorkingBitmap& bitmap, const std::string& model) {
@@ -103,6 +100,20 @@ inline void SetModel(WorkingBitmap& bitmap, const std::string& model) {
     item.value.assign(model.begin(), model.end());
     item.value.push_back(0);
     bitmap.SetPropertyItem(item);
+}
+
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+inline std::size_t LineCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+inline std::vector<std::string> Joined(std::vector<std::string> first,
+                                       const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
 }
 
 inline std::string ReadBytes(const std::string& path) {
@@ -185,9 +196,8 @@ inline RunOutput RunTool(const std::vector<std::string>& arguments, const Scratc
     for (const std::string& argument : arguments) {
         command += " " + Quoted(argument);
     }
-    std::string outPath =
-        (scratch.path() / "..").string() + "/" + scratch.path().filename().string() + ".out";
-    std::string errPath = outPath.substr(0, outPath.size() - 4) + ".err";
+    const std::string outPath = scratch.path().string() + ".out";
+    const std::string errPath = scratch.path().string() + ".err";
     command += " >" + Quoted(outPath) + " 2>" + Quoted(errPath) + " </dev/null";
     RunOutput output;
     int status = std::system(command.c_str());
