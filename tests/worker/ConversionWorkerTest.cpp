@@ -18,17 +18,15 @@ using namespace velora::testing;
 
 namespace {
 
-constexpr int EndingTimeoutMs = 60000;
-
-// Runs the event loop until `done` holds, waking at least every millisecond to look; false on
-// timeout. (QTRY_* polls in 50 ms steps, which would dominate the many short cycles below.)
+// Runs the event loop until `done` holds, waking at least every millisecond to look; false after
+// a minute. (QTRY_* polls in 50 ms steps, which would dominate the many short cycles below.)
 bool SpinUntil(const std::function<bool()>& done) {
     QElapsedTimer clock;
     clock.start();
     QTimer tick;
     tick.start(1);
     while (!done()) {
-        if (clock.elapsed() > EndingTimeoutMs) {
+        if (clock.elapsed() > 60000) {
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -36,30 +34,10 @@ bool SpinUntil(const std::function<bool()>& done) {
     return true;
 }
 
-// Everything the worker reported, and whether each report arrived on the user-interface thread.
-struct Recorder {
-    explicit Recorder(ConversionWorker& worker) {
-        QObject::connect(&worker, &ConversionWorker::ProgressRange, &Context, [this](int maximum) {
-            Check();
-            Ranges.push_back(maximum);
-            RangeBeforeColumns = RangeBeforeColumns && Columns.empty();
-        });
-        QObject::connect(&worker, &ConversionWorker::Progress, &Context, [this](int column) {
-            Check();
-            Columns.push_back(column);
-        });
-        QObject::connect(&worker, &ConversionWorker::Completed, &Context, [this](BitmapRef r) {
-            Check();
-            Results.push_back(std::move(r));
-        });
-        QObject::connect(&worker, &ConversionWorker::Cancelled, &Context, [this] {
-            Check();
-            ++CancelledCount;
-        });
-    }
-    void Check() { OnUiThread = OnUiThread && QThread::currentThread() == qApp->thread(); }
-    int Endings() const { return static_cast<int>(Results.size()) + CancelledCount; }
-
+// A worker and everything it reported, and whether each report arrived on the user-interface
+// thread.
+struct Recorded {
+    ConversionWorker Worker;
     QObject Context;
     std::vector<int> Ranges;
     std::vector<int> Columns;
@@ -67,6 +45,34 @@ struct Recorder {
     int CancelledCount = 0;
     bool OnUiThread = true;
     bool RangeBeforeColumns = true;
+
+    Recorded() {
+        QObject::connect(&Worker, &ConversionWorker::ProgressRange, &Context, [this](int maximum) {
+            Check();
+            Ranges.push_back(maximum);
+            RangeBeforeColumns = RangeBeforeColumns && Columns.empty();
+        });
+        QObject::connect(&Worker, &ConversionWorker::Progress, &Context, [this](int column) {
+            Check();
+            Columns.push_back(column);
+        });
+        QObject::connect(&Worker, &ConversionWorker::Completed, &Context, [this](BitmapRef r) {
+            Check();
+            Results.push_back(std::move(r));
+        });
+        QObject::connect(&Worker, &ConversionWorker::Cancelled, &Context, [this] {
+            Check();
+            ++CancelledCount;
+        });
+    }
+    void Check() { OnUiThread = OnUiThread && QThread::currentThread() == qApp->thread(); }
+    int Endings() const { return static_cast<int>(Results.size()) + CancelledCount; }
+    bool Finish() {
+        return SpinUntil([this] { return !Worker.IsRunning(); });
+    }
+    bool FirstColumn() {
+        return SpinUntil([this] { return !Columns.empty(); });
+    }
 };
 
 ConversionOptions ContrastOptions() {
@@ -99,31 +105,28 @@ class ConversionWorkerTest : public QObject {
 void ConversionWorkerTest::completedEndingGivesSharpenedConversion() {
     const ConversionOptions options = ContrastOptions();
     BitmapRef picture = MakePatternPicture(203, 117);
-    const BitmapRef original = CopyOf(*picture);
-    const BitmapRef converted = ConvertedPixelByPixel(*original, options);
+    const BitmapRef converted = ConvertedPixelByPixel(*picture, options);
     const BitmapRef expected = UnsharpMaskFilter().UnsharpMask(*converted, 0.4f, 0.3f, 7);
     QVERIFY(expected);
 
-    ConversionWorker worker;
-    Recorder recorder(worker);
+    Recorded r;
     QElapsedTimer clock;
     clock.start();
-    worker.Start(picture, options);
-    QVERIFY(worker.IsRunning());
-    QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
+    r.Worker.Start(picture, options);
+    QVERIFY(r.Worker.IsRunning());
+    QVERIFY(r.Finish());
     QVERIFY(clock.elapsed() >= ConversionWorker::PauseMilliseconds);
-
-    QCOMPARE(recorder.CancelledCount, 0);
-    QCOMPARE(recorder.Results.size(), size_t{1});
-    const BitmapRef result = recorder.Results.front();
+    QCOMPARE(r.CancelledCount, 0);
+    QCOMPARE(r.Results.size(), size_t{1});
+    const BitmapRef result = r.Results.front();
     QVERIFY(result && result != picture);
     QCOMPARE(DifferingPixels(*result, *expected), 0LL);
     // The pass worked in place on the caller's picture; the sharpened one is a new bitmap.
     QCOMPARE(DifferingPixels(*picture, *converted), 0LL);
-    QVERIFY(recorder.OnUiThread);
+    QVERIFY(r.OnUiThread);
     // Nothing more arrives later.
     QTest::qWait(50);
-    QCOMPARE(recorder.Endings(), 1);
+    QCOMPARE(r.Endings(), 1);
 }
 
 void ConversionWorkerTest::filterWithoutResultKeepsTheConvertedPicture() {
@@ -131,40 +134,33 @@ void ConversionWorkerTest::filterWithoutResultKeepsTheConvertedPicture() {
     // picture, so the ending must hand back the picture itself rather than nothing.
     BitmapRef empty = WorkingBitmap::CreateBlank(0, 0);
     QVERIFY(!empty->HasImage());
-    ConversionWorker worker;
-    Recorder recorder(worker);
-    worker.Start(empty, ConversionOptions{});
-    QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-    QCOMPARE(recorder.CancelledCount, 0);
-    QCOMPARE(recorder.Results.size(), size_t{1});
-    QCOMPARE(recorder.Results.front(), empty);
-
+    Recorded r;
+    r.Worker.Start(empty, ConversionOptions{});
+    QVERIFY(r.Finish());
+    QCOMPARE(r.CancelledCount, 0);
+    QCOMPARE(r.Results, std::vector<BitmapRef>{empty});
     // No picture at all ends at once as cancelled.
-    worker.Start(nullptr, ConversionOptions{});
-    QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-    QCOMPARE(recorder.CancelledCount, 1);
+    r.Worker.Start(nullptr, ConversionOptions{});
+    QVERIFY(r.Finish());
+    QCOMPARE(r.CancelledCount, 1);
 }
 
 void ConversionWorkerTest::progressFollowsTheColumnsFromTheRight() {
-    struct Case {
-        int Width;
-        int Height;
-    };
-    for (const Case c : {Case{37, 5}, Case{1, 9}, Case{9, 1}, Case{1, 1}}) {
-        ConversionWorker worker;
-        Recorder recorder(worker);
-        worker.Start(MakePatternPicture(c.Width, c.Height), ConversionOptions{});
-        QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
+    for (const QSize size : {QSize(37, 5), QSize(1, 9), QSize(9, 1), QSize(1, 1)}) {
+        Recorded r;
+        r.Worker.Start(MakePatternPicture(size.width(), size.height()), ConversionOptions{});
+        QVERIFY(r.Finish());
+        // Every column from the right, then 0 once more at the end of the pass.
         std::vector<int> expected;
-        for (int x = c.Width - 1; x >= 0; --x) {
+        for (int x = size.width() - 1; x >= 0; --x) {
             expected.push_back(x);
         }
         expected.push_back(0);
-        QCOMPARE(recorder.Ranges, std::vector<int>{c.Width});
-        QVERIFY(recorder.RangeBeforeColumns);
-        QCOMPARE(recorder.Columns, expected);
-        QCOMPARE(recorder.Results.size(), size_t{1});
-        QVERIFY(recorder.OnUiThread);
+        QCOMPARE(r.Ranges, std::vector<int>{size.width()});
+        QVERIFY(r.RangeBeforeColumns);
+        QCOMPARE(r.Columns, expected);
+        QCOMPARE(r.Results.size(), size_t{1});
+        QVERIFY(r.OnUiThread);
     }
 }
 
@@ -172,84 +168,71 @@ void ConversionWorkerTest::optionsAreASnapshot() {
     ConversionOptions options = ContrastOptions();
     BitmapRef picture = MakePatternPicture(640, 480);
     const BitmapRef expected = ConvertedPixelByPixel(*picture, options);
-    ConversionWorker worker;
-    Recorder recorder(worker);
-    worker.Start(picture, options);
+    Recorded r;
+    r.Worker.Start(picture, options);
     // What the window does when a slider or a check box moves during the pass.
     options.ColorStrength = 100;
     options.GrayStrength = 0;
     options.GrayContrast = false;
     options.ReddishFilm = false;
     options.BlueishFilm = true;
-    QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-    QCOMPARE(recorder.Results.size(), size_t{1});
+    QVERIFY(r.Finish());
+    QCOMPARE(r.Results.size(), size_t{1});
     QCOMPARE(DifferingPixels(*picture, *expected), 0LL);
 }
 
 void ConversionWorkerTest::cancelDuringPassEndsCancelled() {
-    BitmapRef picture = MakePatternPicture(2400, 1600);
-    ConversionWorker worker;
-    Recorder recorder(worker);
-    worker.Start(picture, ContrastOptions());
-    QVERIFY(SpinUntil([&] { return !recorder.Columns.empty(); }));
-    worker.RequestCancel();
-    QVERIFY(worker.IsRunning());  // the ending is still to come
-    QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-    QCOMPARE(recorder.CancelledCount, 1);
-    QVERIFY(recorder.Results.empty());
+    Recorded r;
+    r.Worker.Start(MakePatternPicture(2400, 1600), ContrastOptions());
+    QVERIFY(r.FirstColumn());
+    r.Worker.RequestCancel();
+    QVERIFY(r.Worker.IsRunning());  // the ending is still to come
+    QVERIFY(r.Finish());
+    QCOMPARE(r.CancelledCount, 1);
+    QVERIFY(r.Results.empty());
     // Neither a late Completed nor a second ending follows, not even after the pause would end.
     QTest::qWait(ConversionWorker::PauseMilliseconds + 100);
-    QCOMPARE(recorder.Endings(), 1);
-    QVERIFY(recorder.OnUiThread);
+    QCOMPARE(r.Endings(), 1);
+    QVERIFY(r.OnUiThread);
 }
 
 void ConversionWorkerTest::cancelRightAfterStartIsNeverLost() {
     // A pass over this picture takes far longer than the step from Start to RequestCancel. Were
     // the flag cleared by the worker thread itself, a Cancel issued before the thread got going
     // would be wiped out and every pixel converted.
-    const int width = 1600;
-    const int height = 1200;
-    const BitmapRef original = MakePatternPicture(width, height);
-    ConversionWorker worker;
-    Recorder recorder(worker);
+    const BitmapRef original = MakePatternPicture(1600, 1200);
+    Recorded r;
     for (int i = 0; i < 8; ++i) {
         BitmapRef picture = CopyOf(*original);
-        worker.Start(picture, ContrastOptions());
-        worker.RequestCancel();
-        QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-        QCOMPARE(recorder.CancelledCount, i + 1);
-        QVERIFY(recorder.Results.empty());
+        r.Worker.Start(picture, ContrastOptions());
+        r.Worker.RequestCancel();
+        QVERIFY(r.Finish());
+        QCOMPARE(r.CancelledCount, i + 1);
+        QVERIFY(r.Results.empty());
         const long long changed = DifferingPixels(*picture, *original);
-        QVERIFY2(changed < static_cast<long long>(width) * height / 2,
+        QVERIFY2(changed < 1600LL * 1200 / 2,
                  qPrintable(QString("%1 pixels converted in cycle %2").arg(changed).arg(i)));
     }
 }
 
 void ConversionWorkerTest::cancelAfterThePassBeforeDeliveryEndsCancelled() {
-    // The thread has finished everything, the pause included, and its Completed waits in the
-    // queue: a Cancel now must still win.
-    {
-        ConversionWorker worker;
-        Recorder recorder(worker);
-        worker.Start(MakePatternPicture(64, 48), ContrastOptions());
-        worker.Wait();
-        QVERIFY(worker.IsRunning());
-        worker.RequestCancel();
-        QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-        QCOMPARE(recorder.CancelledCount, 1);
-        QVERIFY(recorder.Results.empty());
-    }
-    // Cancel once the pass has ended (the closing Progress 0 arrived), during filter or pause.
-    {
-        ConversionWorker worker;
-        Recorder recorder(worker);
-        const int width = 500;
-        worker.Start(MakePatternPicture(width, 400), ContrastOptions());
-        QVERIFY(SpinUntil([&] { return recorder.Columns.size() == size_t(width + 1); }));
-        worker.RequestCancel();
-        QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-        QCOMPARE(recorder.CancelledCount, 1);
-        QVERIFY(recorder.Results.empty());
+    // First the thread has finished everything, the pause included, and its Completed waits in
+    // the queue; then the pass has ended (the closing Progress 0 arrived) and the filter or the
+    // pause runs. A Cancel now must still win.
+    for (const bool joined : {true, false}) {
+        Recorded r;
+        const int width = joined ? 64 : 500;
+        r.Worker.Start(MakePatternPicture(width, joined ? 48 : 400), ContrastOptions());
+        if (joined) {
+            r.Worker.Wait();
+            QVERIFY(r.Worker.IsRunning());
+        } else {
+            QVERIFY(SpinUntil([&] { return r.Columns.size() == size_t(width + 1); }));
+        }
+        r.Worker.RequestCancel();
+        QVERIFY(r.Finish());
+        QCOMPARE(r.CancelledCount, 1);
+        QVERIFY(r.Results.empty());
     }
 }
 
@@ -258,14 +241,13 @@ void ConversionWorkerTest::readersSeeWholePixelsDuringThePass() {
     const int width = 1600;
     const int height = 1200;
     BitmapRef picture = MakePatternPicture(width, height);
-    ConversionWorker worker;
-    Recorder recorder(worker);
-    worker.Start(picture, options);
+    Recorded r;
+    r.Worker.Start(picture, options);
     // The window paints and probes the picture while the pass rewrites it: every pixel read is
     // either the original or its converted value, never a mixture.
     long long reads = 0;
     int clones = 0;
-    while (worker.IsRunning()) {
+    while (r.Worker.IsRunning()) {
         for (int i = 0; i < 64; ++i, ++reads) {
             const int x = static_cast<int>((reads * 7919) % width);
             const int y = static_cast<int>((reads * 104729) % height);
@@ -281,72 +263,67 @@ void ConversionWorkerTest::readersSeeWholePixelsDuringThePass() {
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
-    QCOMPARE(recorder.Results.size(), size_t{1});
+    QCOMPARE(r.Results.size(), size_t{1});
     QVERIFY(reads > 0);
 }
 
 void ConversionWorkerTest::destructionDuringPassJoins() {
     BitmapRef picture = MakePatternPicture(2400, 1600);
-    auto worker = std::make_unique<ConversionWorker>();
-    Recorder recorder(*worker);
-    worker->Start(picture, ContrastOptions());
-    QVERIFY(SpinUntil([&] { return !recorder.Columns.empty(); }));
+    auto r = std::make_unique<Recorded>();
+    // Outlives the worker, to see that its destruction delivers no ending.
+    QObject watcher;
+    int endings = 0;
+    QObject::connect(&r->Worker, &ConversionWorker::Completed, &watcher, [&] { ++endings; });
+    QObject::connect(&r->Worker, &ConversionWorker::Cancelled, &watcher, [&] { ++endings; });
+    r->Worker.Start(picture, ContrastOptions());
+    QVERIFY(r->FirstColumn());
     QVERIFY(picture.use_count() > 1);  // the worker holds its own reference
-    worker.reset();
+    r.reset();
     // The thread is gone: it released its reference and writes nothing more.
     QCOMPARE(picture.use_count(), 1L);
     const BitmapRef snapshot = CopyOf(*picture);
     QTest::qWait(50);
     QCOMPARE(DifferingPixels(*picture, *snapshot), 0LL);
-    QCOMPARE(recorder.Endings(), 0);
+    QCOMPARE(endings, 0);
 }
 
 void ConversionWorkerTest::startWhileRunningReplacesTheRun() {
     const ConversionOptions options = ContrastOptions();
-    BitmapRef first = MakePatternPicture(900, 600);
     BitmapRef second = MakePatternPicture(70, 30);
     const BitmapRef expected = ConvertedPixelByPixel(*second, options);
-    ConversionWorker worker;
-    Recorder recorder(worker);
-    worker.Start(first, options);
-    worker.Start(second, options);  // no events in between: nothing of the first was delivered
-    QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
+    Recorded r;
+    r.Worker.Start(MakePatternPicture(900, 600), options);
+    r.Worker.Start(second, options);  // no events in between: nothing of the first was delivered
+    QVERIFY(r.Finish());
     QTest::qWait(50);
-    QCOMPARE(recorder.Ranges, std::vector<int>{70});
-    QCOMPARE(recorder.Columns.size(), size_t{71});
-    QCOMPARE(recorder.Endings(), 1);
-    QCOMPARE(recorder.Results.size(), size_t{1});
+    QCOMPARE(r.Ranges, std::vector<int>{70});
+    QCOMPARE(r.Columns.size(), size_t{71});
+    QCOMPARE(r.Endings(), 1);
+    QCOMPARE(r.Results.size(), size_t{1});
     QCOMPARE(DifferingPixels(*second, *expected), 0LL);
 }
 
 void ConversionWorkerTest::manyStartCancelCycles() {
     const BitmapRef original = MakePatternPicture(120, 80);
-    ConversionWorker worker;
-    Recorder recorder(worker);
+    Recorded r;
     for (int cycle = 0; cycle < 200; ++cycle) {
-        worker.Start(CopyOf(*original), ContrastOptions());
+        r.Worker.Start(CopyOf(*original), ContrastOptions());
         // Cancel at different moments: at once, after a first delivery, or after the pass.
-        switch (cycle % 4) {
-            case 0:
-                break;
-            case 1:
-                QCoreApplication::processEvents();
-                break;
-            case 2:
-                QVERIFY(SpinUntil([&] { return !recorder.Columns.empty(); }));
-                break;
-            case 3:
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                break;
+        if (cycle % 4 == 1) {
+            QCoreApplication::processEvents();
+        } else if (cycle % 4 == 2) {
+            QVERIFY(r.FirstColumn());
+        } else if (cycle % 4 == 3) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        worker.RequestCancel();
-        QVERIFY(SpinUntil([&] { return !worker.IsRunning(); }));
-        QCOMPARE(recorder.Endings(), cycle + 1);
-        recorder.Columns.clear();
+        r.Worker.RequestCancel();
+        QVERIFY(r.Finish());
+        QCOMPARE(r.Endings(), cycle + 1);
+        r.Columns.clear();
     }
-    QCOMPARE(recorder.CancelledCount, 200);
-    QVERIFY(recorder.Results.empty());
-    QVERIFY(recorder.OnUiThread);
+    QCOMPARE(r.CancelledCount, 200);
+    QVERIFY(r.Results.empty());
+    QVERIFY(r.OnUiThread);
 }
 
 QTEST_GUILESS_MAIN(ConversionWorkerTest)

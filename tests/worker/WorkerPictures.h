@@ -1,5 +1,5 @@
-// Pictures for the worker tests: filled through one direct lock, compared pixel by pixel, and the
-// expected outcome of a conversion computed pixel by pixel with ConvertPixel alone.
+// Pictures for the worker tests: a pattern that shows misplaced pixels, pixel-by-pixel
+// comparison, and the expected outcome of a pass computed with ConvertPixel alone.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,19 @@ inline Argb PatternColour(int x, int y) {
     return 0xFF000000u | (h & 0xFFFFFFu);
 }
 
+// Calls visit(x, y, colour) for every pixel.
+template <typename Visit>
+void ForEachPixel(WorkingBitmap& picture, Visit visit) {
+    for (int y = 0; y < static_cast<int>(picture.Height()); ++y) {
+        for (int x = 0; x < static_cast<int>(picture.Width()); ++x) {
+            Argb c = 0;
+            picture.GetPixel(x, y, &c);
+            visit(x, y, c);
+        }
+    }
+}
+
+// Filled through one direct lock: the pictures here run to millions of pixels.
 inline BitmapRef MakePatternPicture(int width, int height) {
     BitmapRef picture = WorkingBitmap::CreateBlank(width, height);
     BitmapData data;
@@ -50,15 +63,8 @@ inline BitmapRef CopyOf(WorkingBitmap& picture) {
 // The picture as the pass must leave it: every pixel replaced by ConvertPixel of itself.
 inline BitmapRef ConvertedPixelByPixel(WorkingBitmap& original, const ConversionOptions& options) {
     BitmapRef copy = CopyOf(original);
-    const int width = static_cast<int>(copy->Width());
-    const int height = static_cast<int>(copy->Height());
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            Argb c = 0;
-            copy->GetPixel(x, y, &c);
-            copy->SetPixel(x, y, ConvertPixel(c, options));
-        }
-    }
+    ForEachPixel(*copy,
+                 [&](int x, int y, Argb c) { copy->SetPixel(x, y, ConvertPixel(c, options)); });
     return copy;
 }
 
@@ -68,17 +74,11 @@ inline long long DifferingPixels(WorkingBitmap& a, WorkingBitmap& b) {
         return -1;
     }
     long long count = 0;
-    const int width = static_cast<int>(a.Width());
-    const int height = static_cast<int>(a.Height());
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            Argb ca = 0;
-            Argb cb = 1;
-            a.GetPixel(x, y, &ca);
-            b.GetPixel(x, y, &cb);
-            count += ca != cb ? 1 : 0;
-        }
-    }
+    ForEachPixel(a, [&](int x, int y, Argb ca) {
+        Argb cb = ~ca;
+        b.GetPixel(x, y, &cb);
+        count += ca != cb ? 1 : 0;
+    });
     return count;
 }
 
