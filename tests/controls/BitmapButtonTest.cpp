@@ -5,14 +5,17 @@
 #include "ControlEvents.h"
 #include "ControlTestSupport.h"
 
+#include <QPainter>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 
 using velora::BitmapButton;
 using velora::ButtonBehaviour;
+using velora_test::Shown;
 using velora_test::ShownPixel;
 
 namespace {
@@ -105,30 +108,32 @@ class BitmapButtonTest : public QObject {
                      0);
         return b;
     }
-    static QColor Face(BitmapButton* b) { return QColor(ShownPixel(b, QPoint(3, 3))); }
+    static QColor Face(BitmapButton* b) { return Shown(b, 3, 3); }
 
   private slots:
     void initTestCase() {
         Folder = std::make_unique<velora_test::BitmapFolder>();
         QVERIFY(Folder->IsValid());
-        Folder->WriteSolid(kNormal, 80, 30, kNormalColour);
-        Folder->WriteSolid(kHover, 80, 30, kHoverColour);
-        Folder->WriteSolid(kDisabled, 80, 30, kDisabledColour);
-        Folder->WriteSolid(kPressed, 80, 30, kPressedColour);
-        Folder->WriteSolid(kFocus, 80, 30, kFocusColour);
-        Folder->WriteSolid(kMask, 80, 30, Qt::black);
-        Folder->WriteSolid(kCheckNormal, 20, 20, kNormalColour);
-        Folder->WriteSolid(kCheckHover, 20, 20, kHoverColour);
-        Folder->WriteSolid(kCheckDisabled, 20, 20, kDisabledColour);
-        Folder->WriteSolid(kCheckPressed, 20, 20, kPressedColour);
-        Folder->WriteSolid(kCheckMask, 20, 20, Qt::black);
-        QImage half(80, 30, QImage::Format_RGB32);
-        half.fill(Qt::black);
-        for (int y = 0; y < 30; ++y) {
-            for (int x = 40; x < 80; ++x) {
-                half.setPixel(x, y, 0xFFFFFFFF);
-            }
+        const struct {
+            int Id, Size;
+            QColor Colour;
+        } solids[] = {{kNormal, 80, kNormalColour},
+                      {kHover, 80, kHoverColour},
+                      {kDisabled, 80, kDisabledColour},
+                      {kPressed, 80, kPressedColour},
+                      {kFocus, 80, kFocusColour},
+                      {kMask, 80, Qt::black},
+                      {kCheckNormal, 20, kNormalColour},
+                      {kCheckHover, 20, kHoverColour},
+                      {kCheckDisabled, 20, kDisabledColour},
+                      {kCheckPressed, 20, kPressedColour},
+                      {kCheckMask, 20, Qt::black}};
+        for (const auto& solid : solids) {  // push faces 80 x 30, check faces 20 x 20
+            Folder->WriteSolid(solid.Id, solid.Size, solid.Size == 80 ? 30 : 20, solid.Colour);
         }
+        QImage half(80, 30, QImage::Format_RGB32);  // the right half is key white
+        half.fill(Qt::black);
+        QPainter(&half).fillRect(40, 0, 40, 30, Qt::white);
         Folder->Write(kHalfMask, half);
         QImage coded(4, 3, QImage::Format_RGB32);
         for (int y = 0; y < 3; ++y) {
@@ -141,12 +146,7 @@ class BitmapButtonTest : public QObject {
     void cleanupTestCase() { Folder.reset(); }
 
     void init() {
-        Parent = std::make_unique<QWidget>();
-        Parent->resize(300, 200);
-        QPalette palette = Parent->palette();
-        palette.setColor(QPalette::Window, kParentColour);
-        Parent->setPalette(palette);
-        Parent->setAutoFillBackground(true);
+        Parent = velora_test::MakeParent(QSize(300, 200), kParentColour);
         QVERIFY(velora_test::ShowActive(Parent.get()));
     }
     void cleanup() { Parent.reset(); }
@@ -270,15 +270,15 @@ class BitmapButtonTest : public QObject {
         QCOMPARE(*b->Region(), QRegion(0, 0, 40, 30));
         QCOMPARE(b->mask(), QRegion(0, 0, 40, 30));
         // Where the mask is white the parent shows through.
-        QCOMPARE(QColor(ShownPixel(b, QPoint(60, 10))), kParentColour);
-        QCOMPARE(QColor(ShownPixel(b, QPoint(39, 10))), kNormalColour);
+        QCOMPARE(Shown(b, 60, 10), kParentColour);
+        QCOMPARE(Shown(b, 39, 10), kNormalColour);
         QSignalSpy clicks(b, &QAbstractButton::clicked);
         QTest::mousePress(b, Qt::LeftButton, {}, QPoint(10, 10));
         QTest::mouseMove(b, QPoint(60, 10));  // inside the rectangle, outside the shape
         QVERIFY(!b->GetState());
         QTest::mouseMove(b, QPoint(30, 10));
         QVERIFY(b->GetState());
-        QCOMPARE(QColor(ShownPixel(b, QPoint(30, 10))), kPressedColour);
+        QCOMPARE(Shown(b, 30, 10), kPressedColour);
         QTest::mouseMove(b, QPoint(60, 10));
         QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(60, 10));
         QCOMPARE(clicks.count(), 0);
@@ -330,10 +330,7 @@ class BitmapButtonTest : public QObject {
         QWidget elsewhere;
         BitmapButton outsider(&elsewhere);
         outsider.PreSubclassWindow(kRadioStyle);
-        for (QObject* o :
-             {static_cast<QObject*>(r1), static_cast<QObject*>(r2), static_cast<QObject*>(other),
-              static_cast<QObject*>(r3), static_cast<QObject*>(s1), static_cast<QObject*>(s2),
-              static_cast<QObject*>(&outsider)}) {
+        for (QObject* o : std::initializer_list<QObject*>{r1, r2, other, r3, s1, s2, &outsider}) {
             o->installEventFilter(counter);
         }
         QCOMPARE(r2->GroupMembers(), (std::vector<BitmapButton*>{r3, r1}));
@@ -369,7 +366,7 @@ class BitmapButtonTest : public QObject {
 
     void PressEndsHoverUntilTheNextMove() {
         BitmapButton* b = MakeButton(kPushStyle);
-        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, 0, kMask, 0, 0, 0);
+        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, 0, kMask, 0, 0, 0);  // no focus face
         PointerEnters(b, QPoint(5, 5));
         QCOMPARE(Face(b), kHoverColour);
         QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
@@ -415,14 +412,14 @@ class BitmapButtonTest : public QObject {
         QCOMPARE(natural->DrawMode(), int(BitmapButton::Natural));
         QCOMPARE(natural->Margin(), 0);
         QCOMPARE(natural->size(), QSize(10, 7));
-        QCOMPARE(QColor(ShownPixel(natural, QPoint(3, 2))), Coded(3, 2));
-        QCOMPARE(QColor(ShownPixel(natural, QPoint(5, 5))), kParentColour);
+        QCOMPARE(Shown(natural, 3, 2), Coded(3, 2));
+        QCOMPARE(Shown(natural, 5, 5), kParentColour);
         // Stretch draws the face scaled to the control.
         BitmapButton* stretched = MakeButton(kPushStyle, QPoint(200, 10));
         stretched->resize(8, 6);
         stretched->LoadFaces(kCoded, 0, 0, 0, 0, 0, 1, 0, 0);
-        QCOMPARE(QColor(ShownPixel(stretched, QPoint(7, 5))), Coded(3, 2));
-        QCOMPARE(QColor(ShownPixel(stretched, QPoint(2, 0))), Coded(1, 0));
+        QCOMPARE(Shown(stretched, 7, 5), Coded(3, 2));
+        QCOMPARE(Shown(stretched, 2, 0), Coded(1, 0));
         // With a mask, natural mode takes the mask's size; stretch keeps the control's.
         stretched->LoadFaces(kNormal, 0, 0, 0, 0, kMask, 1, 0, 0);
         QCOMPARE(stretched->size(), QSize(8, 6));
@@ -440,13 +437,13 @@ class BitmapButtonTest : public QObject {
         const QColor inverted(255 - kFocusColour.red(), 255 - kFocusColour.green(),
                               255 - kFocusColour.blue());
         for (int x = 0; x < 80; ++x) {
-            QCOMPARE(QColor(ShownPixel(b, QPoint(x, 0))), kFocusColour);
+            QCOMPARE(Shown(b, x, 0), kFocusColour);
         }
         b->LoadFaces(kNormal, kPressed, kHover, kDisabled, kFocus, kMask, 0, 0, 3);
-        QCOMPARE(QColor(ShownPixel(b, QPoint(3, 3))), inverted);
-        QCOMPARE(QColor(ShownPixel(b, QPoint(4, 3))), kFocusColour);
-        QCOMPARE(QColor(ShownPixel(b, QPoint(76, 26))), inverted);
-        QCOMPARE(QColor(ShownPixel(b, QPoint(2, 2))), kFocusColour);
+        QCOMPARE(Shown(b, 3, 3), inverted);
+        QCOMPARE(Shown(b, 4, 3), kFocusColour);
+        QCOMPARE(Shown(b, 76, 26), inverted);
+        QCOMPARE(Shown(b, 2, 2), kFocusColour);
     }
 
     void CaptionCentredShiftedAndEmbossed() {
@@ -462,7 +459,7 @@ class BitmapButtonTest : public QObject {
             QRect box;
             for (int y = 0; y < 30; ++y) {
                 for (int x = 0; x < 80; ++x) {
-                    if (QColor(ShownPixel(b, QPoint(x, y))) != face) {
+                    if (Shown(b, x, y) != face) {
                         box |= QRect(x, y, 1, 1);
                     }
                 }

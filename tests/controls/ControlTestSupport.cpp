@@ -55,6 +55,16 @@ QRgb ShownPixel(QWidget* widget, QPoint point) {
     return ShownImage(widget).pixel(inWindow) | 0xFF000000u;
 }
 
+std::unique_ptr<QWidget> MakeParent(QSize size, QColor background) {
+    auto parent = std::make_unique<QWidget>();
+    parent->resize(size);
+    QPalette palette = parent->palette();
+    palette.setColor(QPalette::Window, background);
+    parent->setPalette(palette);
+    parent->setAutoFillBackground(true);
+    return parent;
+}
+
 bool ShowActive(QWidget* window) {
     window->show();
     if (!QTest::qWaitForWindowExposed(window)) {

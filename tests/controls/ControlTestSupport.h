@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 namespace velora_test {
@@ -47,9 +48,15 @@ class NotificationRecorder : public QObject {
 
 // The colour at a point of a widget, as its window shows it with everything beneath.
 QRgb ShownPixel(QWidget* widget, QPoint point);
+inline QColor Shown(QWidget* widget, int x, int y) {
+    return QColor(ShownPixel(widget, QPoint(x, y)));
+}
 QImage ShownImage(QWidget* widget);
 
 // Shows a top-level window and makes it active so that focus can be given inside it.
 bool ShowActive(QWidget* window);
+
+// A top-level window of the given size filled with `background`, not shown yet.
+std::unique_ptr<QWidget> MakeParent(QSize size, QColor background);
 
 }  // namespace velora_test
