@@ -45,17 +45,9 @@ TEST(BatchCommand, BadUsageExitsWithTwoAndAHint) {
     ScratchFolder scratch;
     std::string input = scratch / "a.jpg";
     ASSERT_TRUE(WriteJpeg(input, 8, 8, 1));
+    // Each kind of mistake the parser finds (all of them are tried there), and a missing folder.
     const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--quiet"},
-        {"--color", "101", input},
-        {"--gray", "x", input},
-        {"--jobs", "0", input},
-        {"--bogus", input},
-        {"--film", "green", input},
-        {"--format", "gif", input},
-        {"-o", scratch / "missing", input},
-    };
+        {}, {"--color", "101", input}, {"--bogus", input}, {"-o", scratch / "missing", input}};
     for (const auto& arguments : cases) {
         RunOutput run = RunTool(arguments, scratch);
         EXPECT_EQ(run.ExitCode, 2) << ::testing::PrintToString(arguments);

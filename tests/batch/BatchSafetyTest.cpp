@@ -35,9 +35,6 @@ TEST_F(BatchSafety, BadFilesAreReportedAndTheRestGoesOn) {
     EXPECT_FALSE(std::filesystem::exists(Scratch / "missing_vlr.jpg"));
     EXPECT_FALSE(std::filesystem::exists(Scratch / "notes_vlr.jpg"));
     EXPECT_TRUE(run.Out.empty());
-
-    RunOutput again = RunInProcess({"--overwrite", good, alsoGood});
-    EXPECT_EQ(again.ExitCode, ExitAllDone) << again.Err;
 }
 
 TEST_F(BatchSafety, BrokenSamplePhotosFailWithoutOutput) {

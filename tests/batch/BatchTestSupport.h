@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -27,14 +28,9 @@ namespace fs = std::filesystem;
 class ScratchFolder {
   public:
     ScratchFolder() {
-        std::random_device seed;
-        for (int attempt = 0; attempt < 100 && Path.empty(); ++attempt) {
-            fs::path candidate =
-                fs::temp_directory_path() / ("velora-batch-test-" + std::to_string(seed()));
-            std::error_code error;
-            if (fs::create_directory(candidate, error)) {
-                Path = candidate;
-            }
+        std::string pattern = (fs::temp_directory_path() / "velora-batch-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) {
+            Path = pattern;
         }
     }
     ~ScratchFolder() {
