@@ -1,57 +1,23 @@
 #include "AppTestSupport.h"
 
 #include <QFile>
+#include <QImage>
 
 #include <cstring>
 
-#include "ImageFile.h"
-#include "Resources.h"
-
 namespace velora {
 
-namespace {
-
-BitmapRef MakePicture(int width, int height, const std::function<Argb(int, int)>& colour) {
-    BitmapRef picture = WorkingBitmap::CreateBlank(width, height);
-    BitmapData data;
-    const Rect whole{0, 0, width, height};
-    if (picture->LockBits(whole, ImageLockModeRead | ImageLockModeWrite, PixelFormat24bppRGB,
-                          &data) != Status::Ok) {
-        return picture;
-    }
+QString PictureFolder::Write(const QString& name, int width, int height,
+                             const std::function<Argb(int, int)>& colour) {
+    QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride;
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            const Argb c = colour(x, y);
-            row[3 * x] = static_cast<std::uint8_t>(c);
-            row[3 * x + 1] = static_cast<std::uint8_t>(c >> 8);
-            row[3 * x + 2] = static_cast<std::uint8_t>(c >> 16);
+            row[x] = colour(x, y);
         }
     }
-    picture->UnlockBits(&data);
-    return picture;
-}
-
-}  // namespace
-
-Argb PositionColour(int x, int y) {
-    return Rgb(x % 256, y % 256, 128 + 4 * (x / 256) + (y / 256));
-}
-
-PictureFolder::PictureFolder() = default;
-
-QString PictureFolder::WritePng(const QString& name, int width, int height,
-                                const std::function<Argb(int, int)>& colour) {
     const QString path = Path(name);
-    BitmapRef picture = MakePicture(width, height, colour);
-    return SavePng(*picture, path.toStdString()).Ok ? path : QString();
-}
-
-QString PictureFolder::WriteJpeg(const QString& name, int width, int height,
-                                 const std::function<Argb(int, int)>& colour) {
-    const QString path = Path(name);
-    BitmapRef picture = MakePicture(width, height, colour);
-    return SaveJpeg(*picture, path.toStdString()).Ok ? path : QString();
+    return image.save(path, nullptr, 100) ? path : QString();
 }
 
 QString PictureFolder::WriteText(const QString& name, const QByteArray& bytes) {
@@ -72,13 +38,11 @@ bool SamePixels(WorkingBitmap& a, WorkingBitmap& b) {
     // Private copies, so a thread still writing either picture does not matter here.
     BitmapRef ca = a.Clone(0, 0, w, h);
     BitmapRef cb = b.Clone(0, 0, w, h);
-    if (!ca || !cb) {
-        return false;
-    }
     BitmapData da;
     BitmapData db;
     const Rect whole{0, 0, w, h};
-    if (ca->LockBits(whole, ImageLockModeRead, PixelFormat24bppRGB, &da) != Status::Ok ||
+    if (!ca || !cb ||
+        ca->LockBits(whole, ImageLockModeRead, PixelFormat24bppRGB, &da) != Status::Ok ||
         cb->LockBits(whole, ImageLockModeRead, PixelFormat24bppRGB, &db) != Status::Ok) {
         return false;
     }
@@ -95,39 +59,25 @@ bool SamePixels(WorkingBitmap& a, WorkingBitmap& b) {
 
 long CountPixels(WorkingBitmap& picture, Argb colour) {
     long count = 0;
-    const unsigned w = picture.Width();
-    const unsigned h = picture.Height();
-    for (unsigned y = 0; y < h; ++y) {
-        for (unsigned x = 0; x < w; ++x) {
+    for (unsigned y = 0; y < picture.Height(); ++y) {
+        for (unsigned x = 0; x < picture.Width(); ++x) {
             Argb p = 0;
-            if (picture.GetPixel(x, y, &p) == Status::Ok && p == colour) {
-                ++count;
-            }
+            count += picture.GetPixel(x, y, &p) == Status::Ok && p == colour ? 1 : 0;
         }
     }
     return count;
 }
 
 QString StateDifferences(MainDialog& dialog, ControlState state, int progressValue) {
+    // The control-state table, one row per state in the order of ControlState.
     struct Row {
         bool Open, Save, Start, Cancel, Exit, Checks, Films;
     };
-    // The control-state table, one row per state.
-    Row row{};
-    switch (state) {
-        case ControlState::NoPicture:
-            row = {true, false, false, false, true, false, false};
-            break;
-        case ControlState::Ready:
-            row = {true, false, true, false, true, true, true};
-            break;
-        case ControlState::Converting:
-            row = {false, false, false, true, false, false, false};
-            break;
-        case ControlState::Converted:
-            row = {true, true, false, true, true, false, false};
-            break;
-    }
+    constexpr Row kRows[] = {{true, false, false, false, true, false, false},
+                             {true, false, true, false, true, true, true},
+                             {false, false, false, true, false, false, false},
+                             {true, true, false, true, true, false, false}};
+    const Row& row = kRows[static_cast<int>(state)];
     QStringList out;
     const auto expect = [&](int id, bool enabled) {
         if (dialog.Control(id)->isEnabled() != enabled) {
@@ -154,14 +104,15 @@ QString StateDifferences(MainDialog& dialog, ControlState state, int progressVal
     dialog.repaint();
     expect(IDC_REDDISH_FILM, row.Films);
     expect(IDC_BLUEISH_FILM, row.Films);
-    if (progressValue >= 0 && dialog.Progress().value() != progressValue) {
-        out << QStringLiteral("progress at %1").arg(dialog.Progress().value());
+    const QProgressBar& progress = dialog.Progress();
+    if (progressValue >= 0 && progress.value() != progressValue) {
+        out << QStringLiteral("progress at %1").arg(progress.value());
     }
     if (state != ControlState::Converted && progressValue >= 0 &&
-        (dialog.Progress().minimum() != 0 || dialog.Progress().maximum() != 10)) {
+        (progress.minimum() != 0 || progress.maximum() != 10)) {
         out << QStringLiteral("progress range %1-%2")
-                   .arg(dialog.Progress().minimum())
-                   .arg(dialog.Progress().maximum());
+                   .arg(progress.minimum())
+                   .arg(progress.maximum());
     }
     return out.join(QStringLiteral("; "));
 }

@@ -1,24 +1,28 @@
 // Shared by the window's test groups: a UserInteraction that answers from a script and records
-// what the window asked, and pictures written at test time.
+// what the window asked, pictures written at test time, and a shown window with a scripted
+// person in front of it.
 #pragma once
 
-#include <QColor>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWidget>
+#include <QtTest>
 
 #include <deque>
 #include <functional>
 #include <vector>
 
 #include "MainDialog.h"
+#include "Resources.h"
 #include "UserInteraction.h"
 #include "WorkingBitmap.h"
 
 namespace velora {
+
+constexpr int EndingTimeoutMs = 120000;
 
 class ScriptedInteraction : public UserInteraction {
   public:
@@ -60,41 +64,106 @@ class ScriptedInteraction : public UserInteraction {
     void OpenUrl(const QUrl& url) override { OpenedUrls.push_back(url); }
 };
 
+inline Argb Rgb(int r, int g, int b) {
+    return 0xFF000000u | (static_cast<Argb>(r) << 16) | (static_cast<Argb>(g) << 8) |
+           static_cast<Argb>(b);
+}
+
 // A picture whose every pixel tells its own position: red = x mod 256, green = y mod 256,
 // blue = 128 + 4 * (x / 256) + (y / 256). Blue is never 0, so black means "no pixel read".
-Argb PositionColour(int x, int y);
+inline Argb PositionColour(int x, int y) {
+    return Rgb(x % 256, y % 256, 128 + 4 * (x / 256) + (y / 256));
+}
 
-// Writes pictures into a temporary folder; returns the full path.
+inline QString Described(Argb c) {
+    return QStringLiteral("(%1, %2, %3)").arg((c >> 16) & 0xFF).arg((c >> 8) & 0xFF).arg(c & 0xFF);
+}
+
+// Writes pictures into a temporary folder with the toolkit's own encoders, so what the window
+// reads does not depend on our writer; returns the full path, or an empty string on failure.
 class PictureFolder {
   public:
-    PictureFolder();
     bool IsValid() const { return Folder.isValid(); }
     QString Path(const QString& name) const { return Folder.filePath(name); }
-    // Lossless, so the pixels read back are exactly these.
-    QString WritePng(const QString& name, int width, int height,
-                     const std::function<Argb(int, int)>& colour);
-    QString WriteJpeg(const QString& name, int width, int height,
-                      const std::function<Argb(int, int)>& colour);
+    // The format follows the name's suffix; PNG is lossless, so its pixels read back exactly.
+    QString Write(const QString& name, int width, int height,
+                  const std::function<Argb(int, int)>& colour);
+    QString Write(const QString& name, int width, int height, Argb uniform) {
+        return Write(name, width, height, [uniform](int, int) { return uniform; });
+    }
     QString WriteText(const QString& name, const QByteArray& bytes);
 
   private:
     QTemporaryDir Folder;
 };
 
-inline Argb Rgb(int r, int g, int b) {
-    return 0xFF000000u | (static_cast<Argb>(r) << 16) | (static_cast<Argb>(g) << 8) |
-           static_cast<Argb>(b);
-}
-
 // True when every pixel of the two pictures is equal (sizes included).
 bool SamePixels(WorkingBitmap& a, WorkingBitmap& b);
 // The number of pixels equal to `colour`.
 long CountPixels(WorkingBitmap& picture, Argb colour);
+inline bool AllPixelsAre(WorkingBitmap& picture, Argb colour) {
+    return picture.Width() > 0 &&
+           CountPixels(picture, colour) == long(picture.Width()) * long(picture.Height());
+}
 
 // Compares the enabled states, FilmOptionsAvailable and the progress bar with the row of the
 // control-state table; returns a description of every difference (empty when all agree). The
 // film boxes are compared after a paint, which is what turns them on. `progressValue` -1 leaves
 // the progress bar unchecked.
 QString StateDifferences(MainDialog& dialog, ControlState state, int progressValue);
+
+#define VELORA_VERIFY_STATE(dialog, state, progressValue)                           \
+    do {                                                                            \
+        const QString differences = StateDifferences(dialog, state, progressValue); \
+        QVERIFY2(differences.isEmpty(), qPrintable(differences));                   \
+    } while (false)
+
+struct WindowSession {
+    ScriptedInteraction Ui;
+    MainDialog Dialog{Ui};
+    bool Exposed = false;
+    WindowSession() {
+        Dialog.show();
+        Exposed = QTest::qWaitForWindowExposed(&Dialog);
+    }
+    bool Open(const QString& path) {
+        Ui.FileAnswers.push_back(path);
+        Dialog.OnOpen();
+        return Dialog.IsPictureLoaded();
+    }
+    // Runs Start and waits for whichever ending comes.
+    bool Convert() {
+        Dialog.OnStartConversion();
+        return WaitForEnding();
+    }
+    bool WaitForEnding() {
+        QDeadlineTimer deadline(EndingTimeoutMs);
+        while (Dialog.Worker().IsRunning() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        return !Dialog.Worker().IsRunning();
+    }
+    Argb PixelAt(int x, int y) {
+        Argb colour = 0;
+        Dialog.Working()->GetPixel(x, y, &colour);
+        return colour;
+    }
+    void SetGrayContrast(bool on) {
+        if ((Dialog.Button(IDC_GRAY_CONTRAST).GetCheck() != 0) != on) {
+            QTest::mouseClick(&Dialog.Button(IDC_GRAY_CONTRAST), Qt::LeftButton);
+        }
+    }
+    void Click(QPoint at) { QTest::mouseClick(&Dialog, Qt::LeftButton, Qt::NoModifier, at); }
+};
+
+// Qt's helper threads (the picture scaling pool) would otherwise run glib's event loop, whose
+// uninstrumented allocator ThreadSanitizer reports as racing with itself.
+#define VELORA_WINDOW_TEST_MAIN(TestClass)      \
+    int main(int argc, char** argv) {           \
+        qputenv("QT_NO_GLIB", "1");             \
+        QApplication app(argc, argv);           \
+        TestClass test;                         \
+        return QTest::qExec(&test, argc, argv); \
+    }
 
 }  // namespace velora

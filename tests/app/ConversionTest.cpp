@@ -8,8 +8,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "AppTestSupport.h"
 #include "ImageFile.h"
-#include "WindowSession.h"
 
 namespace velora {
 
@@ -25,11 +25,16 @@ class ConversionTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(Pictures.IsValid());
-        Grey = Pictures.WritePng("grey.png", 64, 48, [](int, int) { return Rgb(128, 128, 128); });
-        Warm = Pictures.WritePng("warm.png", 80, 60, [](int, int) { return Rgb(200, 150, 120); });
+        Grey = Pictures.Write("grey.png", 64, 48, Rgb(128, 128, 128));
+        Warm = Pictures.Write("warm.png", 80, 60, Rgb(200, 150, 120));
         // Large enough that a pass is still running when the test reacts to its first columns.
-        Big = Pictures.WritePng("big.png", 3000, 2000, PositionColour);
+        Big = Pictures.Write("big.png", 3000, 2000, PositionColour);
         QVERIFY(!Grey.isEmpty() && !Warm.isEmpty() && !Big.isEmpty());
+    }
+
+    static QByteArray ReadAll(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     void startRunsToTheConvertedStateAndSaves() {
@@ -37,19 +42,17 @@ class ConversionTest : public QObject {
         QVERIFY(s.Open(Grey));
         s.Dialog.OnStartConversion();
         // Converting at once, before the thread reports anything.
-        QString diff = StateDifferences(s.Dialog, ControlState::Converting, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Converting, 10);
         QSignalSpy completed(&s.Dialog.Worker(), &ConversionWorker::Completed);
         QVERIFY(s.WaitForEnding());
         QCOMPARE(completed.count(), 1);
-        diff = StateDifferences(s.Dialog, ControlState::Converted, 0);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Converted, 0);
         QCOMPARE(s.Dialog.Progress().maximum(), 64);
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("grey_vlr.png"));
         QCOMPARE(s.Dialog.OpenedName(), QStringLiteral("grey.png"));
         // (128, 128, 128) with Gray Contrast at the start-up slider positions.
-        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(107, 107, 107)), 64L * 48);
-        QCOMPARE(CountPixels(*s.Dialog.Opened(), Rgb(128, 128, 128)), 64L * 48);
+        QVERIFY(AllPixelsAre(*s.Dialog.Working(), Rgb(107, 107, 107)));
+        QVERIFY(AllPixelsAre(*s.Dialog.Opened(), Rgb(128, 128, 128)));
 
         const QString target = Pictures.Path("grey_saved.jpg");
         s.Ui.FileAnswers.push_back(target);
@@ -63,8 +66,7 @@ class ConversionTest : public QObject {
         QCOMPARE(saved.Bitmap->GetPixel(30, 20, &pixel), Status::Ok);
         QVERIFY2(std::abs(int((pixel >> 8) & 0xFF) - 107) <= 2, qPrintable(Described(pixel)));
         // Saving changes no state.
-        diff = StateDifferences(s.Dialog, ControlState::Converted, 0);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Converted, 0);
     }
 
     void optionsComeFromSlidersAndChecks_data() {
@@ -106,15 +108,12 @@ class ConversionTest : public QObject {
         s.Dialog.FilmBox(IDC_BLUEISH_FILM).setChecked(blueish);
         s.SetGrayContrast(contrast);
         QVERIFY(s.Convert());
-        const long all =
-            static_cast<long>(s.Dialog.Working()->Width() * s.Dialog.Working()->Height());
-        QVERIFY2(CountPixels(*s.Dialog.Working(), expected) == all,
+        QVERIFY2(AllPixelsAre(*s.Dialog.Working(), expected),
                  qPrintable(Described(s.PixelAt(10, 10))));
     }
 
     void slidersMovedDuringAPassDoNotChangeIt() {
-        const QString path = Pictures.WritePng("warm_big.png", 2400, 1600,
-                                               [](int, int) { return Rgb(200, 150, 120); });
+        const QString path = Pictures.Write("warm_big.png", 2400, 1600, Rgb(200, 150, 120));
         WindowSession s;
         QVERIFY(s.Open(path));
         s.SetGrayContrast(false);
@@ -140,9 +139,7 @@ class ConversionTest : public QObject {
         QVERIFY(s.Dialog.Working() != converting);
         QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("big.png"));
-        QVERIFY(s.Dialog.Control(IDC_START)->isEnabled());
-        QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
 
         QVERIFY(s.WaitForEnding());
         s.Dialog.Worker().Wait();
@@ -151,8 +148,7 @@ class ConversionTest : public QObject {
         // Not one converted pixel reached the restored picture.
         QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
         QVERIFY(!s.Dialog.CurrentName().contains(QStringLiteral("_vlr")));
-        diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         // The restored picture is what the window shows.
         const QImage shot = s.Dialog.grab().toImage();
         const QColor shown = shot.pixelColor(154, 174 + 3);
@@ -165,17 +161,15 @@ class ConversionTest : public QObject {
         QVERIFY(s.Convert());
         QCOMPARE(Described(s.PixelAt(5, 5)), Described(Rgb(179, 147, 128)));
         s.Dialog.OnCancelConversion();
-        QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("warm.png"));
-        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(200, 150, 120)), 80L * 60);
+        QVERIFY(AllPixelsAre(*s.Dialog.Working(), Rgb(200, 150, 120)));
         s.SetGrayContrast(false);
         QVERIFY(!s.Dialog.AreFilmOptionsAvailable());
         QVERIFY(s.Convert());
-        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(184, 152, 132)), 80L * 60);
+        QVERIFY(AllPixelsAre(*s.Dialog.Working(), Rgb(184, 152, 132)));
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("warm_vlr.png"));
-        diff = StateDifferences(s.Dialog, ControlState::Converted, 0);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Converted, 0);
         // Cancel offers the film options only while Gray Contrast is checked.
         s.Dialog.OnCancelConversion();
         s.Dialog.repaint();
@@ -191,10 +185,9 @@ class ConversionTest : public QObject {
         QVERIFY(s.Open(Grey));
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("grey.png"));
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - grey.png"));
-        QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(128, 128, 128)), 64L * 48);
-        QCOMPARE(CountPixels(*s.Dialog.Opened(), Rgb(128, 128, 128)), 64L * 48);
-        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QVERIFY(AllPixelsAre(*s.Dialog.Working(), Rgb(128, 128, 128)));
+        QVERIFY(AllPixelsAre(*s.Dialog.Opened(), Rgb(128, 128, 128)));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         // A picture that cannot be read leaves the converted one untouched.
         WindowSession t;
         QVERIFY(t.Open(Warm));
@@ -202,13 +195,11 @@ class ConversionTest : public QObject {
         t.Ui.FileAnswers.push_back(Pictures.WriteText("bad.jpg", "no picture"));
         t.Dialog.OnOpen();
         QCOMPARE(t.Dialog.CurrentName(), QStringLiteral("warm_vlr.png"));
-        const QString kept = StateDifferences(t.Dialog, ControlState::Converted, 0);
-        QVERIFY2(kept.isEmpty(), qPrintable(kept));
+        VELORA_VERIFY_STATE(t.Dialog, ControlState::Converted, 0);
     }
 
     void onePixelWidePictureConverts() {
-        const QString path =
-            Pictures.WritePng("strip.png", 1, 40, [](int, int) { return Rgb(200, 150, 120); });
+        const QString path = Pictures.Write("strip.png", 1, 40, Rgb(200, 150, 120));
         WindowSession s;
         QVERIFY(s.Open(path));
         QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
@@ -275,17 +266,13 @@ class ConversionTest : public QObject {
                           photo});
         QVERIFY(run.waitForFinished(EndingTimeoutMs));
         QCOMPARE(run.exitCode(), 0);
-        QFile a(fromWindow);
-        QFile b(folder + "/nikon_p6000_gps_small_vlr.jpg");
-        QVERIFY(a.open(QIODevice::ReadOnly));
-        QVERIFY(b.open(QIODevice::ReadOnly));
-        const QByteArray windowBytes = a.readAll();
+        const QByteArray windowBytes = ReadAll(fromWindow);
         QVERIFY(windowBytes.size() > 1000);
-        QVERIFY(windowBytes == b.readAll());
+        QVERIFY(windowBytes == ReadAll(folder + "/nikon_p6000_gps_small_vlr.jpg"));
     }
 
     void manyStartCancelCyclesEndReady() {
-        const QString path = Pictures.WritePng("cycles.png", 400, 300, PositionColour);
+        const QString path = Pictures.Write("cycles.png", 400, 300, PositionColour);
         WindowSession s;
         QVERIFY(s.Open(path));
         for (int i = 0; i < 60; ++i) {
@@ -300,8 +287,7 @@ class ConversionTest : public QObject {
         s.Dialog.Worker().Wait();
         QCoreApplication::processEvents();
         QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
-        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         // The window still converts afterwards.
         QVERIFY(s.Convert());
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("cycles_vlr.png"));

@@ -2,7 +2,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 
-#include "WindowSession.h"
+#include "AppTestSupport.h"
 
 namespace velora {
 
@@ -16,7 +16,7 @@ class OpenSaveTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(Pictures.IsValid());
-        PositionPicture = Pictures.WritePng("positions.png", 300, 200, PositionColour);
+        PositionPicture = Pictures.Write("positions.png", 300, 200, PositionColour);
         QVERIFY(!PositionPicture.isEmpty());
     }
 
@@ -36,79 +36,66 @@ class OpenSaveTest : public QObject {
         QCOMPARE(s.Dialog.OpenedName(), QStringLiteral("positions.png"));
         QVERIFY(s.Dialog.Working() != s.Dialog.Opened());
         QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
-        Argb pixel = 0;
-        QCOMPARE(s.Dialog.Working()->GetPixel(299, 199, &pixel), Status::Ok);
-        QCOMPARE(pixel, PositionColour(299, 199));
+        QCOMPARE(s.PixelAt(299, 199), PositionColour(299, 199));
         QCOMPARE(s.Dialog.Button(IDC_GRAY_CONTRAST).GetCheck(), 1);
         QCOMPARE(s.Dialog.Button(IDC_CHECK_1007).GetCheck(), 0);
-        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         QVERIFY(s.Ui.Messages.empty());
-    }
 
-    void cancelledOpenChangesNothing() {
-        WindowSession s;
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnOpen();
-        QVERIFY(!s.Dialog.IsPictureLoaded());
-        QVERIFY(s.Ui.Messages.empty());
-        const QString diff = StateDifferences(s.Dialog, ControlState::NoPicture, 0);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
-    }
-
-    void openOfAMissingFileKeepsThePicture() {
-        WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
-        const BitmapRef before = s.Dialog.Working();
-        s.Ui.FileAnswers.push_back(Pictures.Path("no-such-photo.jpg"));
-        s.Dialog.OnOpen();
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-        QCOMPARE(s.Ui.Messages[0].Text, QStringLiteral("없는 화일 입니다."));
-        QCOMPARE(s.Ui.Messages[0].Owner, static_cast<QWidget*>(&s.Dialog));
-        QCOMPARE(s.Dialog.Working(), before);
-        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
-
-        // With no picture yet, the window stays empty.
+        // A cancelled Open changes nothing either in a window without a picture.
         WindowSession empty;
-        QVERIFY(!empty.Open(Pictures.Path("missing.jpg")));
-        QCOMPARE(empty.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(empty.Dialog.windowTitle(), QStringLiteral("Velora"));
+        empty.Ui.FileAnswers.push_back(QString());
+        empty.Dialog.OnOpen();
+        QVERIFY(!empty.Dialog.IsPictureLoaded());
+        QVERIFY(empty.Ui.Messages.empty());
+        VELORA_VERIFY_STATE(empty.Dialog, ControlState::NoPicture, 0);
     }
 
-    void openOfANonPictureKeepsThePicture() {
-        const QString text = Pictures.WriteText("notes.jpg", "these are not pixels\n");
-        const QString truncated = Pictures.WriteText("cut.jpg", QByteArray("\xFF\xD8\xFF\xE0", 4));
+    void openThatFailsKeepsThePicture_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");  // empty: no such file
+        QTest::addColumn<QString>("message");
+        const QString unreadable = QStringLiteral("그림을 읽을 수 없는 화일 입니다.");
+        QTest::newRow("missing") << "no-such-photo.jpg" << QByteArray()
+                                 << QStringLiteral("없는 화일 입니다.");
+        QTest::newRow("text") << "notes.jpg" << QByteArray("these are not pixels\n") << unreadable;
+        QTest::newRow("truncated") << "cut.jpg" << QByteArray("\xFF\xD8\xFF\xE0", 4) << unreadable;
+    }
+
+    void openThatFailsKeepsThePicture() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        const QString path =
+            bytes.isEmpty() ? Pictures.Path(name) : Pictures.WriteText(name, bytes);
         WindowSession s;
         QVERIFY(s.Open(PositionPicture));
         const BitmapRef working = s.Dialog.Working();
         const BitmapRef opened = s.Dialog.Opened();
-        for (const QString& path : {text, truncated}) {
-            s.Ui.Messages.clear();
-            s.Ui.FileAnswers.push_back(path);
-            s.Dialog.OnOpen();
-            QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-            QCOMPARE(s.Ui.Messages[0].Text, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
-            QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-            QCOMPARE(s.Dialog.Working(), working);
-            QCOMPARE(s.Dialog.Opened(), opened);
-            QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("positions.png"));
-            QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
-            const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-            QVERIFY2(diff.isEmpty(), qPrintable(diff));
-        }
-        // And without a picture before, nothing is loaded and nothing can be started.
+        QVERIFY(s.Open(path));  // still loaded: the earlier picture
+        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+        QCOMPARE(s.Ui.Messages[0].Text, message);
+        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
+        QCOMPARE(s.Ui.Messages[0].Owner, static_cast<QWidget*>(&s.Dialog));
+        QCOMPARE(s.Dialog.Working(), working);
+        QCOMPARE(s.Dialog.Opened(), opened);
+        QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("positions.png"));
+        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
+
+        // Without a picture before, nothing is loaded and nothing can be started.
         WindowSession empty;
-        QVERIFY(!empty.Open(text));
-        const QString diff = StateDifferences(empty.Dialog, ControlState::NoPicture, 0);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QVERIFY(!empty.Open(path));
+        QCOMPARE(empty.Ui.Messages.size(), std::size_t(1));
+        QCOMPARE(empty.Dialog.windowTitle(), QStringLiteral("Velora"));
+        VELORA_VERIFY_STATE(empty.Dialog, ControlState::NoPicture, 0);
         empty.Dialog.OnStartConversion();
         QVERIFY(!empty.Dialog.Worker().IsRunning());
     }
 
     void openingTheSameFileTwiceEqualsOpeningOnce() {
         // A JPEG this time, as the open dialog offers them.
-        const QString photo = Pictures.WriteJpeg("photo.jpg", 320, 240, PositionColour);
+        const QString photo = Pictures.Write("photo.jpg", 320, 240, PositionColour);
         QVERIFY(!photo.isEmpty());
         WindowSession s;
         QVERIFY(s.Open(photo));
@@ -120,8 +107,7 @@ class OpenSaveTest : public QObject {
         QVERIFY(SamePixels(*s.Dialog.Opened(), *first));
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - photo.jpg"));
         QCOMPARE(s.Dialog.CurrentName(), s.Dialog.OpenedName());
-        const QString diff = StateDifferences(s.Dialog, ControlState::Ready, 10);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
     }
 
     void droppedFileOpensLikeOpen() {
@@ -142,7 +128,8 @@ class OpenSaveTest : public QObject {
     void saveFailureIsReported() {
         WindowSession s;
         QVERIFY(s.Open(PositionPicture));
-        s.Ui.FileAnswers.push_back(Pictures.Path("no-such-folder/out.jpg"));
+        const QString target = Pictures.Path("no-such-folder/out.jpg");
+        s.Ui.FileAnswers.push_back(target);
         s.Dialog.OnSave();
         const FileRequest& asked = s.Ui.FileRequests.back();
         QCOMPARE(asked.Kind, FileRequest::Mode::Save);
@@ -151,10 +138,11 @@ class OpenSaveTest : public QObject {
         QCOMPARE(asked.InitialName, QStringLiteral("positions.png"));
         QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
         QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-        QVERIFY(s.Ui.Messages[0].Text.startsWith(QStringLiteral("저장하지 못했습니다.")));
         // The reason follows the message.
-        QVERIFY(s.Ui.Messages[0].Text.size() > QStringLiteral("저장하지 못했습니다.").size() + 1);
-        QVERIFY(!QFileInfo::exists(Pictures.Path("no-such-folder/out.jpg")));
+        const QString failed = QStringLiteral("저장하지 못했습니다.");
+        QVERIFY(s.Ui.Messages[0].Text.startsWith(failed));
+        QVERIFY(s.Ui.Messages[0].Text.size() > failed.size() + 1);
+        QVERIFY(!QFileInfo::exists(target));
         // A cancelled save writes nothing and says nothing.
         s.Ui.FileAnswers.push_back(QString());
         s.Dialog.OnSave();
