@@ -69,47 +69,38 @@ class ConversionTest : public QObject {
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Converted, 0);
     }
 
-    void optionsComeFromSlidersAndChecks_data() {
-        QTest::addColumn<int>("color");
-        QTest::addColumn<int>("gray");
-        QTest::addColumn<bool>("contrast");
-        QTest::addColumn<bool>("reddish");
-        QTest::addColumn<bool>("blueish");
-        QTest::addColumn<bool>("warm");
-        QTest::addColumn<uint>("expected");
-        QTest::newRow("off") << 35 << 41 << false << false << false << true << Rgb(184, 152, 132);
-        QTest::newRow("on") << 35 << 41 << true << false << false << true << Rgb(179, 147, 128);
-        QTest::newRow("reddish") << 35 << 41 << true << true << false << true << Rgb(186, 150, 122);
-        QTest::newRow("blueish") << 35 << 41 << true << false << true << true << Rgb(172, 145, 135);
-        QTest::newRow("grey reddish")
-            << 35 << 41 << true << true << false << false << Rgb(109, 108, 106);
-        QTest::newRow("film without contrast")
-            << 35 << 41 << false << true << false << true << Rgb(184, 152, 132);
-        QTest::newRow("sliders 100 0")
-            << 100 << 0 << false << false << false << true << Rgb(206, 148, 114);
-        QTest::newRow("sliders 0 90")
-            << 0 << 90 << false << false << false << true << Rgb(160, 156, 153);
-    }
-
     void optionsComeFromSlidersAndChecks() {
-        QFETCH(int, color);
-        QFETCH(int, gray);
-        QFETCH(bool, contrast);
-        QFETCH(bool, reddish);
-        QFETCH(bool, blueish);
-        QFETCH(bool, warm);
-        QFETCH(uint, expected);
-        WindowSession s;
-        QVERIFY(s.Open(warm ? Warm : Grey));
-        s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(color);
-        s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(gray);
-        // The film boxes are set while they can be clicked, then Gray Contrast as asked.
-        s.Dialog.FilmBox(IDC_REDDISH_FILM).setChecked(reddish);
-        s.Dialog.FilmBox(IDC_BLUEISH_FILM).setChecked(blueish);
-        s.SetGrayContrast(contrast);
-        QVERIFY(s.Convert());
-        QVERIFY2(AllPixelsAre(*s.Dialog.Working(), expected),
-                 qPrintable(Described(s.PixelAt(10, 10))));
+        // The worked examples of the tone mapping on (200, 150, 120), and grey for one film.
+        struct Case {
+            const char* What;
+            int Color, Gray;
+            bool Contrast, Reddish, Blueish, WarmPicture;
+            Argb Expected;
+        };
+        const Case cases[] = {
+            {"off", 35, 41, false, false, false, true, Rgb(184, 152, 132)},
+            {"on", 35, 41, true, false, false, true, Rgb(179, 147, 128)},
+            {"reddish", 35, 41, true, true, false, true, Rgb(186, 150, 122)},
+            {"blueish", 35, 41, true, false, true, true, Rgb(172, 145, 135)},
+            {"grey reddish", 35, 41, true, true, false, false, Rgb(109, 108, 106)},
+            {"film without contrast", 35, 41, false, true, false, true, Rgb(184, 152, 132)},
+            {"sliders 100 0", 100, 0, false, false, false, true, Rgb(206, 148, 114)},
+            {"sliders 0 90", 0, 90, false, false, false, true, Rgb(160, 156, 153)},
+        };
+        for (const Case& c : cases) {
+            WindowSession s;
+            QVERIFY(s.Open(c.WarmPicture ? Warm : Grey));
+            s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(c.Color);
+            s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(c.Gray);
+            // The film boxes are set while they can be clicked, then Gray Contrast as asked.
+            s.Dialog.FilmBox(IDC_REDDISH_FILM).setChecked(c.Reddish);
+            s.Dialog.FilmBox(IDC_BLUEISH_FILM).setChecked(c.Blueish);
+            s.SetGrayContrast(c.Contrast);
+            QVERIFY(s.Convert());
+            QVERIFY2(
+                AllPixelsAre(*s.Dialog.Working(), c.Expected),
+                qPrintable(QStringLiteral("%1: %2").arg(c.What, Described(s.PixelAt(10, 10)))));
+        }
     }
 
     void slidersMovedDuringAPassDoNotChangeIt() {
