@@ -9,6 +9,7 @@
 
 #include "Codecs.h"
 #include "ImageProperties.h"
+#include "OriginalExif.h"
 
 namespace velora {
 
@@ -266,8 +267,27 @@ void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap) {
     ExtraMetadata extra;
     extra.Xmp = meta.Xmp;
     extra.Segments = meta.Segments;
+    extra.Exif = meta.Exif;
     bitmap.SetExtraMetadata(std::move(extra));
 }
+
+namespace {
+
+// Encodes `exif` into `blob`, giving up the thumbnail first when the block would not fit one
+// APP1 segment. False when it still does not fit.
+bool EncodeFitting(Exiv2::ExifData exif, Exiv2::ByteOrder order, bool thumbnail,
+                   Exiv2::Blob& blob) {
+    blob.clear();
+    Exiv2::ExifParser::encode(blob, order, exif);
+    if (blob.size() > MaxExifBytes && thumbnail) {
+        Exiv2::ExifThumb(exif).erase();
+        blob.clear();
+        Exiv2::ExifParser::encode(blob, order, exif);
+    }
+    return blob.size() <= MaxExifBytes;
+}
+
+}  // namespace
 
 bool BuildMetadata(WorkingBitmap& bitmap, EncodedMetadata& meta, std::string& error) {
     InitializeMetadataLibrary();
@@ -283,8 +303,10 @@ bool BuildMetadata(WorkingBitmap& bitmap, EncodedMetadata& meta, std::string& er
     meta.Xmp = extra.Xmp;
     meta.Segments = extra.Segments;
     try {
+        const OriginalExif original(extra.Exif);
         Exiv2::ExifData exif;
         const PropertyItem* thumbnail = nullptr;
+        const PropertyItem* makerNote = nullptr;
         for (const PropertyItem& item : items) {
             if (item.id == PropertyTagICCProfile) {
                 meta.Icc = item.value;
@@ -299,23 +321,41 @@ bool BuildMetadata(WorkingBitmap& bitmap, EncodedMetadata& meta, std::string& er
                 }
             } else if (item.id <= 0xFFFF && !(item.id >= 0x5012 && item.id <= 0x5091) &&
                        !IsStructureTag(static_cast<std::uint16_t>(item.id))) {
-                AddDatum(exif, GroupFor(item), static_cast<std::uint16_t>(item.id), item);
+                const auto tag = static_cast<std::uint16_t>(item.id);
+                // A tag goes back to the IFD it came from; one the file did not have goes where
+                // it belongs by its number.
+                std::string group = original.GroupOf(tag);
+                if (group.empty()) {
+                    group = GroupFor(item);
+                }
+                if (AddDatum(exif, group, tag, item) && tag == 0x927C && group == "Photo") {
+                    makerNote = &item;
+                }
             }
         }
-        if (thumbnail != nullptr && !thumbnail->value.empty()) {
+        const bool withThumbnail = thumbnail != nullptr && !thumbnail->value.empty();
+        if (withThumbnail) {
             Exiv2::ExifThumb(exif).setJpegThumbnail(thumbnail->value.data(),
                                                     static_cast<long>(thumbnail->value.size()));
         }
         if (!exif.empty()) {
+            const Exiv2::ByteOrder order = OutputOrder(items);
             Exiv2::Blob blob;
-            Exiv2::ExifParser::encode(blob, OutputOrder(items), exif);
-            if (blob.size() > MaxExifBytes && thumbnail != nullptr) {
-                // The thumbnail is the first thing to give up for the segment limit.
-                Exiv2::ExifThumb(exif).erase();
-                blob.clear();
-                Exiv2::ExifParser::encode(blob, OutputOrder(items), exif);
+            bool done = false;
+            // An unchanged maker note that exiv2 understands is laid out anew, so that offsets
+            // inside it that count from the TIFF header still point at its data. Should that go
+            // wrong in any way, its bytes are written as they came.
+            if (makerNote != nullptr && original.HoldsParsedMakerNote(makerNote->value)) {
+                Exiv2::ExifData rebuilt = exif;
+                original.AddMakerNote(rebuilt);
+                try {
+                    done = EncodeFitting(rebuilt, order, withThumbnail, blob) &&
+                           original.MakerNoteSurvives(blob);
+                } catch (...) {
+                    done = false;
+                }
             }
-            if (blob.size() > MaxExifBytes) {
+            if (!done && !EncodeFitting(exif, order, withThumbnail, blob)) {
                 error = "the metadata is too large for a JPEG file";
                 return false;
             }

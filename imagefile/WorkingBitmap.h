@@ -107,6 +107,10 @@ struct ExtraMetadata {
         std::vector<std::uint8_t> Payload;
     };
     std::vector<Segment> Segments;
+    // The EXIF block (TIFF structure) as the file had it. The items stay the truth for every
+    // value; the writer only takes from here what the items cannot say: the inner structure of a
+    // maker note, whose offsets depend on where it sits, and the IFD each tag came from.
+    std::vector<std::uint8_t> Exif;
 };
 
 class WorkingBitmap {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -112,19 +113,20 @@ inline std::map<std::string, std::string> ExifTags(const std::string& path) {
     return tags;
 }
 
-// exiftool's and exiv2's complaints about a file, empty when both read it cleanly.
-inline std::string MetadataWarnings(const std::string& path) {
-    std::string complaints;
+// exiftool's and exiv2's complaints about a file, one line each; empty when both read it
+// cleanly. exiftool's summary line (its counts) is left out so that sets can be compared.
+inline std::set<std::string> MetadataWarnings(const std::string& path) {
+    std::set<std::string> complaints;
     std::istringstream lines(Run("exiftool -validate -warning -a " + Quote(path)));
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.find("Warning") != std::string::npos || line.find("Error") != std::string::npos) {
-            complaints += "exiftool: " + line + "\n";
+        if (line.rfind("Warning", 0) == 0 || line.rfind("Error", 0) == 0) {
+            complaints.insert("exiftool: " + line);
         }
     }
-    const std::string exiv2 = Run("exiv2 -pa " + Quote(path) + " 2>&1 >/dev/null");
-    if (!exiv2.empty()) {
-        complaints += "exiv2: " + exiv2;
+    std::istringstream exiv2(Run("exiv2 -pa " + Quote(path) + " 2>&1 >/dev/null"));
+    while (std::getline(exiv2, line)) {
+        complaints.insert("exiv2: " + line);
     }
     return complaints;
 }
