@@ -27,7 +27,9 @@ class ConversionWorker : public QObject {
 
     // Starts one conversion of `picture` in place (the worker keeps its own reference). The
     // cancel flag is cleared here, on the calling (UI) thread, before the thread starts, so a
-    // Cancel that follows Start is never lost. Call only when !IsRunning().
+    // Cancel that follows Start is never lost. A run that has not delivered its ending yet (a
+    // Start right after Cancel) is cancelled, joined and its ending dropped first, so every Start
+    // gets exactly one ending.
     void Start(BitmapRef picture, const ConversionOptions& options);
     void RequestCancel();    // CancelRequested = 1; returns at once, never waits
     bool IsRunning() const;  // a thread exists that has not delivered its ending yet
