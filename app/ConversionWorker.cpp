@@ -88,6 +88,7 @@ void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::ui
                 Post(Note{Note::Kind::Column, column, run, nullptr});
             },
             CancelRequested);
+        Flush();  // the last columns and the final 0 show before the filter starts
         if (CancelRequested.load() == 0) {
             UnsharpMaskFilter filter;
             BitmapRef sharpened =
@@ -118,14 +119,43 @@ bool ConversionWorker::PauseUnlessCancelled(int milliseconds) {
 }
 
 void ConversionWorker::Post(Note note) {
+    const bool urgent = note.What != Note::Kind::Column;
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(MailboxMutex);
-        wake = Mailbox.empty();
         Mailbox.push_back(std::move(note));
+        wake = WakeDueLocked(urgent);
     }
-    // One queued call per non-empty mailbox; each note is still emitted on its own. The call
-    // carries no data: everything crosses the threads through the mailbox and its mutex.
+    Wake(wake);
+}
+
+void ConversionWorker::Flush() {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(MailboxMutex);
+        wake = !Mailbox.empty() && WakeDueLocked(true);
+    }
+    Wake(wake);
+}
+
+bool ConversionWorker::WakeDueLocked(bool urgent) {
+    // Waking the user-interface thread for every column costs a context switch each time, which
+    // on a small machine steals a core from the pass. Columns are woken for at most every few
+    // milliseconds; every note is still emitted on its own, in order.
+    if (WakePending) {
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!urgent && now - LastWake < ColumnWakeInterval) {
+        return false;
+    }
+    WakePending = true;
+    LastWake = now;
+    return true;
+}
+
+void ConversionWorker::Wake(bool wake) {
+    // The call carries no data: everything crosses the threads through the mailbox and its mutex.
     if (wake) {
         QMetaObject::invokeMethod(this, "DeliverNotes", Qt::QueuedConnection);
     }
@@ -134,6 +164,7 @@ void ConversionWorker::Post(Note note) {
 void ConversionWorker::DeliverNotes() {
     {
         std::lock_guard<std::mutex> lock(MailboxMutex);
+        WakePending = false;
         while (!Mailbox.empty()) {
             Delivering.push_back(std::move(Mailbox.front()));
             Mailbox.pop_front();

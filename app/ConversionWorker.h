@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -66,6 +67,9 @@ class ConversionWorker : public QObject {
 
     void Run(BitmapRef picture, ConversionOptions options, std::uint64_t run, int pauseMs);
     void Post(Note note);
+    void Flush();
+    bool WakeDueLocked(bool urgent);
+    void Wake(bool wake);
     bool PauseUnlessCancelled(int milliseconds);
     void JoinThread();
 
@@ -73,6 +77,9 @@ class ConversionWorker : public QObject {
     std::atomic<int> CancelRequested{0};
     std::mutex MailboxMutex;
     std::deque<Note> Mailbox;
+    bool WakePending = false;  // guarded by MailboxMutex
+    std::chrono::steady_clock::time_point LastWake;
+    static constexpr std::chrono::milliseconds ColumnWakeInterval{8};
     std::mutex PauseMutex;
     std::condition_variable PauseWake;
 
