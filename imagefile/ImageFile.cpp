@@ -166,4 +166,17 @@ std::string InsertVlrSuffix(const std::string& fileName) {
     return fileName.substr(0, dot) + "_vlr" + fileName.substr(dot);
 }
 
+bool LockWholeForReading(WorkingBitmap& bitmap, BitmapData& data, std::string& error) {
+    if (!bitmap.HasImage()) {
+        error = "there is no picture to save";
+        return false;
+    }
+    const Rect all{0, 0, static_cast<int>(bitmap.Width()), static_cast<int>(bitmap.Height())};
+    if (bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data) != Status::Ok) {
+        error = "the picture cannot be read";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace velora

@@ -384,18 +384,12 @@ bool EncodeJpeg(std::FILE* file, WorkingBitmap& bitmap, int quality, const Encod
             return false;
         }
     }
-    if (!bitmap.HasImage()) {
-        error = "there is no picture to save";
-        return false;
-    }
-    const unsigned width = bitmap.Width();
-    const unsigned height = bitmap.Height();
     BitmapData data;
-    const Rect all{0, 0, static_cast<int>(width), static_cast<int>(height)};
-    if (bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data) != Status::Ok) {
-        error = "the picture cannot be read";
+    if (!LockWholeForReading(bitmap, data, error)) {
         return false;
     }
+    const unsigned width = data.Width;
+    const unsigned height = data.Height;
     ErrorManager err;
     const int result = RunEncode(file, data.Scan0, data.Stride, width, height,
                                  quality < 1 ? 1 : (quality > 100 ? 100 : quality), &meta, &err);

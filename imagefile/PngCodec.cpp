@@ -247,18 +247,12 @@ void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
 
 bool EncodePng(std::FILE* file, WorkingBitmap& bitmap, const EncodedMetadata& meta,
                std::string& error) {
-    if (!bitmap.HasImage()) {
-        error = "there is no picture to save";
-        return false;
-    }
-    const unsigned width = bitmap.Width();
-    const unsigned height = bitmap.Height();
     BitmapData data;
-    const Rect all{0, 0, static_cast<int>(width), static_cast<int>(height)};
-    if (bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data) != Status::Ok) {
-        error = "the picture cannot be read";
+    if (!LockWholeForReading(bitmap, data, error)) {
         return false;
     }
+    const unsigned width = data.Width;
+    const unsigned height = data.Height;
     PngSink sink(nullptr);
     PngContext context{&sink, {}, nullptr, 0, 0};
     const int result = RunEncode(file, data.Scan0, data.Stride, width, height, &meta, &context);
