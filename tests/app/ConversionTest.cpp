@@ -234,7 +234,7 @@ class ConversionTest : public QObject {
         if (!QFileInfo::exists(photo)) {
             QSKIP("sample photos are absent");
         }
-        const QString batch = QStringLiteral(VELORA_BINARY_DIR "/tools/batch/velora-batch");
+        const QString batch = QStringLiteral(VELORA_BATCH_PROGRAM);
         if (!QFileInfo::exists(batch)) {
             QSKIP("velora-batch is not built");
         }

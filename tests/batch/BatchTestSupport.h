@@ -183,7 +183,7 @@ inline std::string Quoted(const std::string& text) {
 }
 
 inline std::string ToolPath() {
-    return std::string(VELORA_BINARY_DIR) + "/tools/batch/velora-batch";
+    return VELORA_BATCH_PROGRAM;
 }
 
 // The real executable, with stdout and stderr going to files (so neither is a terminal).
