@@ -12,11 +12,11 @@ QRect FitPicture(unsigned width, unsigned height) {
     const double ratio = static_cast<double>(width) / static_cast<double>(height);
     if (width >= height) {
         const int drawnHeight = static_cast<int>(S / ratio);
-        const int y = (S + 2 * PictureFrame::InnerTop) / 2 - static_cast<int>(S / ratio * 0.5);
+        const int y = PictureFrame::CentreRow - static_cast<int>(S / ratio * 0.5);
         return QRect(PictureFrame::InnerLeft, y, S - 1, drawnHeight);
     }
     const int drawnWidth = static_cast<int>(S * ratio);
-    const int x = (S + 2 * PictureFrame::InnerLeft) / 2 - static_cast<int>(S * ratio * 0.5);
+    const int x = PictureFrame::CentreColumn - static_cast<int>(S * ratio * 0.5);
     return QRect(x, PictureFrame::InnerTop, drawnWidth, S - 1);
 }
 

@@ -5,18 +5,9 @@
 #include <QRect>
 #include <QString>
 
-namespace velora {
+#include "PictureFrame.h"
 
-// The square frame in which the picture is shown.
-struct PictureFrame {
-    static constexpr int Left = 150;
-    static constexpr int Top = 170;
-    static constexpr int Side = 471;
-    static constexpr int Margin = 4;
-    static constexpr int InnerLeft = Left + Margin;      // 154
-    static constexpr int InnerTop = Top + Margin;        // 174
-    static constexpr int InnerSide = Side - 2 * Margin;  // 463
-};
+namespace velora {
 
 // Where a picture of width x height is drawn inside the frame. The long side spans 462 pixels,
 // the short one is derived from 463: the truncations are part of the look and of the probe's

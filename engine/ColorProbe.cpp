@@ -4,17 +4,11 @@
 #include <cmath>
 
 #include "ColorTriple.h"
+#include "PictureFrame.h"
 
 namespace velora {
 
 namespace {
-
-// The frame's inner square: side S, its left and top edges, and its centre column and row.
-constexpr int InnerSize = 463;
-constexpr int InnerLeft = 154;
-constexpr int InnerTop = 174;
-constexpr int CentreColumn = (InnerSize + 2 * InnerLeft) / 2;
-constexpr int CentreRow = (InnerSize + 2 * InnerTop) / 2;
 
 int Truncated(double value) {
     return static_cast<int>(std::trunc(value));
@@ -42,7 +36,7 @@ ProbeHit ProbeHitTest(int x, int y, int pictureWidth, int pictureHeight) {
     if (pictureWidth <= 0 || pictureHeight <= 0) {
         return hit;  // nothing drawn, nothing to hit
     }
-    const double s = InnerSize;
+    const double s = PictureFrame::InnerSide;
     const double aspect = static_cast<double>(pictureWidth) / pictureHeight;
     double dx = 0.0;
     double dy = 0.0;
@@ -50,8 +44,8 @@ ProbeHit ProbeHitTest(int x, int y, int pictureWidth, int pictureHeight) {
     if (pictureWidth >= pictureHeight) {
         const double inv = 1.0 / aspect;
         const double drawn = s * inv;
-        const int top = CentreRow - Truncated(drawn / 2.0);
-        dx = static_cast<double>(x) - InnerLeft;
+        const int top = PictureFrame::CentreRow - Truncated(drawn / 2.0);
+        dx = static_cast<double>(x) - PictureFrame::InnerLeft;
         dy = static_cast<double>(y) - top;
         if (dx < 0.0 || dy < 0.0 || dx > s - 1.0 || dy > drawn) {
             return hit;
@@ -59,9 +53,9 @@ ProbeHit ProbeHitTest(int x, int y, int pictureWidth, int pictureHeight) {
         scale = pictureHeight / (inv * s);
     } else {
         const double drawn = s * aspect;
-        const int left = CentreColumn - Truncated(drawn / 2.0);
+        const int left = PictureFrame::CentreColumn - Truncated(drawn / 2.0);
         dx = static_cast<double>(x) - left;
-        dy = static_cast<double>(y) - InnerTop;
+        dy = static_cast<double>(y) - PictureFrame::InnerTop;
         if (dx < 0.0 || dy < 0.0 || dx > drawn || dy > s - 1.0) {
             return hit;
         }

@@ -21,11 +21,6 @@ constexpr QSize kTrackSize(100, 20);
 constexpr int kTrackLeft = 8;    // pixel of the lowest value
 constexpr int kTrackRight = 92;  // pixel of the highest value
 
-// The picture frame the window paints (left, top, side 471, pen 2 pixels).
-constexpr QRect kPictureFrame(150, 170, 472, 472);
-// Where the probe readout is drawn over the picture.
-constexpr QRect kReadoutArea(450, 430, 160, 121);
-
 struct PlacedLabel {
     QString Text;
     QPoint TopLeft;
