@@ -8,15 +8,9 @@
 #include <system_error>
 #include <utility>
 
-#include "UnsharpMaskFilter.h"
+#include "ConversionRoad.h"
 
 namespace velora {
-
-namespace {
-constexpr float SharpenSigma = 0.4f;
-constexpr float SharpenAmount = 0.3f;
-constexpr unsigned SharpenChannels = 7;
-}  // namespace
 
 ConversionWorker::ConversionWorker(QObject* parent) : QObject(parent) {}
 
@@ -82,22 +76,15 @@ void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::ui
     BitmapRef result;
     try {
         Post(Note{Note::Kind::Range, static_cast<int>(picture->Width()), run, nullptr});
-        ConvertPicture(
-            *picture, options,
-            [this, run](int column) {
-                Post(Note{Note::Kind::Column, column, run, nullptr});
-            },
-            CancelRequested);
-        Flush();  // the last columns and the final 0 show before the filter starts
-        if (CancelRequested.load() == 0) {
-            UnsharpMaskFilter filter;
-            BitmapRef sharpened =
-                filter.UnsharpMask(*picture, SharpenSigma, SharpenAmount, SharpenChannels);
-            // Without a sharpened copy the converted picture is still a valid result.
-            result = sharpened ? std::move(sharpened) : picture;
-            if (!PauseUnlessCancelled(pauseMs)) {
-                result.reset();
-            }
+        RoadSteps steps;
+        steps.Progress = [this, run](int column) {
+            Post(Note{Note::Kind::Column, column, run, nullptr});
+        };
+        // The last columns and the final 0 show before the filter starts.
+        steps.Sharpening = [this] { Flush(); };
+        result = ConvertAndSharpen(std::move(picture), options, steps, CancelRequested).Picture;
+        if (result && !PauseUnlessCancelled(pauseMs)) {
+            result.reset();
         }
     } catch (...) {
         // Out of memory somewhere in the pass: report no result rather than a half-made one.

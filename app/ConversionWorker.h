@@ -45,8 +45,8 @@ class ConversionWorker : public QObject {
       :  // every signal is delivered on the UI thread (queued); the worker never touches a widget
     void ProgressRange(int maximum);  // 0..width, before the first column
     void Progress(int column);        // once per column, then 0 at the end of the pass
-    // After the pass, the filter (sigma 0.4, amount 0.3, channels 7) and the 200 ms pause: the
-    // sharpened picture, or the converted picture itself when the filter could make none.
+    // After the road (the pass, then its sharpening) and the 200 ms pause: the sharpened
+    // picture, or the converted picture itself when the filter could make none.
     // Never delivered for a pass that Cancel touched: then Cancelled() comes instead, also when
     // the Cancel arrived after the pass but before this delivery.
     void Completed(velora::BitmapRef result);

@@ -1,16 +1,11 @@
 #include "FileRoad.h"
 
+#include "ConversionRoad.h"
 #include "ImageFile.h"
-#include "UnsharpMaskFilter.h"
 
 namespace velora::batch {
 
 namespace {
-
-// The window's sharpening after every completed pass.
-constexpr float SharpenSigma = 0.4f;
-constexpr float SharpenAmount = 0.3f;
-constexpr unsigned SharpenChannels = 7;
 
 RoadResult Failure(std::string message) {
     RoadResult result;
@@ -54,30 +49,27 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
 
     const int width = static_cast<int>(loaded->Width());
     Tell(observer, RoadStage::Converting, width);
-    ProgressCallback progress = [&observer](int column) {
+    RoadSteps steps;
+    steps.Progress = [&observer](int column) {
         if (observer.Column) {
             observer.Column(column);
         }
     };
-    PassResult pass = ConvertPicture(*loaded, conversion, progress, cancel, threads);
-    if (pass.Cancelled || cancel.load() != 0) {
+    steps.Sharpening = [&observer, width] { Tell(observer, RoadStage::Sharpening, width); };
+    RoadEnding<WorkingBitmap> road =
+        ConvertAndSharpen(std::move(loaded), conversion, steps, cancel, threads);
+    if (!road.Picture || cancel.load() != 0) {
         return RoadResult{RoadOutcome::Cancelled, {}, warnings};
     }
-
-    Tell(observer, RoadStage::Sharpening, width);
-    BitmapRef result =
-        UnsharpMaskFilter().UnsharpMask(*loaded, SharpenSigma, SharpenAmount, SharpenChannels);
-    loaded.reset();
-    if (!result) {
-        return Failure("not enough memory to sharpen it");
+    if (!road.Sharpened) {
+        // The window keeps the converted picture in this case too; the files stay alike.
+        warnings.push_back("not enough memory to sharpen it; written as converted");
     }
-    if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, warnings};
-    }
+    WorkingBitmap& result = *road.Picture;
 
     Tell(observer, RoadStage::Saving, width);
-    SaveResult saved = format == OutputFormat::Jpeg ? SaveConvertedPicture(*result, *opened, output)
-                                                    : SavePng(*result, output);
+    SaveResult saved = format == OutputFormat::Jpeg ? SaveConvertedPicture(result, *opened, output)
+                                                    : SavePng(result, output);
     if (!saved.Ok) {
         return Failure("cannot write '" + output +
                        "': " + (saved.Message.empty() ? "unknown error" : saved.Message));

@@ -14,8 +14,8 @@
 #include <cstdint>
 
 #include "Conversion.h"
+#include "ConversionRoad.h"
 #include "ConversionWorker.h"
-#include "UnsharpMaskFilter.h"
 #include "WorkingBitmap.h"
 
 namespace {
@@ -88,8 +88,7 @@ void BM_PassAsBatch(benchmark::State& state) {
         BitmapRef picture = FreshCopy();
         state.ResumeTiming();
         const auto begin = std::chrono::steady_clock::now();
-        ConvertPicture(*picture, options, ProgressCallback(), cancel);
-        BitmapRef result = UnsharpMaskFilter().UnsharpMask(*picture, 0.4f, 0.3f, 7);
+        BitmapRef result = ConvertAndSharpen(picture, options, RoadSteps{}, cancel).Picture;
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         benchmark::DoNotOptimize(result);
     }

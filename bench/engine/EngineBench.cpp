@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Conversion.h"
+#include "ConversionRoad.h"
 #include "UnsharpMaskFilter.h"
 #include "WorkingBitmap.h"
 
@@ -86,7 +87,8 @@ void Convert(WorkingBitmap& bitmap, unsigned threads) {
 std::shared_ptr<WorkingBitmap> Sharpen(WorkingBitmap& bitmap, unsigned threads) {
     UnsharpMaskFilter filter;
     filter.SetThreads(threads);
-    return filter.UnsharpMask(bitmap, 0.4f, 0.3f, 7);
+    return filter.UnsharpMask(bitmap, RoadSharpening::Sigma, RoadSharpening::Amount,
+                              RoadSharpening::Channels);
 }
 
 void BM_PassAndFilter(benchmark::State& state) {

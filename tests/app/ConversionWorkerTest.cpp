@@ -106,7 +106,8 @@ void ConversionWorkerTest::completedEndingGivesSharpenedConversion() {
     const ConversionOptions options = ContrastOptions();
     BitmapRef picture = MakePatternPicture(203, 117);
     const BitmapRef converted = ConvertedPixelByPixel(*picture, options);
-    const BitmapRef expected = UnsharpMaskFilter().UnsharpMask(*converted, 0.4f, 0.3f, 7);
+    const BitmapRef expected = UnsharpMaskFilter().UnsharpMask(
+        *converted, RoadSharpening::Sigma, RoadSharpening::Amount, RoadSharpening::Channels);
     QVERIFY(expected);
 
     Recorded r;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "Conversion.h"
+#include "ConversionRoad.h"
 #include "UnsharpMaskFilter.h"
 #include "WorkingBitmap.h"
 

@@ -6,6 +6,7 @@
 
 #include "BatchTestSupport.h"
 #include "Conversion.h"
+#include "ConversionRoad.h"
 #include "OutputPlan.h"
 #include "UnsharpMaskFilter.h"
 
@@ -22,7 +23,8 @@ BitmapRef WindowRoad(WorkingBitmap& loaded, const ConversionOptions& options) {
     std::atomic<int> cancel{0};
     ConvertPicture(
         *working, options, [](int) {}, cancel, 1);
-    return UnsharpMaskFilter().UnsharpMask(*working, 0.4f, 0.3f, 7);
+    return UnsharpMaskFilter().UnsharpMask(*working, RoadSharpening::Sigma, RoadSharpening::Amount,
+                                           RoadSharpening::Channels);
 }
 
 // ... and the save with the opened picture's metadata.

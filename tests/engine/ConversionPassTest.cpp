@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Conversion.h"
+#include "ConversionRoad.h"
 #include "PictureHelpers.h"
 
 namespace velora {
@@ -34,7 +35,7 @@ ConversionOptions Reddish() {
 }
 
 // WorkingBitmap seen through a raster that may refuse locks and fail chosen reads, to drive the
-// pass down its fallback roads.
+// pass down its fallback roads, and that never has memory for another picture.
 class FlakyBitmap {
   public:
     using LockRecord = BitmapData;
@@ -56,6 +57,9 @@ class FlakyBitmap {
         return RefuseLocks ? Status::Win32Error : Inner.LockBits(r, mode, format, d);
     }
     Status UnlockBits(BitmapData* d) { return Inner.UnlockBits(d); }
+    bool HasImage() const { return Inner.HasImage(); }
+    static std::shared_ptr<FlakyBitmap> CreateBlank(int, int) { return nullptr; }
+    std::shared_ptr<FlakyBitmap> Clone(int, int, int, int) { return nullptr; }
 
     bool RefuseLocks = false;
     std::set<std::pair<int, int>> FailedReads;
@@ -288,6 +292,67 @@ TEST(ConversionPass, ReadersSeeWholePixelsDuringPass) {
     EXPECT_EQ(bad.load(), 0);
     EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, converted.Bytes);
+}
+
+TEST(ConversionRoad, ConvertsThenSharpensLightly) {
+    // The window's and velora-batch's sharpening: sigma 0.4, amount 0.3, all three channels.
+    const Plain p = test::PhotoLikePlain(61, 47, 3);
+    const ConversionOptions o = Reddish();
+    const Plain converted = ConvertedByHand(p, o);
+    const auto expected =
+        UnsharpMaskFilter().UnsharpMask(*test::ToBitmap(converted), 0.4f, 0.3f, 7);
+    ASSERT_NE(expected, nullptr);
+    for (unsigned threads : {1u, 2u}) {
+        auto picture = test::ToBitmap(p);
+        std::vector<int> heard;  // columns, then -1 for the start of the filter
+        RoadSteps steps{[&](int x) { heard.push_back(x); }, [&] { heard.push_back(-1); }};
+        std::atomic<int> cancel{0};
+        const RoadEnding<WorkingBitmap> end = ConvertAndSharpen(picture, o, steps, cancel, threads);
+        ASSERT_NE(end.Picture, nullptr);
+        EXPECT_TRUE(end.Sharpened);
+        EXPECT_NE(end.Picture, picture);
+        EXPECT_EQ(test::FromBitmap(*end.Picture).Bytes, test::FromBitmap(*expected).Bytes);
+        EXPECT_EQ(test::FromBitmap(*picture).Bytes, converted.Bytes);  // converted in place
+        ASSERT_EQ(heard.size(), static_cast<std::size_t>(p.W) + 2);
+        EXPECT_EQ(heard[heard.size() - 2], 0);
+        EXPECT_EQ(heard.back(), -1);
+    }
+}
+
+TEST(ConversionRoad, CancelledRoadEndsWithoutPicture) {
+    const Plain p = test::RandomPlain(40, 30, 8);
+    // Cancelled during the pass: the filter never starts. Cancelled while the filter runs: its
+    // picture is dropped.
+    for (bool duringFilter : {false, true}) {
+        std::atomic<int> cancel{0};
+        bool filterStarted = false;
+        RoadSteps steps;
+        steps.Progress = [&](int x) {
+            if (!duringFilter && x == 20) {
+                cancel = 1;
+            }
+        };
+        steps.Sharpening = [&] {
+            filterStarted = true;
+            if (duringFilter) {
+                cancel = 1;
+            }
+        };
+        const auto end = ConvertAndSharpen(test::ToBitmap(p), ConversionOptions{}, steps, cancel);
+        EXPECT_EQ(end.Picture, nullptr) << duringFilter;
+        EXPECT_EQ(filterStarted, duringFilter);
+    }
+}
+
+TEST(ConversionRoad, WithoutMemoryForTheFilterTheConvertedPictureIsKept) {
+    const Plain p = test::RandomPlain(23, 19, 4);
+    auto inner = test::ToBitmap(p);
+    auto picture = std::make_shared<FlakyBitmap>(*inner);
+    std::atomic<int> cancel{0};
+    const auto end = ConvertAndSharpen(picture, ConversionOptions{}, RoadSteps{}, cancel);
+    EXPECT_EQ(end.Picture, picture);
+    EXPECT_FALSE(end.Sharpened);
+    EXPECT_EQ(test::FromBitmap(*inner).Bytes, ConvertedByHand(p, ConversionOptions{}).Bytes);
 }
 
 }  // namespace
