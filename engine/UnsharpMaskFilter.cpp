@@ -147,11 +147,6 @@ bool UnsharpMaskFilter::BuildKernel(float sigma) {
     return true;
 }
 
-void UnsharpMaskFilter::BlurLines(const PixelView& source, const PixelView& target,
-                                  Direction direction, unsigned channels) const {
-    BlurRows(source, target, direction, channels, 0, source.Height);
-}
-
 void UnsharpMaskFilter::BlurRows(const PixelView& source, const PixelView& target,
                                  Direction direction, unsigned channels, int firstRow,
                                  int lastRow) const {

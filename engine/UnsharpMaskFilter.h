@@ -33,8 +33,6 @@ class UnsharpMaskFilter {
                                         unsigned channels);
 
     // The inner loops over plain views (same size); used by the operations above.
-    void BlurLines(const PixelView& source, const PixelView& target, Direction direction,
-                   unsigned channels) const;
     static void Sharpen(const PixelView& source, const PixelView& blurred, std::int32_t k,
                         unsigned channels);
     // K = floor(amount × 10000 + 0.5); false when it is not a number or so large that the

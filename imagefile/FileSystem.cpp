@@ -141,10 +141,6 @@ bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
     return true;
 }
 
-bool AtomicFile::Write(const void* data, std::size_t size) {
-    return File != nullptr && std::fwrite(data, 1, size, File) == size;
-}
-
 bool AtomicFile::Commit(std::string& error) {
     if (File == nullptr) {
         error = "the file was not opened";

@@ -35,9 +35,8 @@ constexpr int kBitmapIds[] = {
     IDB_PUSH_PRESSED, IDB_CHECK_HOVER,    IDB_CHECK_PRESSED, IDB_CHECK_NORMAL, IDB_CHECK_DISABLED,
     IDB_CHECK_MASK,   IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE};
 
-// Key colours of the skin and of the slider tracks.
-constexpr std::uint32_t kSkinKeyRgb = 0xFF00FF;   // 0xRRGGBB: pure magenta
-constexpr std::uint32_t kTrackKeyRgb = 0xFCFCFC;  // (252, 252, 252), only at pixel (0, 0)
+// Key colour of the skin; the slider tracks take theirs from their pixel (0, 0).
+constexpr std::uint32_t kSkinKeyRgb = 0xFF00FF;  // 0xRRGGBB: pure magenta
 
 // Strings.
 constexpr int IDS_ABOUTBOX = 101;

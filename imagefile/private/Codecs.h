@@ -49,11 +49,11 @@ bool EncodeJpeg(std::FILE* file, WorkingBitmap& bitmap, int quality, const Encod
 bool EncodePng(std::FILE* file, WorkingBitmap& bitmap, const EncodedMetadata& meta,
                std::string& error);
 
-// Turns what a file carried into property items and extra metadata on `bitmap`. Damaged EXIF is
-// left out; the rest still comes.
 // Locks the whole picture for an encoder to read; false with a reason when it has none.
 bool LockWholeForReading(WorkingBitmap& bitmap, BitmapData& data, std::string& error);
 
+// Turns what a file carried into property items and extra metadata on `bitmap`. Damaged EXIF is
+// left out; the rest still comes.
 void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap);
 
 // Builds what the encoders write from the bitmap's property items and extra metadata.

@@ -28,9 +28,7 @@ class AtomicFile {
 
     bool Open(const std::string& targetPath, std::string& error);
     std::FILE* Stream() const { return File; }
-    bool Write(const void* data, std::size_t size);
     bool Commit(std::string& error);
-    const std::string& TemporaryPath() const { return TempPath; }
 
   private:
     void Discard();
