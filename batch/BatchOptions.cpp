@@ -1,7 +1,9 @@
 #include "BatchOptions.h"
 
-#include <cerrno>
+#include <getopt.h>
+
 #include <cstdlib>
+#include <mutex>
 
 namespace velora::batch {
 
@@ -10,6 +12,56 @@ namespace {
 #ifndef VELORA_VERSION
 #define VELORA_VERSION "unknown"
 #endif
+
+// Options without a one-letter form get codes above every character.
+enum LongOnly : int {
+    ColorOption = 256,
+    GrayOption,
+    NoGrayContrastOption,
+    FilmOption,
+    FormatOption,
+    OverwriteOption,
+    VersionOption,
+};
+
+struct OptionSpec {
+    const char* Name;  // without the leading "--"
+    int Code;          // the short letter, or one of LongOnly
+    bool TakesValue;
+};
+
+// Every option velora-batch knows. The letters here and in ShortOptions go together.
+constexpr OptionSpec Specs[] = {
+    {"color", ColorOption, true},
+    {"gray", GrayOption, true},
+    {"no-gray-contrast", NoGrayContrastOption, false},
+    {"film", FilmOption, true},
+    {"output", 'o', true},
+    {"jobs", 'j', true},
+    {"format", FormatOption, true},
+    {"overwrite", OverwriteOption, false},
+    {"quiet", 'q', false},
+    {"help", 'h', false},
+    {"version", VersionOption, false},
+};
+
+// The leading ':' makes a missing value come back as ':' rather than '?', and keeps getopt quiet:
+// every message is ours, one line, through the usual usage-error path.
+constexpr char ShortOptions[] = ":o:j:qh";
+
+const OptionSpec* FindSpec(int code) {
+    for (const OptionSpec& spec : Specs) {
+        if (spec.Code == code) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+std::string LongName(int code) {
+    const OptionSpec* spec = FindSpec(code);
+    return spec ? std::string("--") + spec->Name : std::string();
+}
 
 // Whole decimal numbers only: "35", not "35%", "+35", " 35" or "3.5".
 bool ParseInteger(const std::string& text, long minimum, long maximum, long& value) {
@@ -25,40 +77,91 @@ bool ParseInteger(const std::string& text, long minimum, long maximum, long& val
     return value >= minimum && value <= maximum;
 }
 
+// Why getopt_long refused `argument` (the word it was looking at) when it named no option.
+std::string UnknownOrAmbiguous(const std::string& argument) {
+    if (argument.compare(0, 2, "--") != 0) {
+        return "unrecognized option '" + argument + "'";
+    }
+    const std::string typed = argument.substr(2, argument.find('=') - 2);
+    std::string candidates;
+    int matches = 0;
+    for (const OptionSpec& spec : Specs) {
+        if (std::string(spec.Name).compare(0, typed.size(), typed) == 0) {
+            candidates += std::string(" '--") + spec.Name + "'";
+            ++matches;
+        }
+    }
+    if (matches > 1) {
+        return "option '--" + typed + "' is ambiguous; possibilities:" + candidates;
+    }
+    return "unrecognized option '--" + typed + "'";
+}
+
 class Parser {
   public:
-    explicit Parser(const std::vector<std::string>& arguments) : Arguments(arguments) {}
+    ParseResult Run(const std::vector<std::string>& arguments) {
+        // getopt_long wants a writable argv (it reorders the words) and keeps its state in
+        // globals: one parse at a time, started afresh with optind = 0.
+        static std::mutex GetoptMutex;
+        std::lock_guard<std::mutex> lock(GetoptMutex);
+        std::vector<std::string> words;
+        words.reserve(arguments.size() + 1);
+        words.push_back("velora-batch");
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<option> longOptions;
+        for (const OptionSpec& spec : Specs) {
+            longOptions.push_back(
+                {spec.Name, spec.TakesValue ? required_argument : no_argument, nullptr, spec.Code});
+        }
+        longOptions.push_back({nullptr, 0, nullptr, 0});
 
-    ParseResult Run() {
+        const int argc = static_cast<int>(words.size());
+        optind = 0;
+        opterr = 0;
         ParseResult result;
-        BatchOptions& options = result.Options;
-        bool optionsEnded = false;
-        for (Index = 0; Index < Arguments.size(); ++Index) {
-            const std::string& argument = Arguments[Index];
-            if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-                options.Files.push_back(argument);
-                continue;
-            }
-            if (argument == "--") {
-                optionsEnded = true;
-                continue;
-            }
-            SplitOption(argument);
-            if (Name == "--help" || Name == "-h") {
+        int code = 0;
+        while ((code = getopt_long(argc, argv.data(), ShortOptions, longOptions.data(), nullptr)) !=
+               -1) {
+            const std::string word = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+            if (code == 'h') {
                 result.Outcome = ParseOutcome::Help;
                 return result;
             }
-            if (Name == "--version") {
+            if (code == VersionOption) {
                 result.Outcome = ParseOutcome::Version;
                 return result;
             }
-            if (!Apply(options)) {
-                result.Outcome = ParseOutcome::UsageError;
+            if (code == ':') {
+                result.Error = "option '" + Spelled(optopt, word) + "' requires an argument";
+                return result;
+            }
+            if (code == '?') {
+                const OptionSpec* spec = optopt != 0 ? FindSpec(optopt) : nullptr;
+                if (spec != nullptr) {
+                    // A known option refused: only a long one can carry an unwanted "=value".
+                    result.Error =
+                        "option '--" + std::string(spec->Name) + "' doesn't allow an argument";
+                } else if (optopt != 0) {
+                    result.Error = "unrecognized option '-" + std::string(1, char(optopt)) + "'";
+                } else {
+                    result.Error = UnknownOrAmbiguous(word);
+                }
+                return result;
+            }
+            if (!Apply(code, optarg ? optarg : "", result.Options)) {
                 result.Error = Error;
                 return result;
             }
         }
-        if (options.Files.empty()) {
+        for (int i = optind; i < argc; ++i) {
+            result.Options.Files.push_back(argv[i]);
+        }
+        if (result.Options.Files.empty()) {
             result.Error = "no input files";
             return result;
         }
@@ -67,23 +170,12 @@ class Parser {
     }
 
   private:
-    void SplitOption(const std::string& argument) {
-        Attached = false;
-        Value.clear();
-        if (argument.compare(0, 2, "--") == 0) {
-            std::size_t equals = argument.find('=');
-            Name = argument.substr(0, equals);
-            if (equals != std::string::npos) {
-                Attached = true;
-                Value = argument.substr(equals + 1);
-            }
-        } else {
-            Name = argument.substr(0, 2);
-            if (argument.size() > 2) {
-                Attached = true;
-                Value = argument.substr(2);
-            }
+    // The option as the user wrote it: "--name" when the word was a long option, else "-x".
+    static std::string Spelled(int code, const std::string& word) {
+        if (word.compare(0, 2, "--") == 0 || code >= 256) {
+            return LongName(code);
         }
+        return "-" + std::string(1, static_cast<char>(code));
     }
 
     bool Fail(const std::string& message) {
@@ -91,101 +183,67 @@ class Parser {
         return false;
     }
 
-    bool TakeValue() {
-        if (Attached) {
-            return true;
-        }
-        if (Index + 1 >= Arguments.size()) {
-            return Fail("option '" + Name + "' requires an argument");
-        }
-        Value = Arguments[++Index];
-        return true;
-    }
-
-    bool NoValue() {
-        return Attached ? Fail("option '" + Name + "' doesn't allow an argument") : true;
-    }
-
-    bool TakeNumber(long minimum, long maximum, long& number) {
-        if (!TakeValue()) {
-            return false;
-        }
-        if (!ParseInteger(Value, minimum, maximum, number)) {
-            return Fail("invalid value '" + Value + "' for " + Name + " (a whole number from " +
-                        std::to_string(minimum) + " to " + std::to_string(maximum) + ")");
+    bool Number(int code, const std::string& value, long minimum, long maximum, long& number) {
+        if (!ParseInteger(value, minimum, maximum, number)) {
+            return Fail("invalid value '" + value + "' for " + LongName(code) +
+                        " (a whole number from " + std::to_string(minimum) + " to " +
+                        std::to_string(maximum) + ")");
         }
         return true;
     }
 
-    bool Apply(BatchOptions& options) {
+    bool Apply(int code, const std::string& value, BatchOptions& options) {
         long number = 0;
-        if (Name == "--color") {
-            return TakeNumber(0, 100, number) && (options.Conversion.ColorStrength = number, true);
+        switch (code) {
+            case ColorOption:
+                return Number(code, value, 0, 100, number) &&
+                       (options.Conversion.ColorStrength = number, true);
+            case GrayOption:
+                return Number(code, value, 0, 90, number) &&
+                       (options.Conversion.GrayStrength = number, true);
+            case 'j':
+                return Number(code, value, 1, MaxJobs, number) &&
+                       (options.Jobs = static_cast<unsigned>(number), true);
+            case NoGrayContrastOption:
+                options.Conversion.GrayContrast = false;
+                return true;
+            case OverwriteOption:
+                options.Overwrite = true;
+                return true;
+            case 'q':
+                options.Quiet = true;
+                return true;
+            case FilmOption:
+                if (value != "reddish" && value != "blueish") {
+                    return Fail("invalid value '" + value + "' for --film (reddish or blueish)");
+                }
+                options.Conversion.ReddishFilm = value == "reddish";
+                options.Conversion.BlueishFilm = value == "blueish";
+                return true;
+            case FormatOption:
+                if (value != "jpeg" && value != "png") {
+                    return Fail("invalid value '" + value + "' for --format (jpeg or png)");
+                }
+                options.Format = value == "png" ? OutputFormat::Png : OutputFormat::Jpeg;
+                return true;
+            case 'o':
+                if (value.empty()) {
+                    return Fail("option '--output' requires a folder");
+                }
+                options.OutputDir = value;
+                return true;
         }
-        if (Name == "--gray") {
-            return TakeNumber(0, 90, number) && (options.Conversion.GrayStrength = number, true);
-        }
-        if (Name == "--jobs" || Name == "-j") {
-            return TakeNumber(1, MaxJobs, number) &&
-                   (options.Jobs = static_cast<unsigned>(number), true);
-        }
-        if (Name == "--no-gray-contrast") {
-            return NoValue() && (options.Conversion.GrayContrast = false, true);
-        }
-        if (Name == "--overwrite") {
-            return NoValue() && (options.Overwrite = true, true);
-        }
-        if (Name == "--quiet" || Name == "-q") {
-            return NoValue() && (options.Quiet = true, true);
-        }
-        if (Name == "--film") {
-            if (!TakeValue()) {
-                return false;
-            }
-            if (Value != "reddish" && Value != "blueish") {
-                return Fail("invalid value '" + Value + "' for --film (reddish or blueish)");
-            }
-            options.Conversion.ReddishFilm = Value == "reddish";
-            options.Conversion.BlueishFilm = Value == "blueish";
-            return true;
-        }
-        if (Name == "--format") {
-            if (!TakeValue()) {
-                return false;
-            }
-            if (Value != "jpeg" && Value != "png") {
-                return Fail("invalid value '" + Value + "' for --format (jpeg or png)");
-            }
-            options.Format = Value == "png" ? OutputFormat::Png : OutputFormat::Jpeg;
-            return true;
-        }
-        if (Name == "-o" || Name == "--output") {
-            if (!TakeValue()) {
-                return false;
-            }
-            if (Value.empty()) {
-                return Fail("option '" + Name + "' requires a folder");
-            }
-            options.OutputDir = Value;
-            return true;
-        }
-        return Fail("unrecognized option '" + Arguments[Index] + "'");
+        return Fail("unrecognized option");
     }
 
-    const std::vector<std::string>& Arguments;
-    std::size_t Index = 0;
-    std::string Name;
-    std::string Value;
-    bool Attached = false;
     std::string Error;
 };
 
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
-    return Parser(arguments).Run();
+    return Parser().Run(arguments);
 }
-
 std::string HelpText() {
     return "Usage: velora-batch [OPTION]... FILE...\n"
            "Restyle photos with Velora's tone conversion and sharpening, and save each result\n"

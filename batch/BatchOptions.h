@@ -30,8 +30,9 @@ struct ParseResult {
 
 constexpr unsigned MaxJobs = 256;
 
-// `arguments` excludes the program name. Long options take their value as the next argument or
-// after "="; "-o" also directly attached ("-oDIR"); "--" ends the options.
+// `arguments` excludes the program name. GNU conventions, through getopt_long: options and files
+// in any order; short options bundled ("-qj2", "-oDIR"); long ones abbreviated to any unambiguous
+// prefix, their value after "=" or as the next word; "--" ends the options.
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
 
 std::string HelpText();

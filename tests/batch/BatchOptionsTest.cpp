@@ -46,6 +46,41 @@ TEST(BatchOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(Parse({"a.jpg"}).Options.Jobs, 0u);
 }
 
+TEST(BatchOptions, FollowsGnuConventions) {
+    struct Case {
+        std::vector<std::string> Arguments;
+        unsigned Jobs;
+        bool Quiet;
+        std::string OutputDir;
+        int Color;
+    };
+    const Case cases[] = {
+        // Short options bundled, the last one taking the rest of the word or the next word.
+        {{"-qj2", "a.jpg"}, 2, true, "", 35},
+        {{"-qj", "2", "a.jpg"}, 2, true, "", 35},
+        {{"-qo", "out", "a.jpg"}, 0, true, "out", 35},
+        // Long options abbreviated to any unambiguous prefix, the value after "=" or next.
+        {{"--col=60", "--qui", "a.jpg"}, 0, true, "", 60},
+        {{"--c", "60", "--j=4", "--out=x", "a.jpg"}, 4, false, "x", 60},
+        // An option's value may itself start with "-".
+        {{"-o", "-dir", "a.jpg"}, 0, false, "-dir", 35},
+    };
+    for (const Case& c : cases) {
+        ParseResult result = Parse(c.Arguments);
+        const std::string label = ::testing::PrintToString(c.Arguments);
+        ASSERT_EQ(result.Outcome, ParseOutcome::Run) << label << ": " << result.Error;
+        EXPECT_EQ(result.Options.Jobs, c.Jobs) << label;
+        EXPECT_EQ(result.Options.Quiet, c.Quiet) << label;
+        EXPECT_EQ(result.Options.OutputDir, c.OutputDir) << label;
+        EXPECT_EQ(result.Options.Conversion.ColorStrength, c.Color) << label;
+        EXPECT_EQ(result.Options.Files, std::vector<std::string>{"a.jpg"}) << label;
+    }
+    // A parse leaves nothing behind for the next one.
+    EXPECT_EQ(Parse({"-q", "a.jpg"}).Options.Jobs, 0u);
+    EXPECT_EQ(Parse({"-j"}).Outcome, ParseOutcome::UsageError);
+    EXPECT_EQ(Parse({"-qj2", "b.jpg"}).Options.Files, std::vector<std::string>{"b.jpg"});
+}
+
 TEST(BatchOptions, NumbersAreWholeAndInRange) {
     struct Case {
         std::vector<std::string> Arguments;
@@ -85,6 +120,14 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
         {{"--quiet=yes", "a.jpg"}, "--quiet"},
         {{"-o", "", "a.jpg"}, "-o"},
         {{"--gray", "95", "a.jpg"}, "95"},
+        {{"-qx", "a.jpg"}, "'-x'"},
+        {{"-j2q", "a.jpg"}, "'2q'"},  // the rest of the word is the value
+        {{"-qj"}, "option '-j' requires an argument"},
+        {{"a.jpg", "--jo"}, "option '--jobs' requires an argument"},
+        {{"--o", "x", "a.jpg"}, "'--o' is ambiguous; possibilities: '--output' '--overwrite'"},
+        {{"--f=png", "a.jpg"}, "'--format'"},
+        {{"--quiet=", "a.jpg"}, "option '--quiet' doesn't allow an argument"},
+        {{"--no-gray-contrast=1", "a.jpg"}, "--no-gray-contrast"},
     };
     for (const Case& c : cases) {
         ParseResult result = Parse(c.Arguments);
