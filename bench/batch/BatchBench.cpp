@@ -1,151 +1,241 @@
-// velora-batch on one 24-megapixel photo against `djpeg | cjpeg -quality 97` on the same file, its
-// peak memory against the decoded picture, and a batch of eight such photos with one job and two.
-// Every command runs as a child process; the figures are summed up at the end of the run.
-#include <benchmark/benchmark.h>
+// velora-batch against the codec's own floor on real photos: for every photo of a folder (the
+// large ones beside the repository by default), `djpeg FILE | cjpeg -quality 97 -sample 1x1`
+// and velora-batch on the same file, alternating in the same run, medians of wall and CPU time,
+// and velora-batch's peak memory against what djpeg alone needs for that file. Then eight of
+// those photos with --jobs 1 against --jobs 2. Every command runs as a child process under
+// /usr/bin/time -v; the machine is shared, so the load average is printed with the figures.
+//
+//   bench_batch [--rounds N] [--batch-rounds N] [--photos DIR]
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <map>
+#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ChildProcess.h"
-#include "TestPhoto.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using velora::bench::ChildCost;
-using velora::bench::RunChild;
+using velora::bench::RunTimed;
 
-constexpr int PhotoWidth = 6000;
-constexpr int PhotoHeight = 4000;
-constexpr double DecodedMegabytes = PhotoWidth * PhotoHeight * 3 / 1e6;
+constexpr double WallGoal = 0.9;
+constexpr double CpuGoal = 1.2;
+constexpr double MemoryAllowanceMiB = 32.0;
+constexpr double JobsGoal = 1.8;
 constexpr int BatchFiles = 8;
 
-struct Figures {
-    double Seconds = 0.0;
-    int Runs = 0;
-    double PeakMegabytes = 0.0;
-    double Mean() const { return Runs ? Seconds / Runs : 0.0; }
-};
-std::map<std::string, Figures> Measured;
+struct Samples {
+    std::vector<double> Wall;
+    std::vector<double> Cpu;
+    double PeakMiB = 0.0;
 
-fs::path Scratch;
+    void Add(const ChildCost& cost) {
+        Wall.push_back(cost.Seconds);
+        Cpu.push_back(cost.CpuSeconds);
+        PeakMiB = std::max(PeakMiB, cost.PeakMiB);
+    }
+    static double Median(std::vector<double> values) {
+        if (values.empty()) {
+            return 0.0;
+        }
+        std::sort(values.begin(), values.end());
+        const std::size_t n = values.size();
+        return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    }
+    double WallMedian() const { return Median(Wall); }
+    double CpuMedian() const { return Median(Cpu); }
+};
 
 std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
-void Measure(benchmark::State& state, const std::string& name,
-             const std::vector<std::string>& command) {
-    for (auto _ : state) {
-        ChildCost cost = RunChild(command);
-        if (cost.ExitCode != 0) {
-            state.SkipWithError(("exit status " + std::to_string(cost.ExitCode)).c_str());
-            return;
-        }
-        state.SetIterationTime(cost.Seconds);
-        Figures& figures = Measured[name];
-        figures.Seconds += cost.Seconds;
-        ++figures.Runs;
-        figures.PeakMegabytes = std::max(figures.PeakMegabytes, cost.PeakMegabytes * 1.048576);
+    std::string out = "'";
+    for (char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
-    state.counters["peak_MB"] = Measured[name].PeakMegabytes;
+    return out + "'";
 }
 
-std::vector<std::string> BatchCommand(const std::vector<std::string>& options,
-                                      const std::vector<std::string>& files) {
-    std::vector<std::string> command = {VELORA_BATCH_TOOL, "--quiet", "--overwrite", "-o",
-                                        (Scratch / "out").string()};
-    command.insert(command.end(), options.begin(), options.end());
-    command.insert(command.end(), files.begin(), files.end());
-    return command;
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
-void PrintSummary() {
-    const Figures& baseline = Measured["djpeg|cjpeg"];
-    const Figures& one = Measured["velora-batch"];
-    const Figures& jobs1 = Measured["batch8 --jobs 1"];
-    const Figures& jobs2 = Measured["batch8 --jobs 2"];
-    std::printf("\n== velora-batch on a %dx%d photo (%.0f MB decoded)\n", PhotoWidth, PhotoHeight,
-                DecodedMegabytes);
-    std::printf("djpeg | cjpeg -quality 97   %8.3f s\n", baseline.Mean());
-    std::printf("velora-batch, one file      %8.3f s   time ratio %.2f (goal <= 1.5)\n", one.Mean(),
-                baseline.Mean() > 0 ? one.Mean() / baseline.Mean() : 0.0);
-    std::printf("velora-batch peak memory    %8.1f MB  = %.2f x decoded (goal <= 4, %.0f MB)\n",
-                one.PeakMegabytes, one.PeakMegabytes / DecodedMegabytes, 4 * DecodedMegabytes);
-    std::printf("%d files, --jobs 1          %8.3f s   peak %.1f MB\n", BatchFiles, jobs1.Mean(),
-                jobs1.PeakMegabytes);
-    std::printf("%d files, --jobs 2          %8.3f s   peak %.1f MB   speed-up %.2f on %u cores\n",
-                BatchFiles, jobs2.Mean(), jobs2.PeakMegabytes,
-                jobs2.Mean() > 0 ? jobs1.Mean() / jobs2.Mean() : 0.0,
-                std::thread::hardware_concurrency());
+double Ratio(double a, double b) {
+    return b > 0 ? a / b : 0.0;
 }
+
+const char* Verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+class Bench {
+  public:
+    Bench(fs::path scratch, std::string tool) : Scratch(std::move(scratch)), Tool(std::move(tool)) {
+        fs::create_directories(Scratch / "out");
+    }
+
+    bool Run(const std::vector<std::string>& argv, Samples& into) {
+        const ChildCost cost = RunTimed(argv, (Scratch / "time.txt").string());
+        if (cost.ExitCode != 0) {
+            std::fprintf(stderr, "failed (status %d): %s\n", cost.ExitCode, argv.back().c_str());
+            Failed = true;
+            return false;
+        }
+        into.Add(cost);
+        return true;
+    }
+
+    std::vector<std::string> Pipe(const std::string& photo) const {
+        return {"sh", "-c",
+                "djpeg " + Quoted(photo) + " | cjpeg -quality 97 -sample 1x1 > " +
+                    Quoted((Scratch / "out" / "pipe.jpg").string())};
+    }
+    std::vector<std::string> DjpegAlone(const std::string& photo) const {
+        return {"djpeg", "-outfile", "/dev/null", photo};
+    }
+    std::vector<std::string> Batch(const std::vector<std::string>& options,
+                                   const std::vector<std::string>& files) const {
+        std::vector<std::string> command = {Tool, "--quiet", "--overwrite", "-o",
+                                            (Scratch / "out").string()};
+        command.insert(command.end(), options.begin(), options.end());
+        command.insert(command.end(), files.begin(), files.end());
+        return command;
+    }
+
+    void Photo(const std::string& photo, int rounds) {
+        Samples pipe, batch, djpeg;
+        for (int round = 0; round < rounds; ++round) {
+            // Each order half of the time, so that neither always runs on a cache the other
+            // warmed or a machine the other loaded.
+            if (round % 2 == 0) {
+                Run(Pipe(photo), pipe);
+                Run(Batch({}, {photo}), batch);
+            } else {
+                Run(Batch({}, {photo}), batch);
+                Run(Pipe(photo), pipe);
+            }
+            Run(DjpegAlone(photo), djpeg);
+        }
+        const double wall = Ratio(batch.WallMedian(), pipe.WallMedian());
+        const double cpu = Ratio(batch.CpuMedian(), pipe.CpuMedian());
+        const double limit = djpeg.PeakMiB + MemoryAllowanceMiB;
+        std::printf("%-40s\n", fs::path(photo).filename().c_str());
+        std::printf("  pipe          wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n",
+                    pipe.WallMedian(), pipe.CpuMedian(), pipe.PeakMiB);
+        std::printf("  velora-batch  wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n",
+                    batch.WallMedian(), batch.CpuMedian(), batch.PeakMiB);
+        std::printf("  djpeg alone                                  peak %6.1f MiB\n",
+                    djpeg.PeakMiB);
+        std::printf("  wall ratio %.2f (goal <= %.1f, %s)  cpu ratio %.2f (goal <= %.1f, %s)  "
+                    "peak %.1f of %.1f MiB (%s)\n",
+                    wall, WallGoal, Verdict(wall <= WallGoal), cpu, CpuGoal,
+                    Verdict(cpu <= CpuGoal), batch.PeakMiB, limit,
+                    Verdict(batch.PeakMiB <= limit));
+        Rows.push_back(Row{fs::path(photo).filename().string(), wall, cpu, batch.PeakMiB, limit});
+    }
+
+    void Jobs(const std::vector<std::string>& photos, int rounds) {
+        std::vector<std::string> files;
+        fs::create_directories(Scratch / "eight");
+        for (int i = 0; i < BatchFiles; ++i) {
+            const fs::path link = Scratch / "eight" / ("photo" + std::to_string(i) + ".jpg");
+            fs::create_symlink(fs::absolute(photos[static_cast<std::size_t>(i) % photos.size()]),
+                               link);
+            files.push_back(link.string());
+        }
+        Samples one, two;
+        for (int round = 0; round < rounds; ++round) {
+            if (round % 2 == 0) {
+                Run(Batch({"--jobs", "1"}, files), one);
+                Run(Batch({"--jobs", "2"}, files), two);
+            } else {
+                Run(Batch({"--jobs", "2"}, files), two);
+                Run(Batch({"--jobs", "1"}, files), one);
+            }
+        }
+        const double speedUp = Ratio(one.WallMedian(), two.WallMedian());
+        std::printf("%d files (the photos above in turn)\n", BatchFiles);
+        std::printf("  --jobs 1      wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n",
+                    one.WallMedian(), one.CpuMedian(), one.PeakMiB);
+        std::printf("  --jobs 2      wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n",
+                    two.WallMedian(), two.CpuMedian(), two.PeakMiB);
+        std::printf("  speed-up %.2f (goal >= %.1f, %s)\n", speedUp, JobsGoal,
+                    Verdict(speedUp >= JobsGoal));
+        JobsSpeedUp = speedUp;
+    }
+
+    void Summary() const {
+        std::printf("\nsummary (ratios to the pipe; peak against djpeg alone + %.0f MiB)\n",
+                    MemoryAllowanceMiB);
+        std::printf("| photo | wall | CPU | peak MiB | limit MiB |\n|---|---|---|---|---|\n");
+        for (const Row& row : Rows) {
+            std::printf("| %s | %.2f | %.2f | %.1f | %.1f |\n", row.Name.c_str(), row.Wall,
+                        row.Cpu, row.Peak, row.Limit);
+        }
+        std::printf("8 files, --jobs 2 against --jobs 1: %.2fx\n", JobsSpeedUp);
+    }
+
+    bool Failed = false;
+
+  private:
+    struct Row {
+        std::string Name;
+        double Wall, Cpu, Peak, Limit;
+    };
+    fs::path Scratch;
+    std::string Tool;
+    std::vector<Row> Rows;
+    double JobsSpeedUp = 0.0;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    int rounds = 5;
+    int batchRounds = 3;
+    std::string folder = VELORA_PHOTOS_DIR "/large";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0) {
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--batch-rounds") == 0) {
+            batchRounds = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--photos") == 0) {
+            folder = argv[i + 1];
+        }
+    }
+    std::vector<std::string> photos;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string extension = entry.path().extension().string();
+        if (entry.is_regular_file() && (extension == ".jpg" || extension == ".jpeg")) {
+            photos.push_back(entry.path().string());
+        }
+    }
+    std::sort(photos.begin(), photos.end());
+    if (photos.empty()) {
+        std::printf("skipped: no photos in %s\n", folder.c_str());
+        return 0;
+    }
     std::string pattern = (fs::temp_directory_path() / "velora-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::fprintf(stderr, "cannot make a scratch folder\n");
         return 1;
     }
-    Scratch = pattern;
-    fs::create_directory(Scratch / "out");
-    const std::string photo = (Scratch / "photo.jpg").string();
-    if (!velora::bench::WriteTestPhoto(photo, PhotoWidth, PhotoHeight)) {
-        std::fprintf(stderr, "cannot write the test photo\n");
-        return 1;
+    std::printf("load average at the start: %s\n", LoadAverage().c_str());
+    Bench bench(pattern, VELORA_BATCH_TOOL);
+    for (const std::string& photo : photos) {
+        bench.Photo(photo, rounds);
     }
-    std::vector<std::string> batch;
-    for (int i = 0; i < BatchFiles; ++i) {
-        batch.push_back((Scratch / ("photo" + std::to_string(i) + ".jpg")).string());
-        fs::copy_file(photo, batch.back(), fs::copy_options::overwrite_existing);
-    }
-    const std::string baselineOut = (Scratch / "out" / "baseline.jpg").string();
-
-    benchmark::RegisterBenchmark(
-        "djpeg|cjpeg -quality 97",
-        [&](benchmark::State& state) {
-            Measure(state, "djpeg|cjpeg",
-                    {"sh", "-c",
-                     "djpeg " + Quoted(photo) + " | cjpeg -quality 97 > " + Quoted(baselineOut)});
-        })
-        ->UseManualTime()
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(
-        "velora-batch one file",
-        [&](benchmark::State& state) { Measure(state, "velora-batch", BatchCommand({}, {photo})); })
-        ->UseManualTime()
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(
-        "velora-batch 8 files --jobs 1",
-        [&](benchmark::State& state) {
-            Measure(state, "batch8 --jobs 1", BatchCommand({"--jobs", "1"}, batch));
-        })
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(
-        "velora-batch 8 files --jobs 2",
-        [&](benchmark::State& state) {
-            Measure(state, "batch8 --jobs 2", BatchCommand({"--jobs", "2"}, batch));
-        })
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
-
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    std::error_code error;
-    fs::remove_all(Scratch, error);
-    return 0;
+    bench.Jobs(photos, batchRounds);
+    bench.Summary();
+    std::printf("load average at the end: %s\n", LoadAverage().c_str());
+    fs::remove_all(pattern, error);
+    return bench.Failed ? 1 : 0;
 }
