@@ -1,22 +1,11 @@
 #include "Conversion.h"
 
 #include <algorithm>
-#include <new>
+#include <chrono>
 
 namespace velora {
 
-PixelConverter::PixelConverter(const ConversionOptions& options, bool cached) : Options(options) {
-    if (cached) {
-        try {
-            // Value-initialised: every entry starts at 0, "not converted yet".
-            Table = std::make_unique<std::atomic<std::uint32_t>[]>(std::size_t{1} << 24);
-        } catch (const std::bad_alloc&) {
-            Table.reset();  // the pass still works, only slower
-        }
-    }
-}
-
-BandOutcome ConvertBand(const PixelView& band, int firstColumn, const PixelConverter& converter,
+BandOutcome ConvertBand(const PixelView& band, int firstColumn, PixelConverter& converter,
                         const PassControl& control, ColumnListener& listener) {
     BandOutcome outcome;
     for (int x = band.Width - 1; x >= 0; --x) {
@@ -59,7 +48,7 @@ int ColumnsPerBand(int width, int height) {
 BandSchedule::BandSchedule(int width, int height)
     : Width(std::max(width, 0)), BandColumns(ColumnsPerBand(width, height)) {
     Bands = (Width + BandColumns - 1) / BandColumns;
-    Started.assign(static_cast<std::size_t>(Bands), 0);
+    Started = std::make_unique<std::atomic<int>[]>(static_cast<std::size_t>(Bands));
 }
 
 int BandSchedule::BandLeft(int band) const {
@@ -80,34 +69,39 @@ void BandSchedule::WorkerFinished() {
         std::lock_guard<std::mutex> lock(Mutex);
         --Running;
     }
-    Changed.notify_all();
+    Finished.notify_all();
 }
 
-void BandSchedule::ColumnStarted(int band) {
-    {
-        std::lock_guard<std::mutex> lock(Mutex);
-        ++Started[static_cast<std::size_t>(band)];
-    }
-    Changed.notify_all();
-}
-
-void BandSchedule::ReportProgress(const ProgressCallback& progress) {
-    for (int band = 0; band < Bands; ++band) {
-        const int right = BandLeft(band) + BandWidth(band) - 1;
-        for (int k = 0; k < BandWidth(band); ++k) {
-            {
-                std::unique_lock<std::mutex> lock(Mutex);
-                const std::size_t b = static_cast<std::size_t>(band);
-                Changed.wait(lock, [&] { return Started[b] > k || Running == 0; });
-                if (Started[b] <= k) {
-                    return;  // stopped before this column
-                }
-            }
+void BandSchedule::ReportStarted(const ProgressCallback& progress) {
+    while (ReportBand < Bands) {
+        const std::size_t band = static_cast<std::size_t>(ReportBand);
+        const int started = Started[band].load(std::memory_order_relaxed);
+        const int right = BandLeft(ReportBand) + BandWidth(ReportBand) - 1;
+        for (; ReportedInBand < started; ++ReportedInBand) {
             if (progress) {
-                progress(right - k);
+                progress(right - ReportedInBand);
             }
         }
+        if (ReportedInBand < BandWidth(ReportBand)) {
+            return;  // the band is still being converted, or was stopped
+        }
+        ++ReportBand;
+        ReportedInBand = 0;
     }
+}
+
+void BandSchedule::ReportUntilFinished(const ProgressCallback& progress) {
+    for (;;) {
+        ReportStarted(progress);
+        std::unique_lock<std::mutex> lock(Mutex);
+        if (Running == 0) {
+            break;
+        }
+        // Looks now and then, rather than being woken for every column.
+        Finished.wait_for(lock, std::chrono::milliseconds(2), [this] { return Running == 0; });
+    }
+    // Columns started just before the last thread finished.
+    ReportStarted(progress);
 }
 
 }  // namespace velora

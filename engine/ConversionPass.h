@@ -1,7 +1,7 @@
-// The pieces of the whole-picture pass that do not depend on the raster type: the converted-colour
-// cache, the band loop over a plain view, and the schedule that hands bands of columns to the
-// pass's threads while the calling thread reports progress column by column. Reached through
-// Conversion.h, which declares what this builds on.
+// The pieces of the whole-picture pass that do not depend on the raster type: the band loop over a
+// plain view, and the schedule that hands bands of columns to the pass's threads and turns the
+// columns they start into progress calls, in strict column order, on the calling thread. Reached
+// through Conversion.h, which declares what this builds on.
 #pragma once
 
 #include <atomic>
@@ -11,39 +11,10 @@
 #include <mutex>
 #include <vector>
 
+#include "PixelConverter.h"
 #include "PixelView.h"
 
 namespace velora {
-
-// ConvertPixel with an optional table of every 24-bit colour already converted in this pass.
-// Photos repeat their colours a lot, and each conversion costs two exponentials and two square
-// roots. Several threads may fill the table at once: an entry is 0 until written, and every
-// writer stores the same value, so relaxed atomics are enough.
-class PixelConverter {
-  public:
-    // `cached` asks for the table (64 MiB); without memory for it the converter computes every
-    // pixel.
-    PixelConverter(const ConversionOptions& options, bool cached);
-
-    std::uint32_t operator()(std::uint32_t colour) const {
-        if (!Table) {
-            return ConvertPixel(colour, Options);
-        }
-        std::atomic<std::uint32_t>& entry = Table[colour & 0xFFFFFFu];
-        std::uint32_t value = entry.load(std::memory_order_relaxed);
-        if (value == 0) {  // converted colours carry alpha 255, so 0 never is one
-            value = ConvertPixel(colour, Options);
-            entry.store(value, std::memory_order_relaxed);
-        }
-        return value;
-    }
-
-    bool Cached() const { return Table != nullptr; }
-
-  private:
-    ConversionOptions Options;
-    std::unique_ptr<std::atomic<std::uint32_t>[]> Table;
-};
 
 // Stop when the user cancels, or when the pass itself is being torn down.
 struct PassControl {
@@ -73,12 +44,13 @@ class ColumnListener {
 
 // Converts `band` in place, columns from the right, rows from the bottom, checking `control`
 // after every pixel. `firstColumn` is the picture column of the view's column 0.
-BandOutcome ConvertBand(const PixelView& band, int firstColumn, const PixelConverter& converter,
+BandOutcome ConvertBand(const PixelView& band, int firstColumn, PixelConverter& converter,
                         const PassControl& control, ColumnListener& listener);
 
-// Bands of adjacent columns, band 0 at the right edge of the picture. Worker threads take bands in
-// that order and announce each column they start; the calling thread turns those announcements
-// into progress calls in strict column order.
+// Bands of adjacent columns, band 0 at the right edge of the picture. Threads take bands in that
+// order and count the columns they start, each band's count written by its one thread; the calling
+// thread reads the counts and makes the progress calls. Nothing is locked per column, and nobody
+// is woken per column.
 class BandSchedule {
   public:
     BandSchedule(int width, int height);
@@ -93,22 +65,36 @@ class BandSchedule {
         return band < Bands ? band : -1;
     }
 
+    // By the thread converting `band`, just before each of its columns.
+    void ColumnStarted(int band) {
+        std::atomic<int>& count = Started[static_cast<std::size_t>(band)];
+        count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+
+    // Threads other than the caller that convert bands.
     void WorkerStarting();
     void WorkerFinished();
-    void ColumnStarted(int band);
 
-    // Calls progress(x) for every started column, from the right, until no worker is left.
-    void ReportProgress(const ProgressCallback& progress);
+    // By the calling thread only: progress(x) for every column started since the last call, from
+    // the right, each exactly once.
+    void ReportStarted(const ProgressCallback& progress);
+    // Reports until every other thread has finished, waiting a few milliseconds at most between
+    // looks.
+    void ReportUntilFinished(const ProgressCallback& progress);
 
   private:
     int Width;
     int BandColumns;
     int Bands;
     std::atomic<int> Next{0};
+    std::unique_ptr<std::atomic<int>[]> Started;  // columns started per band
+
+    // The calling thread's place in the progress.
+    int ReportBand = 0;
+    int ReportedInBand = 0;
 
     std::mutex Mutex;
-    std::condition_variable Changed;
-    std::vector<int> Started;  // columns started per band
+    std::condition_variable Finished;
     int Running = 0;
 };
 

@@ -10,8 +10,8 @@
 namespace velora {
 namespace detail {
 
-// Below this many pixels filling the table would cost more than it saves.
-constexpr long long CachedPassMinPixels = 1LL << 21;
+// Below this many pixels setting up the colour cache would cost more than it saves.
+constexpr long long CachedPassMinPixels = 1LL << 16;
 
 template <class Bitmap>
 typename Bitmap::RectType PassRect(int x, int y, int width, int height) {
@@ -27,7 +27,7 @@ typename Bitmap::RectType PassRect(int x, int y, int width, int height) {
 // the last one produced, so that a hole in the picture repeats its neighbour below.
 template <class Bitmap>
 BandOutcome ConvertColumnsPixelByPixel(Bitmap& bitmap, int left, int width, int height,
-                                       const PixelConverter& converter, const PassControl& control,
+                                       PixelConverter& converter, const PassControl& control,
                                        ColumnListener& listener, std::uint32_t& held) {
     BandOutcome outcome;
     for (int x = left + width - 1; x >= left; --x) {
@@ -85,7 +85,7 @@ void WriteBack(Bitmap& bitmap, const PixelView& buffer, int left, int x, int y, 
 // One band: copy it out under the bitmap's lock, convert the copy, copy back what was converted.
 template <class Bitmap>
 BandOutcome ConvertBandOfBitmap(Bitmap& bitmap, int left, int width, int height,
-                                const PixelConverter& converter, const PassControl& control,
+                                PixelConverter& converter, const PassControl& control,
                                 ColumnListener& listener, std::vector<std::uint8_t>& storage,
                                 std::uint32_t& held) {
     const std::int32_t stride = (3 * width + 3) & ~3;
@@ -135,14 +135,24 @@ class ProgressListener final : public ColumnListener {
     const ProgressCallback& Progress;
 };
 
-class ScheduleListener final : public ColumnListener {
+// Counts the columns of one band as they start. On the calling thread it also makes the progress
+// calls that are due: its own column's and those of columns further right that other threads
+// started meanwhile.
+class BandListener final : public ColumnListener {
   public:
-    ScheduleListener(BandSchedule& schedule, int band) : Schedule(schedule), Band(band) {}
-    void ColumnStarting(int) override { Schedule.ColumnStarted(Band); }
+    BandListener(BandSchedule& schedule, int band, const ProgressCallback* reportTo)
+        : Schedule(schedule), Band(band), ReportTo(reportTo) {}
+    void ColumnStarting(int) override {
+        Schedule.ColumnStarted(Band);
+        if (ReportTo != nullptr) {
+            Schedule.ReportStarted(*ReportTo);
+        }
+    }
 
   private:
     BandSchedule& Schedule;
     int Band;
+    const ProgressCallback* ReportTo;
 };
 
 // Joins the pass's threads on every way out of ConvertPicture, a throwing callback included.
@@ -186,17 +196,18 @@ PassResult ConvertPictureWith(Bitmap& bitmap, const ConversionOptions& options,
 
     if (width > 0 && height > 0) {
         const bool cached = bands && static_cast<long long>(width) * height >= CachedPassMinPixels;
-        const PixelConverter converter(options, cached);
         BandSchedule schedule(width, height);
         if (threads == 0) {
             threads = std::max(1u, std::thread::hardware_concurrency());
         }
         threads = std::min<unsigned>(threads, static_cast<unsigned>(schedule.BandCount()));
         if (!bands) {
+            PixelConverter converter(options, false);
             ProgressListener listener(progress);
             ConvertColumnsPixelByPixel(bitmap, 0, width, height, converter, control, listener,
                                        held);
         } else if (threads <= 1) {
+            PixelConverter converter(options, cached);
             ProgressListener listener(progress);
             std::vector<std::uint8_t> storage;
             for (int band = 0; band < schedule.BandCount(); ++band) {
@@ -208,8 +219,10 @@ PassResult ConvertPictureWith(Bitmap& bitmap, const ConversionOptions& options,
                 }
             }
         } else {
-            WorkerThreads workers(control);
-            auto work = [&] {
+            // Every thread, the calling one included, takes bands and converts them with its own
+            // converter; the calling thread also makes the progress calls.
+            auto work = [&](const ProgressCallback* reportTo) {
+                PixelConverter converter(options, cached);
                 std::vector<std::uint8_t> storage;
                 // A band converted pixel by pixel after a refused lock starts from black: the
                 // pixel before it in pass order belongs to another thread.
@@ -219,28 +232,27 @@ PassResult ConvertPictureWith(Bitmap& bitmap, const ConversionOptions& options,
                     if (band < 0) {
                         break;
                     }
-                    ScheduleListener listener(schedule, band);
+                    BandListener listener(schedule, band, reportTo);
                     ConvertBandOfBitmap(bitmap, schedule.BandLeft(band), schedule.BandWidth(band),
                                         height, converter, control, listener, storage, bandHeld);
                     bandHeld = 0xFF000000u;
                 }
-                schedule.WorkerFinished();
             };
-            for (unsigned i = 0; i < threads; ++i) {
+            WorkerThreads workers(control);
+            for (unsigned i = 1; i < threads; ++i) {
                 schedule.WorkerStarting();
                 try {
-                    workers.Threads().emplace_back(work);
+                    workers.Threads().emplace_back([&] {
+                        work(nullptr);
+                        schedule.WorkerFinished();
+                    });
                 } catch (const std::system_error&) {
                     schedule.WorkerFinished();
-                    break;
+                    break;  // fewer threads still convert every band
                 }
             }
-            if (workers.Threads().empty()) {
-                // No thread to be had: the calling thread does the work itself.
-                schedule.WorkerStarting();
-                work();
-            }
-            schedule.ReportProgress(progress);
+            work(&progress);
+            schedule.ReportUntilFinished(progress);
             workers.Join();
         }
     }

@@ -133,11 +133,11 @@ class Bench {
                     batch.WallMedian(), batch.CpuMedian(), batch.PeakMiB);
         std::printf("  djpeg alone                                  peak %6.1f MiB\n",
                     djpeg.PeakMiB);
-        std::printf("  wall ratio %.2f (goal <= %.1f, %s)  cpu ratio %.2f (goal <= %.1f, %s)  "
-                    "peak %.1f of %.1f MiB (%s)\n",
-                    wall, WallGoal, Verdict(wall <= WallGoal), cpu, CpuGoal,
-                    Verdict(cpu <= CpuGoal), batch.PeakMiB, limit,
-                    Verdict(batch.PeakMiB <= limit));
+        std::printf(
+            "  wall ratio %.2f (goal <= %.1f, %s)  cpu ratio %.2f (goal <= %.1f, %s)  "
+            "peak %.1f of %.1f MiB (%s)\n",
+            wall, WallGoal, Verdict(wall <= WallGoal), cpu, CpuGoal, Verdict(cpu <= CpuGoal),
+            batch.PeakMiB, limit, Verdict(batch.PeakMiB <= limit));
         Rows.push_back(Row{fs::path(photo).filename().string(), wall, cpu, batch.PeakMiB, limit});
     }
 
@@ -162,10 +162,10 @@ class Bench {
         }
         const double speedUp = Ratio(one.WallMedian(), two.WallMedian());
         std::printf("%d files (the photos above in turn)\n", BatchFiles);
-        std::printf("  --jobs 1      wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n",
-                    one.WallMedian(), one.CpuMedian(), one.PeakMiB);
-        std::printf("  --jobs 2      wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n",
-                    two.WallMedian(), two.CpuMedian(), two.PeakMiB);
+        std::printf("  --jobs 1      wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n", one.WallMedian(),
+                    one.CpuMedian(), one.PeakMiB);
+        std::printf("  --jobs 2      wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n", two.WallMedian(),
+                    two.CpuMedian(), two.PeakMiB);
         std::printf("  speed-up %.2f (goal >= %.1f, %s)\n", speedUp, JobsGoal,
                     Verdict(speedUp >= JobsGoal));
         JobsSpeedUp = speedUp;
@@ -176,8 +176,8 @@ class Bench {
                     MemoryAllowanceMiB);
         std::printf("| photo | wall | CPU | peak MiB | limit MiB |\n|---|---|---|---|---|\n");
         for (const Row& row : Rows) {
-            std::printf("| %s | %.2f | %.2f | %.1f | %.1f |\n", row.Name.c_str(), row.Wall,
-                        row.Cpu, row.Peak, row.Limit);
+            std::printf("| %s | %.2f | %.2f | %.1f | %.1f |\n", row.Name.c_str(), row.Wall, row.Cpu,
+                        row.Peak, row.Limit);
         }
         std::printf("8 files, --jobs 2 against --jobs 1: %.2fx\n", JobsSpeedUp);
     }

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <numeric>
+#include <random>
 #include <set>
 #include <thread>
 #include <utility>
@@ -105,6 +107,62 @@ TEST(ConversionPass, CachedRoadOnLargePicture) {
         ConvertPicture(*bitmap, o, nullptr, cancel, threads);
         EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, expected.Bytes) << threads;
     }
+}
+
+TEST(ConversionPass, ColourCacheKeepsExactValuesAndGrowsOnlyWhenColoursScatter) {
+    std::mt19937 rng(8);
+    std::vector<std::uint32_t> palette(1u << 18);
+    for (std::uint32_t& c : palette) {
+        c = rng() & 0xFFFFFFu;
+    }
+    struct Case {
+        const char* Name;
+        std::function<std::uint32_t(int x, int y)> Colour;
+        unsigned Bits;  // the cache's size after 2^21 pixels
+    };
+    const Case cases[] = {
+        // 64 colours in blocks, black among them: black must not pass for an empty slot.
+        {"few colours",
+         [](int x, int y) { return ((x / 16) % 8) * 0x1F0000u + ((y / 16) % 8) * 0x21u; },
+         PixelConverter::FirstBits},
+        // A quarter million colours in no order: the cache doubles until it reaches its limit,
+        // and what it held before each doubling must still answer right.
+        {"scattered colours", [&](int, int) { return palette[rng() % palette.size()]; },
+         PixelConverter::MaxBits},
+    };
+    const int w = 2048;
+    const int h = 1024;
+    for (const Case& c : cases) {
+        const ConversionOptions o = Reddish();
+        PixelConverter byRow(o);
+        PixelConverter byPixel(o);
+        std::vector<std::uint8_t> row(3 * w);
+        std::vector<std::uint8_t> out(3 * w);
+        int wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            std::vector<std::uint32_t> expected(w);
+            for (int x = 0; x < w; ++x) {
+                const std::uint32_t colour = c.Colour(x, y);
+                row[3 * x] = static_cast<std::uint8_t>(colour);
+                row[3 * x + 1] = static_cast<std::uint8_t>(colour >> 8);
+                row[3 * x + 2] = static_cast<std::uint8_t>(colour >> 16);
+                expected[x] = ConvertPixel(colour, o);
+                wrong += byPixel(colour | 0xFF000000u) != expected[x];
+            }
+            byRow.ConvertRow(row.data(), out.data(), w);
+            for (int x = 0; x < w; ++x) {
+                wrong += (0xFF000000u | (std::uint32_t{out[3 * x + 2]} << 16) |
+                          (std::uint32_t{out[3 * x + 1]} << 8) | out[3 * x]) != expected[x];
+            }
+        }
+        EXPECT_EQ(wrong, 0) << c.Name;
+        EXPECT_EQ(byRow.CacheBits(), c.Bits) << c.Name;
+        EXPECT_EQ(byPixel.CacheBits(), c.Bits) << c.Name;
+    }
+    // Without the cache the same values come from ConvertPixel itself.
+    PixelConverter plain(Reddish(), false);
+    EXPECT_FALSE(plain.Cached());
+    EXPECT_EQ(plain(0xFF0A141Eu), ConvertPixel(0xFF0A141Eu, Reddish()));
 }
 
 TEST(ConversionPass, ProgressEveryColumnInOrderOnCallingThread) {

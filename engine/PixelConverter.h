@@ -1,0 +1,81 @@
+// ConvertPixel behind a cache of the colours already converted. A photo repeats its colours a
+// lot (a 20-megapixel one holds some 20,000 to 500,000 distinct ones), and each conversion costs
+// two exponentials and two square roots, so a pass computes only the colours it has not met lately.
+//
+// The cache is direct-mapped: one 32-bit slot per hashed colour, holding the converted colour and
+// the part of the hashed key that the slot's position does not already say. It starts at 512 KiB
+// (2^17 slots, which fits the second-level cache) and doubles, keeping what it holds, whenever a
+// stretch of 2^19 lookups misses more often than one in sixteen, up to 4 MiB: a photo with few or
+// clustered colours never pays for a large table, one whose colours recur far apart gets room for
+// them. There is no table sized for every possible colour, zeroed for each photo.
+//
+// One converter per thread: the cache is plain memory, not shared. Reached through Conversion.h,
+// which declares what this builds on.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace velora {
+
+class PixelConverter {
+  public:
+    static constexpr unsigned FirstBits = 17;
+    static constexpr unsigned MaxBits = 20;
+
+    // Without `cached` every pixel goes through ConvertPixel (small pictures, where filling the
+    // cache would cost more than it saves, and the reference road).
+    explicit PixelConverter(const ConversionOptions& options, bool cached = true);
+
+    // ARGB in (alpha ignored), ARGB out with alpha 255: exactly ConvertPixel's value.
+    std::uint32_t operator()(std::uint32_t colour) {
+        if (Bits == 0) {
+            return ConvertPixel(colour, Options);
+        }
+        return 0xFF000000u | Lookup(colour & 0xFFFFFFu);
+    }
+
+    // `width` pixels of three bytes (blue, green, red) from `in` to `out`; the two may be the
+    // same row.
+    void ConvertRow(const std::uint8_t* in, std::uint8_t* out, int width);
+
+    bool Cached() const { return Bits != 0; }
+    unsigned CacheBits() const { return Bits; }
+    std::uint64_t Misses() const { return MissCount; }
+
+  private:
+    // The 24-bit key times an odd number, modulo 2^24, is a bijection: its high bits choose the
+    // slot and its low bits, kept in the slot as a tag, tell which of the keys mapping there it is.
+    static constexpr std::uint32_t Scramble = 0x9E3779u;
+    static constexpr unsigned StretchBits = 19;
+
+    std::uint32_t Lookup(std::uint32_t key) {
+        if (--Countdown == 0) {
+            EndOfStretch();  // may grow the table: before the slot is chosen
+        }
+        const std::uint32_t hashed = (key * Scramble) & 0xFFFFFFu;
+        const unsigned tagBits = 24 - Bits;
+        // A tag carries a marker bit above it, so that an empty slot (0) never matches.
+        const std::uint32_t tag = (hashed & ((1u << tagBits) - 1)) | (1u << tagBits);
+        std::uint32_t& slot = Slots[hashed >> tagBits];
+        if ((slot >> 24) == tag) {
+            return slot & 0xFFFFFFu;
+        }
+        ++MissCount;
+        const std::uint32_t value = ConvertPixel(key, Options) & 0xFFFFFFu;
+        slot = (tag << 24) | value;
+        return value;
+    }
+
+    void EndOfStretch();
+    void Grow();
+
+    ConversionOptions Options;
+    std::vector<std::uint32_t> Slots;
+    unsigned Bits = 0;  // log2 of the slot count; 0 without a cache
+    std::uint32_t Countdown = 1u << StretchBits;
+    std::uint64_t MissCount = 0;
+    std::uint64_t MissesAtStretchStart = 0;
+};
+
+}  // namespace velora
