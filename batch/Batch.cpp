@@ -6,6 +6,7 @@
 
 #include "BatchOptions.h"
 #include "FileRoad.h"
+#include "InputList.h"
 #include "JobRunner.h"
 #include "OutputPlan.h"
 #include "ProgressDisplay.h"
@@ -24,6 +25,21 @@ int UsageError(const BatchEnvironment& environment, const std::string& reason) {
 
 std::string FileName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
+}
+
+// Under -o a result found by a folder walk keeps its folder, which may not exist yet.
+bool MakeFolderFor(const std::string& output, std::string& error) {
+    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    std::error_code made;
+    std::filesystem::create_directories(folder, made);
+    // Another worker may have made it meanwhile; what counts is that it is there now.
+    std::error_code checked;
+    if (std::filesystem::is_directory(folder, checked)) {
+        return true;
+    }
+    error = "cannot make the folder '" + folder.string() +
+            "': " + (made ? made.message() : std::string("a file is in its place"));
+    return false;
 }
 
 }  // namespace
@@ -56,12 +72,22 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
     std::atomic<int> neverCancelled{0};
     const std::atomic<int>& cancel = environment.Cancel ? *environment.Cancel : neverCancelled;
 
-    std::vector<PlannedFile> plan = PlanOutputs(options);
+    CollectedInputs inputs = CollectInputs(options, environment.In);
+    if (!inputs.ListError.empty()) {
+        return UsageError(environment, inputs.ListError);
+    }
+    std::vector<PlannedFile> plan = PlanOutputs(options, inputs.Files);
     std::vector<const PlannedFile*> work;
-    std::size_t failed = 0;
+    std::size_t failed = inputs.Problems.size();
     std::size_t skipped = 0;
     std::vector<std::string> notes;
     std::vector<std::string> errors;
+    for (const std::string& problem : inputs.Problems) {
+        errors.push_back(Program + problem);
+    }
+    if (plan.empty() && errors.empty()) {
+        notes.push_back(Program + "no files to convert");
+    }
     for (const PlannedFile& file : plan) {
         switch (file.Action) {
             case PlanAction::Convert:
@@ -84,8 +110,11 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
     DisplaySettings settings;
     settings.Stream = environment.Err;
     settings.Terminal = environment.Terminal;
+    settings.Colour = environment.Colour;
     settings.Quiet = options.Quiet;
     settings.Columns = environment.Columns > 0 ? environment.Columns : 80;
+    settings.Resizes = environment.Resizes;
+    settings.ColumnsNow = environment.ColumnsNow;
     settings.Total = work.size();
     settings.Slots = shares.Workers;
 
@@ -102,6 +131,13 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
         RunJobs(work.size(), shares.Workers, cancel, [&](std::size_t index, unsigned slot) {
             const PlannedFile& file = *work[index];
             display.Begin(slot, FileName(file.Input));
+            std::string folderError;
+            if (!options.OutputDir.empty() && !MakeFolderFor(file.Output, folderError)) {
+                failedOnTheWay.fetch_add(1);
+                display.Error(Program + file.Input + ": " + folderError);
+                display.Finish(slot, "");
+                return;
+            }
             RoadObserver observer;
             observer.Stage = [&display, slot](RoadStage stage, int width) {
                 display.Stage(slot, stage, width);
@@ -110,7 +146,7 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
             RoadResult result = ConvertFile(file.Input, file.Output, options.Conversion,
                                             options.Format, shares.PassThreads, cancel, observer);
             for (const std::string& warning : result.Warnings) {
-                display.Note(Program + file.Input + ": warning: " + warning);
+                display.Warning(Program + file.Input + ": warning: " + warning);
             }
             switch (result.Outcome) {
                 case RoadOutcome::Done:

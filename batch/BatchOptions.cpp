@@ -22,6 +22,7 @@ enum LongOnly : int {
     FormatOption,
     OverwriteOption,
     VersionOption,
+    FilesFromOption,
 };
 
 struct OptionSpec {
@@ -43,11 +44,14 @@ constexpr OptionSpec Specs[] = {
     {"quiet", 'q', false},
     {"help", 'h', false},
     {"version", VersionOption, false},
+    {"files-from", FilesFromOption, true},
+    {"null", '0', false},
+    {"recursive", 'r', false},
 };
 
 // The leading ':' makes a missing value come back as ':' rather than '?', and keeps getopt quiet:
 // every message is ours, one line, through the usual usage-error path.
-constexpr char ShortOptions[] = ":o:j:qh";
+constexpr char ShortOptions[] = ":o:j:qhr0";
 
 const OptionSpec* FindSpec(int code) {
     for (const OptionSpec& spec : Specs) {
@@ -161,8 +165,14 @@ class Parser {
         for (int i = optind; i < argc; ++i) {
             result.Options.Files.push_back(argv[i]);
         }
-        if (result.Options.Files.empty()) {
+        // An empty list is no mistake: a search that found nothing leaves nothing to do.
+        if (result.Options.Files.empty() && result.Options.FilesFrom.empty()) {
             result.Error = "no input files";
+            return result;
+        }
+        if (result.Options.NullSeparated && result.Options.FilesFrom.empty()) {
+            result.Error =
+                "option '--null' applies to the lists of --files-from, and none is given";
             return result;
         }
         result.Outcome = ParseOutcome::Run;
@@ -226,6 +236,18 @@ class Parser {
                 }
                 options.Format = value == "png" ? OutputFormat::Png : OutputFormat::Jpeg;
                 return true;
+            case 'r':
+                options.Recursive = true;
+                return true;
+            case '0':
+                options.NullSeparated = true;
+                return true;
+            case FilesFromOption:
+                if (value.empty()) {
+                    return Fail("option '--files-from' requires a list ('-' for standard input)");
+                }
+                options.FilesFrom.push_back(value);
+                return true;
             case 'o':
                 if (value.empty()) {
                     return Fail("option '--output' requires a folder");
@@ -246,25 +268,38 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 std::string HelpText() {
     return "Usage: velora-batch [OPTION]... FILE...\n"
+           "  or:  velora-batch [OPTION]... --files-from=LIST\n"
            "Restyle photos with Velora's tone conversion and sharpening, and save each result\n"
            "with its metadata under the name with \"_vlr\" (photo.jpg -> photo_vlr.jpg).\n"
            "\n"
-           "  --color N            colour strength, 0-100 (default 35)\n"
-           "  --gray N             grey strength, 0-90 (default 41)\n"
-           "  --no-gray-contrast   leave out the lightness curve (on by default);\n"
-           "                       the film tints need it\n"
-           "  --film reddish|blueish\n"
-           "                       add a warm or a cool film tint\n"
-           "  -o, --output DIR     write the results into DIR (default: beside each input)\n"
-           "  -j, --jobs N         convert N files at once (default: one per core)\n"
-           "  --format jpeg|png    JPEG of quality 97 with metadata (default), or lossless PNG\n"
-           "  --overwrite          replace existing results (default: skip them)\n"
-           "  -q, --quiet          print nothing but errors\n"
-           "  -h, --help           show this help and exit\n"
-           "      --version        show the version and exit\n"
+           "      --color=N            colour strength, 0-100 (default 35)\n"
+           "      --gray=N             grey strength, 0-90 (default 41)\n"
+           "      --no-gray-contrast   leave out the lightness curve (on by default);\n"
+           "                           the film tints need it\n"
+           "      --film=reddish|blueish  add a warm or a cool film tint\n"
+           "  -o, --output=DIR         write the results into DIR (default: beside each input)\n"
+           "  -j, --jobs=N             convert N files at once (default: one per core)\n"
+           "      --format=jpeg|png    JPEG of quality 97 with metadata (default),\n"
+           "                           or lossless PNG\n"
+           "      --overwrite          replace existing results (default: skip them)\n"
+           "  -r, --recursive          convert the pictures in the folders named and in the\n"
+           "                           folders below; under -o each result keeps its folder\n"
+           "      --files-from=LIST    also convert the files named in LIST, one per line;\n"
+           "                           '-' reads the names from standard input\n"
+           "  -0, --null               the names in LIST end with a NUL character,\n"
+           "                           as find -print0 writes them\n"
+           "  -q, --quiet              print nothing but errors\n"
+           "  -h, --help               show this help and exit\n"
+           "      --version            show the version and exit\n"
            "\n"
-           "An input is never written over. Ctrl+C stops after the files being saved;\n"
-           "no half-written file is left behind.\n"
+           "Long options may be shortened to any unambiguous prefix (--col 60), short ones\n"
+           "bundled (-qj2). A folder walk takes JPEG, PNG, BMP, GIF, TIFF, ICO, WebP, HEIC\n"
+           "and AVIF files by their extension, and leaves out hidden files and folders and\n"
+           "earlier results (names with \"_vlr\" before the first dot).\n"
+           "\n"
+           "An input is never written over, and an existing result is skipped, so a rerun\n"
+           "finishes what is missing. Ctrl+C stops after the files being saved; no\n"
+           "half-written file is left behind. NO_COLOR turns colours off.\n"
            "\n"
            "Exit status: 0 if every file was converted or skipped, 1 if some failed,\n"
            "2 on bad usage, 130 when interrupted.\n";

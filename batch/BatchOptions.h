@@ -18,6 +18,9 @@ struct BatchOptions {
     bool Overwrite = false;
     bool Quiet = false;
     std::vector<std::string> Files;
+    std::vector<std::string> FilesFrom;  // lists of further inputs; "-" is standard input
+    bool NullSeparated = false;          // the lists' names end in NUL, not in a newline
+    bool Recursive = false;              // a folder among the inputs stands for its pictures
 };
 
 enum class ParseOutcome { Run, Help, Version, UsageError };

@@ -70,20 +70,30 @@ std::string OutputFileName(const std::string& fileName, OutputFormat format) {
 }
 
 std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
+    std::vector<InputFile> inputs;
+    for (const std::string& file : options.Files) {
+        inputs.push_back({file, ""});
+    }
+    return PlanOutputs(options, inputs);
+}
+
+std::vector<PlannedFile> PlanOutputs(const BatchOptions& options,
+                                     const std::vector<InputFile>& files) {
     std::vector<PlannedFile> plan;
     std::vector<Seen> seen;
-    plan.reserve(options.Files.size());
-    seen.reserve(options.Files.size());
+    plan.reserve(files.size());
+    seen.reserve(files.size());
     // Lookups by resolved path keep long runs fast; the slower same-file test is only needed
     // for the few files that have hard links.
     std::map<fs::path, std::size_t> inputs;
     std::vector<std::size_t> linkedInputs;
-    for (const std::string& input : options.Files) {
+    for (const InputFile& input : files) {
         PlannedFile file;
-        file.Input = input;
-        fs::path inputPath(input);
-        fs::path folder =
-            options.OutputDir.empty() ? inputPath.parent_path() : fs::path(options.OutputDir);
+        file.Input = input.Path;
+        fs::path inputPath(input.Path);
+        fs::path folder = options.OutputDir.empty() ? inputPath.parent_path()
+                          : input.Folder.empty()    ? fs::path(options.OutputDir)
+                                                    : fs::path(options.OutputDir) / input.Folder;
         fs::path outputPath =
             folder / OutputFileName(inputPath.filename().string(), options.Format);
         file.Output = outputPath.string();
@@ -121,7 +131,7 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
             file.Reason = std::move(reason);
         };
         if (fs::is_directory(self.Input, error)) {
-            refuse(PlanAction::Refuse, "is a folder");
+            refuse(PlanAction::Refuse, "is a folder (-r converts the pictures in it)");
             continue;
         }
         const std::size_t first = inputAt(self.Input, self.InputHasOtherNames);

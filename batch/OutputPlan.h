@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "BatchOptions.h"
+#include "InputList.h"
 
 namespace velora::batch {
 
@@ -29,8 +30,12 @@ struct PlannedFile {
     std::string Reason;  // for everything but Convert
 };
 
-// Plans every input of `options`, in order. Paths are compared resolved (symbolic links, "..")
-// and, where both exist, as the same file on disk, so hard links and aliases are caught too.
+// Plans every one of `inputs`, in order; a result goes beside its input, or under
+// `options.OutputDir` in the input's own `Folder`. Paths are compared resolved (symbolic links,
+// "..") and, where both exist, as the same file on disk, so hard links and aliases are caught too.
+std::vector<PlannedFile> PlanOutputs(const BatchOptions& options,
+                                     const std::vector<InputFile>& inputs);
+// The files named in `options`, none with a folder of its own.
 std::vector<PlannedFile> PlanOutputs(const BatchOptions& options);
 
 }  // namespace velora::batch

@@ -1,7 +1,13 @@
 #include "Platform.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
+#include <thread>
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -11,20 +17,35 @@ namespace velora::batch {
 namespace {
 
 std::atomic<int> InterruptFlag{0};
+std::atomic<unsigned> ResizeCount{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is written from a signal handler");
+static_assert(std::atomic<unsigned>::is_always_lock_free, "written from a signal handler");
 
 extern "C" void OnInterrupt(int signalNumber) {
     InterruptFlag.store(signalNumber, std::memory_order_relaxed);
 }
 
+extern "C" void OnResize(int) {
+    ResizeCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
 }  // namespace
 
 bool IsTerminal(std::FILE* stream) {
-    return stream != nullptr && isatty(fileno(stream)) == 1;
+    if (stream == nullptr || isatty(fileno(stream)) != 1) {
+        return false;
+    }
+    const char* term = std::getenv("TERM");
+    return term == nullptr || std::strcmp(term, "dumb") != 0;
 }
 
 int TerminalColumns(std::FILE* stream) {
-    if (!IsTerminal(stream)) {
+    if (stream == nullptr || isatty(fileno(stream)) != 1) {
         return 0;
     }
     winsize size{};
@@ -32,6 +53,34 @@ int TerminalColumns(std::FILE* stream) {
         return 0;
     }
     return size.ws_col;
+}
+
+bool WantsColour(std::FILE* stream) {
+    return IsTerminal(stream) && !IsSet("NO_COLOR");
+}
+
+unsigned UsableCores() {
+    // The mask must be at least as large as the kernel's; machines with more than the default
+    // 1024 CPUs need a larger one.
+    for (int cpus = CPU_SETSIZE; cpus <= (1 << 20); cpus *= 2) {
+        cpu_set_t* set = CPU_ALLOC(cpus);
+        if (set == nullptr) {
+            break;
+        }
+        const std::size_t bytes = CPU_ALLOC_SIZE(cpus);
+        CPU_ZERO_S(bytes, set);
+        const bool got = sched_getaffinity(0, bytes, set) == 0;
+        const int count = got ? CPU_COUNT_S(bytes, set) : 0;
+        const bool tooSmall = !got && errno == EINVAL;
+        CPU_FREE(set);
+        if (count > 0) {
+            return static_cast<unsigned>(count);
+        }
+        if (!tooSmall) {
+            break;
+        }
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 const std::atomic<int>& InstallInterruptHandlers() {
@@ -44,6 +93,16 @@ const std::atomic<int>& InstallInterruptHandlers() {
         sigaction(signalNumber, &action, nullptr);
     }
     return InterruptFlag;
+}
+
+const std::atomic<unsigned>& InstallResizeHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnResize;
+    sigemptyset(&action.sa_mask);
+    // Reads and waits of the worker threads go on where they were.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &action, nullptr);
+    return ResizeCount;
 }
 
 }  // namespace velora::batch

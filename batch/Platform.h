@@ -1,5 +1,6 @@
-// The few calls of velora-batch that only POSIX systems have: terminal detection and size, and
-// the interrupt signals. Everything else in the tool stays portable.
+// The few calls of velora-batch that only POSIX systems have: terminal detection and size, the
+// interrupt and resize signals, and the CPUs the process may use. Everything else in the tool
+// stays portable.
 #pragma once
 
 #include <atomic>
@@ -7,15 +8,27 @@
 
 namespace velora::batch {
 
-// True when `stream` is a terminal (so a redrawn progress line makes sense there).
+// True when `stream` is a terminal that a redrawn progress line makes sense on (not one that
+// declares itself TERM=dumb).
 bool IsTerminal(std::FILE* stream);
 
 // Width of the terminal behind `stream` in columns, or 0 when it cannot be told.
 int TerminalColumns(std::FILE* stream);
 
+// Whether colours may be written to `stream`: a terminal, and no NO_COLOR in the environment
+// (set and not empty, as no-color.org has it).
+bool WantsColour(std::FILE* stream);
+
+// The CPUs this process may run on: its affinity mask (taskset, cgroups' cpusets), else every
+// CPU of the machine, at least 1.
+unsigned UsableCores();
+
 // Makes SIGINT, SIGTERM and SIGHUP set the returned flag to the signal's number instead of ending
 // the program; a second signal of the same kind ends it the usual way. The flag is the cancel
 // flag that every conversion pass polls.
 const std::atomic<int>& InstallInterruptHandlers();
+
+// Counts the terminal's size changes (SIGWINCH) in the returned counter.
+const std::atomic<unsigned>& InstallResizeHandler();
 
 }  // namespace velora::batch

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 
 namespace velora::batch {
 
@@ -36,9 +38,12 @@ std::string StageText(RoadStage stage, int width, int columns) {
 
 }  // namespace
 
-std::string FitToColumns(const std::string& text, int columns) {
+namespace {
+
+// Walks the characters of UTF-8 `text` while `take(cells)` agrees; gives the bytes taken.
+template <typename Take>
+std::size_t WalkCharacters(const std::string& text, Take take) {
     std::size_t i = 0;
-    int used = 0;
     while (i < text.size()) {
         unsigned char lead = static_cast<unsigned char>(text[i]);
         std::size_t length = lead < 0x80    ? 1
@@ -51,18 +56,55 @@ std::string FitToColumns(const std::string& text, int columns) {
         for (std::size_t k = 1; k < length; ++k) {
             code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
         }
-        int cells = IsWide(code) ? 2 : 1;
-        if (used + cells > columns) {
+        if (!take(IsWide(code) ? 2 : 1)) {
             break;
         }
-        used += cells;
         i += length;
     }
-    return text.substr(0, i);
+    return i;
+}
+
+}  // namespace
+
+std::string FitToColumns(const std::string& text, int columns) {
+    int used = 0;
+    std::size_t bytes = WalkCharacters(text, [&](int cells) {
+        if (used + cells > columns) {
+            return false;
+        }
+        used += cells;
+        return true;
+    });
+    return text.substr(0, bytes);
+}
+
+int DisplayColumns(const std::string& text) {
+    int used = 0;
+    WalkCharacters(text, [&](int cells) {
+        used += cells;
+        return true;
+    });
+    return used;
+}
+
+std::string FormatTimeLeft(double seconds) {
+    long whole = seconds <= 0 ? 0 : static_cast<long>(std::ceil(seconds));
+    const long hours = whole / 3600;
+    const long minutes = whole / 60 % 60;
+    const long rest = whole % 60;
+    char text[32];
+    if (hours > 0) {
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", hours, minutes, rest);
+    } else {
+        std::snprintf(text, sizeof text, "%ld:%02ld", minutes, rest);
+    }
+    return text;
 }
 
 ProgressDisplay::ProgressDisplay(const DisplaySettings& settings) : Settings(settings) {
     Settings.Slots = std::max(1u, Settings.Slots);
+    Columns.store(Settings.Columns > 0 ? Settings.Columns : 80);
+    SeenResizes = Settings.Resizes ? Settings.Resizes->load() : 0;
     for (unsigned i = 0; i < Settings.Slots; ++i) {
         Slots.push_back(std::make_unique<Slot>());
     }
@@ -85,8 +127,10 @@ ProgressDisplay::~ProgressDisplay() {
     if (Redrawer.joinable()) {
         Redrawer.join();
     }
+    std::lock_guard<std::mutex> lock(Mutex);
     if (LineShown) {
-        std::fputs("\r\x1b[K", Settings.Stream);
+        FollowResize();
+        std::fputs(EraseShownLine(true).c_str(), Settings.Stream);
         std::fflush(Settings.Stream);
     }
 }
@@ -94,7 +138,7 @@ ProgressDisplay::~ProgressDisplay() {
 void ProgressDisplay::Begin(unsigned slot, const std::string& name) {
     Slot& s = *Slots[slot % Slots.size()];
     {
-        std::lock_guard<std::mutex> lock(Mutex);
+        std::lock_guard<std::mutex> lock(NamesMutex);
         s.Name = name;
     }
     s.Stage.store(static_cast<int>(RoadStage::Loading));
@@ -124,21 +168,27 @@ void ProgressDisplay::Finish(unsigned slot, const std::string& line) {
             "[" + std::to_string(finished) + "/" + std::to_string(Settings.Total) + "] " + line;
     }
     if (!Settings.Quiet && !line.empty()) {
-        Print(numbered);
+        Print(numbered, nullptr);
     }
 }
 
 void ProgressDisplay::Note(const std::string& line) {
     if (!Settings.Quiet) {
-        Print(line);
+        Print(line, nullptr);
+    }
+}
+
+void ProgressDisplay::Warning(const std::string& line) {
+    if (!Settings.Quiet) {
+        Print(line, "\x1b[33m");
     }
 }
 
 void ProgressDisplay::Error(const std::string& line) {
-    Print(line);
+    Print(line, "\x1b[31m");
 }
 
-std::string ProgressDisplay::RenderLine() {
+std::string ProgressDisplay::RenderLine(double elapsedSeconds) {
     std::size_t finished = FinishedCount.load();
     double partial = 0.0;
     std::string files;
@@ -160,7 +210,7 @@ std::string ProgressDisplay::RenderLine() {
         }
         std::string name;
         {
-            std::lock_guard<std::mutex> lock(Mutex);
+            std::lock_guard<std::mutex> lock(NamesMutex);
             name = slot->Name;
         }
         files += "  " + name + " " + StageText(stage, width, columns);
@@ -169,30 +219,84 @@ std::string ProgressDisplay::RenderLine() {
         Settings.Total == 0 ? 1.0 : std::min(1.0, (finished + partial) / Settings.Total);
     int filled = static_cast<int>(fraction * BarCells);
     std::string line = "[" + std::string(filled, '#') + std::string(BarCells - filled, '-') + "] " +
-                       std::to_string(finished) + "/" + std::to_string(Settings.Total) + files;
-    return FitToColumns(line, std::max(1, Settings.Columns - 1));
+                       std::to_string(finished) + "/" + std::to_string(Settings.Total);
+    // The pace of the run so far; the first seconds and the first bit of work say too little.
+    if (fraction > 0.0 && fraction < 1.0 && elapsedSeconds >= 2.0) {
+        line += " " + FormatTimeLeft(elapsedSeconds * (1.0 - fraction) / fraction) + " left";
+    }
+    // One column stays free: a line that reaches the last one wraps on some terminals.
+    return FitToColumns(line + files, std::max(1, Columns.load() - 1));
 }
 
-void ProgressDisplay::Print(const std::string& line) {
-    std::string text = line + "\n";
+std::string ProgressDisplay::Coloured(std::string line) const {
+    if (!Settings.Colour || line.size() < 2 || line[1] != '#') {
+        return line;
+    }
+    const std::size_t end = line.find_first_not_of('#', 1);
+    line.insert(end == std::string::npos ? line.size() : end, "\x1b[0m");
+    line.insert(1, "\x1b[32m");
+    return line;
+}
+
+void ProgressDisplay::FollowResize() {
+    if (Settings.Resizes == nullptr) {
+        return;
+    }
+    const unsigned resizes = Settings.Resizes->load(std::memory_order_relaxed);
+    if (resizes == SeenResizes) {
+        return;
+    }
+    SeenResizes = resizes;
+    const int now = Settings.ColumnsNow ? Settings.ColumnsNow() : 0;
+    if (now > 0) {
+        Columns.store(now);
+    }
+}
+
+std::string ProgressDisplay::EraseShownLine(bool clearRow) {
+    if (!LineShown) {
+        return clearRow ? "\r\x1b[K" : "\r";
+    }
+    LineShown = false;
+    // A terminal narrowed under a shown line folds it onto more rows (most desktop terminals
+    // reflow their text): climb back to its first row and clear from there down. The rest of the
+    // time the line fits on its row.
+    const int columns = std::max(1, Columns.load());
+    const int rowsAbove = ShownCells > 0 ? (ShownCells - 1) / columns : 0;
+    if (rowsAbove == 0) {
+        return clearRow ? "\r\x1b[K" : "\r";
+    }
+    return "\r\x1b[" + std::to_string(rowsAbove) + "A\x1b[J";
+}
+
+void ProgressDisplay::Print(const std::string& line, const char* colour) {
+    std::string text = Settings.Colour && colour ? colour + line + "\x1b[0m\n" : line + "\n";
     std::lock_guard<std::mutex> lock(Mutex);
+    FollowResize();
     if (LineShown) {
-        text = "\r\x1b[K" + text;
-        LineShown = false;
+        text = EraseShownLine(true) + text;
     }
     std::fputs(text.c_str(), Settings.Stream);
     std::fflush(Settings.Stream);
 }
 
 void ProgressDisplay::Redraw() {
-    std::string line = RenderLine();
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
     std::lock_guard<std::mutex> lock(Mutex);
     if (Stopping) {
         return;
     }
-    std::fputs(("\r" + line + "\x1b[K").c_str(), Settings.Stream);
+    FollowResize();
+    // Rendered under the lock, so that the width it was fitted to is the width the erase
+    // assumes the next time.
+    std::string line = RenderLine(elapsed);
+    // Drawn over the old line, then whatever is left of it cleared: no blank flicker between.
+    std::string text = EraseShownLine(false) + Coloured(line) + "\x1b[K";
+    std::fputs(text.c_str(), Settings.Stream);
     std::fflush(Settings.Stream);
     LineShown = true;
+    ShownCells = DisplayColumns(line);
 }
 
 void ProgressDisplay::RedrawLoop() {

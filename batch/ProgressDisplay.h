@@ -1,11 +1,14 @@
 // What velora-batch tells the user while it works: on a terminal one progress line on stderr,
-// redrawn in place (files done of total, then each file being converted with its progress); on
-// anything else one plain line per finished file. Messages go above the progress line.
+// redrawn in place and fitted to the terminal's width as it changes (files done of total, the time
+// left, then each file being converted with its progress); on anything else one plain line per
+// finished file. Messages go above the progress line.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,8 +22,12 @@ namespace velora::batch {
 struct DisplaySettings {
     std::FILE* Stream = stderr;
     bool Terminal = false;
+    bool Colour = false;  // errors red, warnings yellow, the bar green
     bool Quiet = false;
-    int Columns = 80;       // terminal width
+    int Columns = 80;  // terminal width
+    // Counts the terminal's size changes; after each the width is asked for again.
+    const std::atomic<unsigned>* Resizes = nullptr;
+    std::function<int()> ColumnsNow;
     std::size_t Total = 0;  // files to convert
     unsigned Slots = 1;     // files converted at once
     unsigned RedrawMilliseconds = 100;
@@ -42,36 +49,54 @@ class ProgressDisplay {
     void Finish(unsigned slot, const std::string& line);
     // Shown unless quiet.
     void Note(const std::string& line);
+    void Warning(const std::string& line);
     // Always shown.
     void Error(const std::string& line);
 
     std::size_t Finished() const { return FinishedCount.load(); }
 
-    // The progress line for the current state (exposed for tests).
-    std::string RenderLine();
+    // The progress line for the current state, `elapsedSeconds` into the run (exposed for tests),
+    // without colours.
+    std::string RenderLine(double elapsedSeconds);
 
   private:
     struct Slot {
-        std::string Name;  // guarded by Mutex
+        std::string Name;  // guarded by NamesMutex
         std::atomic<bool> Active{false};
         std::atomic<int> Stage{0};
         std::atomic<int> Width{0};
         std::atomic<int> Columns{0};
     };
 
-    void Print(const std::string& line);
+    void Print(const std::string& line, const char* colour);
     void Redraw();
     void RedrawLoop();
+    // Called with Mutex held: takes in a size change, and gives what erases the line shown.
+    void FollowResize();
+    // With `clearRow` the cursor ends on an empty row; without, the caller draws over the row.
+    std::string EraseShownLine(bool clearRow);
+    std::string Coloured(std::string line) const;
 
     DisplaySettings Settings;
     std::vector<std::unique_ptr<Slot>> Slots;
     std::atomic<std::size_t> FinishedCount{0};
-    std::mutex Mutex;
+    std::atomic<int> Columns{80};
+    const std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
+    std::mutex Mutex;  // the stream and the shown line; taken before NamesMutex
+    std::mutex NamesMutex;
     std::condition_variable Wake;
     bool Stopping = false;
     bool LineShown = false;
+    int ShownCells = 0;        // display columns of the line shown
+    unsigned SeenResizes = 0;  // of *Settings.Resizes
     std::thread Redrawer;
 };
+
+// "0:42", "12:05", "1:02:03": the time left of a run, rounded up to whole seconds.
+std::string FormatTimeLeft(double seconds);
+
+// Display columns of UTF-8 `text`; wide (East Asian) characters count two.
+int DisplayColumns(const std::string& text);
 
 // The first `columns` display columns of UTF-8 `text`, never cutting a character in half; wide
 // (East Asian) characters count two.

@@ -10,7 +10,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     BatchEnvironment environment;
     environment.Terminal = IsTerminal(stderr);
+    environment.Colour = WantsColour(stderr);
     environment.Columns = TerminalColumns(stderr);
+    if (environment.Terminal) {
+        environment.Resizes = &InstallResizeHandler();
+        environment.ColumnsNow = [] { return TerminalColumns(stderr); };
+    }
+    environment.Cores = UsableCores();
     environment.Cancel = &InstallInterruptHandlers();
     return RunBatch(arguments, environment);
 }

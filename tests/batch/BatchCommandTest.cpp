@@ -1,16 +1,22 @@
-// The velora-batch executable itself: its usage, its exit status and how Ctrl+C ends it.
+// The velora-batch executable itself: its usage, its exit status, how Ctrl+C ends it, what a
+// terminal shows, and how it fits into a shell pipeline.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "BatchTestSupport.h"
+#include "Platform.h"
+#include "ProgressDisplay.h"
 
 extern char** environ;
 
@@ -75,6 +81,73 @@ TEST(BatchCommand, ExitStatusTellsWhetherEveryFileWasDone) {
     EXPECT_EQ(run.Err.find('\r'), std::string::npos);
 }
 
+struct TerminalRun {
+    int ExitCode = -1;
+    std::string Text;         // everything the terminal received
+    std::size_t Resized = 0;  // where the text stood when the terminal was narrowed
+};
+
+// The real executable on a terminal `columns` wide, with `environment` added to ours. With
+// `narrowTo` the terminal is narrowed to that width once `narrowAfter` has been shown.
+TerminalRun RunOnTerminal(std::vector<std::string> arguments, unsigned short columns,
+                          std::vector<std::string> environment, unsigned short narrowTo = 0,
+                          const std::string& narrowAfter = "") {
+    arguments.insert(arguments.begin(), ToolPath());
+    std::vector<char*> argv = Argv(arguments);
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::strncmp(*variable, "NO_COLOR=", 9) != 0 &&
+            std::strncmp(*variable, "TERM=", 5) != 0) {
+            environment.push_back(*variable);
+        }
+    }
+    std::vector<char*> envp = Argv(environment);
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    TerminalRun run;
+    int terminal = -1;
+    pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+    if (child < 0) {
+        return run;
+    }
+    if (child == 0) {
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    char buffer[4096];
+    ssize_t count = 0;
+    while ((count = read(terminal, buffer, sizeof buffer)) > 0) {
+        run.Text.append(buffer, static_cast<std::size_t>(count));
+        if (narrowTo != 0 && run.Resized == 0 && run.Text.find(narrowAfter) != std::string::npos) {
+            size.ws_col = narrowTo;
+            ioctl(terminal, TIOCSWINSZ, &size);  // the program gets SIGWINCH
+            run.Resized = run.Text.size();
+        }
+    }
+    close(terminal);
+    int status = 0;
+    if (waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        run.ExitCode = WEXITSTATUS(status);
+    }
+    return run;
+}
+
+// Each progress line drawn in `text` from `from` on, as the terminal shows it.
+std::vector<std::string> ProgressLines(const std::string& text, std::size_t from = 0) {
+    std::vector<std::string> lines;
+    std::size_t start = from;
+    while ((start = text.find("\r", start)) != std::string::npos) {
+        std::size_t end = text.find_first_of("\r\n", start + 1);
+        std::string line = Visible(text.substr(start + 1, end - start - 1));
+        if (line.rfind("[", 0) == 0 && line.find("] ") != std::string::npos &&
+            line.find("->") == std::string::npos) {
+            lines.push_back(line);
+        }
+        start = start + 1;
+    }
+    return lines;
+}
+
 TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
     ScratchFolder scratch;
     std::string a = scratch / "a.jpg";
@@ -82,46 +155,103 @@ TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
     ASSERT_TRUE(WriteJpeg(a, 300, 200, 1));
     ASSERT_TRUE(WriteJpeg(b, 300, 200, 2));
     // One after the other, so the lines come in order.
-    std::vector<std::string> arguments = {ToolPath(), "--jobs=1", a, b};
-    std::vector<char*> argv = Argv(arguments);
-    winsize size{};
-    size.ws_col = 60;
-    size.ws_row = 24;
-    int terminal = -1;
-    pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    std::string text;
-    char buffer[4096];
-    ssize_t count = 0;
-    while ((count = read(terminal, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
-    close(terminal);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+    TerminalRun run = RunOnTerminal({"--jobs=1", a, b}, 60, {"NO_COLOR=1", "TERM=xterm"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Text;
+    const std::string& text = run.Text;
 
     // The terminal turns "\n" into "\r\n"; every redraw starts with a bare "\r".
     EXPECT_NE(text.find("\r["), std::string::npos) << text;
     EXPECT_NE(text.find("/2"), std::string::npos) << text;
     EXPECT_NE(text.find("[1/2] " + a + " -> "), std::string::npos) << text;
     EXPECT_NE(text.find("[2/2] " + b + " -> "), std::string::npos) << text;
+    // NO_COLOR: nothing but the line's own clearing.
+    EXPECT_EQ(text.find("\x1b[3"), std::string::npos) << text;
     // No drawn line is wider than the terminal.
-    std::size_t start = 0;
-    while ((start = text.find("\r[", start)) != std::string::npos) {
-        std::size_t end = text.find("\x1b[K", start);
-        ASSERT_NE(end, std::string::npos);
-        EXPECT_LT(end - start - 1, 60u) << text.substr(start, end - start);
-        start = end;
+    const std::vector<std::string> lines = ProgressLines(text);
+    EXPECT_FALSE(lines.empty());
+    for (const std::string& line : lines) {
+        EXPECT_LT(DisplayColumns(line), 60) << line;
     }
     // What stays on the screen at the end is the summary, not a progress line.
     std::string tail = text.substr(text.rfind("failed"));
     EXPECT_EQ(tail.find('['), std::string::npos) << tail;
+
+    // Colours on a terminal unless NO_COLOR is set (and not empty), never on a dumb one.
+    const std::string missing = scratch / "missing.jpg";
+    const struct {
+        std::vector<std::string> Environment;
+        bool Colour;
+    } cases[] = {{{"TERM=xterm"}, true},
+                 {{"TERM=xterm", "NO_COLOR="}, true},
+                 {{"TERM=xterm", "NO_COLOR=1"}, false},
+                 {{"TERM=dumb"}, false}};
+    for (const auto& c : cases) {
+        run = RunOnTerminal({"-q", missing}, 60, c.Environment);
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_EQ(run.Text.find("\x1b[31mvelora-batch: " + missing) != std::string::npos, c.Colour)
+            << ::testing::PrintToString(c.Environment) << run.Text;
+        EXPECT_NE(Visible(run.Text).find("velora-batch: " + missing), std::string::npos);
+    }
+}
+
+TEST(BatchCommand, TheProgressLineFollowsTheTerminalsWidth) {
+    ScratchFolder scratch;
+    std::vector<std::string> arguments = {"--jobs=1", "-o", scratch.Folder("out")};
+    for (unsigned i = 0; i < 3; ++i) {
+        std::string input = scratch / ("a-photo-with-a-long-name-" + std::to_string(i) + ".jpg");
+        ASSERT_TRUE(WriteJpeg(input, 1400, 1000, i));
+        arguments.push_back(input);
+    }
+    // Narrowed once the line shows a file's name, and so is wider than the new width.
+    TerminalRun run = RunOnTerminal(arguments, 100, {"TERM=xterm"}, 30, "  a-photo-with");
+    EXPECT_EQ(run.ExitCode, 0) << run.Text;
+    ASSERT_GT(run.Resized, 0u) << run.Text;
+    // The wide line folded onto more rows when the terminal narrowed: the program climbs back
+    // to its first row and clears from there, and draws every later line within the new width.
+    const std::size_t climb = run.Text.find("A\x1b[J", run.Resized);
+    ASSERT_NE(climb, std::string::npos) << run.Text.substr(run.Resized);
+    const std::vector<std::string> after = ProgressLines(run.Text, climb);
+    EXPECT_FALSE(after.empty()) << run.Text.substr(run.Resized);
+    for (const std::string& line : after) {
+        EXPECT_LT(DisplayColumns(line), 30) << line;
+    }
+}
+
+TEST(BatchCommand, FindPrintZeroFeedsTheFileList) {
+    ScratchFolder scratch;
+    scratch.Folder("sub");
+    for (const char* name : {"a.jpg", "sub/b c.jpg", "sub/new\nline.jpg"}) {
+        ASSERT_TRUE(WriteJpeg(scratch / name, 20, 10, 1));
+    }
+    const std::string command = "cd " + Quoted(scratch.path().string()) +
+                                " && find . -name '*.jpg' -print0 | " + Quoted(ToolPath()) +
+                                " -q0 --files-from - 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(FilesBelow(scratch.path()),
+              (std::vector<std::string>{"a.jpg", "a_vlr.jpg", "sub/b c.jpg", "sub/b c_vlr.jpg",
+                                        "sub/new\nline.jpg", "sub/new\nline_vlr.jpg"}));
+}
+
+TEST(BatchCommand, CoresAreThoseTheProcessMayUse) {
+    const unsigned all = UsableCores();
+    EXPECT_GE(all, 1u);
+    EXPECT_LE(all, std::max(1u, std::thread::hardware_concurrency()));
+    // As under taskset -c 0: one CPU allowed, one core counted.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0) {
+            _exit(100);
+        }
+        _exit(static_cast<int>(std::min(UsableCores(), 99u)));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
 TEST(BatchCommand, InterruptStopsWithoutHalfWrittenFiles) {

@@ -3,6 +3,7 @@
 
 #include "BatchOptions.h"
 #include "BatchTestSupport.h"
+#include "InputList.h"
 #include "JobRunner.h"
 #include "OutputPlan.h"
 #include "ProgressDisplay.h"
@@ -142,9 +143,65 @@ TEST(BatchOptions, HelpAndVersionNeedNoFiles) {
     EXPECT_EQ(Parse({"a.jpg", "-h"}).Outcome, ParseOutcome::Help);
     EXPECT_EQ(Parse({"--version"}).Outcome, ParseOutcome::Version);
     // Every option the parser knows is in the help.
-    for (const char* option : {"--color", "--gray", "--no-gray-contrast", "--film", "-o", "--jobs",
-                               "--format", "--overwrite", "--quiet", "--help", "--version"}) {
+    for (const char* option :
+         {"--color", "--gray", "--no-gray-contrast", "--film", "-o", "--jobs", "--format",
+          "--overwrite", "--quiet", "--help", "--version", "--recursive", "--files-from", "--null",
+          "-r,", "-0,", "-j,", "-q,", "-h,"}) {
         EXPECT_NE(HelpText().find(option), std::string::npos) << option;
+    }
+}
+
+TEST(BatchOptions, ListsAndFolders) {
+    ParseResult result = Parse({"-r0", "--files-from", "-", "--files-from=list.txt"});
+    ASSERT_EQ(result.Outcome, ParseOutcome::Run) << result.Error;
+    EXPECT_TRUE(result.Options.Recursive);
+    EXPECT_TRUE(result.Options.NullSeparated);
+    EXPECT_EQ(result.Options.FilesFrom, (std::vector<std::string>{"-", "list.txt"}));
+    EXPECT_TRUE(result.Options.Files.empty());
+    EXPECT_FALSE(Parse({"a.jpg"}).Options.Recursive);
+
+    // -0 describes the lists; without one it is a mistake worth saying.
+    EXPECT_NE(Parse({"-0", "a.jpg"}).Error.find("--files-from"), std::string::npos);
+    EXPECT_EQ(Parse({"--files-from", ""}).Outcome, ParseOutcome::UsageError);
+    // "--f" and "--n" could each be more than one option.
+    EXPECT_NE(Parse({"--fi", "-", "a.jpg"}).Error.find("ambiguous"), std::string::npos);
+    EXPECT_NE(Parse({"--n", "a.jpg"}).Error.find("ambiguous"), std::string::npos);
+}
+
+TEST(InputList, SplitsNamesAsTheyStand) {
+    struct Case {
+        std::string Text;
+        bool Null;
+        std::vector<std::string> Names;
+    };
+    const Case cases[] = {
+        {"a.jpg\nb c.jpg\n", false, {"a.jpg", "b c.jpg"}},
+        {"\n\na.jpg\n\n b.jpg", false, {"a.jpg", " b.jpg"}},
+        {"", false, {}},
+        {std::string("a\nb.jpg\0c.jpg\0\0", 14), true, {"a\nb.jpg", "c.jpg"}},
+        {std::string("a.jpg\0", 6), false, {std::string("a.jpg\0", 6)}},
+        {"x\\y.jpg\n'q'.jpg", false, {"x\\y.jpg", "'q'.jpg"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SplitList(c.Text, c.Null), c.Names) << ::testing::PrintToString(c.Text);
+    }
+}
+
+TEST(InputList, AWalkTakesPicturesButNotResultsOrHiddenFiles) {
+    const struct {
+        const char* Name;
+        bool Taken;
+    } cases[] = {
+        {"a.jpg", true},      {"IMG_0001.JPEG", true}, {"scan.tif", true},
+        {"b.HEIC", true},     {"c.avif", true},        {"d.webp", true},
+        {"e.gif", true},      {"f.bmp", true},         {"g.ico", true},
+        {"p.png", true},      {"a.b.jpg", true},       {"notes.txt", false},
+        {"jpg", false},       {"raw.cr2", false},      {".hidden.jpg", false},
+        {"a_vlr.jpg", false}, {"a_vlr.b.jpg", false},  {"_vlrphoto.jpg", false},
+        {"a_vlrx.jpg", true}, {"vlr.jpg", true},       {"a.jpg_vlr.png", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WalkTakes(c.Name), c.Taken) << c.Name;
     }
 }
 
@@ -201,6 +258,24 @@ TEST_F(OutputPlanTest, ResultsGoBesideTheInputOrIntoTheFolder) {
 
     plan = Plan({input}, false, "/some/where");
     EXPECT_EQ(plan[0].Output, "/some/where/photo_vlr.jpg");
+}
+
+TEST_F(OutputPlanTest, WalkedFilesKeepTheirFolderUnderTheOutputFolder) {
+    BatchOptions options;
+    options.OutputDir = "/out";
+    const std::vector<InputFile> inputs = {
+        {"/album/a.jpg", ""}, {"/album/2023/a.jpg", "2023"}, {"/album/2023/x/b.png", "2023/x"}};
+    auto plan = PlanOutputs(options, inputs);
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(plan[0].Output, "/out/a_vlr.jpg");
+    EXPECT_EQ(plan[1].Output, "/out/2023/a_vlr.jpg");
+    EXPECT_EQ(plan[2].Output, "/out/2023/x/b_vlr.jpg");
+    for (const PlannedFile& file : plan) {
+        EXPECT_EQ(file.Action, PlanAction::Convert) << file.Input;
+    }
+    // Beside its input, the folder changes nothing.
+    options.OutputDir.clear();
+    EXPECT_EQ(PlanOutputs(options, inputs)[1].Output, "/album/2023/a_vlr.jpg");
 }
 
 TEST_F(OutputPlanTest, ExistingResultsAreSkippedUnlessOverwriting) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -112,7 +113,7 @@ TEST(ProgressDisplay, TheTerminalLineShowsFilesAndColumns) {
         thread.join();
     }
     display.Finish(1, "second.jpg -> second_vlr.jpg");
-    std::string line = display.RenderLine();
+    std::string line = display.RenderLine(0.0);
     EXPECT_NE(line.find("1/4"), std::string::npos) << line;
     EXPECT_NE(line.find("first.jpg 50%"), std::string::npos) << line;
     EXPECT_EQ(line.find("second.jpg"), std::string::npos) << line;
@@ -126,6 +127,118 @@ TEST(ProgressDisplay, TheTerminalLineShowsFilesAndColumns) {
     std::string tail = text.substr(text.rfind('\n') + 1);
     EXPECT_TRUE(tail.empty() || (tail.size() >= 4 && tail.substr(tail.size() - 4) == "\r\x1b[K"))
         << tail;
+}
+
+TEST(ProgressDisplay, TheLineTellsTheTimeLeft) {
+    const struct {
+        double Seconds;
+        const char* Shown;
+    } cases[] = {
+        {0, "0:00"},     {0.2, "0:01"},     {59.5, "1:00"},    {61, "1:01"},
+        {3599, "59:59"}, {3600, "1:00:00"}, {3723, "1:02:03"}, {-4, "0:00"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatTimeLeft(c.Seconds), c.Shown) << c.Seconds;
+    }
+
+    CapturedDisplay captured(false, false, 4, 1);
+    ProgressDisplay& display = *captured.Display;
+    display.Begin(0, "a.jpg");
+    display.Finish(0, "");
+    // A quarter done in 10 s: three quarters more take 30 s.
+    EXPECT_NE(display.RenderLine(10.0).find("] 1/4 0:30 left"), std::string::npos)
+        << display.RenderLine(10.0);
+    // Too early to tell.
+    EXPECT_EQ(display.RenderLine(1.0).find("left"), std::string::npos);
+    for (int i = 0; i < 3; ++i) {
+        display.Begin(0, "b.jpg");
+        display.Finish(0, "");
+    }
+    EXPECT_EQ(display.RenderLine(60.0).find("left"), std::string::npos);
+}
+
+TEST(ProgressDisplay, TheLineFollowsTheTerminalsWidth) {
+    std::atomic<unsigned> resizes{0};
+    std::atomic<int> width{70};
+    std::FILE* stream = std::tmpfile();
+    {
+        DisplaySettings settings;
+        settings.Stream = stream;
+        settings.Terminal = true;
+        settings.Columns = 70;
+        settings.Resizes = &resizes;
+        settings.ColumnsNow = [&width] { return width.load(); };
+        settings.Total = 3;
+        settings.RedrawMilliseconds = 1;
+        ProgressDisplay display(settings);
+        display.Begin(0, "a-photo-with-a-rather-long-name-from-the-camera.jpg");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        width.store(20);
+        resizes.fetch_add(1);
+        // A message after the resize is printed at the new width at the latest.
+        display.Note("resized");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::string text = testing::ReadStream(stream);
+    std::fclose(stream);
+
+    // The line shown when the terminal narrowed now spans several rows: the cursor climbs to
+    // the first of them and everything below is cleared, once.
+    std::size_t climb = text.find("A\x1b[J");
+    ASSERT_NE(climb, std::string::npos) << text;
+    EXPECT_EQ(text.find("A\x1b[J", climb + 1), std::string::npos) << text;
+    std::size_t climbStart = text.rfind("\r\x1b[", climb);
+    std::size_t lastLine = text.rfind('\r', climbStart - 1);
+    ASSERT_NE(lastLine, std::string::npos);
+    const int shownCells =
+        DisplayColumns(testing::Visible(text.substr(lastLine + 1, climbStart - lastLine - 1)));
+    EXPECT_GT(shownCells, 20);
+    EXPECT_EQ(text.substr(climbStart, climb - climbStart),
+              "\r\x1b[" + std::to_string((shownCells - 1) / 20))
+        << text;
+    // Everything drawn afterwards fits the narrow terminal.
+    std::string after = text.substr(climb);
+    std::size_t start = 0;
+    while ((start = after.find('\r', start)) != std::string::npos) {
+        std::size_t end = after.find_first_of("\r\n", start + 1);
+        std::string line = testing::Visible(after.substr(start + 1, end - start - 1));
+        EXPECT_LT(DisplayColumns(line), 20) << line;
+        start = start + 1;
+    }
+    EXPECT_NE(text.find("resized\n"), std::string::npos);
+}
+
+TEST(ProgressDisplay, ColoursOnlyWhenAllowed) {
+    for (bool colour : {false, true}) {
+        std::FILE* stream = std::tmpfile();
+        {
+            DisplaySettings settings;
+            settings.Stream = stream;
+            settings.Terminal = true;
+            settings.Colour = colour;
+            settings.Total = 2;
+            settings.RedrawMilliseconds = 1;
+            ProgressDisplay display(settings);
+            display.Begin(0, "a.jpg");
+            display.Finish(0, "a.jpg -> a_vlr.jpg");
+            display.Warning("velora-batch: b.jpg: warning: damaged");
+            display.Error("velora-batch: c.jpg: broken");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::string text = testing::ReadStream(stream);
+        std::fclose(stream);
+        EXPECT_EQ(text.find("\x1b[3") != std::string::npos, colour) << text;
+        EXPECT_EQ(testing::Visible(text).find("\x1b"), std::string::npos);
+        if (colour) {
+            EXPECT_NE(text.find("\x1b[31mvelora-batch: c.jpg: broken\x1b[0m\n"), std::string::npos);
+            EXPECT_NE(text.find("\x1b[33mvelora-batch: b.jpg: warning: damaged\x1b[0m\n"),
+                      std::string::npos);
+            // Half of the files done: half of the bar, in green.
+            EXPECT_NE(text.find("[\x1b[32m##########\x1b[0m----------] 1/2"), std::string::npos)
+                << text;
+            EXPECT_NE(text.find("\r\x1b[K[1/2] a.jpg -> a_vlr.jpg\n"), std::string::npos) << text;
+        }
+    }
 }
 
 }  // namespace

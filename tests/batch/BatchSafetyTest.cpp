@@ -133,6 +133,85 @@ TEST_F(BatchSafety, ProgressLinesAndQuiet) {
     EXPECT_TRUE(Contains(run.Err, "missing.jpg")) << run.Err;
 }
 
+TEST_F(BatchSafety, FoldersAreWalkedAndKeepTheirShapeUnderTheOutputFolder) {
+    Scratch.Folder("album");
+    Scratch.Folder("album/2023");
+    Scratch.Folder("album/2023/summer");
+    Scratch.Folder("album/.thumbnails");
+    Picture("album/a.jpg", 1);
+    Picture("album/2023/a.jpg", 2);  // the same name as above: no clash, other folder
+    Picture("album/2023/summer/b.JPG", 3);
+    Picture("album/2023/a_vlr.jpg", 4);     // an earlier result
+    Picture("album/.thumbnails/t.jpg", 5);  // hidden
+    WriteBytes(Scratch / "album/notes.txt", "not a picture");
+    ASSERT_TRUE(SavePng(*TexturedPicture(9, 9, 6), Scratch / "album/2023/c.png").Ok);
+    std::filesystem::create_directory_symlink(Scratch / "album", Scratch / "album/2023/loop");
+
+    const std::string out = Scratch.Folder("out");
+    RunOutput run = RunInProcess({"-r", "-o", out, Scratch / "album"});
+    ASSERT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    const std::vector<std::string> expected = {"2023/a_vlr.jpg", "2023/c_vlr.jpg",
+                                               "2023/summer/b_vlr.JPG", "a_vlr.jpg"};
+    EXPECT_EQ(FilesBelow(out), expected);
+    EXPECT_TRUE(Contains(run.Err, "4 converted, 0 skipped, 0 failed")) << run.Err;
+    // Each result is its own picture's.
+    EXPECT_FALSE(ReadBytes(Scratch / "out/a_vlr.jpg") == ReadBytes(Scratch / "out/2023/a_vlr.jpg"));
+
+    // A rerun finds every result in place and writes nothing.
+    const std::string before = ReadBytes(Scratch / "out/2023/a_vlr.jpg");
+    run = RunInProcess({"--recursive", "-o", out, Scratch / "album"});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "0 converted, 4 skipped, 0 failed")) << run.Err;
+    EXPECT_TRUE(ReadBytes(Scratch / "out/2023/a_vlr.jpg") == before);
+
+    // Without -o the results go beside their photos, and the next walk leaves them out.
+    run = RunInProcess({"-rq", Scratch / "album/2023/summer"});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_EQ(FilesBelow(Scratch / "album/2023/summer"),
+              (std::vector<std::string>{"b.JPG", "b_vlr.JPG"}));
+    run = RunInProcess({"-r", "--overwrite", Scratch / "album/2023/summer"});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_EQ(LineCount(run.Err), 1u) << run.Err;
+    EXPECT_EQ(FilesBelow(Scratch / "album/2023/summer"),
+              (std::vector<std::string>{"b.JPG", "b_vlr.JPG"}));
+
+    // Without -r a folder is refused, with a hint.
+    run = RunInProcess({Scratch / "album"});
+    EXPECT_EQ(run.ExitCode, ExitSomeFailed);
+    EXPECT_TRUE(Contains(run.Err, "is a folder (-r")) << run.Err;
+}
+
+TEST_F(BatchSafety, InputsComeFromListsToo) {
+    std::string a = Picture("a.jpg", 1);
+    std::string spaced = Picture(" spaced name .jpg", 2);
+    std::string newline = Picture("two\nlines.jpg", 3);
+    std::string c = Picture("c.jpg", 4);
+    // Names end in NUL: any character may be part of them.
+    std::string list = a + '\0' + spaced + '\0' + newline + '\0';
+    RunOutput run = RunInProcess({"-q0", "--files-from", "-", c}, 2, nullptr, list);
+    ASSERT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    for (const char* result :
+         {"a_vlr.jpg", " spaced name _vlr.jpg", "two\nlines_vlr.jpg", "c_vlr.jpg"}) {
+        EXPECT_TRUE(Load(Scratch / result)) << result;
+    }
+
+    // One name a line, blank lines ignored, from a file; names are taken as they stand.
+    const std::string listFile = Scratch / "list.txt";
+    WriteBytes(listFile, "\n" + a + "\n\n" + spaced + "\n" + Scratch / "missing.jpg");
+    run = RunInProcess({"--overwrite", "--files-fr=" + listFile});
+    EXPECT_EQ(run.ExitCode, ExitSomeFailed);
+    EXPECT_TRUE(Contains(run.Err, "2 converted, 0 skipped, 1 failed")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "missing.jpg")) << run.Err;
+
+    // An empty list leaves nothing to do; a list that cannot be read is bad usage.
+    run = RunInProcess({"--files-from", "-"}, 2, nullptr, "");
+    EXPECT_EQ(run.ExitCode, ExitAllDone);
+    EXPECT_EQ(run.Err, "velora-batch: no files to convert\n");
+    run = RunInProcess({"--files-from", Scratch / "none.txt", a});
+    EXPECT_EQ(run.ExitCode, ExitBadUsage);
+    EXPECT_TRUE(Contains(run.Err, "none.txt': No such file or directory")) << run.Err;
+}
+
 TEST_F(BatchSafety, ACancelledRunWritesNothing) {
     std::string a = Picture("a.jpg", 1);
     std::atomic<int> cancel{2};

@@ -112,6 +112,22 @@ inline std::vector<std::string> Joined(std::vector<std::string> first,
     return first;
 }
 
+// The text a terminal would show for `drawn`, without the escape sequences.
+inline std::string Visible(const std::string& drawn) {
+    std::string text;
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+        if (drawn[i] == '\x1b' && i + 1 < drawn.size() && drawn[i + 1] == '[') {
+            i = drawn.find_first_of("ABCDHJKm", i + 2);
+            if (i == std::string::npos) {
+                break;
+            }
+            continue;
+        }
+        text += drawn[i];
+    }
+    return text;
+}
+
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -155,13 +171,19 @@ inline std::string ReadStream(std::FILE* stream) {
     return text;
 }
 
-// RunBatch in this process, its streams caught in temporary files; stderr is no terminal.
+// RunBatch in this process, its streams caught in temporary files; stderr is no terminal, and
+// standard input holds `input`.
 inline RunOutput RunInProcess(const std::vector<std::string>& arguments, unsigned cores = 2,
-                              const std::atomic<int>* cancel = nullptr) {
+                              const std::atomic<int>* cancel = nullptr,
+                              const std::string& input = "") {
     RunOutput output;
+    std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::rewind(in);
     BatchEnvironment environment;
+    environment.In = in;
     environment.Out = out;
     environment.Err = err;
     environment.Cores = cores;
@@ -169,9 +191,22 @@ inline RunOutput RunInProcess(const std::vector<std::string>& arguments, unsigne
     output.ExitCode = RunBatch(arguments, environment);
     output.Out = ReadStream(out);
     output.Err = ReadStream(err);
+    std::fclose(in);
     std::fclose(out);
     std::fclose(err);
     return output;
+}
+
+// Every file below `root`, as paths relative to it, sorted.
+inline std::vector<std::string> FilesBelow(const fs::path& root) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) {
+            files.push_back(fs::relative(entry.path(), root).string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 inline std::string Quoted(const std::string& text) {
