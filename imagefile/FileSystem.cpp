@@ -89,6 +89,36 @@ ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
     return ReadFileResult::Ok;
 }
 
+ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxBytes,
+                                  std::FILE** stream, std::string& error) {
+    *stream = nullptr;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int code = errno;
+        error = "cannot open the file: " + ErrnoText(code);
+        return (code == ENOENT || code == ENOTDIR) ? ReadFileResult::NotFound
+                                                   : ReadFileResult::Failed;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        error = "not a regular file";
+        return ReadFileResult::Failed;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
+        ::close(fd);
+        error = "the file is too large";
+        return ReadFileResult::TooLarge;
+    }
+    *stream = ::fdopen(fd, "rb");
+    if (*stream == nullptr) {
+        error = "cannot read the file: " + ErrnoText(errno);
+        ::close(fd);
+        return ReadFileResult::Failed;
+    }
+    return ReadFileResult::Ok;
+}
+
 AtomicFile::~AtomicFile() {
     Discard();
 }

@@ -10,9 +10,6 @@ namespace velora {
 
 namespace {
 
-// Far above any real photograph's file, far below what would hurt to hold in memory.
-constexpr std::uint64_t MaxFileBytes = 1024ull * 1024 * 1024;
-
 bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t length) {
     return size >= length && std::memcmp(data, magic, length) == 0;
 }
@@ -72,28 +69,43 @@ std::uint8_t* AllocateDecodeTarget(DecodeOutcome& out, std::uint64_t width, std:
     return rows.Scan0;
 }
 
-LoadResult LoadBitmapFromFile(const std::string& path) {
-    LoadResult result;
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    switch (path.empty() ? ReadFileResult::NotFound
-                         : ReadWholeFile(path, MaxFileBytes, bytes, error)) {
+void DescribeFileFailure(ReadFileResult read, const std::string& error, LoadResult& result) {
+    switch (read) {
         case ReadFileResult::Ok:
             break;
         case ReadFileResult::NotFound:
             result.Code = Status::FileNotFound;
             result.Message = "the file does not exist";
-            return result;
+            break;
         case ReadFileResult::TooLarge:
             result.Code = Status::ValueOverflow;
             result.Message = "the file is too large to be a picture this program reads";
-            return result;
+            break;
         case ReadFileResult::Failed:
             result.Code = Status::AccessDenied;
             result.Message = error;
-            return result;
+            break;
+    }
+}
+
+LoadResult LoadBitmapFromFile(const std::string& path) {
+    LoadResult result;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    const ReadFileResult read = path.empty()
+                                    ? ReadFileResult::NotFound
+                                    : ReadWholeFile(path, MaxPictureFileBytes, bytes, error);
+    if (read != ReadFileResult::Ok) {
+        DescribeFileFailure(read, error, result);
+        return result;
     }
     return LoadBitmapFromMemory(bytes.data(), bytes.size());
+}
+
+void DescribeDecodeFailure(Status code, const std::string& message, LoadResult& result) {
+    result.Code = code == Status::Ok ? Status::GenericError : code;
+    result.Message = message.empty() ? "the picture cannot be decoded"
+                                     : "the picture cannot be decoded: " + message;
 }
 
 LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
@@ -116,9 +128,7 @@ LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
         return result;
     }
     if (!out.Bitmap) {
-        result.Code = out.Code == Status::Ok ? Status::GenericError : out.Code;
-        result.Message = out.Message.empty() ? "the picture cannot be decoded"
-                                             : "the picture cannot be decoded: " + out.Message;
+        DescribeDecodeFailure(out.Code, out.Message, result);
         return result;
     }
     ApplyMetadata(out.Meta, *out.Bitmap);
@@ -145,6 +155,11 @@ SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
                                 const std::string& path) {
     EncoderId jpeg;
     FindEncoderByMimeType(u"image/jpeg", &jpeg);
+    PrepareConvertedMetadata(working, opened);
+    return SaveJpeg(working, path, 97);
+}
+
+void PrepareConvertedMetadata(WorkingBitmap& working, WorkingBitmap& opened) {
     ImageProperties source(opened);
     ImageProperties target(working);
     target.CopyFrom(source, nullptr, true);
@@ -155,7 +170,6 @@ SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
     // The sharpened picture is a new bitmap: the XMP packet and kept segments come from the
     // opened one, like the items.
     working.SetExtraMetadata(opened.GetExtraMetadata());
-    return SaveJpeg(working, path, 97);
 }
 
 std::string InsertVlrSuffix(const std::string& fileName) {

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "FileSystem.h"
 #include "ImageFile.h"
+#include "JpegRows.h"
 #include "WorkingBitmap.h"
 
 namespace velora {
@@ -38,6 +40,35 @@ struct EncodedMetadata {
     std::vector<ExtraMetadata::Segment> Segments;
 };
 
+// A JPEG read row by row as 24-bit blue, green, red, with the metadata it carries: the
+// whole-picture decoder reads through this, and so does the road that streams rows.
+class JpegPictureReader {
+  public:
+    // From memory (which must outlive the reader) or an open file; false with Message().
+    bool Open(const std::uint8_t* data, std::size_t size) { return Rows.Open(data, size); }
+    bool Open(std::FILE* file) { return Rows.Open(file); }
+    unsigned Width() const { return Rows.Width(); }
+    unsigned Height() const { return Rows.Height(); }
+    bool Start();
+    int ReadRows(std::uint8_t* rows, std::int32_t stride, int count);
+    unsigned NextRow() const { return Rows.NextRow(); }
+    bool Finish() { return Rows.Finish(); }
+
+    // The metadata of the segments met so far. All of a file's segments are known once its
+    // first row is out, except those a single-scan file has after its scan: MarkerCount() tells
+    // whether more came.
+    RawMetadata Metadata() const;
+    std::size_t MarkerCount() const { return Rows.Markers().size(); }
+
+    bool Failed() const { return Rows.Failed(); }
+    const std::string& Message() const { return Rows.Message(); }
+    const std::vector<std::string>& Warnings() const { return Rows.Warnings(); }
+
+  private:
+    JpegRowReader Rows;
+    std::vector<std::uint8_t> CmykRow;
+};
+
 // Decoders fill `out` and never throw; on failure out.Bitmap stays empty and Code/Message say why.
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
@@ -58,6 +89,19 @@ void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap);
 
 // Builds what the encoders write from the bitmap's property items and extra metadata.
 bool BuildMetadata(WorkingBitmap& bitmap, EncodedMetadata& meta, std::string& error);
+
+// The metadata half of the save road of a converted picture: the items of `opened` without the
+// thumbnail and the quantisation tables copied onto `working`, ", vlr3" appended to the camera
+// model, and the opened picture's XMP and kept segments.
+void PrepareConvertedMetadata(WorkingBitmap& working, WorkingBitmap& opened);
+
+// Far above any real photograph's file, far below what would hurt to hold in memory.
+constexpr std::uint64_t MaxPictureFileBytes = 1024ull * 1024 * 1024;
+
+// The words of LoadBitmapFromFile for a file that cannot be read, and for a picture that cannot
+// be decoded (`code` and `message` as the decoder gave them).
+void DescribeFileFailure(ReadFileResult read, const std::string& error, LoadResult& result);
+void DescribeDecodeFailure(Status code, const std::string& message, LoadResult& result);
 
 // Largest EXIF structure that fits one APP1 segment with its "Exif\0\0" prefix.
 constexpr std::size_t MaxExifBytes = 65533 - 6;

@@ -16,6 +16,11 @@ enum class ReadFileResult { Ok, NotFound, TooLarge, Failed };
 ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
                              std::vector<std::uint8_t>& bytes, std::string& error);
 
+// Opens the file for reading as ReadWholeFile would read it (a regular file of at most
+// `maxBytes`), for a reader that takes it a piece at a time. The stream is the caller's to close.
+ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxBytes,
+                                  std::FILE** stream, std::string& error);
+
 // A file that appears at its target path complete or not at all. It is written under a unique
 // temporary name in the target's folder, flushed to the disk and renamed over the target only by
 // Commit. Without a successful Commit the temporary is removed and the target is untouched.

@@ -1,0 +1,101 @@
+// JPEG a band of rows at a time, over libjpeg-turbo's own row interface: the whole-picture load and
+// save go through these, and so does velora-batch's road, which never holds a whole picture.
+//
+// libjpeg reports fatal errors through error_exit, which jumps back to a setjmp in the method that
+// made the call; those methods hold no object with a destructor, so the jump skips nothing. After
+// a failure every further call fails at once and Message() says why.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velora {
+
+struct EncodedMetadata;
+
+// One saved marker segment (APPn or COM): its marker code and payload, valid while the reader
+// lives.
+struct JpegMarker {
+    int Marker = 0;
+    const std::uint8_t* Data = nullptr;
+    unsigned Length = 0;
+};
+
+class JpegRowReader {
+  public:
+    JpegRowReader();
+    ~JpegRowReader();
+    JpegRowReader(const JpegRowReader&) = delete;
+    JpegRowReader& operator=(const JpegRowReader&) = delete;
+
+    // Reads the header from memory (which must outlive the reader) or from an open file, and
+    // keeps every APPn and COM segment. Nothing large is allocated yet: the caller may refuse the
+    // declared size first.
+    bool Open(const std::uint8_t* data, std::size_t size);
+    bool Open(std::FILE* file);
+
+    unsigned Width() const;
+    unsigned Height() const;
+
+    // CMYK and YCCK files come out as CMYK, as stored (Adobe's encoders store them inverted and
+    // say so with their APP14 segment); every other kind as blue, green, red.
+    bool Cmyk() const;
+    bool AdobeInverted() const;
+    int Components() const { return Cmyk() ? 4 : 3; }
+
+    // Starts the output, with the slow integer transform. A file of several scans (progressive
+    // above all) is read whole here, into the coefficients libjpeg keeps; a single-scan file
+    // streams.
+    bool Start();
+
+    // Up to `count` rows of Components() bytes a pixel into `rows`, `stride` bytes apart; the
+    // number given, 0 at the end or on failure.
+    int ReadRows(std::uint8_t* rows, std::int32_t stride, int count);
+    unsigned NextRow() const;
+
+    // The marker segments met so far, in file order, and the quantisation tables (luminance,
+    // chrominance) when the file defines them, in natural order.
+    std::vector<JpegMarker> Markers() const;
+    bool QuantTable(int slot, std::uint16_t values[64]) const;
+
+    // Reads what follows the last row, up to the end of the file.
+    bool Finish();
+
+    bool Failed() const;
+    const std::string& Message() const;
+    // Damage libjpeg could step over (corrupt data, a file that ends early), each text once.
+    const std::vector<std::string>& Warnings() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> S;
+};
+
+class JpegRowWriter {
+  public:
+    JpegRowWriter();
+    ~JpegRowWriter();
+    JpegRowWriter(const JpegRowWriter&) = delete;
+    JpegRowWriter& operator=(const JpegRowWriter&) = delete;
+
+    // Checks that `meta` fits JPEG segments, then writes the file's header with it: `quality`
+    // (clamped to 1-100), 4:4:4 chroma, the slow integer transform, no JFIF header when there is
+    // EXIF. Rows are 24-bit, blue, green, red.
+    bool Start(std::FILE* file, unsigned width, unsigned height, int quality,
+               const EncodedMetadata& meta);
+    bool WriteRows(const std::uint8_t* rows, std::int32_t stride, int count);
+    unsigned NextRow() const;
+    // After the last row: the end of the file. The stream is left to its owner to flush.
+    bool Finish();
+
+    const std::string& Message() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> S;
+};
+
+}  // namespace velora
