@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "UnsharpMaskRows.h"
+
 namespace velora {
 
 namespace {
@@ -31,19 +33,19 @@ struct Reciprocal {
 
 constexpr int Chunk = 512;
 
-// dst[j] = floor(sum over taps k of weights[k] × src[j + k·tapStep] / divisor), j < count.
-// Horizontal lines step 3 bytes between taps, vertical lines one row.
-void ConvolveRun(const std::uint8_t* src, std::ptrdiff_t tapStep, const std::int32_t* weights,
-                 int taps, const Reciprocal& divide, std::uint8_t* dst, int count) {
+// dst[j] = floor(sum over taps k of weights[k] × tap[k][j] / divisor), j < count. A tap is where
+// the k-th weight's bytes start: 3 bytes further each in a row, one row further each across rows.
+void ConvolveRun(const std::uint8_t* const* tap, const std::int32_t* weights, int taps,
+                 const Reciprocal& divide, std::uint8_t* dst, int count) {
     if (taps == 3 && weights[0] == weights[2] && divide.Narrow) {
         // The program's own kernel (1, 23, 1): one pass, no accumulator round trips.
         const std::uint32_t outer = static_cast<std::uint32_t>(weights[0]);
         const std::uint32_t middle = static_cast<std::uint32_t>(weights[1]);
         const std::uint32_t m = static_cast<std::uint32_t>(divide.Multiplier);
         const unsigned shift = divide.Shift;
-        const std::uint8_t* a = src;
-        const std::uint8_t* b = src + tapStep;
-        const std::uint8_t* c = src + 2 * tapStep;
+        const std::uint8_t* a = tap[0];
+        const std::uint8_t* b = tap[1];
+        const std::uint8_t* c = tap[2];
         for (int j = 0; j < count; ++j) {
             const std::uint32_t sum =
                 outer * (std::uint32_t{a[j]} + std::uint32_t{c[j]}) + middle * b[j];
@@ -54,13 +56,13 @@ void ConvolveRun(const std::uint8_t* src, std::ptrdiff_t tapStep, const std::int
     std::uint32_t acc[Chunk];
     for (int start = 0; start < count; start += Chunk) {
         const int n = std::min(Chunk, count - start);
-        const std::uint8_t* s = src + start;
+        const std::uint8_t* s = tap[0] + start;
         const std::uint32_t w0 = static_cast<std::uint32_t>(weights[0]);
         for (int j = 0; j < n; ++j) {
             acc[j] = w0 * s[j];
         }
         for (int k = 1; k < taps; ++k) {
-            s += tapStep;
+            s = tap[k] + start;
             const std::uint32_t w = static_cast<std::uint32_t>(weights[k]);
             for (int j = 0; j < n; ++j) {
                 acc[j] += w * s[j];
@@ -154,68 +156,87 @@ void UnsharpMaskFilter::BlurRows(const PixelView& source, const PixelView& targe
         return;
     }
     const int h = static_cast<int>(KernelLength / 2);
-    const std::int32_t* k = KernelWeights.data();
-    const Reciprocal full(static_cast<std::uint32_t>(KernelTotal));
-    const int w = source.Width;
-
+    const std::uint8_t* window[MaxKernelSize] = {};
     for (int y = firstRow; y < lastRow; ++y) {
-        const std::uint8_t* in = source.Row(y);
-        std::uint8_t* out = target.Row(y);
         if (direction == Direction::Horizontal) {
-            // Inside the line every window is whole: one run over all channel bytes at once.
-            if (w > 2 * h) {
-                ConvolveRun(in, 3, k, static_cast<int>(KernelLength), full, out + 3 * h,
-                            3 * (w - 2 * h));
-            }
-            // Near the ends the window is cut where the line stops.
-            auto edge = [&](int p) {
-                const int lo = std::max(0, p - h);
-                const int hi = std::min(w - 1, p + h);
-                std::uint32_t used = 0;
-                std::uint32_t sum[3] = {0, 0, 0};
-                for (int t = lo; t <= hi; ++t) {
-                    const std::uint32_t weight = static_cast<std::uint32_t>(k[t - p + h]);
-                    used += weight;
-                    sum[0] += weight * in[3 * t];
-                    sum[1] += weight * in[3 * t + 1];
-                    sum[2] += weight * in[3 * t + 2];
-                }
-                for (int c = 0; c < 3; ++c) {
-                    out[3 * p + c] = static_cast<std::uint8_t>(sum[c] / used);
-                }
-            };
-            if (w > 2 * h) {
-                for (int p = 0; p < h; ++p) {
-                    edge(p);
-                }
-                for (int p = w - h; p < w; ++p) {
-                    edge(p);
-                }
-            } else {
-                for (int p = 0; p < w; ++p) {
-                    edge(p);
-                }
-            }
-        } else {
-            // Each output row of a vertical pass is one run over the rows its window covers;
-            // the divisor only changes near the top and the bottom.
-            const int lo = std::max(0, y - h);
-            const int hi = std::min(source.Height - 1, y + h);
-            const std::int32_t* weights = k + (lo - y + h);
-            const int taps = hi - lo + 1;
-            std::uint32_t used = 0;
-            for (int t = 0; t < taps; ++t) {
-                used += static_cast<std::uint32_t>(weights[t]);
-            }
-            if (used == static_cast<std::uint32_t>(KernelTotal)) {
-                ConvolveRun(source.Row(lo), source.Stride, weights, taps, full, out, 3 * w);
-            } else {
-                ConvolveRun(source.Row(lo), source.Stride, weights, taps, Reciprocal(used), out,
-                            3 * w);
-            }
+            BlurRow(source.Row(y), target.Row(y), source.Width, channels);
+            continue;
         }
-        KeepUnselected(in, out, w, channels);
+        for (int t = 0; t < static_cast<int>(KernelLength); ++t) {
+            const int row = y - h + t;
+            window[t] = row >= 0 && row < source.Height ? source.Row(row) : nullptr;
+        }
+        BlurAcross(window, y, source.Height, target.Row(y), source.Width, channels);
     }
+}
+
+void UnsharpMaskFilter::BlurRow(const std::uint8_t* in, std::uint8_t* out, int w,
+                                unsigned channels) const {
+    if (KernelLength == 0 || w <= 0) {
+        return;
+    }
+    const int h = static_cast<int>(KernelLength / 2);
+    const std::int32_t* k = KernelWeights.data();
+    // Inside the line every window is whole: one run over all channel bytes at once.
+    if (w > 2 * h) {
+        const std::uint8_t* tap[MaxKernelSize];
+        for (int t = 0; t < static_cast<int>(KernelLength); ++t) {
+            tap[t] = in + 3 * t;
+        }
+        ConvolveRun(tap, k, static_cast<int>(KernelLength),
+                    Reciprocal(static_cast<std::uint32_t>(KernelTotal)), out + 3 * h,
+                    3 * (w - 2 * h));
+    }
+    // Near the ends the window is cut where the line stops.
+    auto edge = [&](int p) {
+        const int lo = std::max(0, p - h);
+        const int hi = std::min(w - 1, p + h);
+        std::uint32_t used = 0;
+        std::uint32_t sum[3] = {0, 0, 0};
+        for (int t = lo; t <= hi; ++t) {
+            const std::uint32_t weight = static_cast<std::uint32_t>(k[t - p + h]);
+            used += weight;
+            sum[0] += weight * in[3 * t];
+            sum[1] += weight * in[3 * t + 1];
+            sum[2] += weight * in[3 * t + 2];
+        }
+        for (int c = 0; c < 3; ++c) {
+            out[3 * p + c] = static_cast<std::uint8_t>(sum[c] / used);
+        }
+    };
+    if (w > 2 * h) {
+        for (int p = 0; p < h; ++p) {
+            edge(p);
+        }
+        for (int p = w - h; p < w; ++p) {
+            edge(p);
+        }
+    } else {
+        for (int p = 0; p < w; ++p) {
+            edge(p);
+        }
+    }
+    KeepUnselected(in, out, w, channels);
+}
+
+void UnsharpMaskFilter::BlurAcross(const std::uint8_t* const* window, int y, int height,
+                                   std::uint8_t* out, int width, unsigned channels) const {
+    if (KernelLength == 0 || width <= 0) {
+        return;
+    }
+    // Each output row is one run over the rows its window covers; the divisor only changes near
+    // the top and the bottom.
+    const int h = static_cast<int>(KernelLength / 2);
+    const int first = std::max(0, y - h) - (y - h);
+    const int last = std::min(height - 1, y + h) - (y - h);
+    const std::int32_t* weights = KernelWeights.data() + first;
+    const int taps = last - first + 1;
+    std::uint32_t used = 0;
+    for (int t = 0; t < taps; ++t) {
+        used += static_cast<std::uint32_t>(weights[t]);
+    }
+    ConvolveRun(window + first, weights, taps, Reciprocal(used), out, 3 * width);
+    KeepUnselected(window[h], out, width, channels);
 }
 
 bool UnsharpMaskFilter::AmountScale(float amount, std::int32_t* k) {
@@ -229,19 +250,38 @@ bool UnsharpMaskFilter::AmountScale(float amount, std::int32_t* k) {
 
 void UnsharpMaskFilter::Sharpen(const PixelView& source, const PixelView& blurred, std::int32_t k,
                                 unsigned channels) {
-    const std::int32_t keep = 10000 + k;
     for (int y = 0; y < source.Height; ++y) {
-        const std::uint8_t* s = source.Row(y);
-        std::uint8_t* b = blurred.Row(y);
-        const int bytes = 3 * source.Width;
-        for (int i = 0; i < bytes; ++i) {
-            const std::int32_t v = std::int32_t{s[i]} * keep - std::int32_t{b[i]} * k;
-            // Truncation toward zero of a negative sum ends at 0 or below: clamped to 0 anyway.
-            const std::uint32_t q = v <= 0 ? 0u : static_cast<std::uint32_t>(v) / 10000u;
-            b[i] = static_cast<std::uint8_t>(std::min(q, 255u));
-        }
-        KeepUnselected(s, b, source.Width, channels);
+        SharpenRow(source.Row(y), blurred.Row(y), source.Width, k, channels);
     }
+}
+
+void UnsharpMaskFilter::SharpenRow(const std::uint8_t* s, std::uint8_t* b, int width,
+                                   std::int32_t k, unsigned channels) {
+    const std::int32_t keep = 10000 + k;
+    const int bytes = 3 * width;
+    for (int i = 0; i < bytes; ++i) {
+        const std::int32_t v = std::int32_t{s[i]} * keep - std::int32_t{b[i]} * k;
+        // Truncation toward zero of a negative sum ends at 0 or below: clamped to 0 anyway.
+        const std::uint32_t q = v <= 0 ? 0u : static_cast<std::uint32_t>(v) / 10000u;
+        b[i] = static_cast<std::uint8_t>(std::min(q, 255u));
+    }
+    KeepUnselected(s, b, width, channels);
+}
+
+bool UnsharpMaskFilter::UnsharpRows(const PixelView& source, const PixelView& target, float sigma,
+                                    float amount, unsigned channels, int firstRow, int lastRow) {
+    UnsharpMaskRows rows;
+    if (!rows.Start(source.Width, source.Height, sigma, amount, channels, firstRow, lastRow)) {
+        return false;
+    }
+    // The source stays whole in memory: its rows are borrowed, not copied.
+    for (int y = rows.FirstSourceRow(); y < rows.LastSourceRow(); ++y) {
+        rows.PushBorrowed(source.Row(y));
+        while (rows.OutputReady()) {
+            rows.Emit(target.Row(rows.NextOutputRow()));
+        }
+    }
+    return rows.Done();
 }
 
 }  // namespace velora

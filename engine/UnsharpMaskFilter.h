@@ -35,6 +35,20 @@ class UnsharpMaskFilter {
     // The inner loops over plain views (same size); used by the operations above.
     static void Sharpen(const PixelView& source, const PixelView& blurred, std::int32_t k,
                         unsigned channels);
+    // The same a row at a time, for pictures that are never whole in memory (UnsharpMaskRows).
+    // BlurRow is one row of the horizontal pass; BlurAcross makes row y of the vertical pass of
+    // a picture `height` rows high from `window`, where window[t] is source row y - h + t (h the
+    // kernel's half-width) for every such row that exists.
+    void BlurRow(const std::uint8_t* in, std::uint8_t* out, int width, unsigned channels) const;
+    void BlurAcross(const std::uint8_t* const* window, int y, int height, std::uint8_t* out,
+                    int width, unsigned channels) const;
+    static void SharpenRow(const std::uint8_t* source, std::uint8_t* blurred, int width,
+                           std::int32_t k, unsigned channels);
+    // Rows [firstRow, lastRow) of UnsharpMask from `source` into `target`, blurring and
+    // sharpening a row at a time; false when the kernel or the amount is refused, or memory for
+    // the few rows it holds is short.
+    static bool UnsharpRows(const PixelView& source, const PixelView& target, float sigma,
+                            float amount, unsigned channels, int firstRow, int lastRow);
     // K = floor(amount × 10000 + 0.5); false when it is not a number or so large that the
     // fixed-point step would overflow 32 bits (|K| above 8,000,000).
     static bool AmountScale(float amount, std::int32_t* k);

@@ -3,6 +3,8 @@
 // made released on the way out, whichever way that is.
 #pragma once
 
+#include <atomic>
+
 #include "ParallelRows.h"
 
 namespace velora {
@@ -75,16 +77,13 @@ std::shared_ptr<Bitmap> UnsharpMaskFilter::GaussianBlur(Bitmap& source, float si
     return BlurPass(*first, Direction::Vertical, channels);
 }
 
+// Blurred and sharpened a few rows at a time: no blurred copy of the whole picture is made, only
+// the result.
 template <class Bitmap>
 std::shared_ptr<Bitmap> UnsharpMaskFilter::UnsharpMask(Bitmap& source, float sigma, float amount,
                                                        unsigned channels) {
     std::int32_t k = 0;
-    if (!AmountScale(amount, &k)) {
-        return nullptr;
-    }
-
-    std::shared_ptr<Bitmap> blurred = GaussianBlur(source, sigma, channels);
-    if (!blurred) {
+    if (!AmountScale(amount, &k) || !BuildKernel(sigma)) {
         return nullptr;
     }
     const int width = static_cast<int>(source.Width());
@@ -92,25 +91,33 @@ std::shared_ptr<Bitmap> UnsharpMaskFilter::UnsharpMask(Bitmap& source, float sig
     typename Bitmap::LockRecord in{};
     if (!Bitmap::Succeeded(source.LockBits(detail::WholeRect<Bitmap>(width, height),
                                            Bitmap::ReadMode, Bitmap::Format24, &in))) {
+        return nullptr;  // the lock recorded its status on source
+    }
+    std::shared_ptr<Bitmap> target = Bitmap::CreateBlank(width, height);
+    if (!target || !target->HasImage()) {
+        source.UnlockBits(&in);
         return nullptr;
     }
     typename Bitmap::LockRecord out{};
-    if (!Bitmap::Succeeded(blurred->LockBits(detail::WholeRect<Bitmap>(width, height),
-                                             Bitmap::ReadWriteMode, Bitmap::Format24, &out))) {
+    if (!Bitmap::Succeeded(target->LockBits(detail::WholeRect<Bitmap>(width, height),
+                                            Bitmap::ReadWriteMode, Bitmap::Format24, &out))) {
         source.UnlockBits(&in);
         return nullptr;
     }
     const PixelView from = ViewOf(in);
     const PixelView to = ViewOf(out);
-    ForEachRowRange(height, Threads, 3LL * width, [&](int first, int last) {
-        Sharpen(detail::RowsOf(from, first, last), detail::RowsOf(to, first, last), k, channels);
+    std::atomic<bool> made{true};
+    ForEachRowRange(height, Threads, 3LL * width * (KernelLength + 2), [&](int first, int last) {
+        if (!UnsharpRows(from, to, sigma, amount, channels, first, last)) {
+            made.store(false);
+        }
     });
-    const bool unlockedBlurred = Bitmap::Succeeded(blurred->UnlockBits(&out));
+    const bool unlockedTarget = Bitmap::Succeeded(target->UnlockBits(&out));
     const bool unlockedSource = Bitmap::Succeeded(source.UnlockBits(&in));
-    if (!unlockedBlurred || !unlockedSource) {
+    if (!made.load() || !unlockedTarget || !unlockedSource) {
         return nullptr;
     }
-    return blurred;
+    return target;
 }
 
 }  // namespace velora

@@ -2,6 +2,7 @@
 // filter against a direct evaluation of its definition on random pictures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -10,6 +11,7 @@
 
 #include "PictureHelpers.h"
 #include "UnsharpMaskFilter.h"
+#include "UnsharpMaskRows.h"
 
 namespace velora {
 namespace {
@@ -238,6 +240,32 @@ TEST(UnsharpMask, MatchesDefinitionOnRandomPictures) {
             UnsharpByDefinition(p, *r.kernel, static_cast<float>(r.amount), r.channels);
         EXPECT_EQ(test::FromBitmap(*sharp).Bytes, expected.Bytes)
             << "sigma " << r.sigma << " " << r.w << "x" << r.h;
+        // The same a row at a time, as a whole and as three ranges of rows made apart.
+        const int thirds[] = {0, r.h / 3, 2 * r.h / 3, r.h};
+        for (int parts : {1, 3}) {
+            Plain streamed(r.w, r.h);
+            for (int part = 0; part < parts; ++part) {
+                UnsharpMaskRows rows;
+                const int first = parts == 1 ? 0 : thirds[part];
+                const int last = parts == 1 ? r.h : thirds[part + 1];
+                ASSERT_TRUE(rows.Start(r.w, r.h, r.sigma, static_cast<float>(r.amount),
+                                       r.channels, first, last));
+                for (int y = rows.FirstSourceRow(); y < rows.LastSourceRow(); ++y) {
+                    // Taken from a buffer that is overwritten at once: the rows are copied.
+                    const auto from = p.Bytes.begin() + 3 * static_cast<std::ptrdiff_t>(y) * r.w;
+                    std::vector<std::uint8_t> row(from, from + 3 * r.w);
+                    ASSERT_TRUE(rows.Push(row.data()));
+                    std::fill(row.begin(), row.end(), 0);
+                    while (rows.OutputReady()) {
+                        EXPECT_FALSE(rows.Push(row.data()));  // a waiting row comes first
+                        rows.Emit(&streamed.At(0, rows.NextOutputRow(), 0));
+                    }
+                }
+                EXPECT_TRUE(rows.Done());
+            }
+            EXPECT_EQ(streamed.Bytes, expected.Bytes)
+                << "rows, sigma " << r.sigma << " " << r.w << "x" << r.h << " in " << parts;
+        }
     }
 }
 
