@@ -64,12 +64,6 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Enter:
             close();
             return;
-        case Qt::Key_Space:
-            if (event->modifiers() & Qt::AltModifier) {
-                ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
-                return;
-            }
-            break;
         default:
             break;
     }
@@ -77,6 +71,17 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        // Alt+Space is the window menu's key wherever the focus is in this window; a focused
+        // button must not take it for its own Space and press itself.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* widget = static_cast<QWidget*>(watched);
+        if (key->key() == Qt::Key_Space && (key->modifiers() & Qt::AltModifier) != 0 &&
+            (widget == this || isAncestorOf(widget))) {
+            ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1 &&
         watched->isWidgetType()) {
         // A key event travels up from the focused control; act on its first delivery only.

@@ -20,6 +20,14 @@ QRect FitPicture(unsigned width, unsigned height) {
     return QRect(x, PictureFrame::InnerTop, drawnWidth, S - 1);
 }
 
+QPoint PlaceOnScreen(const QRect& available, const QSize& size) {
+    const auto place = [](int start, int room, int extent) {
+        return start + (extent <= room ? (room - extent) / 2 : 0);
+    };
+    return QPoint(place(available.x(), available.width(), size.width()),
+                  place(available.y(), available.height(), size.height()));
+}
+
 int DoubleByteLength(const QString& text) {
     int bytes = 0;
     for (const char32_t c : text.toUcs4()) {

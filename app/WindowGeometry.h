@@ -14,6 +14,11 @@ namespace velora {
 // inverse mapping, so they must not be "fixed" into rounding.
 QRect FitPicture(unsigned width, unsigned height);
 
+// Where a window of `size` goes on a screen whose free area is `available`: centred on each axis
+// where it fits, against the area's left or top edge where it does not, so that its top (where it
+// is dragged) and its left stay on the screen.
+QPoint PlaceOnScreen(const QRect& available, const QSize& size);
+
 // Length of `text` in the Korean double-byte code page: ASCII takes one byte, every other
 // character two (the code page stores Hangul, Hanja and symbols in two bytes).
 int DoubleByteLength(const QString& text);

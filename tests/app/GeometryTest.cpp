@@ -50,5 +50,17 @@ TEST(FileName, KoreanSyllablesCountTwoBytes) {
     EXPECT_EQ(FileNameToShow(mixed + "x"), FileNameTooLongText);
 }
 
+TEST(PlaceOnScreen, CentredWhereItFitsAtTheEdgeWhereNot) {
+    const QSize window(1000, 800);
+    // Room on both axes: centred in the free area, whose origin need not be the screen's.
+    EXPECT_EQ(PlaceOnScreen(QRect(0, 0, 1920, 1080), window), QPoint(460, 140));
+    EXPECT_EQ(PlaceOnScreen(QRect(1920, 32, 1920, 1048), window), QPoint(2380, 156));
+    // A laptop's 1366 x 768 with a 32-pixel panel: wide enough, too low.
+    EXPECT_EQ(PlaceOnScreen(QRect(0, 32, 1366, 736), window), QPoint(183, 32));
+    EXPECT_EQ(PlaceOnScreen(QRect(0, 0, 800, 600), window), QPoint(0, 0));
+    // Exactly as large as the area.
+    EXPECT_EQ(PlaceOnScreen(QRect(10, 20, 1000, 800), window), QPoint(10, 20));
+}
+
 }  // namespace
 }  // namespace velora

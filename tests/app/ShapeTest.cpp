@@ -1,7 +1,13 @@
-// The real window on an X server: its size, its place on the screen and the shape cut from the
-// skin's key colour.
+// The real window on an X server: its size, its place on the screen, the shape cut from the
+// skin's key colour, and the window menu's key sent as real key events.
+#include <QApplication>
+#include <QMenu>
 #include <QPainter>
+#include <QProcess>
 #include <QScreen>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QtTest>
 
 #include "AppTestSupport.h"
@@ -11,21 +17,44 @@
 
 namespace velora {
 
+namespace {
+
+// Where the window belongs on one axis: centred where it fits, at the area's start where not.
+int Expected(int start, int room, int extent) {
+    return extent <= room ? start + (room - extent) / 2 : start;
+}
+
+// Presses keys through the X server's test extension, as a keyboard would.
+bool PressKeys(const QString& keys) {
+    return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys}) == 0;
+}
+
+}  // namespace
+
 class ShapeTest : public QObject {
     Q_OBJECT
 
+  private:
+    PictureFolder Pictures;
+
   private slots:
-    void windowIsSizedCentredAndShapedBySkin() {
+    void windowIsSizedPlacedAndShapedBySkin() {
         ScriptedInteraction ui;
         MainDialog dialog(ui);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.size(), QSize(1000, 800));
         QCOMPARE(dialog.frameGeometry().size(), QSize(1000, 800));
+        // Inside the free area of the screen whatever its size: centred on an axis where the
+        // window fits, against the area's edge where it does not (a 1366 x 768 laptop).
         const QRect screen = dialog.screen()->availableGeometry();
-        const QPoint centred(screen.x() + (screen.width() - 1000) / 2,
-                             screen.y() + (screen.height() - 800) / 2);
-        QTRY_COMPARE(dialog.frameGeometry().topLeft(), centred);
+        const QPoint placed(Expected(screen.x(), screen.width(), 1000),
+                            Expected(screen.y(), screen.height(), 800));
+        QTRY_COMPARE(dialog.frameGeometry().topLeft(), placed);
+        QVERIFY(screen.contains(dialog.frameGeometry().topLeft()));
+        if (screen.height() < 800) {
+            return;  // the shape is checked where the whole window is on the screen
+        }
 
         // The shape, pixel by pixel, against the skin's own key colour: paint the mask white on
         // black and compare with "not magenta".
@@ -39,7 +68,7 @@ class ShapeTest : public QObject {
         }
         // What the X server shows: the skin where the shape is, the root window elsewhere.
         const QImage onScreen = dialog.screen()
-                                    ->grabWindow(0, centred.x(), centred.y(), 1000, 800)
+                                    ->grabWindow(0, placed.x(), placed.y(), 1000, 800)
                                     .toImage()
                                     .convertToFormat(QImage::Format_RGB32);
         QCOMPARE(onScreen.size(), QSize(1000, 800));
@@ -59,9 +88,60 @@ class ShapeTest : public QObject {
         // A point of the body shows the skin itself.
         QCOMPARE(onScreen.pixel(100, 600) & 0xFFFFFF, skin.pixel(100, 600) & 0xFFFFFF);
     }
+
+    void altSpaceOpensTheMenuAndPressesNoButton() {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+            QSKIP("xdotool is not installed");
+        }
+        QVERIFY(Pictures.IsValid());
+        WindowSession s;
+        QVERIFY(s.Exposed);
+        QVERIFY(s.Open(Pictures.Write("grey.png", 64, 48, Rgb(128, 128, 128))));
+        s.Dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.Dialog));
+        // With each of the skinned buttons focused in turn: Gray Contrast (which Space would
+        // untick), Open (which would ask for a file) and the window itself.
+        BitmapButton& contrast = s.Dialog.Button(IDC_GRAY_CONTRAST);
+        for (QWidget* focus :
+             {static_cast<QWidget*>(&contrast), static_cast<QWidget*>(&s.Dialog.Button(IDC_OPEN)),
+              static_cast<QWidget*>(&s.Dialog)}) {
+            focus->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), focus);
+            QSignalSpy clicked(&contrast, &QAbstractButton::clicked);
+            const std::size_t asked = s.Ui.FileRequests.size();
+            // The menu runs its own event loop: it is read and closed from within it.
+            QStringList seen;
+            QTimer watch;
+            watch.setInterval(20);
+            connect(&watch, &QTimer::timeout, [&seen] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    for (QAction* action : menu->actions()) {
+                        seen << (action->isSeparator() ? QStringLiteral("-") : action->text());
+                    }
+                    menu->close();
+                }
+            });
+            watch.start();
+            QVERIFY(PressKeys(QStringLiteral("alt+space")));
+            QTRY_VERIFY(!seen.isEmpty());
+            watch.stop();
+            QCOMPARE(seen.size(), 4);
+            QCOMPARE(seen.at(3), QStringLiteral("Velora 정보(&A)..."));
+            QTest::qWait(50);
+            QVERIFY(s.Dialog.isVisible());
+            QCOMPARE(contrast.GetCheck(), 1);
+            QCOMPARE(clicked.count(), 0);
+            QCOMPARE(s.Ui.FileRequests.size(), asked);
+        }
+        // Space alone still presses the focused button, as it should.
+        contrast.setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&contrast));
+        QVERIFY(PressKeys(QStringLiteral("space")));
+        QTRY_COMPARE(contrast.GetCheck(), 0);
+    }
 };
 
 }  // namespace velora
 
-QTEST_MAIN(velora::ShapeTest)
+VELORA_WINDOW_TEST_MAIN(velora::ShapeTest)
 #include "ShapeTest.moc"
