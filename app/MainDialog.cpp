@@ -8,6 +8,7 @@
 #include "BitmapResource.h"
 #include "Resources.h"
 #include "UserInteraction.h"
+#include "WindowGeometry.h"
 #include "WindowRegion.h"
 
 namespace velora {
@@ -164,9 +165,7 @@ void MainDialog::LoadSkin() {
     }
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.x() + (area.width() - SkinWidth) / 2,
-             area.y() + (area.height() - SkinHeight) / 2);
+        move(PlaceOnScreen(screen->availableGeometry(), QSize(SkinWidth, SkinHeight)));
     }
 }
 

@@ -17,6 +17,7 @@
 #include "BitmapButton.h"
 #include "BitmapSlider.h"
 #include "ConversionWorker.h"
+#include "ProgressMeter.h"
 #include "WorkingBitmap.h"
 
 class QMenu;
@@ -107,6 +108,7 @@ class MainDialog : public QWidget {
     static void DrawShadowText(QPainter& painter, int x, int y, const QString& text);
     bool IsOnDrawnPicture(int x, int y);
 
+    QString AskForSavePath();
     void OnConversionCompleted(BitmapRef result);
     void OnConversionCancelled();
     bool ReplaceCopies(const BitmapRef& loaded);
@@ -132,7 +134,7 @@ class MainDialog : public QWidget {
     BitmapButton Check1006;
     BitmapButton Check1007;
     BitmapButton GrayContrastCheck;
-    QProgressBar ProgressBar;
+    ProgressMeter ProgressBar;
     QCheckBox ReddishFilmBox;
     QCheckBox BlueishFilmBox;
     BitmapSlider ColorSlider;
@@ -145,6 +147,8 @@ class MainDialog : public QWidget {
     BitmapRef WorkingCopy;
     QString OpenedFileName;
     QString CurrentFileName;
+    QString OpenedFolder;    // where the opened picture lives; Save starts there
+    QString LastOpenFolder;  // where Open looked last; empty before the first Open
 
     QPoint DragAnchor{0, 0};
     bool FilmOptionsAvailable = false;

@@ -1,5 +1,9 @@
 // Open, Save, Start and Cancel, and the two endings of a conversion.
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cstring>
 
 #include "ImageFile.h"
 #include "MainDialog.h"
@@ -11,6 +15,36 @@ namespace {
 
 const QString Caption = QStringLiteral("Velora");
 
+// Why a save failed, in the program's language; the operating system's own reason follows in its
+// words, which are the desktop's language.
+QString SaveFailureText(const SaveResult& saved) {
+    QString text = QStringLiteral("저장하지 못했습니다.");
+    switch (saved.FailedStep) {
+        case SaveStep::Picture:
+            text += QStringLiteral("\n그림을 JPEG 화일로 만들 수 없습니다.");
+            break;
+        case SaveStep::Folder:
+            text += QStringLiteral("\n그 폴더에 화일을 만들 수 없습니다.");
+            break;
+        case SaveStep::Writing:
+            text += QStringLiteral("\n화일을 쓰지 못했습니다.");
+            break;
+        case SaveStep::None:
+            break;
+    }
+    if (saved.SystemError != 0) {
+        text += QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(saved.SystemError)) +
+                QStringLiteral(")");
+    }
+    return text;
+}
+
+// Where Open starts the first time: the user's pictures, or the home folder without one.
+QString FirstOpenFolder() {
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+}
+
 }  // namespace
 
 void MainDialog::OnOpen() {
@@ -21,6 +55,7 @@ void MainDialog::OnOpen() {
     request.Filter = QStringLiteral("JPEG Files (*.jpg)");
     request.DefaultSuffix = QStringLiteral("jpg");
     request.InitialName = QStringLiteral("*.jpg");
+    request.Directory = LastOpenFolder.isEmpty() ? FirstOpenFolder() : LastOpenFolder;
     const QString path = Ui.AskForFile(this, request);
     if (path.isEmpty()) {
         DrawWindowContents();
@@ -31,6 +66,11 @@ void MainDialog::OnOpen() {
 
 void MainDialog::OpenPicture(const QString& path) {
     DragSuppressed = true;
+    // The next Open starts where this one looked, whatever the file turns out to be.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (QFileInfo(folder).isDir()) {
+        LastOpenFolder = folder;
+    }
     if (!QFileInfo::exists(path)) {
         Ui.ShowMessage(this, Caption, QStringLiteral("없는 화일 입니다."));
         DrawWindowContents();
@@ -45,6 +85,7 @@ void MainDialog::OpenPicture(const QString& path) {
         return;
     }
     const QString name = QFileInfo(path).fileName();
+    OpenedFolder = folder;
     OpenedFileName = name;
     CurrentFileName = name;
     setWindowTitle(QStringLiteral("Velora - ") + name);
@@ -75,22 +116,36 @@ bool MainDialog::ReplaceCopies(const BitmapRef& loaded) {
     return true;
 }
 
-void MainDialog::OnSave() {
+QString MainDialog::AskForSavePath() {
     FileRequest request;
     request.Kind = FileRequest::Mode::Save;
     request.Filter = QStringLiteral("JPEG File (*.jpg)");
     request.DefaultSuffix = QStringLiteral("jpg");
     request.InitialName = CurrentFileName;
-    const QString path = Ui.AskForFile(this, request);
+    request.Directory = OpenedFolder;
+    for (;;) {
+        const QString path = Ui.AskForFile(this, request);
+        if (path.isEmpty() || !QFileInfo::exists(path)) {
+            return path;
+        }
+        const QString question = QStringLiteral("%1 화일이 이미 있습니다.\n바꾸시겠습니까?")
+                                     .arg(QFileInfo(path).fileName());
+        if (Ui.AskYesNo(this, Caption, question)) {
+            return path;
+        }
+        // No: back to the dialog, with the name that was chosen.
+        request.Directory = QFileInfo(path).absolutePath();
+        request.InitialName = QFileInfo(path).fileName();
+    }
+}
+
+void MainDialog::OnSave() {
+    const QString path = AskForSavePath();
     if (!path.isEmpty() && WorkingCopy && OpenedCopy) {
         const SaveResult saved =
             SaveConvertedPicture(*WorkingCopy, *OpenedCopy, path.toStdString());
         if (!saved.Ok) {
-            QString text = QStringLiteral("저장하지 못했습니다.");
-            if (!saved.Message.empty()) {
-                text += QStringLiteral("\n") + QString::fromStdString(saved.Message);
-            }
-            Ui.ShowMessage(this, Caption, text);
+            Ui.ShowMessage(this, Caption, SaveFailureText(saved));
         }
     }
     DrawWindowContents();

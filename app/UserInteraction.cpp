@@ -3,9 +3,20 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace velora {
+
+QString ResolveOpenedName(const QString& typed, const QString& defaultSuffix) {
+    const QFileInfo info(typed);
+    if (typed.isEmpty() || info.exists() || defaultSuffix.isEmpty() ||
+        info.fileName().contains(QLatin1Char('.'))) {
+        return typed;
+    }
+    return typed + QLatin1Char('.') + defaultSuffix;
+}
 
 QString DesktopInteraction::AskForFile(QWidget* owner, const FileRequest& request) {
     QFileDialog dialog(owner);
@@ -14,19 +25,38 @@ QString DesktopInteraction::AskForFile(QWidget* owner, const FileRequest& reques
     // An open dialog that accepts any name: the window itself tells a missing file apart.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(request.Filter);
-    dialog.setDefaultSuffix(request.DefaultSuffix);
+    // The dialog would add the suffix to every name typed without one, also to a file that
+    // exists as typed; Open adds it itself, and only where the typed name finds nothing.
+    if (save) {
+        dialog.setDefaultSuffix(request.DefaultSuffix);
+    }
+    if (!request.Directory.isEmpty()) {
+        dialog.setDirectory(request.Directory);
+    }
     dialog.selectFile(request.InitialName);
-    // QFileDialog asks before replacing an existing file unless told not to; keep it so.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    // The window asks before replacing a file, in the program's language.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (dialog.exec() != QDialog::Accepted) {
         return QString();
     }
-    return dialog.selectedFiles().value(0);
+    const QString chosen = dialog.selectedFiles().value(0);
+    return save ? chosen : ResolveOpenedName(chosen, request.DefaultSuffix);
 }
 
 void DesktopInteraction::ShowMessage(QWidget* owner, const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, owner);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("확인"));
     box.exec();
+}
+
+bool DesktopInteraction::AskYesNo(QWidget* owner, const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("예(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("아니요(&N)"));
+    // Replacing a file is the choice that loses something: Enter must not make it.
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void DesktopInteraction::RunModal(QDialog& dialog) {

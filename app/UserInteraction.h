@@ -15,18 +15,22 @@ struct FileRequest {
     enum class Mode { Open, Save };
     Mode Kind = Mode::Open;
     QString Filter;         // e.g. "JPEG Files (*.jpg)"
-    QString DefaultSuffix;  // added to a name typed without one
+    QString DefaultSuffix;  // added to a name typed without one (Open: only when the name as
+                            // typed names no file)
     QString InitialName;    // proposed in the name field
+    QString Directory;      // the folder the dialog starts in
 };
 
 class UserInteraction {
   public:
     virtual ~UserInteraction() = default;
-    // The chosen path, or an empty string when the person cancelled. A save dialog asks before
-    // an existing file is replaced.
+    // The chosen path, or an empty string when the person cancelled. A save dialog does not ask
+    // before an existing file is replaced: the window asks that itself, in its own language.
     virtual QString AskForFile(QWidget* owner, const FileRequest& request) = 0;
     // A message with an OK button only.
     virtual void ShowMessage(QWidget* owner, const QString& caption, const QString& text) = 0;
+    // A question with Yes and No; true for Yes.
+    virtual bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) = 0;
     // Runs `dialog` modally and returns when it is closed.
     virtual void RunModal(QDialog& dialog) = 0;
     virtual void OpenUrl(const QUrl& url) = 0;
@@ -36,8 +40,13 @@ class DesktopInteraction : public UserInteraction {
   public:
     QString AskForFile(QWidget* owner, const FileRequest& request) override;
     void ShowMessage(QWidget* owner, const QString& caption, const QString& text) override;
+    bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) override;
     void RunModal(QDialog& dialog) override;
     void OpenUrl(const QUrl& url) override;
 };
+
+// The file an Open dialog's answer names: the name as typed when such a file exists, otherwise
+// the name with `defaultSuffix` added when it has no suffix of its own.
+QString ResolveOpenedName(const QString& typed, const QString& defaultSuffix);
 
 }  // namespace velora

@@ -136,6 +136,7 @@ void AtomicFile::Discard() {
 
 bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
     Discard();
+    LastErrno = 0;
     if (targetPath.empty() || targetPath.back() == '/') {
         error = "no file name given";
         return false;
@@ -151,16 +152,17 @@ bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());
     if (fd < 0) {
-        error = "cannot create a file in the folder: " + ErrnoText(errno);
+        LastErrno = errno;
+        error = "cannot create a file in the folder: " + ErrnoText(LastErrno);
         return false;
     }
     TempPath = name.data();
     File = ::fdopen(fd, "wb");
     if (File == nullptr) {
-        const int code = errno;
+        LastErrno = errno;
         ::close(fd);
         Discard();
-        error = "cannot write the file: " + ErrnoText(code);
+        error = "cannot write the file: " + ErrnoText(LastErrno);
         return false;
     }
     // mkstemp creates 0600; a saved picture gets the usual permissions of a new file.
@@ -179,19 +181,22 @@ bool AtomicFile::Commit(std::string& error) {
     const bool flushed = std::fflush(File) == 0 && !std::ferror(File);
     const int flushError = errno;
     if (!flushed || ::fsync(::fileno(File)) != 0) {
-        error = "cannot write the file: " + ErrnoText(flushed ? errno : flushError);
+        LastErrno = flushed ? errno : flushError;
+        error = "cannot write the file: " + ErrnoText(LastErrno);
         Discard();
         return false;
     }
     const int closed = std::fclose(File);
     File = nullptr;
     if (closed != 0) {
-        error = "cannot write the file: " + ErrnoText(errno);
+        LastErrno = errno;
+        error = "cannot write the file: " + ErrnoText(LastErrno);
         Discard();
         return false;
     }
     if (::rename(TempPath.c_str(), Target.c_str()) != 0) {
-        error = "cannot replace the target: " + ErrnoText(errno);
+        LastErrno = errno;
+        error = "cannot replace the target: " + ErrnoText(LastErrno);
         Discard();
         return false;
     }

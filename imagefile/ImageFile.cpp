@@ -1,5 +1,7 @@
 #include "ImageFile.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "Codecs.h"
@@ -14,32 +16,44 @@ bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, s
     return size >= length && std::memcmp(data, magic, length) == 0;
 }
 
-SaveResult Failed(WorkingBitmap& bitmap, Status status, const std::string& message) {
+SaveResult Failed(WorkingBitmap& bitmap, Status status, const std::string& message, SaveStep step,
+                  int systemError = 0) {
     bitmap.RecordStatus(status);
-    return SaveResult{false, message};
+    SaveResult result;
+    result.Message = message;
+    result.FailedStep = step;
+    result.SystemError = systemError;
+    return result;
 }
 
 template <typename Encode>
 SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, Encode encode) {
     if (!bitmap.HasImage()) {
-        return Failed(bitmap, Status::InvalidParameter, "there is no picture to save");
+        return Failed(bitmap, Status::InvalidParameter, "there is no picture to save",
+                      SaveStep::Picture);
     }
     EncodedMetadata meta;
     std::string error;
     if (!BuildMetadata(bitmap, meta, error)) {
-        return Failed(bitmap, Status::GenericError, error);
+        return Failed(bitmap, Status::GenericError, error, SaveStep::Picture);
     }
     AtomicFile file;
     if (!file.Open(path, error)) {
-        return Failed(bitmap, Status::AccessDenied, error);
+        return Failed(bitmap, Status::AccessDenied, error, SaveStep::Folder, file.SystemError());
     }
+    errno = 0;
     if (!encode(file.Stream(), meta, error)) {
-        return Failed(bitmap, Status::Win32Error, error);
+        // An encoder stopped by a failed write (a full disk) is a writing failure like any other.
+        const int code = std::ferror(file.Stream()) != 0 ? errno : 0;
+        return Failed(bitmap, Status::Win32Error, error,
+                      code != 0 ? SaveStep::Writing : SaveStep::Picture, code);
     }
     if (!file.Commit(error)) {
-        return Failed(bitmap, Status::Win32Error, error);
+        return Failed(bitmap, Status::Win32Error, error, SaveStep::Writing, file.SystemError());
     }
-    return SaveResult{true, ""};
+    SaveResult saved;
+    saved.Ok = true;
+    return saved;
 }
 
 }  // namespace

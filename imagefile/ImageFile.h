@@ -24,9 +24,15 @@ LoadResult LoadBitmapFromFile(const std::string& path);
 // The same for a file already in memory (the fuzz target's door).
 LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size);
 
+// Where a save failed: the picture could not be encoded, no file could be made in the target's
+// folder, or writing it (or putting it in the target's place) failed.
+enum class SaveStep { None, Picture, Folder, Writing };
+
 struct SaveResult {
     bool Ok = false;
     std::string Message;  // the reason, when it failed
+    SaveStep FailedStep = SaveStep::None;
+    int SystemError = 0;  // the operating system's error number there, 0 when none applies
 };
 
 // Writes `bitmap` as a JPEG of the given quality (4:4:4 chroma) with its property items as EXIF,

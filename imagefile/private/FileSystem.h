@@ -34,6 +34,8 @@ class AtomicFile {
     bool Open(const std::string& targetPath, std::string& error);
     std::FILE* Stream() const { return File; }
     bool Commit(std::string& error);
+    // The operating system's error number of the last failed call, 0 when the failure was none.
+    int SystemError() const { return LastErrno; }
 
   private:
     void Discard();
@@ -41,6 +43,7 @@ class AtomicFile {
     std::FILE* File = nullptr;
     std::string TempPath;
     std::string Target;
+    int LastErrno = 0;
 };
 
 }  // namespace velora

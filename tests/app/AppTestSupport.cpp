@@ -68,6 +68,18 @@ long CountPixels(WorkingBitmap& picture, Argb colour) {
     return count;
 }
 
+int ChunkPixels(QProgressBar& bar) {
+    const QImage shot = bar.grab().toImage();
+    int chunk = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            chunk += c.blue() > c.red() + 40 ? 1 : 0;
+        }
+    }
+    return chunk;
+}
+
 QString StateDifferences(MainDialog& dialog, ControlState state, int progressValue) {
     // The control-state table, one row per state in the order of ControlState.
     struct Row {
@@ -104,7 +116,14 @@ QString StateDifferences(MainDialog& dialog, ControlState state, int progressVal
     dialog.repaint();
     expect(IDC_REDDISH_FILM, row.Films);
     expect(IDC_BLUEISH_FILM, row.Films);
-    const QProgressBar& progress = dialog.Progress();
+    QProgressBar& progress = dialog.Progress();
+    // Empty means empty: a bar at its minimum shows no sliver of the chunk.
+    if (progress.value() <= progress.minimum()) {
+        const int chunk = ChunkPixels(progress);
+        if (chunk > 0) {
+            out << QStringLiteral("the empty progress bar shows %1 chunk pixels").arg(chunk);
+        }
+    }
     if (progressValue >= 0 && progress.value() != progressValue) {
         out << QStringLiteral("progress at %1").arg(progress.value());
     }

@@ -37,6 +37,9 @@ class ScriptedInteraction : public UserInteraction {
     std::vector<FileRequest> FileRequests;
     std::vector<QWidget*> FileOwners;
     std::vector<Message> Messages;
+    // Answers for the next questions, in order; with none left the answer is No.
+    std::deque<bool> YesNoAnswers;
+    std::vector<Message> Questions;
     std::vector<QUrl> OpenedUrls;
     // Called with every dialog run modally, while it exists.
     std::function<void(QDialog&)> OnModal;
@@ -54,6 +57,15 @@ class ScriptedInteraction : public UserInteraction {
     }
     void ShowMessage(QWidget* owner, const QString& caption, const QString& text) override {
         Messages.push_back(Message{owner, caption, text});
+    }
+    bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) override {
+        Questions.push_back(Message{owner, caption, text});
+        if (YesNoAnswers.empty()) {
+            return false;
+        }
+        const bool answer = YesNoAnswers.front();
+        YesNoAnswers.pop_front();
+        return answer;
     }
     void RunModal(QDialog& dialog) override {
         ++ModalRuns;
@@ -105,6 +117,9 @@ inline bool AllPixelsAre(WorkingBitmap& picture, Argb colour) {
     return picture.Width() > 0 &&
            CountPixels(picture, colour) == long(picture.Width()) * long(picture.Height());
 }
+
+// Pixels of the bar's chunk, whose colour is the palette's (blue) highlight.
+int ChunkPixels(QProgressBar& bar);
 
 // Compares the enabled states, FilmOptionsAvailable and the progress bar with the row of the
 // control-state table; returns a description of every difference (empty when all agree). The

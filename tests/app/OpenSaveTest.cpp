@@ -1,6 +1,16 @@
-// Open, dropped files and Save's failure path, with files written at test time.
+// Open, dropped files, the folders the file dialogs start in, the names they return, and Save's
+// question and failure messages, with files written at test time.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
 
 #include "AppTestSupport.h"
 
@@ -40,6 +50,8 @@ class OpenSaveTest : public QObject {
         QCOMPARE(s.Dialog.Button(IDC_GRAY_CONTRAST).GetCheck(), 1);
         QCOMPARE(s.Dialog.Button(IDC_CHECK_1007).GetCheck(), 0);
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
+        // The full bar shows its chunk (an empty one shows none: the state check sees to that).
+        QVERIFY(ChunkPixels(s.Dialog.Progress()) > 28 * 100);
         QVERIFY(s.Ui.Messages.empty());
 
         // A cancelled Open changes nothing either in a window without a picture.
@@ -138,15 +150,141 @@ class OpenSaveTest : public QObject {
         QCOMPARE(asked.InitialName, QStringLiteral("positions.png"));
         QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
         QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-        // The reason follows the message.
-        const QString failed = QStringLiteral("저장하지 못했습니다.");
-        QVERIFY(s.Ui.Messages[0].Text.startsWith(failed));
-        QVERIFY(s.Ui.Messages[0].Text.size() > failed.size() + 1);
+        // Korean throughout; the system's reason follows in the system's words.
+        const QString reason = QString::fromLocal8Bit(std::strerror(ENOENT));
+        QCOMPARE(s.Ui.Messages[0].Text,
+                 QStringLiteral("저장하지 못했습니다.\n그 폴더에 화일을 만들 수 없습니다. (%1)")
+                     .arg(reason));
         QVERIFY(!QFileInfo::exists(target));
         // A cancelled save writes nothing and says nothing.
         s.Ui.FileAnswers.push_back(QString());
         s.Dialog.OnSave();
         QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+    }
+
+    void dialogsStartWhereThePicturesAre() {
+        // A home of our own: the first Open starts in its Pictures folder, or in the home itself
+        // while there is none.
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        WindowSession s;
+        s.Ui.FileAnswers.push_back(QString());
+        s.Dialog.OnOpen();
+        QCOMPARE(s.Ui.FileRequests.back().Directory, QDir::homePath());
+        QVERIFY(QDir(home.path()).mkdir("Pictures"));
+        s.Ui.FileAnswers.push_back(QString());
+        s.Dialog.OnOpen();
+        QCOMPARE(s.Ui.FileRequests.back().Directory, home.filePath("Pictures"));
+        qputenv("HOME", oldHome);
+
+        // Then where the last picture was opened, also one that was dropped or failed.
+        QVERIFY(s.Open(PositionPicture));
+        s.Ui.FileAnswers.push_back(QString());
+        s.Dialog.OnOpen();
+        QCOMPARE(s.Ui.FileRequests.back().Directory, QFileInfo(PositionPicture).absolutePath());
+        QVERIFY(QDir(Pictures.Path(".")).mkdir("elsewhere"));
+        const QString missing = Pictures.Path("elsewhere/gone.jpg");
+        s.Open(missing);
+        s.Ui.FileAnswers.push_back(QString());
+        s.Dialog.OnOpen();
+        QCOMPARE(s.Ui.FileRequests.back().Directory, QFileInfo(missing).absolutePath());
+
+        // Save starts in the opened picture's folder, with the name the window shows.
+        s.Ui.FileAnswers.push_back(QString());
+        s.Dialog.OnSave();
+        QCOMPARE(s.Ui.FileRequests.back().Directory, QFileInfo(PositionPicture).absolutePath());
+        QCOMPARE(s.Ui.FileRequests.back().InitialName, QStringLiteral("positions.png"));
+    }
+
+    void replacingAFileIsAskedInKorean() {
+        WindowSession s;
+        QVERIFY(s.Open(PositionPicture));
+        const QString existing = Pictures.WriteText("taken.jpg", "keep me");
+        const QString other = Pictures.Path("fresh.jpg");
+        // No: the dialog comes back with the chosen name, and nothing is written.
+        s.Ui.FileAnswers = {existing, other};
+        s.Ui.YesNoAnswers = {false};
+        s.Dialog.OnSave();
+        QCOMPARE(s.Ui.Questions.size(), std::size_t(1));
+        QCOMPARE(s.Ui.Questions[0].Text,
+                 QStringLiteral("taken.jpg 화일이 이미 있습니다.\n바꾸시겠습니까?"));
+        QCOMPARE(s.Ui.Questions[0].Caption, QStringLiteral("Velora"));
+        QCOMPARE(s.Ui.FileRequests.back().InitialName, QStringLiteral("taken.jpg"));
+        QFile kept(existing);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("keep me"));
+        QVERIFY(QFileInfo::exists(other));
+        // Yes replaces it; a new name is not asked about.
+        s.Ui.FileAnswers = {existing};
+        s.Ui.YesNoAnswers = {true};
+        s.Dialog.OnSave();
+        QCOMPARE(s.Ui.Questions.size(), std::size_t(2));
+        QVERIFY(QFileInfo(existing).size() > 1000);
+        QVERIFY(s.Ui.Messages.empty());
+    }
+
+    void realDialogsReturnWhatWasTyped_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("returned");
+        const int open = int(FileRequest::Mode::Open);
+        const int save = int(FileRequest::Mode::Save);
+        // A picture file without an extension opens as typed.
+        QTest::newRow("open bare name that exists") << open << "bare"
+                                                    << "bare";
+        QTest::newRow("open name found with .jpg") << open << "photo"
+                                                   << "photo.jpg";
+        QTest::newRow("open missing name") << open << "nothing"
+                                           << "nothing.jpg";
+        QTest::newRow("open with extension") << open << "bare.png"
+                                             << "bare.png";
+        QTest::newRow("save bare name") << save << "result"
+                                        << "result.jpg";
+        // The dialog itself does not ask before replacing: the window does.
+        QTest::newRow("save over a file") << save << "photo.jpg"
+                                          << "photo.jpg";
+    }
+
+    void realDialogsReturnWhatWasTyped() {
+        QFETCH(int, mode);
+        QFETCH(QString, typed);
+        QFETCH(QString, returned);
+        QTemporaryDir folder;
+        for (const char* name : {"bare", "photo.jpg"}) {
+            QFile file(folder.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QWidget owner;
+        FileRequest request;
+        request.Kind = FileRequest::Mode(mode);
+        request.Filter = QStringLiteral("JPEG Files (*.jpg)");
+        request.DefaultSuffix = QStringLiteral("jpg");
+        request.Directory = folder.path();
+        QString startedIn;
+        bool other = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            startedIn = dialog->directory().absolutePath();
+            dialog->selectFile(typed);
+            QMetaObject::invokeMethod(dialog, "accept");
+            // A question of the dialog's own would be the modal widget now.
+            QTimer::singleShot(0, [&other] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    other = true;
+                    box->reject();
+                }
+            });
+        });
+        DesktopInteraction desktop;
+        const QString path = desktop.AskForFile(&owner, request);
+        QCoreApplication::processEvents();
+        QVERIFY(!other);
+        QCOMPARE(startedIn, QDir(folder.path()).absolutePath());
+        QCOMPARE(path, folder.filePath(returned));
     }
 };
 
