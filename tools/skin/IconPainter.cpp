@@ -8,7 +8,32 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <algorithm>
+
 namespace velora::skin {
+
+namespace {
+
+// Qt's own conversion picks a SIMD routine by the CPU, and they round differently; this one
+// gives every machine the same bytes, so the committed icons can be reproduced anywhere.
+QImage Unpremultiplied(const QImage& premultiplied) {
+    QImage image(premultiplied.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int alpha = qAlpha(from[x]);
+            auto channel = [alpha](int value) {
+                return alpha == 0 ? 0 : std::min(255, (value * 255 + alpha / 2) / alpha);
+            };
+            to[x] = qRgba(channel(qRed(from[x])), channel(qGreen(from[x])), channel(qBlue(from[x])),
+                          alpha);
+        }
+    }
+    return image;
+}
+
+}  // namespace
 
 QImage DrawIcon(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -77,7 +102,8 @@ QImage DrawIcon(int size) {
     p.drawEllipse(centre, radius + 5, radius + 5);
     p.setPen(QPen(kEdge, 2));
     p.drawEllipse(centre, radius + 10.5, radius + 10.5);
-    return image;
+    p.end();
+    return Unpremultiplied(image);
 }
 
 }  // namespace velora::skin

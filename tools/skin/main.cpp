@@ -1,6 +1,7 @@
 // Draws every bitmap and the icon of the program into a folder:
 //   velora-skin-generator <out-dir> [--preview <file.png>]
-// writes <out-dir>/bitmaps/<id>.png and <out-dir>/icons/128*.png, ready to replace res/.
+// writes <out-dir>/bitmaps/<id>.png, <out-dir>/icons/128*.png and the icon theme's
+// <out-dir>/hicolor/<n>x<n>/apps/velora.png, ready to replace res/.
 #include "FacePainter.h"
 #include "IconPainter.h"
 #include "Preview.h"
@@ -72,6 +73,13 @@ int main(int argc, char** argv) {
                   out.filePath(
                       QStringLiteral("icons/%1-%2.png").arg(velora::IDR_MAINFRAME).arg(size))) &&
              ok;
+    }
+    // The desktop's icon theme: the same drawing at each size that menus, docks and file
+    // managers ask for.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString folder = QStringLiteral("hicolor/%1x%1/apps").arg(size);
+        ok = out.mkpath(folder) &&
+             Save(skin::DrawIcon(size), out.filePath(folder + QStringLiteral("/velora.png"))) && ok;
     }
     if (args.size() == 4) {
         ok = Save(skin::ComposePreview(bitmaps), args[3]) && ok;

@@ -1,0 +1,33 @@
+# Runs the skin generator into a scratch folder and holds it to res/: every picture it draws must
+# be the committed one byte for byte, and every committed picture one that it draws. A change to
+# the drawing code that was not followed by a new run of the generator fails here.
+#   cmake -DGENERATOR=<velora-skin-generator> -DRES=<res dir> -DOUT=<scratch dir> -P this
+file(REMOVE_RECURSE "${OUT}")
+execute_process(COMMAND "${GENERATOR}" "${OUT}" RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "the generator failed: ${status}")
+endif()
+file(GLOB_RECURSE drawn RELATIVE "${OUT}" "${OUT}/*.png")
+file(GLOB_RECURSE committed RELATIVE "${RES}" "${RES}/*.png")
+list(SORT drawn)
+list(SORT committed)
+if(NOT drawn STREQUAL committed)
+  set(only_drawn ${drawn})
+  list(REMOVE_ITEM only_drawn ${committed})
+  set(only_committed ${committed})
+  list(REMOVE_ITEM only_committed ${drawn})
+  message(FATAL_ERROR "drawn but not committed: ${only_drawn}\ncommitted but not drawn: ${only_committed}")
+endif()
+set(differing "")
+foreach(picture ${drawn})
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUT}/${picture}" "${RES}/${picture}"
+                  RESULT_VARIABLE same)
+  if(NOT same EQUAL 0)
+    list(APPEND differing ${picture})
+  endif()
+endforeach()
+if(differing)
+  message(FATAL_ERROR "drawn differently from the committed file: ${differing}")
+endif()
+list(LENGTH drawn count)
+message(STATUS "${count} pictures reproduced byte for byte")
