@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "BitmapResource.h"
+#include "Conversion.h"
 #include "Resources.h"
 #include "UserInteraction.h"
 #include "WindowGeometry.h"
@@ -14,6 +15,9 @@
 namespace velora {
 
 namespace {
+
+// Slider 1015 is hidden; it stands at the top of its range, and the probe's readout reads it.
+constexpr int HiddenSliderMax = 100;
 
 const DialogTemplate& MainTemplate() {
     return *FindDialogTemplate(IDD_MAIN_DIALOG);
@@ -81,13 +85,9 @@ MainDialog::~MainDialog() {
     Conversion.Wait();
 }
 
-void MainDialog::BindControls() {
-    struct Binding {
-        int Id;
-        QWidget* Widget;
-    };
+std::array<MainDialog::ControlBinding, 14> MainDialog::ControlBindings() {
     // The order in which the template's controls are bound (also the tab order).
-    const Binding bindings[] = {
+    return {{
         {IDC_OPEN, &OpenButton},
         {IDC_CHECK_1006, &Check1006},
         {IDOK, &ExitButton},
@@ -102,10 +102,13 @@ void MainDialog::BindControls() {
         {IDC_SLIDER_COLOR, &ColorSlider},
         {IDC_SLIDER_GRAY, &GraySlider},
         {IDC_SLIDER_1015, &HiddenSlider},
-    };
+    }};
+}
+
+void MainDialog::BindControls() {
     const DialogTemplate& layout = MainTemplate();
     QWidget* previous = nullptr;
-    for (const Binding& binding : bindings) {
+    for (const ControlBinding& binding : ControlBindings()) {
         const DialogItem* item = layout.Find(binding.Id);
         if (item == nullptr) {
             continue;
@@ -159,8 +162,8 @@ void MainDialog::LoadSkin() {
     move(0, 0);
     setFixedSize(SkinWidth, SkinHeight);
 
-    // Only exact magenta is cut away: the tolerance widens no component.
-    if (const std::optional<QRegion> shape = RegionFromBitmap(SkinBitmap, 0xFF00FF, 0xFF00FF)) {
+    if (const std::optional<QRegion> shape =
+            RegionFromBitmap(SkinBitmap, kSkinKeyRgb, kSkinKeyRgb)) {
         setMask(*shape);
     }
 
@@ -204,12 +207,13 @@ void MainDialog::SetUpSliders() {
         int Maximum;
         int Initial;
     };
-    const Setup setups[] = {
-        {&ColorSlider, 100, 35}, {&HiddenSlider, 100, 100}, {&GraySlider, 90, 41}};
+    const Setup setups[] = {{&ColorSlider, ColorStrengthMax, ColorStrengthStart},
+                            {&HiddenSlider, HiddenSliderMax, HiddenSliderMax},
+                            {&GraySlider, GrayStrengthMax, GrayStrengthStart}};
     for (const Setup& setup : setups) {
         // Key colour from pixel (0, 0) of each track bitmap.
-        setup.Slider->SetChannelBitmaps(IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE, true, 0xFF000000, 0,
-                                        0);
+        setup.Slider->SetChannelBitmaps(IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE, true,
+                                        BitmapSlider::KeyFromPixel, 0, 0);
         setup.Slider->SetRange(0, setup.Maximum, false);
         setup.Slider->SetPosition(setup.Initial);
         setup.Slider->MarginLeft = 8;
@@ -254,7 +258,7 @@ void MainDialog::SetFilmBoxesEnabled(bool enabled) {
 void MainDialog::ShowFilmOptions(bool available) {
     SetFilmBoxesEnabled(available);
     if (isVisible()) {
-        repaint(QRect(840, 490, 160, 45));
+        repaint(PaintLayout::FilmOptionsArea);
     }
 }
 
@@ -272,38 +276,12 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 }
 
 QWidget* MainDialog::Control(int id) {
-    switch (id) {
-        case IDOK:
-            return &ExitButton;
-        case IDC_CANCEL_CONVERSION:
-            return &CancelButton;
-        case IDC_PROGRESS:
-            return &ProgressBar;
-        case IDC_OPEN:
-            return &OpenButton;
-        case IDC_SAVE:
-            return &SaveButton;
-        case IDC_START:
-            return &StartButton;
-        case IDC_CHECK_1006:
-            return &Check1006;
-        case IDC_CHECK_1007:
-            return &Check1007;
-        case IDC_GRAY_CONTRAST:
-            return &GrayContrastCheck;
-        case IDC_REDDISH_FILM:
-            return &ReddishFilmBox;
-        case IDC_BLUEISH_FILM:
-            return &BlueishFilmBox;
-        case IDC_SLIDER_COLOR:
-            return &ColorSlider;
-        case IDC_SLIDER_GRAY:
-            return &GraySlider;
-        case IDC_SLIDER_1015:
-            return &HiddenSlider;
-        default:
-            return nullptr;
+    for (const ControlBinding& binding : ControlBindings()) {
+        if (binding.Id == id) {
+            return binding.Widget;
+        }
     }
+    return nullptr;
 }
 
 BitmapButton& MainDialog::Button(int id) {

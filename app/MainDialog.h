@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -92,6 +93,12 @@ class MainDialog : public QWidget {
         QStringList Lines;
     };
 
+    // Every control of the main template with its widget, in binding (and tab) order.
+    struct ControlBinding {
+        int Id;
+        QWidget* Widget;
+    };
+    std::array<ControlBinding, 14> ControlBindings();
     void BindControls();
     void LoadSkin();
     void SkinButtons();

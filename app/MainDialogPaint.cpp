@@ -16,10 +16,11 @@ const QColor FileNameColour(200, 200, 200);
 const QColor GreyedLabel(158, 158, 158);
 constexpr int FramePenWidth = 2;
 
-// Texts are placed by their top-left corner, as the labels were laid out.
-void DrawTextAt(QPainter& painter, int x, int y, const QString& text) {
-    painter.drawText(QRect(x, y, 1000, 100), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     text);
+// Texts are placed by their top-left corner, as the labels were laid out; the box only has to be
+// larger than any one line.
+void DrawTextAt(QPainter& painter, const QPoint& topLeft, const QString& text) {
+    painter.drawText(QRect(topLeft, QSize(1000, 100)),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
 }  // namespace
@@ -50,9 +51,9 @@ void MainDialog::PaintContents(QPainter& painter, const QRect& dirty) {
                      FrameFill);
 
     painter.setPen(Qt::black);
-    DrawTextAt(painter, 823, 461, QStringLiteral("Gray Contrast"));
-    DrawTextAt(painter, 795, 426, QStringLiteral("Gray"));
-    DrawTextAt(painter, 795, 398, QStringLiteral("Color"));
+    DrawTextAt(painter, PaintLayout::GrayContrastLabel, QStringLiteral("Gray Contrast"));
+    DrawTextAt(painter, PaintLayout::GrayLabel, QStringLiteral("Gray"));
+    DrawTextAt(painter, PaintLayout::ColorLabel, QStringLiteral("Color"));
 
     // Every paint brings the film boxes in line with their availability.
     SetFilmBoxesEnabled(FilmOptionsAvailable);
@@ -62,14 +63,14 @@ void MainDialog::PaintContents(QPainter& painter, const QRect& dirty) {
     if (PictureLoaded && dirty.intersects(frame)) {
         PaintPicture(painter);
         painter.setPen(FileNameColour);
-        DrawTextAt(painter, 415, 610, FileNameToShow(CurrentFileName));
+        DrawTextAt(painter, PaintLayout::FileName, FileNameToShow(CurrentFileName));
     }
 }
 
 void MainDialog::PaintFilmLabels(QPainter& painter) {
     painter.setPen(FilmOptionsAvailable ? QColor(Qt::black) : GreyedLabel);
-    DrawTextAt(painter, 843, 493, QStringLiteral("Reddish Film"));
-    DrawTextAt(painter, 843, 517, QStringLiteral("Blueish Film"));
+    DrawTextAt(painter, PaintLayout::ReddishFilmLabel, QStringLiteral("Reddish Film"));
+    DrawTextAt(painter, PaintLayout::BlueishFilmLabel, QStringLiteral("Blueish Film"));
 }
 
 void MainDialog::PaintPicture(QPainter& painter) {
@@ -113,10 +114,11 @@ void MainDialog::PaintProbe(QPainter& painter) {
 }
 
 void MainDialog::DrawShadowText(QPainter& painter, int x, int y, const QString& text) {
+    constexpr int shadow = PaintLayout::ShadowOffset;
     painter.setPen(Qt::black);
-    DrawTextAt(painter, x + 2, y + 2, text);
+    DrawTextAt(painter, QPoint(x + shadow, y + shadow), text);
     painter.setPen(Qt::white);
-    DrawTextAt(painter, x, y, text);
+    DrawTextAt(painter, QPoint(x, y), text);
 }
 
 bool MainDialog::IsOnDrawnPicture(int x, int y) {

@@ -2,12 +2,26 @@
 // free of widgets so the exact integer arithmetic can be checked on its own.
 #pragma once
 
+#include <QPoint>
 #include <QRect>
 #include <QString>
 
 #include "PictureFrame.h"
 
 namespace velora {
+
+// Where the window draws its own texts, each by its top-left corner, and what a repaint of the
+// film options covers.
+struct PaintLayout {
+    static constexpr QPoint ColorLabel{795, 398};
+    static constexpr QPoint GrayLabel{795, 426};
+    static constexpr QPoint GrayContrastLabel{823, 461};
+    static constexpr QPoint ReddishFilmLabel{843, 493};
+    static constexpr QPoint BlueishFilmLabel{843, 517};
+    static constexpr QRect FilmOptionsArea{840, 490, 160, 45};  // both boxes and their labels
+    static constexpr QPoint FileName{415, 610};                 // under the picture
+    static constexpr int ShadowOffset = 2;  // the probe readout's black copy, down and right
+};
 
 // Where a picture of width x height is drawn inside the frame. The long side spans 462 pixels,
 // the short one is derived from 463: the truncations are part of the look and of the probe's

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 namespace velora::batch {
 
@@ -206,10 +207,10 @@ class Parser {
         long number = 0;
         switch (code) {
             case ColorOption:
-                return Number(code, value, 0, 100, number) &&
+                return Number(code, value, 0, ColorStrengthMax, number) &&
                        (options.Conversion.ColorStrength = number, true);
             case GrayOption:
-                return Number(code, value, 0, 90, number) &&
+                return Number(code, value, 0, GrayStrengthMax, number) &&
                        (options.Conversion.GrayStrength = number, true);
             case 'j':
                 return Number(code, value, 1, MaxJobs, number) &&
@@ -267,13 +268,18 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     return Parser().Run(arguments);
 }
 std::string HelpText() {
+    const auto range = [](int maximum, int start) {
+        return "0-" + std::to_string(maximum) + " (default " + std::to_string(start) + ")\n";
+    };
     return "Usage: velora-batch [OPTION]... FILE...\n"
            "  or:  velora-batch [OPTION]... --files-from=LIST\n"
            "Restyle photos with Velora's tone conversion and sharpening, and save each result\n"
            "with its metadata under the name with \"_vlr\" (photo.jpg -> photo_vlr.jpg).\n"
            "\n"
-           "      --color=N            colour strength, 0-100 (default 35)\n"
-           "      --gray=N             grey strength, 0-90 (default 41)\n"
+           "      --color=N            colour strength, " +
+           range(ColorStrengthMax, ColorStrengthStart) +
+           "      --gray=N             grey strength, " +
+           range(GrayStrengthMax, GrayStrengthStart) +
            "      --no-gray-contrast   leave out the lightness curve (on by default);\n"
            "                           the film tints need it\n"
            "      --film=reddish|blueish  add a warm or a cool film tint\n"

@@ -19,8 +19,6 @@
 namespace velora {
 namespace {
 
-constexpr quint32 kKeyFromPixel = 0xFF000000;
-
 // Truncation toward zero, kept inside int so that no out-of-range conversion can happen.
 int TruncateToInt(double value) {
     const double truncated = std::trunc(value);
@@ -46,7 +44,7 @@ QImage PrepareTrack(const QImage& loaded, bool transparent, quint32 keyColour, i
     }
     QImage track = loaded.convertToFormat(QImage::Format_ARGB32);
     quint32 key = keyColour & 0xFFFFFF;
-    if (keyColour == kKeyFromPixel) {
+    if (keyColour == BitmapSlider::KeyFromPixel) {
         if (!track.rect().contains(keyX, keyY)) {
             return track;
         }

@@ -17,10 +17,12 @@ class BitmapSlider : public QWidget {
   public:
     explicit BitmapSlider(int controlId, QWidget* parent = nullptr);
 
+    // As keyColour: the colour of pixel (keyX, keyY) of each bitmap.
+    static constexpr quint32 KeyFromPixel = 0xFF000000;
+
     // Loads the channel and active tracks (identifiers, 0 = none) and sizes the control to the
-    // channel. With transparent set, pixels of the key colour show the parent; keyColour
-    // 0xFF000000 stands for the colour of pixel (keyX, keyY) of each bitmap. False when a bitmap
-    // is missing.
+    // channel. With transparent set, pixels of the key colour show the parent. False when a
+    // bitmap is missing.
     bool SetChannelBitmaps(int channelId, int activeId, bool transparent, quint32 keyColour,
                            int keyX, int keyY);
     // The position is not adjusted to the new range.

@@ -9,10 +9,16 @@
 
 namespace velora {
 
+// The ranges of the sliders "Color" and "Gray" (from 0) and where every run starts them.
+constexpr int ColorStrengthMax = 100;
+constexpr int ColorStrengthStart = 35;
+constexpr int GrayStrengthMax = 90;
+constexpr int GrayStrengthStart = 41;
+
 // Taken once when a conversion starts; later changes to the controls do not reach a running pass.
 struct ConversionOptions {
-    int ColorStrength = 35;  // slider "Color", 0-100
-    int GrayStrength = 41;   // slider "Gray", 0-90
+    int ColorStrength = ColorStrengthStart;
+    int GrayStrength = GrayStrengthStart;
     bool GrayContrast = true;
     bool ReddishFilm = false;
     bool BlueishFilm = false;

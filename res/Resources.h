@@ -15,7 +15,7 @@ namespace velora {
 constexpr int IDR_MAINFRAME = 128;
 
 // Bitmaps. 131 and 142 are not used by the program and do not exist.
-constexpr int IDB_SKIN = 130;         // window skin, 1000 x 800, key 0xFF00FF outside the shape
+constexpr int IDB_SKIN = 130;         // window skin, 1000 x 800, SkinKeyRgb outside the shape
 constexpr int IDB_PUSH_NORMAL = 132;  // push-button faces, 80 x 30
 constexpr int IDB_PUSH_MASK = 133;    // all black
 constexpr int IDB_PUSH_HOVER = 134;
@@ -35,8 +35,10 @@ constexpr int kBitmapIds[] = {
     IDB_PUSH_PRESSED, IDB_CHECK_HOVER,    IDB_CHECK_PRESSED, IDB_CHECK_NORMAL, IDB_CHECK_DISABLED,
     IDB_CHECK_MASK,   IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE};
 
-// Key colour of the skin; the slider tracks take theirs from their pixel (0, 0).
-constexpr std::uint32_t kSkinKeyRgb = 0xFF00FF;  // 0xRRGGBB: pure magenta
+// Key colour of the skin; the slider tracks take theirs from their pixel (0, 0). Pure magenta
+// reads the same as 0xRRGGBB and as a COLORREF (0x00BBGGRR). As the region's tolerance too it
+// widens no component, so exactly this colour is cut away.
+constexpr std::uint32_t kSkinKeyRgb = 0xFF00FF;
 
 // Strings.
 constexpr int IDS_ABOUTBOX = 101;

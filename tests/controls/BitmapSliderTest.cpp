@@ -73,7 +73,8 @@ class BitmapSliderTest : public QObject {
         Parent = velora_test::MakeParent(QSize(200, 60), kParentColour);
         Slider = new BitmapSlider(kControlId, Parent.get());
         Slider->move(30, 20);
-        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, true, 0xFF000000, 0, 0));
+        QVERIFY(
+            Slider->SetChannelBitmaps(kChannel, kActive, true, BitmapSlider::KeyFromPixel, 0, 0));
         Slider->SetRange(0, 100, false);
         Slider->SetPosition(35);
         Slider->MarginLeft = 8;
@@ -198,7 +199,8 @@ class BitmapSliderTest : public QObject {
     }
 
     void OpaqueTracksShowTheKeyColour() {
-        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, false, 0xFF000000, 0, 0));
+        QVERIFY(
+            Slider->SetChannelBitmaps(kChannel, kActive, false, BitmapSlider::KeyFromPixel, 0, 0));
         QCOMPARE(velora_test::Shown(Slider, 0, 0), kKey);
         // An explicit key colour (COLORREF) works like the pixel's colour.
         QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, true, 0xFCFCFC, 0, 0));
@@ -219,17 +221,20 @@ class BitmapSliderTest : public QObject {
     }
 
     void FailedLoadLeavesNoTrack() {
-        QVERIFY(!Slider->SetChannelBitmaps(kChannel, kMissing, true, 0xFF000000, 0, 0));
+        QVERIFY(
+            !Slider->SetChannelBitmaps(kChannel, kMissing, true, BitmapSlider::KeyFromPixel, 0, 0));
         QVERIFY(!Slider->ChannelLoaded());
         QCOMPARE(velora_test::Shown(Slider, 50, 10), kParentColour);
-        QVERIFY(!Slider->SetChannelBitmaps(kMissing, kActive, true, 0xFF000000, 0, 0));
+        QVERIFY(
+            !Slider->SetChannelBitmaps(kMissing, kActive, true, BitmapSlider::KeyFromPixel, 0, 0));
         QVERIFY(!Slider->ChannelLoaded());
         // Channel 0 unloads and succeeds; a channel alone is drawn whole.
-        QVERIFY(Slider->SetChannelBitmaps(0, 0, true, 0xFF000000, 0, 0));
-        QVERIFY(Slider->SetChannelBitmaps(kChannel, 0, true, 0xFF000000, 0, 0));
+        QVERIFY(Slider->SetChannelBitmaps(0, 0, true, BitmapSlider::KeyFromPixel, 0, 0));
+        QVERIFY(Slider->SetChannelBitmaps(kChannel, 0, true, BitmapSlider::KeyFromPixel, 0, 0));
         QCOMPARE(velora_test::Shown(Slider, 5, 10), kChannelColour);
         // A key pixel outside the bitmap keys nothing out.
-        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, true, 0xFF000000, 500, 0));
+        QVERIFY(
+            Slider->SetChannelBitmaps(kChannel, kActive, true, BitmapSlider::KeyFromPixel, 500, 0));
         QCOMPARE(velora_test::Shown(Slider, 0, 0), kKey);
     }
 

@@ -21,7 +21,7 @@ QImage Load(int id) {
 }
 
 bool IsKey(QRgb px) {
-    return (px & 0xFFFFFF) == 0xFF00FF;
+    return (px & 0xFFFFFF) == kSkinKeyRgb;
 }
 
 double Luminance(QRgb px) {

@@ -4,6 +4,7 @@
 #include "BitmapResource.h"
 #include "BitmapSlider.h"
 #include "ControlEvents.h"
+#include "Conversion.h"
 #include "Resources.h"
 #include "WindowRegion.h"
 
@@ -67,7 +68,8 @@ DemoWindow::DemoWindow(QWidget* parent) : QWidget(parent) {
     const auto slider = [this](int id, QPoint at, int max, int initial) {
         auto* s = new BitmapSlider(id, this);
         s->move(at);
-        s->SetChannelBitmaps(IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE, true, 0xFF000000, 0, 0);
+        s->SetChannelBitmaps(IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE, true,
+                             BitmapSlider::KeyFromPixel, 0, 0);
         s->SetRange(0, max, false);
         s->SetPosition(initial);
         s->MarginLeft = 8;
@@ -75,8 +77,8 @@ DemoWindow::DemoWindow(QWidget* parent) : QWidget(parent) {
         s->SetPageStep(25);
         return s;
     };
-    ColorSlider = slider(1013, InPiece(840, 395), 100, 35);
-    GraySlider = slider(1014, InPiece(840, 423), 90, 41);
+    ColorSlider = slider(IDC_SLIDER_COLOR, InPiece(840, 395), ColorStrengthMax, ColorStrengthStart);
+    GraySlider = slider(IDC_SLIDER_GRAY, InPiece(840, 423), GrayStrengthMax, GrayStrengthStart);
 }
 
 bool DemoWindow::event(QEvent* e) {

@@ -1,6 +1,7 @@
 #include "SkinPainter.h"
 
 #include "Palette.h"
+#include "Resources.h"
 #include "SkinGeometry.h"
 
 #include <QFont>
@@ -180,7 +181,7 @@ void DrawFoot(QImage& image) {
 }
 
 void KeyOutside(QImage& image) {
-    const QColor key(255, 0, 255);
+    const QColor key(static_cast<QRgb>(kSkinKeyRgb));  // opaque
     for (int y = 0; y < image.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
