@@ -22,7 +22,7 @@ AboutDialog::AboutDialog(const QIcon& icon, QWidget* parent)
         const QRect geometry = DialogUnitsToPixels(item.Units);
         switch (item.Class) {
             case DialogItemClass::Static:
-                if ((item.Style & kIcon) != 0) {
+                if ((item.Style & StyleIcon) != 0) {
                     Icon.setGeometry(geometry);
                     Icon.setPixmap(icon.pixmap(geometry.size()));
                 } else {
@@ -32,15 +32,15 @@ AboutDialog::AboutDialog(const QIcon& icon, QWidget* parent)
                 break;
             case DialogItemClass::Edit:
                 Version.setGeometry(geometry);
-                Version.setReadOnly((item.Style & kReadOnly) != 0);
-                Version.setAlignment((item.Style & kCentred) != 0 ? Qt::AlignCenter
-                                                                  : Qt::AlignLeft);
-                Version.setFrame((item.Style & kBorder) != 0);
+                Version.setReadOnly((item.Style & StyleReadOnly) != 0);
+                Version.setAlignment((item.Style & StyleCentred) != 0 ? Qt::AlignCenter
+                                                                      : Qt::AlignLeft);
+                Version.setFrame((item.Style & StyleBorder) != 0);
                 break;
             case DialogItemClass::PushButton:
                 Ok.setGeometry(geometry);
                 Ok.setText(QString::fromUtf8(item.Caption));
-                Ok.setDefault((item.Style & kDefaultButton) != 0);
+                Ok.setDefault((item.Style & StyleDefaultButton) != 0);
                 break;
             default:
                 break;

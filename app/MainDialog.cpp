@@ -120,7 +120,7 @@ void MainDialog::BindControls() {
             button->setText(QString::fromUtf8(item->Caption));
             button->setFont(ButtonFont());
         }
-        widget->setVisible((item->Style & kVisible) != 0);
+        widget->setVisible((item->Style & StyleVisible) != 0);
         if (previous != nullptr) {
             setTabOrder(previous, widget);
         }
@@ -162,8 +162,7 @@ void MainDialog::LoadSkin() {
     move(0, 0);
     setFixedSize(SkinWidth, SkinHeight);
 
-    if (const std::optional<QRegion> shape =
-            RegionFromBitmap(SkinBitmap, kSkinKeyRgb, kSkinKeyRgb)) {
+    if (const std::optional<QRegion> shape = RegionFromBitmap(SkinBitmap, SkinKeyRgb, SkinKeyRgb)) {
         setMask(*shape);
     }
 

@@ -16,7 +16,7 @@
 namespace velora {
 namespace {
 
-constexpr quint32 kMaskKeyWhite = 0xFFFFFF;
+constexpr quint32 MaskKeyWhite = 0xFFFFFF;
 
 }  // namespace
 
@@ -50,7 +50,7 @@ void BitmapButton::LoadFaces(int normal, int pressed, int hover, int disabled, i
     MarginValue = std::max(0, number(margin));
 
     if (!Faces.MaskBitmap.isNull()) {
-        RegionValue = RegionFromMask(Faces.MaskBitmap, kMaskKeyWhite);
+        RegionValue = RegionFromMask(Faces.MaskBitmap, MaskKeyWhite);
         // An empty QRegion would clear the widget mask instead of hiding everything; an
         // all-white mask is kept out of reach by hitButton alone and shows no face pixel.
         if (RegionValue && !RegionValue->isEmpty()) {

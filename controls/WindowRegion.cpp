@@ -11,13 +11,13 @@ namespace {
 
 // Rectangle buffer of RegionFromBitmap: it starts at 100 rectangles, grows 100 at a time, and is
 // turned into a region whenever it holds 2000, so it never grows past that.
-constexpr int kFirstCapacity = 100;
-constexpr int kGrowthStep = 100;
-constexpr int kBatchSize = 2000;
+constexpr int FirstCapacity = 100;
+constexpr int GrowthStep = 100;
+constexpr int BatchSize = 2000;
 
 // Rectangle list of RegionFromMask: small masks, grown 40 at a time.
-constexpr int kMaskFirstCapacity = 40;
-constexpr int kMaskGrowthStep = 40;
+constexpr int MaskFirstCapacity = 40;
+constexpr int MaskGrowthStep = 40;
 
 int Red(quint32 colorref) {
     return static_cast<int>(colorref & 0xFF);
@@ -57,15 +57,15 @@ class KeyRange {
 // expects.
 class RectangleBatch {
   public:
-    RectangleBatch() { Rects.reserve(kFirstCapacity); }
+    RectangleBatch() { Rects.reserve(FirstCapacity); }
 
     void Add(const QRect& rect) {
         if (Rects.size() == Rects.capacity()) {
-            Rects.reserve(Rects.capacity() + kGrowthStep);  // may throw std::bad_alloc
+            Rects.reserve(Rects.capacity() + GrowthStep);  // may throw std::bad_alloc
         }
         Rects.push_back(rect);
     }
-    bool Full() const { return static_cast<int>(Rects.size()) >= kBatchSize; }
+    bool Full() const { return static_cast<int>(Rects.size()) >= BatchSize; }
 
     QRegion TakeRegion() {
         QRegion region;
@@ -182,12 +182,12 @@ std::optional<QRegion> RegionFromMask(const QImage& bitmap, quint32 keyColour) {
     const quint32 key = keyColour & 0xFFFFFF;
     try {
         std::vector<QRect> rects;
-        rects.reserve(kMaskFirstCapacity);
+        rects.reserve(MaskFirstCapacity);
         // The list grows as soon as it is full, so the next rectangle always has room.
         const auto add = [&rects](int left, int right, int y) {
             rects.push_back(QRect(QPoint(left, y), QPoint(right - 1, y)));
             if (rects.size() == rects.capacity()) {
-                rects.reserve(rects.capacity() + kMaskGrowthStep);
+                rects.reserve(rects.capacity() + MaskGrowthStep);
             }
         };
         for (int y = height - 1; y >= 0; --y) {

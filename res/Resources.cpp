@@ -4,63 +4,63 @@ namespace velora {
 
 namespace {
 
-constexpr std::uint32_t kPushStyle = kVisible | kTabStop;
+constexpr std::uint32_t PushStyle = StyleVisible | StyleTabStop;
 
-const DialogItem kMainDialogItems[] = {
-    {IDC_OPEN, DialogItemClass::PushButton, "열  기", QRect(422, 101, 50, 14), kPushStyle,
-     kButtonStylePush, 0},
-    {IDC_SAVE, DialogItemClass::PushButton, "저  장", QRect(441, 124, 50, 14), kPushStyle,
-     kButtonStylePush, 0},
-    {IDC_START, DialogItemClass::PushButton, "변환시작", QRect(453, 147, 50, 14), kPushStyle,
-     kButtonStylePush, 0},
+const DialogItem MainDialogItems[] = {
+    {IDC_OPEN, DialogItemClass::PushButton, "열  기", QRect(422, 101, 50, 14), PushStyle,
+     ButtonStylePush, 0},
+    {IDC_SAVE, DialogItemClass::PushButton, "저  장", QRect(441, 124, 50, 14), PushStyle,
+     ButtonStylePush, 0},
+    {IDC_START, DialogItemClass::PushButton, "변환시작", QRect(453, 147, 50, 14), PushStyle,
+     ButtonStylePush, 0},
     {IDC_CANCEL_CONVERSION, DialogItemClass::PushButton, "변환취소", QRect(461, 169, 50, 14),
-     kPushStyle, kButtonStylePush, 0},
+     PushStyle, ButtonStylePush, 0},
     {IDOK, DialogItemClass::PushButton, "종  료", QRect(464, 193, 50, 14),
-     kPushStyle | kDefaultButton, kButtonStyleDefaultPush, 0},
-    {IDC_CHECK_1006, DialogItemClass::CheckBox, "", QRect(477, 7, 16, 8), kTabStop,
-     kButtonStyleAutoCheckBox, 0},
+     PushStyle | StyleDefaultButton, ButtonStyleDefaultPush, 0},
+    {IDC_CHECK_1006, DialogItemClass::CheckBox, "", QRect(477, 7, 16, 8), StyleTabStop,
+     ButtonStyleAutoCheckBox, 0},
     {IDC_PROGRESS, DialogItemClass::ProgressBar, "", QRect(56, 185, 16, 87),
-     kVisible | kVertical | kBorder, 0, 0},
-    {IDC_CHECK_1007, DialogItemClass::CheckBox, "", QRect(463, 7, 16, 8), kTabStop,
-     kButtonStyleAutoCheckBox, 0},
-    {IDC_GRAY_CONTRAST, DialogItemClass::CheckBox, "", QRect(454, 262, 16, 8), kVisible | kTabStop,
-     kButtonStyleAutoCheckBox, 0},
-    {IDC_REDDISH_FILM, DialogItemClass::CheckBox, "", QRect(469, 283, 8, 8), kVisible | kTabStop,
-     kButtonStyleAutoCheckBox, 0},
-    {IDC_BLUEISH_FILM, DialogItemClass::CheckBox, "", QRect(469, 296, 8, 8), kVisible | kTabStop,
-     kButtonStyleAutoCheckBox, 0},
+     StyleVisible | StyleVertical | StyleBorder, 0, 0},
+    {IDC_CHECK_1007, DialogItemClass::CheckBox, "", QRect(463, 7, 16, 8), StyleTabStop,
+     ButtonStyleAutoCheckBox, 0},
+    {IDC_GRAY_CONTRAST, DialogItemClass::CheckBox, "", QRect(454, 262, 16, 8),
+     StyleVisible | StyleTabStop, ButtonStyleAutoCheckBox, 0},
+    {IDC_REDDISH_FILM, DialogItemClass::CheckBox, "", QRect(469, 283, 8, 8),
+     StyleVisible | StyleTabStop, ButtonStyleAutoCheckBox, 0},
+    {IDC_BLUEISH_FILM, DialogItemClass::CheckBox, "", QRect(469, 296, 8, 8),
+     StyleVisible | StyleTabStop, ButtonStyleAutoCheckBox, 0},
     {IDC_SLIDER_COLOR, DialogItemClass::Static, "", QRect(480, 226, 57, 11),
-     kVisible | kNotify | kBitmap, 0, IDB_SLIDER_CHANNEL},
+     StyleVisible | StyleNotify | StyleBitmap, 0, IDB_SLIDER_CHANNEL},
     {IDC_SLIDER_GRAY, DialogItemClass::Static, "", QRect(480, 242, 57, 11),
-     kVisible | kNotify | kBitmap, 0, IDB_SLIDER_CHANNEL},
-    {IDC_SLIDER_1015, DialogItemClass::Static, "", QRect(419, 319, 57, 11), kNotify | kBitmap, 0,
-     IDB_SLIDER_CHANNEL},
+     StyleVisible | StyleNotify | StyleBitmap, 0, IDB_SLIDER_CHANNEL},
+    {IDC_SLIDER_1015, DialogItemClass::Static, "", QRect(419, 319, 57, 11),
+     StyleNotify | StyleBitmap, 0, IDB_SLIDER_CHANNEL},
 };
 
-const DialogItem kAboutDialogItems[] = {
-    {IDC_STATIC, DialogItemClass::Static, "", QRect(22, 17, 20, 20), kVisible | kIcon, 0,
+const DialogItem AboutDialogItems[] = {
+    {IDC_STATIC, DialogItemClass::Static, "", QRect(22, 17, 20, 20), StyleVisible | StyleIcon, 0,
      IDR_MAINFRAME},
-    {IDC_STATIC, DialogItemClass::Static, "Velora", QRect(57, 10, 60, 8), kVisible, 0, 0},
+    {IDC_STATIC, DialogItemClass::Static, "Velora", QRect(57, 10, 60, 8), StyleVisible, 0, 0},
     {IDC_VERSION, DialogItemClass::Edit, "", QRect(7, 130, 63, 13),
-     kVisible | kTabStop | kReadOnly | kCentred | kBorder, 0, 0},
+     StyleVisible | StyleTabStop | StyleReadOnly | StyleCentred | StyleBorder, 0, 0},
     {IDOK, DialogItemClass::PushButton, "확    인", QRect(7, 292, 145, 16),
-     kVisible | kTabStop | kDefaultButton, kButtonStyleDefaultPush, 0},
+     StyleVisible | StyleTabStop | StyleDefaultButton, ButtonStyleDefaultPush, 0},
 };
 
-const DialogTemplate kMainDialog = {IDD_MAIN_DIALOG,
-                                    "",
-                                    567,
-                                    368,
-                                    "MS Shell Dlg",
-                                    9,
-                                    false,
-                                    kMainDialogItems,
-                                    sizeof(kMainDialogItems) / sizeof(kMainDialogItems[0])};
+const DialogTemplate MainDialogLayout = {IDD_MAIN_DIALOG,
+                                         "",
+                                         567,
+                                         368,
+                                         "MS Shell Dlg",
+                                         9,
+                                         false,
+                                         MainDialogItems,
+                                         sizeof(MainDialogItems) / sizeof(MainDialogItems[0])};
 
-const DialogTemplate kAboutDialog = {
-    IDD_ABOUTBOX, "Velora 정보",     159,
-    315,          "MS Shell Dlg",    9,
-    true,         kAboutDialogItems, sizeof(kAboutDialogItems) / sizeof(kAboutDialogItems[0])};
+const DialogTemplate AboutDialogLayout = {
+    IDD_ABOUTBOX, "Velora 정보",    159,
+    315,          "MS Shell Dlg",   9,
+    true,         AboutDialogItems, sizeof(AboutDialogItems) / sizeof(AboutDialogItems[0])};
 
 }  // namespace
 
@@ -82,7 +82,7 @@ QIcon LoadResourceIcon(int id) {
         return icon;
     }
     icon.addFile(IconResourcePath(id));
-    for (int size : kIconSizes) {
+    for (int size : IconSizes) {
         icon.addFile(IconResourcePath(id, size), QSize(size, size));
     }
     return icon;
@@ -111,9 +111,9 @@ const DialogItem* DialogTemplate::Find(int itemId) const {
 const DialogTemplate* FindDialogTemplate(int id) {
     switch (id) {
         case IDD_ABOUTBOX:
-            return &kAboutDialog;
+            return &AboutDialogLayout;
         case IDD_MAIN_DIALOG:
-            return &kMainDialog;
+            return &MainDialogLayout;
         default:
             return nullptr;
     }

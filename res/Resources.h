@@ -30,7 +30,7 @@ constexpr int IDB_SLIDER_CHANNEL = 143;  // empty track, 100 x 20, key colour on
 constexpr int IDB_SLIDER_ACTIVE = 144;   // filled track, same size and key
 
 // Every bitmap identifier that exists, in ascending order.
-constexpr int kBitmapIds[] = {
+constexpr int BitmapIds[] = {
     IDB_SKIN,         IDB_PUSH_NORMAL,    IDB_PUSH_MASK,     IDB_PUSH_HOVER,   IDB_PUSH_DISABLED,
     IDB_PUSH_PRESSED, IDB_CHECK_HOVER,    IDB_CHECK_PRESSED, IDB_CHECK_NORMAL, IDB_CHECK_DISABLED,
     IDB_CHECK_MASK,   IDB_SLIDER_CHANNEL, IDB_SLIDER_ACTIVE};
@@ -38,7 +38,7 @@ constexpr int kBitmapIds[] = {
 // Key colour of the skin; the slider tracks take theirs from their pixel (0, 0). Pure magenta
 // reads the same as 0xRRGGBB and as a COLORREF (0x00BBGGRR). As the region's tolerance too it
 // widens no component, so exactly this colour is cut away.
-constexpr std::uint32_t kSkinKeyRgb = 0xFF00FF;
+constexpr std::uint32_t SkinKeyRgb = 0xFF00FF;
 
 // Strings.
 constexpr int IDS_ABOUTBOX = 101;
@@ -68,11 +68,11 @@ constexpr int IDC_VERSION = 1009;  // read-only edit receiving the version text
 constexpr int IDC_STATIC = -1;     // icon and text statics that nobody addresses
 
 // Resource paths inside the program: ":/bitmaps/<id>.png" and ":/icons/<id>.png" (256 x 256),
-// with hand-sized small versions at ":/icons/<id>-<size>.png" for the sizes in kIconSizes.
+// with hand-sized small versions at ":/icons/<id>-<size>.png" for the sizes in IconSizes.
 QString BitmapResourcePath(int id);
 QString IconResourcePath(int id);
 QString IconResourcePath(int id, int size);
-constexpr int kIconSizes[] = {16, 32, 48};
+constexpr int IconSizes[] = {16, 32, 48};
 // The icon with all its sizes, ready for setWindowIcon; a null icon for an unknown id.
 QIcon LoadResourceIcon(int id);
 
@@ -83,23 +83,23 @@ enum class DialogItemClass { PushButton, CheckBox, ProgressBar, Static, Edit };
 
 // Style bits of a dialog item.
 enum DialogItemStyle : std::uint32_t {
-    kVisible = 1u << 0,
-    kTabStop = 1u << 1,
-    kDefaultButton = 1u << 2,
-    kVertical = 1u << 3,  // progress bar
-    kBorder = 1u << 4,
-    kNotify = 1u << 5,    // static receiving mouse input
-    kReadOnly = 1u << 6,  // edit
-    kCentred = 1u << 7,   // edit text alignment
-    kIcon = 1u << 8,      // static showing an icon (BitmapId names it)
-    kBitmap = 1u << 9,    // static showing a bitmap (BitmapId names it)
+    StyleVisible = 1u << 0,
+    StyleTabStop = 1u << 1,
+    StyleDefaultButton = 1u << 2,
+    StyleVertical = 1u << 3,  // progress bar
+    StyleBorder = 1u << 4,
+    StyleNotify = 1u << 5,    // static receiving mouse input
+    StyleReadOnly = 1u << 6,  // edit
+    StyleCentred = 1u << 7,   // edit text alignment
+    StyleIcon = 1u << 8,      // static showing an icon (BitmapId names it)
+    StyleBitmap = 1u << 9,    // static showing a bitmap (BitmapId names it)
 };
 
 // Low byte of a button's window style: what kind of button the template asks for.
-constexpr std::uint8_t kButtonStylePush = 0;
-constexpr std::uint8_t kButtonStyleDefaultPush = 1;
-constexpr std::uint8_t kButtonStyleAutoCheckBox = 3;
-constexpr std::uint8_t kButtonStyleAutoRadio = 9;
+constexpr std::uint8_t ButtonStylePush = 0;
+constexpr std::uint8_t ButtonStyleDefaultPush = 1;
+constexpr std::uint8_t ButtonStyleAutoCheckBox = 3;
+constexpr std::uint8_t ButtonStyleAutoRadio = 9;
 
 struct DialogItem {
     int Id;
@@ -107,7 +107,7 @@ struct DialogItem {
     const char* Caption;       // UTF-8, empty for none
     QRect Units;               // left, top, width, height in dialog units
     std::uint32_t Style;       // DialogItemStyle bits
-    std::uint8_t ButtonStyle;  // kButtonStyle... for buttons, 0 otherwise
+    std::uint8_t ButtonStyle;  // ButtonStyle... for buttons, 0 otherwise
     int BitmapId;              // icon or bitmap of a static, 0 for none
 };
 
@@ -133,9 +133,9 @@ const DialogTemplate* FindDialogTemplate(int id);
 
 // The layout is drawn for 1.75 pixels per dialog unit in both directions; each of left, top,
 // width and height is scaled on its own with the fraction dropped.
-constexpr int kPixelsPerFourUnits = 7;
+constexpr int PixelsPerFourUnits = 7;
 constexpr int DialogUnitsToPixels(int units) {
-    return units * kPixelsPerFourUnits / 4;
+    return units * PixelsPerFourUnits / 4;
 }
 QRect DialogUnitsToPixels(const QRect& units);
 

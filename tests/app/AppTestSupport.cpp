@@ -85,11 +85,11 @@ QString StateDifferences(MainDialog& dialog, ControlState state, int progressVal
     struct Row {
         bool Open, Save, Start, Cancel, Exit, Checks, Films;
     };
-    constexpr Row kRows[] = {{true, false, false, false, true, false, false},
-                             {true, false, true, false, true, true, true},
-                             {false, false, false, true, false, false, false},
-                             {true, true, false, true, true, false, false}};
-    const Row& row = kRows[static_cast<int>(state)];
+    constexpr Row Rows[] = {{true, false, false, false, true, false, false},
+                            {true, false, true, false, true, true, true},
+                            {false, false, false, true, false, false, false},
+                            {true, true, false, true, true, false, false}};
+    const Row& row = Rows[static_cast<int>(state)];
     QStringList out;
     const auto expect = [&](int id, bool enabled) {
         if (dialog.Control(id)->isEnabled() != enabled) {

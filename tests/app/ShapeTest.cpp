@@ -75,11 +75,11 @@ class ShapeTest : public QObject {
         long cut = 0, wrong = 0, magentaShown = 0;
         for (int y = 0; y < skin.height(); ++y) {
             for (int x = 0; x < skin.width(); ++x) {
-                const bool key = (skin.pixel(x, y) & 0xFFFFFF) == kSkinKeyRgb;
+                const bool key = (skin.pixel(x, y) & 0xFFFFFF) == SkinKeyRgb;
                 const bool inside = (shape.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
                 cut += key ? 1 : 0;
                 wrong += key == inside ? 1 : 0;
-                magentaShown += (onScreen.pixel(x, y) & 0xFFFFFF) == kSkinKeyRgb ? 1 : 0;
+                magentaShown += (onScreen.pixel(x, y) & 0xFFFFFF) == SkinKeyRgb ? 1 : 0;
             }
         }
         QVERIFY(cut > 0);

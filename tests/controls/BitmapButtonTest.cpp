@@ -21,37 +21,37 @@ using velora_test::ShownPixel;
 namespace {
 
 enum Ids {
-    kNormal = 132,
-    kMask = 133,
-    kHover = 134,
-    kDisabled = 135,
-    kPressed = 136,
-    kCheckHover = 137,
-    kCheckPressed = 138,
-    kCheckNormal = 139,
-    kCheckDisabled = 140,
-    kCheckMask = 141,
-    kFocus = 150,
-    kHalfMask = 151,
-    kCoded = 152,
-    kMissing = 999,
+    Normal = 132,
+    Mask = 133,
+    Hover = 134,
+    Disabled = 135,
+    Pressed = 136,
+    CheckHover = 137,
+    CheckPressed = 138,
+    CheckNormal = 139,
+    CheckDisabled = 140,
+    CheckMask = 141,
+    Focus = 150,
+    HalfMask = 151,
+    Coded = 152,
+    Missing = 999,
 };
 
-const QColor kNormalColour(200, 0, 0);
-const QColor kHoverColour(0, 0, 200);
-const QColor kDisabledColour(90, 90, 90);
-const QColor kPressedColour(0, 200, 0);
-const QColor kFocusColour(200, 200, 0);
-const QColor kParentColour(0, 120, 120);
+const QColor NormalColour(200, 0, 0);
+const QColor HoverColour(0, 0, 200);
+const QColor DisabledColour(90, 90, 90);
+const QColor PressedColour(0, 200, 0);
+const QColor FocusColour(200, 200, 0);
+const QColor ParentColour(0, 120, 120);
 
 // 4 x 3 face whose every pixel encodes its own position.
-QColor Coded(int x, int y) {
+QColor CodedColour(int x, int y) {
     return QColor(40 + 50 * x, 30 + 60 * y, 77);
 }
 
-constexpr unsigned kPushStyle = 0x50010000;
-constexpr unsigned kCheckStyle = 0x50010003;
-constexpr unsigned kRadioStyle = 0x50010009;
+constexpr unsigned PushStyle = 0x50010000;
+constexpr unsigned CheckStyle = 0x50010003;
+constexpr unsigned RadioStyle = 0x50010009;
 
 // Delivers what the window system sends when the pointer enters a widget and moves in it.
 void PointerEnters(QWidget* w, QPoint at) {
@@ -98,14 +98,13 @@ class BitmapButtonTest : public QObject {
         return button;
     }
     BitmapButton* MakePush() {
-        BitmapButton* b = MakeButton(kPushStyle);
-        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, kFocus, kMask, 0, 0, 0);
+        BitmapButton* b = MakeButton(PushStyle);
+        b->LoadFaces(Normal, Pressed, Hover, Disabled, Focus, Mask, 0, 0, 0);
         return b;
     }
     BitmapButton* MakeCheck(QPoint at = QPoint(10, 10)) {
-        BitmapButton* b = MakeButton(kCheckStyle, at);
-        b->LoadFaces(kCheckNormal, kCheckPressed, kCheckHover, kCheckDisabled, 0, kCheckMask, 0, 0,
-                     0);
+        BitmapButton* b = MakeButton(CheckStyle, at);
+        b->LoadFaces(CheckNormal, CheckPressed, CheckHover, CheckDisabled, 0, CheckMask, 0, 0, 0);
         return b;
     }
     static QColor Face(BitmapButton* b) { return Shown(b, 3, 3); }
@@ -117,36 +116,36 @@ class BitmapButtonTest : public QObject {
         const struct {
             int Id, Size;
             QColor Colour;
-        } solids[] = {{kNormal, 80, kNormalColour},
-                      {kHover, 80, kHoverColour},
-                      {kDisabled, 80, kDisabledColour},
-                      {kPressed, 80, kPressedColour},
-                      {kFocus, 80, kFocusColour},
-                      {kMask, 80, Qt::black},
-                      {kCheckNormal, 20, kNormalColour},
-                      {kCheckHover, 20, kHoverColour},
-                      {kCheckDisabled, 20, kDisabledColour},
-                      {kCheckPressed, 20, kPressedColour},
-                      {kCheckMask, 20, Qt::black}};
+        } solids[] = {{Normal, 80, NormalColour},
+                      {Hover, 80, HoverColour},
+                      {Disabled, 80, DisabledColour},
+                      {Pressed, 80, PressedColour},
+                      {Focus, 80, FocusColour},
+                      {Mask, 80, Qt::black},
+                      {CheckNormal, 20, NormalColour},
+                      {CheckHover, 20, HoverColour},
+                      {CheckDisabled, 20, DisabledColour},
+                      {CheckPressed, 20, PressedColour},
+                      {CheckMask, 20, Qt::black}};
         for (const auto& solid : solids) {  // push faces 80 x 30, check faces 20 x 20
             Folder->WriteSolid(solid.Id, solid.Size, solid.Size == 80 ? 30 : 20, solid.Colour);
         }
         QImage half(80, 30, QImage::Format_RGB32);  // the right half is key white
         half.fill(Qt::black);
         QPainter(&half).fillRect(40, 0, 40, 30, Qt::white);
-        Folder->Write(kHalfMask, half);
+        Folder->Write(HalfMask, half);
         QImage coded(4, 3, QImage::Format_RGB32);
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < 4; ++x) {
-                coded.setPixel(x, y, Coded(x, y).rgb());
+                coded.setPixel(x, y, CodedColour(x, y).rgb());
             }
         }
-        Folder->Write(kCoded, coded);
+        Folder->Write(Coded, coded);
     }
     void cleanupTestCase() { Folder.reset(); }
 
     void init() {
-        Parent = velora_test::MakeParent(QSize(300, 200), kParentColour);
+        Parent = velora_test::MakeParent(QSize(300, 200), ParentColour);
         QVERIFY(velora_test::ShowActive(Parent.get()));
     }
     void cleanup() { Parent.reset(); }
@@ -157,8 +156,8 @@ class BitmapButtonTest : public QObject {
             {1, ButtonBehaviour::Push},
             {3, ButtonBehaviour::CheckBox},
             {9, ButtonBehaviour::Radio},
-            {kCheckStyle, ButtonBehaviour::CheckBox},
-            {kRadioStyle, ButtonBehaviour::Radio},
+            {CheckStyle, ButtonBehaviour::CheckBox},
+            {RadioStyle, ButtonBehaviour::Radio},
             {0x0B, ButtonBehaviour::CheckBox},
             {0x109, ButtonBehaviour::Radio}};
         for (const auto& [style, behaviour] : cases) {
@@ -171,30 +170,30 @@ class BitmapButtonTest : public QObject {
     void FaceTable() {
         BitmapButton* b = MakePush();
         QCOMPARE(b->size(), QSize(80, 30));
-        QCOMPARE(Face(b), kNormalColour);
+        QCOMPARE(Face(b), NormalColour);
         b->setFocus();
         QVERIFY(b->hasFocus());
-        QCOMPARE(Face(b), kFocusColour);
+        QCOMPARE(Face(b), FocusColour);
         PointerEnters(b, QPoint(5, 5));
         QVERIFY(b->IsHover());
-        QCOMPARE(Face(b), kHoverColour);  // hover wins over focus
+        QCOMPARE(Face(b), HoverColour);  // hover wins over focus
         b->SetState(true);
-        QCOMPARE(Face(b), kPressedColour);
+        QCOMPARE(Face(b), PressedColour);
         b->setEnabled(false);
-        QCOMPARE(Face(b), kDisabledColour);  // disabled wins over pushed
+        QCOMPARE(Face(b), DisabledColour);  // disabled wins over pushed
         b->setEnabled(true);
         b->SetState(false);
         PointerLeaves(b);
         QVERIFY(!b->IsHover());
         b->setFocus();
-        QCOMPARE(Face(b), kFocusColour);
+        QCOMPARE(Face(b), FocusColour);
         b->clearFocus();
-        QCOMPARE(Face(b), kNormalColour);
+        QCOMPARE(Face(b), NormalColour);
     }
 
     void MissingFacesFallBackToButtonFace() {
-        BitmapButton* b = MakeButton(kPushStyle);
-        b->LoadFaces(kMissing, kMissing, kHover, kDisabled, 0, kMask, 0, 0, 0);
+        BitmapButton* b = MakeButton(PushStyle);
+        b->LoadFaces(Missing, Missing, Hover, Disabled, 0, Mask, 0, 0, 0);
         const QColor buttonFace = b->palette().color(QPalette::Active, QPalette::Button);
         // Without a normal face even the hover face is not used.
         PointerEnters(b, QPoint(5, 5));
@@ -202,7 +201,7 @@ class BitmapButtonTest : public QObject {
         b->SetState(true);
         QCOMPARE(Face(b), buttonFace);
         b->setEnabled(false);
-        QCOMPARE(Face(b), kDisabledColour);
+        QCOMPARE(Face(b), DisabledColour);
     }
 
     void CheckedAndDisabledCheckBox() {
@@ -210,13 +209,13 @@ class BitmapButtonTest : public QObject {
         QCOMPARE(b->size(), QSize(20, 20));
         b->SetCheck(1);
         QCOMPARE(b->GetCheck(), 1);
-        QCOMPARE(Face(b), kPressedColour);
+        QCOMPARE(Face(b), PressedColour);
         b->setEnabled(false);
-        QCOMPARE(Face(b), kDisabledColour);
+        QCOMPARE(Face(b), DisabledColour);
         QCOMPARE(b->GetCheck(), 1);
         // Disabled identifier 0 shows the normal face.
-        b->LoadFaces(kCheckNormal, kCheckPressed, kCheckHover, 0, 0, kCheckMask, 0, 0, 0);
-        QCOMPARE(Face(b), kNormalColour);
+        b->LoadFaces(CheckNormal, CheckPressed, CheckHover, 0, 0, CheckMask, 0, 0, 0);
+        QCOMPARE(Face(b), NormalColour);
     }
 
     void PushButtonNeverChecks() {
@@ -243,13 +242,13 @@ class BitmapButtonTest : public QObject {
         QSignalSpy clicks(b, &QAbstractButton::clicked);
         QTest::mousePress(b, Qt::LeftButton, {}, QPoint(10, 10));
         QVERIFY(b->GetState());
-        QCOMPARE(Face(b), kPressedColour);
+        QCOMPARE(Face(b), PressedColour);
         QTest::mouseMove(b, QPoint(60, 10));
         QVERIFY(!b->GetState());
-        QCOMPARE(Face(b), kNormalColour);
+        QCOMPARE(Face(b), NormalColour);
         QTest::mouseMove(b, QPoint(12, 8));
         QVERIFY(b->GetState());
-        QCOMPARE(Face(b), kPressedColour);
+        QCOMPARE(Face(b), PressedColour);
         QTest::mouseMove(b, QPoint(-5, 10));
         QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(-5, 10));
         QCOMPARE(b->GetCheck(), 0);
@@ -264,21 +263,21 @@ class BitmapButtonTest : public QObject {
     }
 
     void PressedStateFollowsTheShape() {
-        BitmapButton* b = MakeButton(kPushStyle);
-        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, 0, kHalfMask, 1, 0, 0);
+        BitmapButton* b = MakeButton(PushStyle);
+        b->LoadFaces(Normal, Pressed, Hover, Disabled, 0, HalfMask, 1, 0, 0);
         QVERIFY(b->Region().has_value());
         QCOMPARE(*b->Region(), QRegion(0, 0, 40, 30));
         QCOMPARE(b->mask(), QRegion(0, 0, 40, 30));
         // Where the mask is white the parent shows through.
-        QCOMPARE(Shown(b, 60, 10), kParentColour);
-        QCOMPARE(Shown(b, 39, 10), kNormalColour);
+        QCOMPARE(Shown(b, 60, 10), ParentColour);
+        QCOMPARE(Shown(b, 39, 10), NormalColour);
         QSignalSpy clicks(b, &QAbstractButton::clicked);
         QTest::mousePress(b, Qt::LeftButton, {}, QPoint(10, 10));
         QTest::mouseMove(b, QPoint(60, 10));  // inside the rectangle, outside the shape
         QVERIFY(!b->GetState());
         QTest::mouseMove(b, QPoint(30, 10));
         QVERIFY(b->GetState());
-        QCOMPARE(Shown(b, 30, 10), kPressedColour);
+        QCOMPARE(Shown(b, 30, 10), PressedColour);
         QTest::mouseMove(b, QPoint(60, 10));
         QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(60, 10));
         QCOMPARE(clicks.count(), 0);
@@ -320,16 +319,16 @@ class BitmapButtonTest : public QObject {
     void RadioGroups() {
         auto* counter = new UncheckCounter;
         counter->setParent(Parent.get());
-        BitmapButton* r1 = MakeButton(kRadioStyle);
-        BitmapButton* r2 = MakeButton(kRadioStyle);
+        BitmapButton* r1 = MakeButton(RadioStyle);
+        BitmapButton* r2 = MakeButton(RadioStyle);
         auto* other = new QWidget(Parent.get());  // not a button: neither member nor boundary
-        BitmapButton* r3 = MakeButton(kRadioStyle);
-        BitmapButton* s1 = MakeButton(kRadioStyle);
+        BitmapButton* r3 = MakeButton(RadioStyle);
+        BitmapButton* s1 = MakeButton(RadioStyle);
         s1->SetGroupStart(true);
-        BitmapButton* s2 = MakeButton(kRadioStyle);
+        BitmapButton* s2 = MakeButton(RadioStyle);
         QWidget elsewhere;
         BitmapButton outsider(&elsewhere);
-        outsider.PreSubclassWindow(kRadioStyle);
+        outsider.PreSubclassWindow(RadioStyle);
         for (QObject* o : std::initializer_list<QObject*>{r1, r2, other, r3, s1, s2, &outsider}) {
             o->installEventFilter(counter);
         }
@@ -365,17 +364,17 @@ class BitmapButtonTest : public QObject {
     }
 
     void PressEndsHoverUntilTheNextMove() {
-        BitmapButton* b = MakeButton(kPushStyle);
-        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, 0, kMask, 0, 0, 0);  // no focus face
+        BitmapButton* b = MakeButton(PushStyle);
+        b->LoadFaces(Normal, Pressed, Hover, Disabled, 0, Mask, 0, 0, 0);  // no focus face
         PointerEnters(b, QPoint(5, 5));
-        QCOMPARE(Face(b), kHoverColour);
+        QCOMPARE(Face(b), HoverColour);
         QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(!b->IsHover());
-        QCOMPARE(Face(b), kNormalColour);
+        QCOMPARE(Face(b), NormalColour);
         QMouseEvent move(QEvent::MouseMove, QPointF(6, 6), b->mapToGlobal(QPointF(6, 6)),
                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(b, &move);
-        QCOMPARE(Face(b), kHoverColour);
+        QCOMPARE(Face(b), HoverColour);
         // A move that arrives without the pointer having entered starts no hover.
         PointerLeaves(b);
         QCoreApplication::sendEvent(b, &move);
@@ -397,53 +396,53 @@ class BitmapButtonTest : public QObject {
 
     void LoadFacesClamping() {
         // Draw mode 5 tiles: a 4 x 3 face repeats from the top-left corner, without the mask.
-        BitmapButton* tiled = MakeButton(kPushStyle);
+        BitmapButton* tiled = MakeButton(PushStyle);
         tiled->resize(10, 7);
-        tiled->LoadFaces(kCoded, 0, 0, 0, 0, 0, 5, 0, 0);
+        tiled->LoadFaces(Coded, 0, 0, 0, 0, 0, 5, 0, 0);
         QCOMPARE(tiled->DrawMode(), int(BitmapButton::Tile));
         for (const QPoint p : {QPoint(0, 0), QPoint(5, 4), QPoint(9, 6), QPoint(7, 2)}) {
-            QCOMPARE(QColor(ShownPixel(tiled, p)), Coded(p.x() % 4, p.y() % 3));
+            QCOMPARE(QColor(ShownPixel(tiled, p)), CodedColour(p.x() % 4, p.y() % 3));
         }
         // Draw mode -3 is natural size; without a mask the control keeps its size, and beyond
         // the face the parent shows.
-        BitmapButton* natural = MakeButton(kPushStyle, QPoint(100, 10));
+        BitmapButton* natural = MakeButton(PushStyle, QPoint(100, 10));
         natural->resize(10, 7);
-        natural->LoadFaces(kCoded, 0, 0, 0, 0, 0, -3, 0, -1);
+        natural->LoadFaces(Coded, 0, 0, 0, 0, 0, -3, 0, -1);
         QCOMPARE(natural->DrawMode(), int(BitmapButton::Natural));
         QCOMPARE(natural->Margin(), 0);
         QCOMPARE(natural->size(), QSize(10, 7));
-        QCOMPARE(Shown(natural, 3, 2), Coded(3, 2));
-        QCOMPARE(Shown(natural, 5, 5), kParentColour);
+        QCOMPARE(Shown(natural, 3, 2), CodedColour(3, 2));
+        QCOMPARE(Shown(natural, 5, 5), ParentColour);
         // Stretch draws the face scaled to the control.
-        BitmapButton* stretched = MakeButton(kPushStyle, QPoint(200, 10));
+        BitmapButton* stretched = MakeButton(PushStyle, QPoint(200, 10));
         stretched->resize(8, 6);
-        stretched->LoadFaces(kCoded, 0, 0, 0, 0, 0, 1, 0, 0);
-        QCOMPARE(Shown(stretched, 7, 5), Coded(3, 2));
-        QCOMPARE(Shown(stretched, 2, 0), Coded(1, 0));
+        stretched->LoadFaces(Coded, 0, 0, 0, 0, 0, 1, 0, 0);
+        QCOMPARE(Shown(stretched, 7, 5), CodedColour(3, 2));
+        QCOMPARE(Shown(stretched, 2, 0), CodedColour(1, 0));
         // With a mask, natural mode takes the mask's size; stretch keeps the control's.
-        stretched->LoadFaces(kNormal, 0, 0, 0, 0, kMask, 1, 0, 0);
+        stretched->LoadFaces(Normal, 0, 0, 0, 0, Mask, 1, 0, 0);
         QCOMPARE(stretched->size(), QSize(8, 6));
-        natural->LoadFaces(kNormal, 0, 0, 0, 0, kMask, 0, 0, 0);
+        natural->LoadFaces(Normal, 0, 0, 0, 0, Mask, 0, 0, 0);
         QCOMPARE(natural->size(), QSize(80, 30));
         // A mask that does not load leaves shape and size alone.
         natural->resize(33, 11);
-        natural->LoadFaces(kNormal, 0, 0, 0, 0, kMissing, 0, 0, 0);
+        natural->LoadFaces(Normal, 0, 0, 0, 0, Missing, 0, 0, 0);
         QCOMPARE(natural->size(), QSize(33, 11));
     }
 
     void FocusRectangleOnlyWithAMargin() {
         BitmapButton* b = MakePush();
         b->setFocus();
-        const QColor inverted(255 - kFocusColour.red(), 255 - kFocusColour.green(),
-                              255 - kFocusColour.blue());
+        const QColor inverted(255 - FocusColour.red(), 255 - FocusColour.green(),
+                              255 - FocusColour.blue());
         for (int x = 0; x < 80; ++x) {
-            QCOMPARE(Shown(b, x, 0), kFocusColour);
+            QCOMPARE(Shown(b, x, 0), FocusColour);
         }
-        b->LoadFaces(kNormal, kPressed, kHover, kDisabled, kFocus, kMask, 0, 0, 3);
+        b->LoadFaces(Normal, Pressed, Hover, Disabled, Focus, Mask, 0, 0, 3);
         QCOMPARE(Shown(b, 3, 3), inverted);
-        QCOMPARE(Shown(b, 4, 3), kFocusColour);
+        QCOMPARE(Shown(b, 4, 3), FocusColour);
         QCOMPARE(Shown(b, 76, 26), inverted);
-        QCOMPARE(Shown(b, 2, 2), kFocusColour);
+        QCOMPARE(Shown(b, 2, 2), FocusColour);
     }
 
     void CaptionCentredShiftedAndEmbossed() {
@@ -466,16 +465,16 @@ class BitmapButtonTest : public QObject {
             }
             return box;
         };
-        const QRect normal = captionBox(kNormalColour);
+        const QRect normal = captionBox(NormalColour);
         QVERIFY(!normal.isEmpty());
         QVERIFY(qAbs(normal.center().x() - 40) <= 2);
         QVERIFY(qAbs(normal.center().y() - 15) <= 2);
         b->SetState(true);
-        QCOMPARE(captionBox(kPressedColour), normal.translated(1, 1));
+        QCOMPARE(captionBox(PressedColour), normal.translated(1, 1));
         b->SetState(false);
         b->setEnabled(false);
         // The highlight copy at the caption's place and the grey one up and to the left.
-        QCOMPARE(captionBox(kDisabledColour), normal.adjusted(-1, -1, 0, 0));
+        QCOMPARE(captionBox(DisabledColour), normal.adjusted(-1, -1, 0, 0));
     }
 };
 

@@ -16,20 +16,20 @@ using velora_test::Notification;
 
 namespace {
 
-constexpr int kChannel = 143;
-constexpr int kActive = 144;
-constexpr int kMissing = 999;
-constexpr int kControlId = 1013;
-const QColor kKey(252, 252, 252);
-const QColor kChannelColour(60, 70, 80);
-const QColor kActiveColour(220, 120, 20);
-const QColor kParentColour(0, 160, 0);
+constexpr int Channel = 143;
+constexpr int Active = 144;
+constexpr int Missing = 999;
+constexpr int ControlId = 1013;
+const QColor Key(252, 252, 252);
+const QColor ChannelColour(60, 70, 80);
+const QColor ActiveColour(220, 120, 20);
+const QColor ParentColour(0, 160, 0);
 
 // 100 x 20 tracks with the key colour only at (0, 0), as the program's tracks are made.
 QImage Track(QColor colour) {
     QImage image(100, 20, QImage::Format_RGB32);
     image.fill(colour);
-    image.setPixel(0, 0, kKey.rgb());
+    image.setPixel(0, 0, Key.rgb());
     return image;
 }
 
@@ -40,7 +40,7 @@ QString Posted(velora_test::NotificationRecorder* recorder) {
         parts << (n.Type == WM_SLIDER_TRACK  ? QStringLiteral("track")
                   : n.Type == WM_SLIDER_DONE ? QStringLiteral("done")
                                              : QStringLiteral("event %1").arg(n.Type));
-        if (n.ControlId != kControlId) {
+        if (n.ControlId != ControlId) {
             parts << QStringLiteral("from %1").arg(n.ControlId);
         }
         parts << QString::number(n.Position);
@@ -62,19 +62,18 @@ class BitmapSliderTest : public QObject {
     void initTestCase() {
         Folder = std::make_unique<velora_test::BitmapFolder>();
         QVERIFY(Folder->IsValid());
-        Folder->Write(kChannel, Track(kChannelColour));
-        Folder->Write(kActive, Track(kActiveColour));
+        Folder->Write(Channel, Track(ChannelColour));
+        Folder->Write(Active, Track(ActiveColour));
     }
     void cleanupTestCase() { Folder.reset(); }
 
     // The program's own set-up: transparent tracks keyed by pixel (0, 0), range 0 to 100 at 35,
     // margins 8 and 8, page step 25.
     void init() {
-        Parent = velora_test::MakeParent(QSize(200, 60), kParentColour);
-        Slider = new BitmapSlider(kControlId, Parent.get());
+        Parent = velora_test::MakeParent(QSize(200, 60), ParentColour);
+        Slider = new BitmapSlider(ControlId, Parent.get());
         Slider->move(30, 20);
-        QVERIFY(
-            Slider->SetChannelBitmaps(kChannel, kActive, true, BitmapSlider::KeyFromPixel, 0, 0));
+        QVERIFY(Slider->SetChannelBitmaps(Channel, Active, true, BitmapSlider::KeyFromPixel, 0, 0));
         Slider->SetRange(0, 100, false);
         Slider->SetPosition(35);
         Slider->MarginLeft = 8;
@@ -187,61 +186,61 @@ class BitmapSliderTest : public QObject {
         const QImage frame = velora_test::ShownImage(Slider);
         const QPoint origin = Slider->pos();
         // Value 35 is drawn at 37: columns left of it filled, from 37 on empty.
-        QCOMPARE(QColor(frame.pixel(origin + QPoint(36, 10))), kActiveColour);
-        QCOMPARE(QColor(frame.pixel(origin + QPoint(37, 10))), kChannelColour);
-        QCOMPARE(QColor(frame.pixel(origin + QPoint(1, 0))), kActiveColour);
-        QCOMPARE(QColor(frame.pixel(origin + QPoint(99, 19))), kChannelColour);
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(36, 10))), ActiveColour);
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(37, 10))), ChannelColour);
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(1, 0))), ActiveColour);
+        QCOMPARE(QColor(frame.pixel(origin + QPoint(99, 19))), ChannelColour);
         // The key pixel shows the parent.
-        QCOMPARE(QColor(frame.pixel(origin)), kParentColour);
+        QCOMPARE(QColor(frame.pixel(origin)), ParentColour);
         Slider->SetPosition(100);
-        QCOMPARE(velora_test::Shown(Slider, 91, 5), kActiveColour);
-        QCOMPARE(velora_test::Shown(Slider, 92, 5), kChannelColour);
+        QCOMPARE(velora_test::Shown(Slider, 91, 5), ActiveColour);
+        QCOMPARE(velora_test::Shown(Slider, 92, 5), ChannelColour);
     }
 
     void OpaqueTracksShowTheKeyColour() {
         QVERIFY(
-            Slider->SetChannelBitmaps(kChannel, kActive, false, BitmapSlider::KeyFromPixel, 0, 0));
-        QCOMPARE(velora_test::Shown(Slider, 0, 0), kKey);
+            Slider->SetChannelBitmaps(Channel, Active, false, BitmapSlider::KeyFromPixel, 0, 0));
+        QCOMPARE(velora_test::Shown(Slider, 0, 0), Key);
         // An explicit key colour (COLORREF) works like the pixel's colour.
-        QVERIFY(Slider->SetChannelBitmaps(kChannel, kActive, true, 0xFCFCFC, 0, 0));
-        QCOMPARE(velora_test::Shown(Slider, 0, 0), kParentColour);
+        QVERIFY(Slider->SetChannelBitmaps(Channel, Active, true, 0xFCFCFC, 0, 0));
+        QCOMPARE(velora_test::Shown(Slider, 0, 0), ParentColour);
     }
 
     void FocusRectangleComesAndGoes() {
         const QPoint dot(2, 0);  // on the dotted outline
         Slider->setFocus();
         QVERIFY(Slider->hasFocus());
-        const QColor inverted(255 - kActiveColour.red(), 255 - kActiveColour.green(),
-                              255 - kActiveColour.blue());
+        const QColor inverted(255 - ActiveColour.red(), 255 - ActiveColour.green(),
+                              255 - ActiveColour.blue());
         QCOMPARE(QColor(velora_test::ShownPixel(Slider, dot)), inverted);
-        QCOMPARE(velora_test::Shown(Slider, 1, 0), kActiveColour);
-        QCOMPARE(velora_test::Shown(Slider, 50, 10), kChannelColour);
+        QCOMPARE(velora_test::Shown(Slider, 1, 0), ActiveColour);
+        QCOMPARE(velora_test::Shown(Slider, 50, 10), ChannelColour);
         Slider->clearFocus();
-        QCOMPARE(QColor(velora_test::ShownPixel(Slider, dot)), kActiveColour);
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, dot)), ActiveColour);
     }
 
     void FailedLoadLeavesNoTrack() {
         QVERIFY(
-            !Slider->SetChannelBitmaps(kChannel, kMissing, true, BitmapSlider::KeyFromPixel, 0, 0));
+            !Slider->SetChannelBitmaps(Channel, Missing, true, BitmapSlider::KeyFromPixel, 0, 0));
         QVERIFY(!Slider->ChannelLoaded());
-        QCOMPARE(velora_test::Shown(Slider, 50, 10), kParentColour);
+        QCOMPARE(velora_test::Shown(Slider, 50, 10), ParentColour);
         QVERIFY(
-            !Slider->SetChannelBitmaps(kMissing, kActive, true, BitmapSlider::KeyFromPixel, 0, 0));
+            !Slider->SetChannelBitmaps(Missing, Active, true, BitmapSlider::KeyFromPixel, 0, 0));
         QVERIFY(!Slider->ChannelLoaded());
         // Channel 0 unloads and succeeds; a channel alone is drawn whole.
         QVERIFY(Slider->SetChannelBitmaps(0, 0, true, BitmapSlider::KeyFromPixel, 0, 0));
-        QVERIFY(Slider->SetChannelBitmaps(kChannel, 0, true, BitmapSlider::KeyFromPixel, 0, 0));
-        QCOMPARE(velora_test::Shown(Slider, 5, 10), kChannelColour);
+        QVERIFY(Slider->SetChannelBitmaps(Channel, 0, true, BitmapSlider::KeyFromPixel, 0, 0));
+        QCOMPARE(velora_test::Shown(Slider, 5, 10), ChannelColour);
         // A key pixel outside the bitmap keys nothing out.
         QVERIFY(
-            Slider->SetChannelBitmaps(kChannel, kActive, true, BitmapSlider::KeyFromPixel, 500, 0));
-        QCOMPARE(velora_test::Shown(Slider, 0, 0), kKey);
+            Slider->SetChannelBitmaps(Channel, Active, true, BitmapSlider::KeyFromPixel, 500, 0));
+        QCOMPARE(velora_test::Shown(Slider, 0, 0), Key);
     }
 
     void PositionOutsideItsRangeIsDrawnAtTheEnd() {
         Slider->SetRange(0, 20, true);  // position 35 stays, beyond the new maximum
         QCOMPARE(Slider->Position(), 35);
-        QCOMPARE(velora_test::Shown(Slider, 99, 10), kActiveColour);
+        QCOMPARE(velora_test::Shown(Slider, 99, 10), ActiveColour);
     }
 };
 

@@ -59,10 +59,10 @@ QImage RandomImage(int w, int h, const QList<QRgb>& colours, quint32 seed) {
     return image;
 }
 
-constexpr QRgb kMagenta = 0xFFFF00FF;
-constexpr QRgb kWhite = 0xFFFFFFFF;
-constexpr QRgb kBlack = 0xFF000000;
-constexpr quint32 kMagentaRef = 0xFF00FF;  // COLORREF: red and blue both 0xFF
+constexpr QRgb Magenta = 0xFFFF00FF;
+constexpr QRgb White = 0xFFFFFFFF;
+constexpr QRgb Black = 0xFF000000;
+constexpr quint32 MagentaRef = 0xFF00FF;  // COLORREF: red and blue both 0xFF
 
 }  // namespace
 
@@ -70,13 +70,13 @@ class WindowRegionTest : public QObject {
     Q_OBJECT
   private slots:
     void NoneOnlyForNoBitmap() {
-        QVERIFY(!RegionFromBitmap(QImage(), kMagentaRef, kMagentaRef).has_value());
+        QVERIFY(!RegionFromBitmap(QImage(), MagentaRef, MagentaRef).has_value());
         QVERIFY(!RegionFromMask(QImage(), 0xFFFFFF).has_value());
         // Everything key: empty, but still a region.
-        const auto fromBitmap = RegionFromBitmap(Filled(37, 11, kMagenta), kMagentaRef, 0);
+        const auto fromBitmap = RegionFromBitmap(Filled(37, 11, Magenta), MagentaRef, 0);
         QVERIFY(fromBitmap.has_value());
         QVERIFY(fromBitmap->isEmpty());
-        const auto fromMask = RegionFromMask(Filled(20, 20, kWhite), 0xFFFFFF);
+        const auto fromMask = RegionFromMask(Filled(20, 20, White), 0xFFFFFF);
         QVERIFY(fromMask.has_value());
         QVERIFY(fromMask->isEmpty());
     }
@@ -84,7 +84,7 @@ class WindowRegionTest : public QObject {
     void NoKeyPixelGivesWholeRectangle() {
         // The program's all-black button masks with key white.
         for (const QSize size : {QSize(80, 30), QSize(20, 20), QSize(1, 1)}) {
-            const QImage mask = Filled(size.width(), size.height(), kBlack);
+            const QImage mask = Filled(size.width(), size.height(), Black);
             QCOMPARE(*RegionFromMask(mask, 0xFFFFFF), QRegion(QRect(QPoint(0, 0), size)));
             QCOMPARE(*RegionFromBitmap(mask, 0xFFFFFF, 0), QRegion(QRect(QPoint(0, 0), size)));
         }
@@ -92,11 +92,11 @@ class WindowRegionTest : public QObject {
 
     void ToleranceRule() {
         // Key 0xFF00FF with tolerance 0xFF00FF widens nothing: only pure magenta is cut.
-        QImage image = Filled(4, 1, kMagenta);
+        QImage image = Filled(4, 1, Magenta);
         image.setPixel(1, 0, qRgb(254, 0, 255));
         image.setPixel(2, 0, qRgb(255, 1, 255));
         image.setPixel(3, 0, qRgb(255, 0, 254));
-        QCOMPARE(*RegionFromBitmap(image, kMagentaRef, kMagentaRef), QRegion(1, 0, 3, 1));
+        QCOMPARE(*RegionFromBitmap(image, MagentaRef, MagentaRef), QRegion(1, 0, 3, 1));
 
         // A real widening, clipped at 255: red 16..48, green 250..255, blue 0..0.
         const quint32 key = 0x00FA10;
@@ -122,16 +122,16 @@ class WindowRegionTest : public QObject {
 
     void RowEnds() {
         // Only the last pixel of a row is shape; a row ending in a key pixel stops before it.
-        QImage image = Filled(9, 3, kMagenta);
-        image.setPixel(8, 0, kBlack);
+        QImage image = Filled(9, 3, Magenta);
+        image.setPixel(8, 0, Black);
         for (int x = 2; x < 8; ++x) {
-            image.setPixel(x, 1, kBlack);
+            image.setPixel(x, 1, Black);
         }
-        image.setPixel(0, 2, kBlack);
+        image.setPixel(0, 2, Black);
         const QRegion expected =
             QRegion(8, 0, 1, 1).united(QRegion(2, 1, 6, 1)).united(QRegion(0, 2, 1, 1));
-        QCOMPARE(*RegionFromBitmap(image, kMagentaRef, 0), expected);
-        QCOMPARE(*RegionFromMask(image, kMagentaRef), expected);
+        QCOMPARE(*RegionFromBitmap(image, MagentaRef, 0), expected);
+        QCOMPARE(*RegionFromMask(image, MagentaRef), expected);
     }
 
     void ManyRunsAcrossBatches() {
@@ -140,30 +140,30 @@ class WindowRegionTest : public QObject {
         const QList<QSize> sizes = {QSize(200, 19), QSize(200, 20), QSize(200, 41),
                                     QSize(101, 103)};
         for (const QSize size : sizes) {
-            QImage image = Filled(size.width(), size.height(), kMagenta);
+            QImage image = Filled(size.width(), size.height(), Magenta);
             for (int y = 0; y < size.height(); ++y) {
                 for (int x = (y % 2); x < size.width(); x += 2) {
-                    image.setPixel(x, y, kBlack);
+                    image.setPixel(x, y, Black);
                 }
             }
-            const auto region = RegionFromBitmap(image, kMagentaRef, 0);
+            const auto region = RegionFromBitmap(image, MagentaRef, 0);
             QVERIFY(region.has_value());
             QString failure;
-            QVERIFY2(SameAsBruteForce(*region, image, ExactKey(kMagenta), &failure),
+            QVERIFY2(SameAsBruteForce(*region, image, ExactKey(Magenta), &failure),
                      qPrintable(failure));
         }
     }
 
     void RandomBitmapsAgreeWithBruteForceAndEachOther() {
-        const QList<QRgb> colours = {kMagenta, kBlack, qRgb(254, 0, 255), qRgb(10, 200, 30)};
+        const QList<QRgb> colours = {Magenta, Black, qRgb(254, 0, 255), qRgb(10, 200, 30)};
         for (quint32 seed = 1; seed <= 6; ++seed) {
             const QImage image = RandomImage(97 + static_cast<int>(seed), 53, colours, seed);
-            const auto fromBitmap = RegionFromBitmap(image, kMagentaRef, 0);
-            const auto fromMask = RegionFromMask(image, kMagentaRef);
+            const auto fromBitmap = RegionFromBitmap(image, MagentaRef, 0);
+            const auto fromMask = RegionFromMask(image, MagentaRef);
             QString failure;
-            QVERIFY2(SameAsBruteForce(*fromBitmap, image, ExactKey(kMagenta), &failure),
+            QVERIFY2(SameAsBruteForce(*fromBitmap, image, ExactKey(Magenta), &failure),
                      qPrintable(failure));
-            QVERIFY2(SameAsBruteForce(*fromMask, image, ExactKey(kMagenta), &failure),
+            QVERIFY2(SameAsBruteForce(*fromMask, image, ExactKey(Magenta), &failure),
                      qPrintable(failure));
             QCOMPARE(*fromBitmap, *fromMask);
         }
@@ -171,11 +171,11 @@ class WindowRegionTest : public QObject {
 
     void OtherPixelFormats() {
         // A 24-bit skin and a one-bit mask read the same as a 32-bit picture.
-        const QImage image = RandomImage(45, 17, {kMagenta, kBlack, kWhite}, 99);
-        const QRegion expected = *RegionFromBitmap(image, kMagentaRef, 0);
-        QCOMPARE(*RegionFromBitmap(image.convertToFormat(QImage::Format_RGB888), kMagentaRef, 0),
+        const QImage image = RandomImage(45, 17, {Magenta, Black, White}, 99);
+        const QRegion expected = *RegionFromBitmap(image, MagentaRef, 0);
+        QCOMPARE(*RegionFromBitmap(image.convertToFormat(QImage::Format_RGB888), MagentaRef, 0),
                  expected);
-        const QImage mono = RandomImage(33, 9, {kWhite, kBlack}, 5);
+        const QImage mono = RandomImage(33, 9, {White, Black}, 5);
         QCOMPARE(*RegionFromMask(mono.convertToFormat(QImage::Format_Mono), 0xFFFFFF),
                  *RegionFromMask(mono, 0xFFFFFF));
     }

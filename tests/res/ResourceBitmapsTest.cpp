@@ -21,7 +21,7 @@ QImage Load(int id) {
 }
 
 bool IsKey(QRgb px) {
-    return (px & 0xFFFFFF) == kSkinKeyRgb;
+    return (px & 0xFFFFFF) == SkinKeyRgb;
 }
 
 double Luminance(QRgb px) {
@@ -81,7 +81,7 @@ struct Spot {
     bool Light;
 };
 
-const QPoint kButtonsAt[] = {{738, 176}, {771, 217}, {792, 257}, {806, 295}, {812, 337}};
+const QPoint ButtonsAt[] = {{738, 176}, {771, 217}, {792, 257}, {806, 295}, {812, 337}};
 
 std::vector<Spot> Spots() {
     // Label boxes: the drawing point and a generous extent for the default font.
@@ -100,7 +100,7 @@ std::vector<Spot> Spots() {
                                {"progress bar", {98, 323, 28, 152}, false},
                                {"file name", {415, 610, 18 * 8, 17}, false},
                                {"probe readout", {450, 430, 160, 121}, false}};
-    for (const QPoint at : kButtonsAt) {
+    for (const QPoint at : ButtonsAt) {
         spots.push_back({"button", QRect(at, QSize(80, 30)), false});
     }
     return spots;
@@ -222,7 +222,7 @@ void ResourceBitmapsTest::facesBlendIntoTheSkinUnderThem() {
         }
     };
     for (int id : {132, 134, 135, 136}) {
-        for (const QPoint at : kButtonsAt) {
+        for (const QPoint at : ButtonsAt) {
             check(id, at);
         }
     }

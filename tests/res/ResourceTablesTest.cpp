@@ -41,7 +41,7 @@ void ResourceTablesTest::mainTemplate() {
     // button), the style bits it must have and must not have, and where it lands in pixels (an
     // empty size: only the position is part of the published layout).
     using C = DialogItemClass;
-    const std::uint32_t V = kVisible, T = kTabStop, D = kDefaultButton;
+    const std::uint32_t V = StyleVisible, T = StyleTabStop, D = StyleDefaultButton;
     struct Item {
         int Id;
         C Class;
@@ -58,15 +58,22 @@ void ResourceTablesTest::mainTemplate() {
         {1000, C::PushButton, "변환취소", 0, V | T, D, {806, 295}, {}},
         {1, C::PushButton, "종  료", 1, V | D, 0, {812, 337}, {}},
         {1006, C::CheckBox, nullptr, 3, T, V, {}, {}},
-        {1001, C::ProgressBar, nullptr, -1, V | kVertical | kBorder, 0, {98, 323}, {28, 152}},
+        {1001,
+         C::ProgressBar,
+         nullptr,
+         -1,
+         V | StyleVertical | StyleBorder,
+         0,
+         {98, 323},
+         {28, 152}},
         {1007, C::CheckBox, nullptr, 3, T, V, {}, {}},
         {1008, C::CheckBox, nullptr, 3, V | T, 0, {794, 458}, {}},
         {1009, C::CheckBox, nullptr, 3, V | T, 0, {820, 495}, {14, 14}},
         {1010, C::CheckBox, nullptr, 3, V | T, 0, {820, 518}, {14, 14}},
         // Slider hosts: notify statics carrying the empty track, not tab stops.
-        {1013, C::Static, nullptr, -1, V | kNotify, T, {840, 395}, {}},
-        {1014, C::Static, nullptr, -1, V | kNotify, T, {840, 423}, {}},
-        {1015, C::Static, nullptr, -1, kNotify, V | T, {}, {}},
+        {1013, C::Static, nullptr, -1, V | StyleNotify, T, {840, 395}, {}},
+        {1014, C::Static, nullptr, -1, V | StyleNotify, T, {840, 423}, {}},
+        {1015, C::Static, nullptr, -1, StyleNotify, V | T, {}, {}},
     };
     QCOMPARE(dialog->ItemCount, std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -106,21 +113,21 @@ void ResourceTablesTest::aboutTemplate() {
     QCOMPARE(int(about->ItemCount), 4);
 
     const DialogItem& icon = about->Items[0];
-    QVERIFY(icon.Style & kIcon);
+    QVERIFY(icon.Style & StyleIcon);
     QCOMPARE(icon.BitmapId, 128);
     QCOMPARE(QString::fromUtf8(about->Items[1].Caption), QStringLiteral("Velora"));
 
     const DialogItem* version = about->Find(1009);
     QVERIFY(version != nullptr);
     QCOMPARE(version->Class, DialogItemClass::Edit);
-    QCOMPARE(version->Style & (kReadOnly | kCentred | kBorder),
-             std::uint32_t(kReadOnly | kCentred | kBorder));
+    QCOMPARE(version->Style & (StyleReadOnly | StyleCentred | StyleBorder),
+             std::uint32_t(StyleReadOnly | StyleCentred | StyleBorder));
 
     const DialogItem* ok = about->Find(1);
     QVERIFY(ok != nullptr);
     QCOMPARE(QString::fromUtf8(ok->Caption), QString::fromUtf8("확    인"));
     QCOMPARE(int(ok->ButtonStyle), 1);
-    QVERIFY(ok->Style & kDefaultButton);
+    QVERIFY(ok->Style & StyleDefaultButton);
 
     QVERIFY(FindDialogTemplate(101) == nullptr);
     QVERIFY(FindDialogTemplate(0) == nullptr);

@@ -14,27 +14,27 @@ namespace velora {
 namespace {
 
 // The piece of the 1000 x 800 skin that holds the controls, and the room for a status line.
-const QRect kPiece(700, 160, 290, 400);
-constexpr int kStatusHeight = 26;
-constexpr unsigned kPushStyle = 0x50010000;
-constexpr unsigned kCheckStyle = 0x50010003;
+const QRect Piece(700, 160, 290, 400);
+constexpr int StatusHeight = 26;
+constexpr unsigned PushStyle = 0x50010000;
+constexpr unsigned CheckStyle = 0x50010003;
 
 QPoint InPiece(int skinX, int skinY) {
-    return QPoint(skinX, skinY) - kPiece.topLeft();
+    return QPoint(skinX, skinY) - Piece.topLeft();
 }
 
 }  // namespace
 
 DemoWindow::DemoWindow(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Velora controls"));
-    setFixedSize(kPiece.width(), kPiece.height() + kStatusHeight);
-    SkinPiece = LoadBitmapResource(IDB_SKIN).copy(kPiece);
+    setFixedSize(Piece.width(), Piece.height() + StatusHeight);
+    SkinPiece = LoadBitmapResource(IDB_SKIN).copy(Piece);
     // The skin's shape, cut by its key colour; outside it the demo shows its own background.
-    SkinShape = RegionFromBitmap(SkinPiece, kSkinKeyRgb, kSkinKeyRgb).value_or(QRegion());
+    SkinShape = RegionFromBitmap(SkinPiece, SkinKeyRgb, SkinKeyRgb).value_or(QRegion());
 
     const auto pushButton = [this](const QString& caption, QPoint at, const QString& tip) {
         auto* button = new BitmapButton(this);
-        button->PreSubclassWindow(kPushStyle);
+        button->PreSubclassWindow(PushStyle);
         button->setText(caption);
         button->move(at);
         button->LoadFaces(IDB_PUSH_NORMAL, IDB_PUSH_PRESSED, IDB_PUSH_HOVER, IDB_PUSH_DISABLED, 0,
@@ -54,7 +54,7 @@ DemoWindow::DemoWindow(QWidget* parent) : QWidget(parent) {
     SaveButton->setEnabled(false);
 
     ContrastCheck = new BitmapButton(this);
-    ContrastCheck->PreSubclassWindow(kCheckStyle);
+    ContrastCheck->PreSubclassWindow(CheckStyle);
     ContrastCheck->move(InPiece(794, 458));
     ContrastCheck->LoadFaces(IDB_CHECK_NORMAL, IDB_CHECK_PRESSED, IDB_CHECK_HOVER,
                              IDB_CHECK_DISABLED, 0, IDB_CHECK_MASK, BitmapButton::Natural, 0, 0);
@@ -122,7 +122,7 @@ void DemoWindow::paintEvent(QPaintEvent*) {
     painter.drawText(InPiece(818, 472), QStringLiteral("Gray Contrast"));
 
     painter.setPen(QColor(0xE6, 0xE1, 0xD8));
-    painter.drawText(QRect(8, kPiece.height(), width() - 16, kStatusHeight),
+    painter.drawText(QRect(8, Piece.height(), width() - 16, StatusHeight),
                      Qt::AlignVCenter | Qt::AlignLeft, StatusText());
 }
 

@@ -24,10 +24,9 @@ struct KeyLook {
 KeyLook PushLook(FaceState state) {
     switch (state) {
         case FaceState::Hover:
-            return {QColor(255, 247, 232), QColor(246, 205, 140), kAccent, QColor(255, 255, 255)};
+            return {QColor(255, 247, 232), QColor(246, 205, 140), Accent, QColor(255, 255, 255)};
         case FaceState::Pressed:
-            return {QColor(214, 150, 62), QColor(248, 196, 118), kAccentDark,
-                    QColor(255, 236, 200)};
+            return {QColor(214, 150, 62), QColor(248, 196, 118), AccentDark, QColor(255, 236, 200)};
         case FaceState::Disabled:
             return {QColor(184, 189, 195), QColor(170, 175, 182), QColor(58, 64, 72),
                     QColor(200, 204, 209)};
@@ -41,7 +40,7 @@ KeyLook PushLook(FaceState state) {
 }  // namespace
 
 QImage DrawPushFace(FaceState state) {
-    QImage image = Canvas(kPushFaceSize, kRail);
+    QImage image = Canvas(PushFaceSize, Rail);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const KeyLook look = PushLook(state);
@@ -50,7 +49,7 @@ QImage DrawPushFace(FaceState state) {
 
     // Soft glow round the hovered key, a dark ring round the others.
     if (state == FaceState::Hover) {
-        QColor glow = kAccent;
+        QColor glow = Accent;
         glow.setAlpha(90);
         p.setPen(QPen(glow, 2.0));
         p.setBrush(Qt::NoBrush);
@@ -88,7 +87,7 @@ QImage DrawPushFace(FaceState state) {
 }
 
 QImage DrawCheckFace(FaceState state) {
-    QImage image = Canvas(kCheckFaceSize, kPanel);
+    QImage image = Canvas(CheckFaceSize, Panel);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF box(2.5, 2.5, 15.0, 15.0);
@@ -97,11 +96,11 @@ QImage DrawCheckFace(FaceState state) {
         case FaceState::Hover:
             top = QColor(255, 252, 246);
             bottom = QColor(252, 232, 204);
-            border = kAccent;
+            border = Accent;
             break;
         case FaceState::Pressed:
             top = QColor(249, 187, 96);
-            bottom = kAccentDark;
+            bottom = AccentDark;
             border = QColor(150, 86, 14);
             break;
         case FaceState::Disabled:
@@ -141,14 +140,14 @@ QImage DrawBlackMask(QSize size) {
 }
 
 QImage DrawTrack(bool filled) {
-    QImage image = Canvas(kTrackSize, kPanel);
+    QImage image = Canvas(TrackSize, Panel);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF groove(kTrackLeft, 6.5, kTrackRight - kTrackLeft, 7.0);
+    const QRectF groove(TrackLeft, 6.5, TrackRight - TrackLeft, 7.0);
     QLinearGradient fill(0, groove.top(), 0, groove.bottom());
     if (filled) {
         fill.setColorAt(0, QColor(250, 192, 104));
-        fill.setColorAt(1, kAccentDark);
+        fill.setColorAt(1, AccentDark);
         p.setPen(QPen(QColor(150, 86, 14), 1.0));
     } else {
         fill.setColorAt(0, QColor(150, 145, 136));

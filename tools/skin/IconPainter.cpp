@@ -45,9 +45,9 @@ QImage DrawIcon(int size) {
     // Tile.
     const QRectF tile(12, 12, 232, 232);
     QLinearGradient body(0, tile.top(), 0, tile.bottom());
-    body.setColorAt(0, kBodyTop.lighter(118));
-    body.setColorAt(1, kBodyBottom);
-    p.setPen(QPen(kEdge, 4));
+    body.setColorAt(0, BodyTop.lighter(118));
+    body.setColorAt(1, BodyBottom);
+    p.setPen(QPen(Edge, 4));
     p.setBrush(body);
     p.drawRoundedRect(tile, 52, 52);
     p.setPen(QPen(QColor(255, 255, 255, 40), 3));
@@ -61,7 +61,7 @@ QImage DrawIcon(int size) {
     lens.addEllipse(centre, radius, radius);
     QLinearGradient colour(0, centre.y() - radius, 0, centre.y() + radius);
     colour.setColorAt(0.0, QColor(255, 206, 120));
-    colour.setColorAt(0.45, kAccent);
+    colour.setColorAt(0.45, Accent);
     colour.setColorAt(0.62, QColor(214, 86, 62));
     colour.setColorAt(1.0, QColor(58, 64, 132));
     QLinearGradient grey(0, centre.y() - radius, 0, centre.y() + radius);
@@ -100,7 +100,7 @@ QImage DrawIcon(int size) {
     p.setPen(QPen(QBrush(ring), 10));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(centre, radius + 5, radius + 5);
-    p.setPen(QPen(kEdge, 2));
+    p.setPen(QPen(Edge, 2));
     p.drawEllipse(centre, radius + 10.5, radius + 10.5);
     p.end();
     return Unpremultiplied(image);

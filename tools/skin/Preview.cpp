@@ -46,7 +46,7 @@ QImage SamplePicture(int w, int h) {
 }
 
 void DrawTrackAt(QPainter& p, const QImage& channel, const QImage& active, QPoint at, int value) {
-    const int pixel = kTrackLeft + (kTrackRight - kTrackLeft) * value / 100;
+    const int pixel = TrackLeft + (TrackRight - TrackLeft) * value / 100;
     QImage composed = channel.convertToFormat(QImage::Format_ARGB32);
     QPainter c(&composed);
     c.drawImage(QPoint(0, 0), active, QRect(0, 0, pixel, active.height()));
@@ -72,7 +72,7 @@ QImage ComposePreview(const std::map<int, QImage>& bitmaps) {
     for (int y = 0; y < cut.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(cut.scanLine(y));
         for (int x = 0; x < cut.width(); ++x) {
-            if ((row[x] & 0xFFFFFF) == kSkinKeyRgb) {
+            if ((row[x] & 0xFFFFFF) == SkinKeyRgb) {
                 row[x] = 0;
             }
         }
@@ -90,7 +90,7 @@ QImage ComposePreview(const std::map<int, QImage>& bitmaps) {
     label.setPixelSize(12);
     p.setFont(label);
     p.setPen(QColor(200, 200, 200));
-    p.drawText(kFileNamePoint + QPoint(0, 12), QStringLiteral("dusk_vlr.jpg"));
+    p.drawText(FileNamePoint + QPoint(0, 12), QStringLiteral("dusk_vlr.jpg"));
     p.setPen(Qt::black);
     for (const PlacedLabel& l : PanelLabels()) {
         p.drawText(QRect(l.TopLeft, QSize(200, 16)), Qt::AlignLeft | Qt::AlignTop, l.Text);

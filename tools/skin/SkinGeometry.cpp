@@ -11,9 +11,9 @@ namespace {
 
 // Centre and radius of the arc that the push buttons step along; its outer edge is the window's
 // right edge, so each button keeps about the same distance from it.
-constexpr double kArcCx = 496.0;
-constexpr double kArcCy = 400.0;
-constexpr double kArcRadius = 430.0;
+constexpr double ArcCx = 496.0;
+constexpr double ArcCy = 400.0;
+constexpr double ArcRadius = 430.0;
 
 double RoundBox(QPointF p, double left, double top, double right, double bottom, double radius) {
     const double cx = (left + right) / 2, cy = (top + bottom) / 2;
@@ -63,7 +63,7 @@ QRect Placed(int id, QSize ownSize) {
 std::vector<PlacedControl> PushButtons() {
     std::vector<PlacedControl> out;
     for (int id : {IDC_OPEN, IDC_SAVE, IDC_START, IDC_CANCEL_CONVERSION, IDOK}) {
-        out.push_back({id, Placed(id, kPushFaceSize)});
+        out.push_back({id, Placed(id, PushFaceSize)});
     }
     return out;
 }
@@ -73,11 +73,11 @@ QRect ProgressBarRect() {
 }
 
 std::vector<PlacedControl> PanelControls() {
-    return {{IDC_GRAY_CONTRAST, Placed(IDC_GRAY_CONTRAST, kCheckFaceSize)},
+    return {{IDC_GRAY_CONTRAST, Placed(IDC_GRAY_CONTRAST, CheckFaceSize)},
             {IDC_REDDISH_FILM, Placed(IDC_REDDISH_FILM, QSize())},
             {IDC_BLUEISH_FILM, Placed(IDC_BLUEISH_FILM, QSize())},
-            {IDC_SLIDER_COLOR, Placed(IDC_SLIDER_COLOR, kTrackSize)},
-            {IDC_SLIDER_GRAY, Placed(IDC_SLIDER_GRAY, kTrackSize)}};
+            {IDC_SLIDER_COLOR, Placed(IDC_SLIDER_COLOR, TrackSize)},
+            {IDC_SLIDER_GRAY, Placed(IDC_SLIDER_GRAY, TrackSize)}};
 }
 
 double ShapeDistance(QPointF p) {
@@ -86,23 +86,23 @@ double ShapeDistance(QPointF p) {
     // Body and arc share their top and bottom lines, so they are joined hard: a smooth join
     // would bulge along the shared line.
     const double slab = std::abs(p.y() - 410.0) - 322.0;
-    const double arc = SmoothMax(Circle(p, kArcCx, kArcCy, kArcRadius), slab, 70);
+    const double arc = SmoothMax(Circle(p, ArcCx, ArcCy, ArcRadius), slab, 70);
     const double pod = RoundBox(p, 756, 368, 980, 568, 34);
     return SmoothMin(std::min(body, arc), pod, 56);
 }
 
 double RailDistance(QPointF p) {
-    constexpr double kCentreRadius = 357.0;
-    constexpr double kHalfWidth = 60.0;
-    constexpr double kStartAngle = -0.72;  // centre of the round cap above Open
-    const double dx = p.x() - kArcCx, dy = p.y() - kArcCy;
+    constexpr double CentreRadius = 357.0;
+    constexpr double HalfWidth = 60.0;
+    constexpr double StartAngle = -0.72;  // centre of the round cap above Open
+    const double dx = p.x() - ArcCx, dy = p.y() - ArcCy;
     double d;
-    if (std::atan2(dy, dx) < kStartAngle) {
-        const double cx = kCentreRadius * std::cos(kStartAngle);
-        const double cy = kCentreRadius * std::sin(kStartAngle);
-        d = std::hypot(dx - cx, dy - cy) - kHalfWidth;
+    if (std::atan2(dy, dx) < StartAngle) {
+        const double cx = CentreRadius * std::cos(StartAngle);
+        const double cy = CentreRadius * std::sin(StartAngle);
+        d = std::hypot(dx - cx, dy - cy) - HalfWidth;
     } else {
-        d = std::abs(std::hypot(dx, dy) - kCentreRadius) - kHalfWidth;
+        d = std::abs(std::hypot(dx, dy) - CentreRadius) - HalfWidth;
     }
     // The lower end is cut level just under Exit, clear of the option panel.
     return SmoothMax(d, p.y() - 376.0, 16);

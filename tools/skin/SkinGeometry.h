@@ -13,13 +13,13 @@
 
 namespace velora::skin {
 
-constexpr int kSkinWidth = 1000;
-constexpr int kSkinHeight = 800;
-constexpr QSize kPushFaceSize(80, 30);
-constexpr QSize kCheckFaceSize(20, 20);
-constexpr QSize kTrackSize(100, 20);
-constexpr int kTrackLeft = 8;    // pixel of the lowest value
-constexpr int kTrackRight = 92;  // pixel of the highest value
+constexpr int SkinWidth = 1000;
+constexpr int SkinHeight = 800;
+constexpr QSize PushFaceSize(80, 30);
+constexpr QSize CheckFaceSize(20, 20);
+constexpr QSize TrackSize(100, 20);
+constexpr int TrackLeft = 8;    // pixel of the lowest value
+constexpr int TrackRight = 92;  // pixel of the highest value
 
 struct PlacedLabel {
     QString Text;
@@ -27,7 +27,7 @@ struct PlacedLabel {
 };
 // Labels drawn black on the light panel, and the file name drawn in the frame.
 std::vector<PlacedLabel> PanelLabels();
-constexpr QPoint kFileNamePoint(415, 610);
+constexpr QPoint FileNamePoint(415, 610);
 
 struct PlacedControl {
     int Id;

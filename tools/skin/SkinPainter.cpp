@@ -72,9 +72,9 @@ void Bevel(QImage& image, const QRect& bounds, const Field& field, double width,
         const double falloff = 1.0 - (-d / width);
         const double lit = Lit(Normal(field, p));
         if (lit > 0) {
-            px = Mix(px, kRimLight, lit * light * falloff);
+            px = Mix(px, RimLight, lit * light * falloff);
         } else {
-            px = Mix(px, kEdge, -lit * shade * falloff);
+            px = Mix(px, Edge, -lit * shade * falloff);
         }
     });
 }
@@ -87,14 +87,14 @@ void Inset(QImage& image, const QRect& bounds, const Field& field, const QColor&
         }
         const double edge = std::clamp(1.5 - std::abs(d + 0.75), 0.0, 1.0) * Coverage(d);
         const double lit = Lit(Normal(field, p));
-        px = lit < 0 ? Mix(px, lightEdge, -lit * edge) : Mix(px, kEdge, lit * 0.6 * edge);
+        px = lit < 0 ? Mix(px, lightEdge, -lit * edge) : Mix(px, Edge, lit * 0.6 * edge);
     });
 }
 
 void DropShadow(QImage& image, const QRect& bounds, const Field& field, double spread) {
     ForEachNear(image, bounds, field, spread, [&](QRgb& px, double d, QPointF) {
         if (d > 0) {
-            px = Mix(px, kEdge, 0.45 * std::pow(1.0 - d / spread, 2));
+            px = Mix(px, Edge, 0.45 * std::pow(1.0 - d / spread, 2));
         }
     });
 }
@@ -102,8 +102,8 @@ void DropShadow(QImage& image, const QRect& bounds, const Field& field, double s
 void DrawBody(QImage& image) {
     QPainter p(&image);
     QLinearGradient body(0, 88, 0, 732);
-    body.setColorAt(0, kBodyTop);
-    body.setColorAt(1, kBodyBottom);
+    body.setColorAt(0, BodyTop);
+    body.setColorAt(1, BodyBottom);
     p.fillRect(image.rect(), body);
     // A broad sheen from the upper left keeps the large dark areas from looking flat.
     QRadialGradient sheen(QPointF(260, 120), 620);
@@ -121,22 +121,22 @@ void DrawWordmark(QImage& image) {
     mark.setPixelSize(26);
     mark.setLetterSpacing(QFont::AbsoluteSpacing, 7);
     p.setFont(mark);
-    p.setPen(kInk);
+    p.setPen(Ink);
     p.drawText(QRect(150, 100, 300, 34), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("VELORA"));
     QFont sub(QStringLiteral("NanumSquare"));
     sub.setPixelSize(10);
     sub.setLetterSpacing(QFont::AbsoluteSpacing, 3.2);
     p.setFont(sub);
-    p.setPen(kInkDim);
+    p.setPen(InkDim);
     p.drawText(QRect(152, 134, 300, 14), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("PHOTO RESTYLER"));
     // The accent lamp beside the name.
     p.setPen(Qt::NoPen);
     QRadialGradient lamp(QPointF(137, 118), 6);
-    lamp.setColorAt(0, kAccentLight);
-    lamp.setColorAt(0.6, kAccent);
-    lamp.setColorAt(1, kAccentDark);
+    lamp.setColorAt(0, AccentLight);
+    lamp.setColorAt(0.6, Accent);
+    lamp.setColorAt(1, AccentDark);
     p.setBrush(lamp);
     p.drawEllipse(QPointF(137, 118), 4.5, 4.5);
 }
@@ -172,7 +172,7 @@ void DrawFoot(QImage& image) {
     p.drawText(text.translated(0, -1), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("VLR 3"));
     p.setPen(QColor(255, 255, 255, 46));
     p.drawText(text.translated(0, 1), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("VLR 3"));
-    p.setPen(kInkDim);
+    p.setPen(InkDim);
     p.drawText(text, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("VLR 3"));
     p.setPen(QPen(QColor(0, 0, 0, 130), 1.0));
     p.drawLine(QPointF(150, 683.5), QPointF(566, 683.5));
@@ -181,7 +181,7 @@ void DrawFoot(QImage& image) {
 }
 
 void KeyOutside(QImage& image) {
-    const QColor key(static_cast<QRgb>(kSkinKeyRgb));  // opaque
+    const QColor key(static_cast<QRgb>(SkinKeyRgb));  // opaque
     for (int y = 0; y < image.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
@@ -194,7 +194,7 @@ void KeyOutside(QImage& image) {
             // The last pixel and a half darken into the outline colour, and the partly covered
             // pixels blend with it too, never with the key, so no pink fringe appears.
             const double inner = std::clamp(-d / 1.5, 0.0, 1.0);
-            row[x] = Mix(Mix(row[x], kEdge, 1.0 - inner), kEdge, 1.0 - cover);
+            row[x] = Mix(Mix(row[x], Edge, 1.0 - inner), Edge, 1.0 - cover);
         }
     }
 }
@@ -202,28 +202,28 @@ void KeyOutside(QImage& image) {
 }  // namespace
 
 QImage DrawSkin() {
-    QImage image(kSkinWidth, kSkinHeight, QImage::Format_RGB32);
+    QImage image(SkinWidth, SkinHeight, QImage::Format_RGB32);
     const QRect all = image.rect();
     DrawBody(image);
     Bevel(image, all, ShapeDistance, 7.0, 0.55, 0.5);
 
     const QRect frameBounds(120, 140, 540, 540);
-    Fill(image, frameBounds, FrameWellDistance, kWell);
-    Inset(image, frameBounds, FrameWellDistance, kWellEdge);
+    Fill(image, frameBounds, FrameWellDistance, Well);
+    Inset(image, frameBounds, FrameWellDistance, WellEdge);
     const QRect progressBounds(70, 300, 90, 200);
-    Fill(image, progressBounds, ProgressWellDistance, kWell);
-    Inset(image, progressBounds, ProgressWellDistance, kWellEdge);
+    Fill(image, progressBounds, ProgressWellDistance, Well);
+    Inset(image, progressBounds, ProgressWellDistance, WellEdge);
 
     const QRect railBounds(680, 90, 280, 300);
-    Fill(image, railBounds, RailDistance, kRail);
-    Inset(image, railBounds, RailDistance, kRailEdge);
+    Fill(image, railBounds, RailDistance, Rail);
+    Inset(image, railBounds, RailDistance, RailEdge);
 
     const QRect panelBounds(756, 370, 230, 200);
     DropShadow(image, panelBounds, PanelDistance, 7.0);
-    Fill(image, panelBounds, PanelDistance, kPanel);
+    Fill(image, panelBounds, PanelDistance, Panel);
     ForEachNear(image, panelBounds, PanelDistance, 0.5, [](QRgb& px, double d, QPointF) {
         const double edge = std::clamp(1.2 - std::abs(d + 0.6), 0.0, 1.0) * Coverage(d);
-        px = Mix(px, kPanelEdge, edge);
+        px = Mix(px, PanelEdge, edge);
     });
 
     DrawWordmark(image);

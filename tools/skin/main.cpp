@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     std::map<int, QImage> bitmaps;
     bitmaps[velora::IDB_SKIN] = skin::DrawSkin();
     bitmaps[velora::IDB_PUSH_NORMAL] = skin::DrawPushFace(FaceState::Normal);
-    bitmaps[velora::IDB_PUSH_MASK] = skin::DrawBlackMask(skin::kPushFaceSize);
+    bitmaps[velora::IDB_PUSH_MASK] = skin::DrawBlackMask(skin::PushFaceSize);
     bitmaps[velora::IDB_PUSH_HOVER] = skin::DrawPushFace(FaceState::Hover);
     bitmaps[velora::IDB_PUSH_DISABLED] = skin::DrawPushFace(FaceState::Disabled);
     bitmaps[velora::IDB_PUSH_PRESSED] = skin::DrawPushFace(FaceState::Pressed);
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     bitmaps[velora::IDB_CHECK_PRESSED] = skin::DrawCheckFace(FaceState::Pressed);
     bitmaps[velora::IDB_CHECK_NORMAL] = skin::DrawCheckFace(FaceState::Normal);
     bitmaps[velora::IDB_CHECK_DISABLED] = skin::DrawCheckFace(FaceState::Disabled);
-    bitmaps[velora::IDB_CHECK_MASK] = skin::DrawBlackMask(skin::kCheckFaceSize);
+    bitmaps[velora::IDB_CHECK_MASK] = skin::DrawBlackMask(skin::CheckFaceSize);
     bitmaps[velora::IDB_SLIDER_CHANNEL] = skin::DrawTrack(false);
     bitmaps[velora::IDB_SLIDER_ACTIVE] = skin::DrawTrack(true);
 
