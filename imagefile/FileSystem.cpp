@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 namespace velora {
 
@@ -36,12 +38,59 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
+// Renames `from` to `to` unless `to` exists; 0 or the errno of the failure (EEXIST: it exists).
+int RenameWithoutReplacing(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return errno;
+    }
+#endif
+    // A file system without that flag: a hard link is only made where no name exists yet.
+    if (::link(from, to) == 0) {
+        ::unlink(from);
+        return 0;
+    }
+    if (errno == EEXIST) {
+        return EEXIST;
+    }
+    // Nor links (FAT, some network shares): the test and the rename are apart there.
+    struct stat info {};
+    if (::lstat(to, &info) == 0) {
+        return EEXIST;
+    }
+    return ::rename(from, to) == 0 ? 0 : errno;
+}
+
+// A new file named `prefix` plus six random characters, created with 0666 so that the umask
+// decides its mode, as for any new file; -1 with errno on failure.
+int CreateUniqueFile(const std::string& prefix, std::string& name) {
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof letters) - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = prefix;
+        for (int i = 0; i < 6; ++i) {
+            name += letters[pick(random)];
+        }
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 }  // namespace
 
-ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
-                             std::vector<std::uint8_t>& bytes, std::string& error) {
-    bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+ReadFileResult OpenForReading(const std::string& path, int& fd, std::uint64_t& size,
+                              std::string& error) {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer, possibly for ever.
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int code = errno;
         error = "cannot open the file: " + ErrnoText(code);
@@ -51,16 +100,34 @@ ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
+        fd = -1;
         error = "not a regular file";
         return ReadFileResult::Failed;
     }
-    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    size = static_cast<std::uint64_t>(info.st_size);
+    return ReadFileResult::Ok;
+}
+
+ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
+                             std::vector<std::uint8_t>& bytes, std::string& error) {
+    bytes.clear();
+    int fd = -1;
+    std::uint64_t size = 0;
+    const ReadFileResult opened = OpenForReading(path, fd, size, error);
+    if (opened != ReadFileResult::Ok) {
+        return opened;
+    }
+    if (size > maxBytes) {
         ::close(fd);
         error = "the file is too large";
         return ReadFileResult::TooLarge;
     }
     try {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
+        bytes.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         ::close(fd);
         error = "not enough memory to read the file";
@@ -92,20 +159,13 @@ ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
 ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxBytes,
                                   std::FILE** stream, std::string& error) {
     *stream = nullptr;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int code = errno;
-        error = "cannot open the file: " + ErrnoText(code);
-        return (code == ENOENT || code == ENOTDIR) ? ReadFileResult::NotFound
-                                                   : ReadFileResult::Failed;
+    int fd = -1;
+    std::uint64_t size = 0;
+    const ReadFileResult opened = OpenForReading(path, fd, size, error);
+    if (opened != ReadFileResult::Ok) {
+        return opened;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        error = "not a regular file";
-        return ReadFileResult::Failed;
-    }
-    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
+    if (size > maxBytes) {
         ::close(fd);
         error = "the file is too large";
         return ReadFileResult::TooLarge;
@@ -147,16 +207,14 @@ bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
         return false;
     }
     // A short name, so that even a target whose own name is at the length limit has a temporary.
-    std::string pattern = FolderOf(targetPath) + "/.vlr-save-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+    std::string name;
+    const int fd = CreateUniqueFile(FolderOf(targetPath) + "/" + TemporaryPrefix, name);
     if (fd < 0) {
         LastErrno = errno;
         error = "cannot create a file in the folder: " + ErrnoText(LastErrno);
         return false;
     }
-    TempPath = name.data();
+    TempPath = name;
     File = ::fdopen(fd, "wb");
     if (File == nullptr) {
         LastErrno = errno;
@@ -165,18 +223,14 @@ bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
         error = "cannot write the file: " + ErrnoText(LastErrno);
         return false;
     }
-    // mkstemp creates 0600; a saved picture gets the usual permissions of a new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
     Target = targetPath;
     return true;
 }
 
-bool AtomicFile::Commit(std::string& error) {
+AtomicFile::CommitResult AtomicFile::Commit(bool replaceExisting, std::string& error) {
     if (File == nullptr) {
         error = "the file was not opened";
-        return false;
+        return CommitResult::Failed;
     }
     const bool flushed = std::fflush(File) == 0 && !std::ferror(File);
     const int flushError = errno;
@@ -184,7 +238,7 @@ bool AtomicFile::Commit(std::string& error) {
         LastErrno = flushed ? errno : flushError;
         error = "cannot write the file: " + ErrnoText(LastErrno);
         Discard();
-        return false;
+        return CommitResult::Failed;
     }
     const int closed = std::fclose(File);
     File = nullptr;
@@ -192,17 +246,24 @@ bool AtomicFile::Commit(std::string& error) {
         LastErrno = errno;
         error = "cannot write the file: " + ErrnoText(LastErrno);
         Discard();
-        return false;
+        return CommitResult::Failed;
     }
-    if (::rename(TempPath.c_str(), Target.c_str()) != 0) {
-        LastErrno = errno;
-        error = "cannot replace the target: " + ErrnoText(LastErrno);
+    if (replaceExisting) {
+        if (::rename(TempPath.c_str(), Target.c_str()) != 0) {
+            LastErrno = errno;
+            error = "cannot replace the target: " + ErrnoText(LastErrno);
+            Discard();
+            return CommitResult::Failed;
+        }
+    } else if (const int code = RenameWithoutReplacing(TempPath.c_str(), Target.c_str())) {
+        LastErrno = code;
+        error = code == EEXIST ? "the file exists" : "cannot create the file: " + ErrnoText(code);
         Discard();
-        return false;
+        return code == EEXIST ? CommitResult::TargetExists : CommitResult::Failed;
     }
     TempPath.clear();
     SyncFolder(FolderOf(Target));
-    return true;
+    return CommitResult::Done;
 }
 
 }  // namespace velora

@@ -1,8 +1,10 @@
 #include "ImageFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "Codecs.h"
 #include "FileSystem.h"
@@ -27,7 +29,8 @@ SaveResult Failed(WorkingBitmap& bitmap, Status status, const std::string& messa
 }
 
 template <typename Encode>
-SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, Encode encode) {
+SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, ExistingTarget existing,
+                       Encode encode) {
     if (!bitmap.HasImage()) {
         return Failed(bitmap, Status::InvalidParameter, "there is no picture to save",
                       SaveStep::Picture);
@@ -48,8 +51,16 @@ SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, Encode en
         return Failed(bitmap, Status::Win32Error, error,
                       code != 0 ? SaveStep::Writing : SaveStep::Picture, code);
     }
-    if (!file.Commit(error)) {
-        return Failed(bitmap, Status::Win32Error, error, SaveStep::Writing, file.SystemError());
+    switch (file.Commit(existing == ExistingTarget::Replace, error)) {
+        case AtomicFile::CommitResult::Done:
+            break;
+        case AtomicFile::CommitResult::TargetExists: {
+            SaveResult result = Failed(bitmap, Status::AccessDenied, error, SaveStep::Writing);
+            result.TargetExists = true;
+            return result;
+        }
+        case AtomicFile::CommitResult::Failed:
+            return Failed(bitmap, Status::Win32Error, error, SaveStep::Writing, file.SystemError());
     }
     SaveResult saved;
     saved.Ok = true;
@@ -151,26 +162,27 @@ LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
     return result;
 }
 
-SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality) {
-    return WriteSafely(bitmap, path,
+SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality,
+                    ExistingTarget existing) {
+    return WriteSafely(bitmap, path, existing,
                        [&](std::FILE* file, const EncodedMetadata& meta, std::string& error) {
                            return EncodeJpeg(file, bitmap, quality, meta, error);
                        });
 }
 
-SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path) {
-    return WriteSafely(bitmap, path,
+SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path, ExistingTarget existing) {
+    return WriteSafely(bitmap, path, existing,
                        [&](std::FILE* file, const EncodedMetadata& meta, std::string& error) {
                            return EncodePng(file, bitmap, meta, error);
                        });
 }
 
 SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
-                                const std::string& path) {
+                                const std::string& path, ExistingTarget existing) {
     EncoderId jpeg;
     FindEncoderByMimeType(u"image/jpeg", &jpeg);
     PrepareConvertedMetadata(working, opened);
-    return SaveJpeg(working, path, 97);
+    return SaveJpeg(working, path, 97, existing);
 }
 
 void PrepareConvertedMetadata(WorkingBitmap& working, WorkingBitmap& opened) {
@@ -184,6 +196,21 @@ void PrepareConvertedMetadata(WorkingBitmap& working, WorkingBitmap& opened) {
     // The sharpened picture is a new bitmap: the XMP packet and kept segments come from the
     // opened one, like the items.
     working.SetExtraMetadata(opened.GetExtraMetadata());
+}
+
+std::vector<std::string> LeftoverTemporaries(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code error;
+    const std::string prefix = TemporaryPrefix;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+            found.push_back(it->path().string());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 std::string InsertVlrSuffix(const std::string& fileName) {

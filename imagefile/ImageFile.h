@@ -33,21 +33,36 @@ struct SaveResult {
     std::string Message;  // the reason, when it failed
     SaveStep FailedStep = SaveStep::None;
     int SystemError = 0;  // the operating system's error number there, 0 when none applies
+    // Failed because the target exists and was not to be replaced (it may have appeared while
+    // the picture was being written).
+    bool TargetExists = false;
 };
+
+// What a save does when its target exists: the window has asked the person already; velora-batch
+// replaces results only when told to.
+enum class ExistingTarget { Replace, Keep };
 
 // Writes `bitmap` as a JPEG of the given quality (4:4:4 chroma) with its property items as EXIF,
 // its ICC profile and XMP. The file appears complete or not at all: it is written beside the
-// target and renamed over it only when finished.
-SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality = 97);
+// target and renamed onto it only when finished.
+SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality = 97,
+                    ExistingTarget existing = ExistingTarget::Replace);
 
 // Lossless output of the same pixels (for velora-batch --format png), same safety rules.
-SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path);
+SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path,
+                   ExistingTarget existing = ExistingTarget::Replace);
 
 // The save road of the window and of velora-batch: the metadata of `opened` (without the
 // thumbnail and the quantisation tables) copied onto `working`, ", vlr3" appended to the camera
 // model, and `working` written as a JPEG of quality 97.
 SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
-                                const std::string& path);
+                                const std::string& path,
+                                ExistingTarget existing = ExistingTarget::Replace);
+
+// Temporaries in `folder` that a save stopped midway (power loss, a killed program) left behind,
+// as full paths. They never hold a finished picture and may be deleted once no save into that
+// folder is running.
+std::vector<std::string> LeftoverTemporaries(const std::string& folder);
 
 // The name of a converted picture: "_vlr" before the first "." of `fileName`, or in front of a
 // name that has none (photo.jpg -> photo_vlr.jpg, a.b.jpg -> a_vlr.b.jpg, photo -> _vlrphoto).

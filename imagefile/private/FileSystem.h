@@ -11,6 +11,12 @@ namespace velora {
 
 enum class ReadFileResult { Ok, NotFound, TooLarge, Failed };
 
+// Opens a regular file for reading and gives its descriptor and size. Anything else (a FIFO, a
+// device, a folder) is refused before it could block the caller: the file is opened without
+// waiting and looked at before anything is read. `error` gets the reason in words on failure.
+ReadFileResult OpenForReading(const std::string& path, int& fd, std::uint64_t& size,
+                              std::string& error);
+
 // Reads the whole file into `bytes`; refuses files larger than `maxBytes`. `error` gets the
 // reason in words on failure.
 ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
@@ -21,8 +27,11 @@ ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
 ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxBytes,
                                   std::FILE** stream, std::string& error);
 
+// The prefix of the temporaries beside a target; a crash can leave one behind.
+constexpr char TemporaryPrefix[] = ".vlr-save-";
+
 // A file that appears at its target path complete or not at all. It is written under a unique
-// temporary name in the target's folder, flushed to the disk and renamed over the target only by
+// temporary name in the target's folder, flushed to the disk and renamed onto the target only by
 // Commit. Without a successful Commit the temporary is removed and the target is untouched.
 class AtomicFile {
   public:
@@ -33,7 +42,11 @@ class AtomicFile {
 
     bool Open(const std::string& targetPath, std::string& error);
     std::FILE* Stream() const { return File; }
-    bool Commit(std::string& error);
+
+    enum class CommitResult { Done, TargetExists, Failed };
+    // With `replaceExisting` false the target is never replaced, not even by a file that
+    // appeared after Open: the rename itself refuses, and TargetExists says so.
+    CommitResult Commit(bool replaceExisting, std::string& error);
     // The operating system's error number of the last failed call, 0 when the failure was none.
     int SystemError() const { return LastErrno; }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include <atomic>
 #include <sstream>
 #include <thread>
 
@@ -353,13 +354,26 @@ TEST(Save, FailedSavesReportAndLeaveTheTargetIntact) {
     }
     EXPECT_EQ(entries, 1) << "a temporary file was left behind";
 
-    // A successful save replaces the target; the saved file gets ordinary permissions.
+    // Told to keep an existing target, a finished save leaves it and its own temporary alone.
     picture->SetExtraMetadata({});
+    for (bool png : {false, true}) {
+        SaveResult kept = png ? SavePng(*picture, target, ExistingTarget::Keep)
+                              : SaveJpeg(*picture, target, 97, ExistingTarget::Keep);
+        EXPECT_FALSE(kept.Ok);
+        EXPECT_TRUE(kept.TargetExists);
+        EXPECT_EQ(test::ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator()), 1);
+    }
+    // A dangling symbolic link is an existing name too.
+    fs::create_symlink(dir.File("nowhere.jpg"), dir.File("dangling.jpg"));
+    EXPECT_TRUE(
+        SaveJpeg(*picture, dir.File("dangling.jpg"), 97, ExistingTarget::Keep).TargetExists);
+    EXPECT_FALSE(fs::exists(dir.File("nowhere.jpg")));
+    EXPECT_TRUE(SaveJpeg(*picture, dir.File("new.jpg"), 97, ExistingTarget::Keep).Ok);
+
+    // A successful save replaces the target.
     ASSERT_TRUE(SaveJpeg(*picture, target).Ok);
     EXPECT_NE(test::ReadBytes(target).size(), 5u);
-    struct stat info {};
-    ASSERT_EQ(::stat(target.c_str(), &info), 0);
-    EXPECT_NE(info.st_mode & 0044, 0u);
 
     // Paths far longer than 255 characters are fine here.
     std::string deep = dir.Path;
@@ -413,6 +427,48 @@ TEST(Save, ParallelSavesOfSeveralFilesAllSucceed) {
         EXPECT_TRUE(ImageProperties(*back.Bitmap).GetText(PropertyTagEquipModel, saved));
         EXPECT_EQ(saved, model + ", vlr3");
     }
+}
+
+// Every saved file gets the mode that the umask gives any new file, however many saves run at
+// once, and the umask stays as it was.
+TEST(Save, ParallelSavesGetTheUmasksModeAndLeaveItAlone) {
+    test::TempDir dir;
+    constexpr int Threads = 8;
+    constexpr int Saves = 150;
+    const mode_t before = ::umask(022);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            BitmapRef picture = test::SmoothBitmap(2, 2);
+            for (int i = 0; i < Saves; ++i) {
+                const std::string name = std::to_string(t) + "-" + std::to_string(i);
+                const bool saved = i % 2 == 0 ? SaveJpeg(*picture, dir.File(name + ".jpg")).Ok
+                                              : SavePng(*picture, dir.File(name + ".png")).Ok;
+                failures += saved ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const mode_t after = ::umask(077);
+    SaveResult strict = SaveJpeg(*test::SmoothBitmap(2, 2), dir.File("strict.jpg"));
+    ::umask(before);
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(after, mode_t{022});
+    ASSERT_TRUE(strict.Ok) << strict.Message;
+    int wrong = 0;
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(dir.Path)) {
+        struct stat info {};
+        ASSERT_EQ(::stat(entry.path().c_str(), &info), 0);
+        const mode_t expected = entry.path().filename() == "strict.jpg" ? 0600 : 0644;
+        wrong += (info.st_mode & 07777) == expected ? 0 : 1;
+        ++files;
+    }
+    EXPECT_EQ(files, Threads * Saves + 1);
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(Save, PropertyViewAndEncoderLookup) {
