@@ -1,11 +1,13 @@
 #include "Batch.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <thread>
 
 #include "BatchOptions.h"
 #include "FileRoad.h"
+#include "ImageFile.h"
 #include "InputList.h"
 #include "JobRunner.h"
 #include "OutputPlan.h"
@@ -21,6 +23,26 @@ int UsageError(const BatchEnvironment& environment, const std::string& reason) {
     std::fprintf(environment.Err, "%s%s\nTry 'velora-batch --help' for more information.\n",
                  Program.c_str(), reason.c_str());
     return ExitBadUsage;
+}
+
+// Temporaries that an earlier run left where this one writes: said, never deleted, since a run
+// going on beside this one may still be writing them.
+std::vector<std::string> LeftoverNotes(const std::vector<PlannedFile>& plan) {
+    std::set<std::string> folders;
+    for (const PlannedFile& file : plan) {
+        if (file.Action == PlanAction::Convert) {
+            folders.insert(std::filesystem::path(file.Output).parent_path().string());
+        }
+    }
+    std::vector<std::string> notes;
+    for (const std::string& folder : folders) {
+        for (const std::string& path : LeftoverTemporaries(folder)) {
+            notes.push_back(Program + path +
+                            ": left by a save that was stopped midway; it can be deleted once no "
+                            "Velora save into this folder is running");
+        }
+    }
+    return notes;
 }
 
 std::string FileName(const std::string& path) {
@@ -120,6 +142,7 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
 
     std::atomic<std::size_t> converted{0};
     std::atomic<std::size_t> failedOnTheWay{0};
+    std::atomic<std::size_t> skippedOnTheWay{0};
     {
         ProgressDisplay display(settings);
         for (const std::string& note : notes) {
@@ -127,6 +150,9 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
         }
         for (const std::string& error : errors) {
             display.Error(error);
+        }
+        for (const std::string& note : LeftoverNotes(plan)) {
+            display.Note(note);
         }
         RunJobs(work.size(), shares.Workers, cancel, [&](std::size_t index, unsigned slot) {
             const PlannedFile& file = *work[index];
@@ -143,8 +169,8 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                 display.Stage(slot, stage, width);
             };
             observer.Column = [&display, slot](int) { display.Column(slot); };
-            RoadResult result = ConvertFile(file.Input, file.Output, options.Conversion,
-                                            options.Format, shares.PassThreads, cancel, observer);
+            RoadResult result =
+                ConvertFile(file.Input, file.Output, options, shares.PassThreads, cancel, observer);
             for (const std::string& warning : result.Warnings) {
                 display.Warning(Program + file.Input + ": warning: " + warning);
             }
@@ -158,12 +184,20 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                     display.Error(Program + file.Input + ": " + result.Message);
                     display.Finish(slot, "");
                     break;
+                case RoadOutcome::Skipped:
+                    // Another run (or program) wrote it after this run was planned.
+                    skippedOnTheWay.fetch_add(1);
+                    display.Note(Program + file.Input + ": '" + file.Output +
+                                 "' appeared meanwhile, skipped (--overwrite replaces it)");
+                    display.Finish(slot, "");
+                    break;
                 case RoadOutcome::Cancelled:
                     display.Finish(slot, "");
                     break;
             }
         });
         failed += failedOnTheWay.load();
+        skipped += skippedOnTheWay.load();
 
         if (cancel.load() != 0) {
             display.Error(Program + "interrupted; " + std::to_string(converted.load()) + " of " +

@@ -23,8 +23,9 @@ void Tell(const RoadObserver& observer, RoadStage stage, int width) {
 }  // namespace
 
 RoadResult ConvertFile(const std::string& input, const std::string& output,
-                       const ConversionOptions& conversion, OutputFormat format, unsigned threads,
+                       const BatchOptions& options, unsigned threads,
                        const std::atomic<int>& cancel, const RoadObserver& observer) {
+    const OutputFormat format = options.Format;
     Tell(observer, RoadStage::Loading, 0);
     LoadResult loadResult = LoadBitmapFromFile(input);
     BitmapRef loaded = std::move(loadResult.Bitmap);
@@ -57,7 +58,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     };
     steps.Sharpening = [&observer, width] { Tell(observer, RoadStage::Sharpening, width); };
     RoadEnding<WorkingBitmap> road =
-        ConvertAndSharpen(std::move(loaded), conversion, steps, cancel, threads);
+        ConvertAndSharpen(std::move(loaded), options.Conversion, steps, cancel, threads);
     if (!road.Picture || cancel.load() != 0) {
         return RoadResult{RoadOutcome::Cancelled, {}, warnings};
     }
@@ -68,8 +69,14 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     WorkingBitmap& result = *road.Picture;
 
     Tell(observer, RoadStage::Saving, width);
-    SaveResult saved = format == OutputFormat::Jpeg ? SaveConvertedPicture(result, *opened, output)
-                                                    : SavePng(result, output);
+    const ExistingTarget existing =
+        options.Overwrite ? ExistingTarget::Replace : ExistingTarget::Keep;
+    SaveResult saved = format == OutputFormat::Jpeg
+                           ? SaveConvertedPicture(result, *opened, output, existing)
+                           : SavePng(result, output, existing);
+    if (saved.TargetExists) {
+        return RoadResult{RoadOutcome::Skipped, {}, warnings};
+    }
     if (!saved.Ok) {
         return Failure("cannot write '" + output +
                        "': " + (saved.Message.empty() ? "unknown error" : saved.Message));

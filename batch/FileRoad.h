@@ -20,7 +20,12 @@ struct RoadObserver {
     std::function<void(int column)> Column;
 };
 
-enum class RoadOutcome { Done, Failed, Cancelled };
+enum class RoadOutcome {
+    Done,
+    Failed,
+    Cancelled,
+    Skipped,  // the result appeared while this one was made, and --overwrite was not given
+};
 
 struct RoadResult {
     RoadOutcome Outcome = RoadOutcome::Failed;
@@ -28,10 +33,12 @@ struct RoadResult {
     std::vector<std::string> Warnings;  // damage that the decoder could recover from
 };
 
+// Takes the conversion, the format and the rules for existing results from `options`.
 // `threads` is the pass's share of the cores (0: all). Nothing is written when `cancel` is set
-// before the save starts; the save itself writes the result whole or not at all.
+// before the save starts; the save itself writes the result whole or not at all, and without
+// --overwrite never replaces a file that is there by then.
 RoadResult ConvertFile(const std::string& input, const std::string& output,
-                       const ConversionOptions& conversion, OutputFormat format, unsigned threads,
+                       const BatchOptions& options, unsigned threads,
                        const std::atomic<int>& cancel, const RoadObserver& observer);
 
 }  // namespace velora::batch
