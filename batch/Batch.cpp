@@ -21,7 +21,7 @@ const std::string Program = "velora-batch: ";
 
 int UsageError(const BatchEnvironment& environment, const std::string& reason) {
     std::fprintf(environment.Err, "%s%s\nTry 'velora-batch --help' for more information.\n",
-                 Program.c_str(), reason.c_str());
+                 Program.c_str(), EscapeControls(reason).c_str());
     return ExitBadUsage;
 }
 

@@ -105,4 +105,11 @@ const std::atomic<unsigned>& InstallResizeHandler() {
     return ResizeCount;
 }
 
+void IgnoreBrokenPipes() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
 }  // namespace velora::batch

@@ -31,4 +31,8 @@ const std::atomic<int>& InstallInterruptHandlers();
 // Counts the terminal's size changes (SIGWINCH) in the returned counter.
 const std::atomic<unsigned>& InstallResizeHandler();
 
+// A reader that goes away (velora-batch ... 2>&1 | head -1) must not end the run: writes to a
+// closed pipe then fail instead of raising SIGPIPE, and the progress display stops printing.
+void IgnoreBrokenPipes();
+
 }  // namespace velora::batch

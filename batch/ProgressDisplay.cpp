@@ -36,7 +36,100 @@ std::string StageText(RoadStage stage, int width, int columns) {
     return {};
 }
 
+// Length of the UTF-8 sequence at `at` and its code point; 0 when the bytes there are no UTF-8.
+std::size_t Utf8Sequence(const std::string& text, std::size_t at, std::uint32_t& code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char next = byte(at + k);
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    return length;
+}
+
+void AppendHex(std::string& out, unsigned char value) {
+    static const char digits[] = "0123456789abcdef";
+    out += "\\x";
+    out += digits[value >> 4];
+    out += digits[value & 0x0F];
+}
+
 }  // namespace
+
+std::string EscapeControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            switch (c) {
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                default:
+                    if (c < 0x20 || c == 0x7F) {
+                        AppendHex(out, c);
+                    } else {
+                        out += static_cast<char>(c);
+                    }
+            }
+            ++i;
+            continue;
+        }
+        std::uint32_t code = 0;
+        const std::size_t length = Utf8Sequence(text, i, code);
+        if (length == 0) {
+            AppendHex(out, c);
+            ++i;
+            continue;
+        }
+        // The C1 controls (U+0080 to U+009F) include a one-character escape sequence start.
+        if (code <= 0x9F) {
+            for (std::size_t k = 0; k < length; ++k) {
+                AppendHex(out, static_cast<unsigned char>(text[i + k]));
+            }
+        } else {
+            out.append(text, i, length);
+        }
+        i += length;
+    }
+    return out;
+}
 
 namespace {
 
@@ -130,8 +223,7 @@ ProgressDisplay::~ProgressDisplay() {
     std::lock_guard<std::mutex> lock(Mutex);
     if (LineShown) {
         FollowResize();
-        std::fputs(EraseShownLine(true).c_str(), Settings.Stream);
-        std::fflush(Settings.Stream);
+        Write(EraseShownLine(true));
     }
 }
 
@@ -213,7 +305,7 @@ std::string ProgressDisplay::RenderLine(double elapsedSeconds) {
             std::lock_guard<std::mutex> lock(NamesMutex);
             name = slot->Name;
         }
-        files += "  " + name + " " + StageText(stage, width, columns);
+        files += "  " + EscapeControls(name) + " " + StageText(stage, width, columns);
     }
     double fraction =
         Settings.Total == 0 ? 1.0 : std::min(1.0, (finished + partial) / Settings.Total);
@@ -270,14 +362,23 @@ std::string ProgressDisplay::EraseShownLine(bool clearRow) {
 }
 
 void ProgressDisplay::Print(const std::string& line, const char* colour) {
-    std::string text = Settings.Colour && colour ? colour + line + "\x1b[0m\n" : line + "\n";
+    const std::string shown = EscapeControls(line);
+    std::string text = Settings.Colour && colour ? colour + shown + "\x1b[0m\n" : shown + "\n";
     std::lock_guard<std::mutex> lock(Mutex);
     FollowResize();
     if (LineShown) {
         text = EraseShownLine(true) + text;
     }
-    std::fputs(text.c_str(), Settings.Stream);
-    std::fflush(Settings.Stream);
+    Write(text);
+}
+
+void ProgressDisplay::Write(const std::string& text) {
+    if (StreamBroken) {
+        return;
+    }
+    if (std::fputs(text.c_str(), Settings.Stream) < 0 || std::fflush(Settings.Stream) != 0) {
+        StreamBroken = true;
+    }
 }
 
 void ProgressDisplay::Redraw() {
@@ -292,9 +393,7 @@ void ProgressDisplay::Redraw() {
     // assumes the next time.
     std::string line = RenderLine(elapsed);
     // Drawn over the old line, then whatever is left of it cleared: no blank flicker between.
-    std::string text = EraseShownLine(false) + Coloured(line) + "\x1b[K";
-    std::fputs(text.c_str(), Settings.Stream);
-    std::fflush(Settings.Stream);
+    Write(EraseShownLine(false) + Coloured(line) + "\x1b[K");
     LineShown = true;
     ShownCells = DisplayColumns(line);
 }

@@ -69,6 +69,7 @@ class ProgressDisplay {
     };
 
     void Print(const std::string& line, const char* colour);
+    void Write(const std::string& text);  // with Mutex held
     void Redraw();
     void RedrawLoop();
     // Called with Mutex held: takes in a size change, and gives what erases the line shown.
@@ -87,8 +88,9 @@ class ProgressDisplay {
     std::condition_variable Wake;
     bool Stopping = false;
     bool LineShown = false;
-    int ShownCells = 0;        // display columns of the line shown
-    unsigned SeenResizes = 0;  // of *Settings.Resizes
+    int ShownCells = 0;         // display columns of the line shown
+    unsigned SeenResizes = 0;   // of *Settings.Resizes
+    bool StreamBroken = false;  // a write failed (the reader went away): nothing more is printed
     std::thread Redrawer;
 };
 
@@ -101,5 +103,10 @@ int DisplayColumns(const std::string& text);
 // The first `columns` display columns of UTF-8 `text`, never cutting a character in half; wide
 // (East Asian) characters count two.
 std::string FitToColumns(const std::string& text, int columns);
+
+// `text` with everything a terminal would act on written out: control characters as \n, \t,
+// \r or \xNN, bytes that are no UTF-8 as \xNN, and the backslash doubled, so that a file
+// name can neither move the cursor, recolour the screen nor pass for two lines.
+std::string EscapeControls(const std::string& text);
 
 }  // namespace velora::batch

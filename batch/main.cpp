@@ -18,5 +18,6 @@ int main(int argc, char** argv) {
     }
     environment.Cores = UsableCores();
     environment.Cancel = &InstallInterruptHandlers();
+    IgnoreBrokenPipes();
     return RunBatch(arguments, environment);
 }

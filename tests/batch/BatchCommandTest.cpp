@@ -81,6 +81,26 @@ TEST(BatchCommand, ExitStatusTellsWhetherEveryFileWasDone) {
     EXPECT_EQ(run.Err.find('\r'), std::string::npos);
 }
 
+// A reader that goes away stops the printing, never the work.
+TEST(BatchCommand, AClosedOutputStopsThePrintingNotTheWork) {
+    ScratchFolder scratch;
+    std::string command = Quoted(ToolPath()) + " --jobs 1 -o " + Quoted(scratch.Folder("out"));
+    for (unsigned i = 0; i < 8; ++i) {
+        std::string input = scratch / ("p" + std::to_string(i) + ".jpg");
+        ASSERT_TRUE(WriteJpeg(input, 200, 150, i));
+        command += " " + Quoted(input);
+    }
+    const std::string script = scratch / "run.sh";
+    WriteBytes(script, command + " 2>&1 | head -n 1 >" + Quoted(scratch / "first.txt") +
+                           "\necho \"${PIPESTATUS[0]}\" >" + Quoted(scratch / "status.txt") + "\n");
+    ASSERT_EQ(std::system(("bash " + Quoted(script) + " </dev/null").c_str()), 0);
+    EXPECT_EQ(ReadBytes(scratch / "status.txt"), "0\n");
+    EXPECT_EQ(ReadBytes(scratch / "first.txt").rfind("[1/8] ", 0), 0u);
+    for (unsigned i = 0; i < 8; ++i) {
+        EXPECT_TRUE(Load(scratch / ("out/p" + std::to_string(i) + "_vlr.jpg"))) << i;
+    }
+}
+
 struct TerminalRun {
     int ExitCode = -1;
     std::string Text;         // everything the terminal received

@@ -2,7 +2,12 @@
 // process.
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <thread>
+
 #include "BatchTestSupport.h"
+#include "FileRoad.h"
+#include "ProgressDisplay.h"
 
 namespace velora::batch {
 namespace {
@@ -68,6 +73,92 @@ TEST_F(BatchSafety, ExistingResultsAreKeptUnlessOverwriting) {
     run = RunInProcess({"--overwrite", input});
     EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
     EXPECT_TRUE(Load(Scratch / "photo_vlr.jpg"));
+}
+
+// Two runs into one folder at once: every result is written by one of them and skipped by the
+// other, never written twice.
+TEST_F(BatchSafety, TwoRunsAtOnceNeverReplaceEachOthersResults) {
+    std::vector<std::string> arguments = {"--jobs", "2", "-o", Scratch.Folder("out")};
+    for (unsigned i = 0; i < 8; ++i) {
+        std::string input = Scratch / ("p" + std::to_string(i) + ".jpg");
+        ASSERT_TRUE(WriteJpeg(input, 240, 160, i));
+        arguments.push_back(input);
+    }
+    RunOutput runs[2];
+    std::thread other([&] { runs[1] = RunInProcess(arguments); });
+    runs[0] = RunInProcess(arguments);
+    other.join();
+    const std::regex summary("(\\d+) converted, (\\d+) skipped, (\\d+) failed");
+    int converted = 0;
+    int skipped = 0;
+    for (const RunOutput& run : runs) {
+        EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+        std::smatch counts;
+        ASSERT_TRUE(std::regex_search(run.Err, counts, summary)) << run.Err;
+        converted += std::stoi(counts[1]);
+        skipped += std::stoi(counts[2]);
+        EXPECT_EQ(counts[3], "0");
+    }
+    EXPECT_EQ(converted, 8) << runs[0].Err << runs[1].Err;
+    EXPECT_EQ(skipped, 8);
+    for (unsigned i = 0; i < 8; ++i) {
+        EXPECT_TRUE(Load(Scratch / ("out/p" + std::to_string(i) + "_vlr.jpg"))) << i;
+    }
+}
+
+// A result that appears while the picture is converted is kept and the file counted as skipped.
+TEST_F(BatchSafety, AResultThatAppearsMeanwhileIsKept) {
+    std::string input = Picture("photo.jpg");
+    const std::string output = Scratch / "photo_vlr.jpg";
+    RoadObserver observer;
+    observer.Stage = [&](RoadStage stage, int) {
+        if (stage == RoadStage::Saving) {
+            WriteBytes(output, "written by someone else");
+        }
+    };
+    BatchOptions options;
+    std::atomic<int> cancel{0};
+    RoadResult result = ConvertFile(input, output, options, 1, cancel, observer);
+    EXPECT_EQ(result.Outcome, RoadOutcome::Skipped);
+    EXPECT_TRUE(ReadBytes(output) == "written by someone else");
+    EXPECT_EQ(Scratch.Names(), (std::vector<std::string>{"photo.jpg", "photo_vlr.jpg"}));
+
+    options.Overwrite = true;
+    result = ConvertFile(input, output, options, 1, cancel, observer);
+    EXPECT_EQ(result.Outcome, RoadOutcome::Done) << result.Message;
+    EXPECT_TRUE(Load(output));
+}
+
+// What a killed save left behind is named, never deleted: another run may be writing it.
+TEST_F(BatchSafety, LeftoverTemporariesAreReportedAndKept) {
+    std::string input = Picture("photo.jpg");
+    const std::string out = Scratch.Folder("out");
+    const std::string leftover = out + "/.vlr-save-Ab3dE9";
+    WriteBytes(leftover, "half a picture");
+    WriteBytes(out + "/.vlr-save-notours.txt", "");
+    RunOutput run = RunInProcess({"-o", out, input});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "velora-batch: " + leftover + ": left by a save")) << run.Err;
+    EXPECT_FALSE(Contains(run.Err, "notours")) << run.Err;
+    EXPECT_EQ(ReadBytes(leftover), "half a picture");
+    EXPECT_TRUE(Load(out + "/photo_vlr.jpg"));
+}
+
+// File names reach the terminal with their control characters written out.
+TEST_F(BatchSafety, ControlCharactersInNamesArePrintedEscaped) {
+    std::string good = Picture("new\nline.jpg");
+    std::string missing = Scratch / "bad\x1b]0;title\x07\x1b[2J\xff.jpg";
+    RunOutput run = RunInProcess({"--jobs", "1", good, missing});
+    EXPECT_EQ(run.ExitCode, ExitSomeFailed);
+    EXPECT_TRUE(Load(Scratch / "new\nline_vlr.jpg"));
+    EXPECT_EQ(run.Err.find('\x1b'), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find('\x07'), std::string::npos) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "new\\nline.jpg -> ")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "bad\\x1b]0;title\\x07\\x1b[2J\\xff.jpg: ")) << run.Err;
+    // One line for the result, one for the error, one for the summary.
+    EXPECT_EQ(LineCount(run.Err), 3u) << run.Err;
+    EXPECT_EQ(EscapeControls("Ünïcödé 사진 \\ \t\xc2\x9b\xed\xa0\x80"),
+              "Ünïcödé 사진 \\\\ \\t\\xc2\\x9b\\xed\\xa0\\x80");
 }
 
 TEST_F(BatchSafety, NoInputIsEverWrittenOver) {
