@@ -7,16 +7,19 @@ namespace velora {
 
 MainApp::MainApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Velora"));
-    setApplicationVersion(QStringLiteral("3.0"));
+    setApplicationVersion(QStringLiteral(VELORA_VERSION));
     // The window is closed by its own commands; closing it ends the program.
     setQuitOnLastWindowClosed(true);
 }
 
-int MainApp::Run() {
+int MainApp::Run(const QString& file) {
     // There is no network library to start on this platform.
     DesktopInteraction desktop;
     MainDialog dialog(desktop);
     dialog.show();
+    if (!file.isEmpty()) {
+        dialog.OpenPicture(file);
+    }
     exec();
     return 0;
 }

@@ -9,8 +9,9 @@ class MainApp : public QApplication {
     Q_OBJECT
   public:
     MainApp(int& argc, char** argv);
-    // Shows the main window and returns when it has been closed.
-    int Run();
+    // Shows the main window, opens `file` (unless empty) as Open would, and returns when the
+    // window has been closed.
+    int Run(const QString& file = QString());
 };
 
 }  // namespace velora

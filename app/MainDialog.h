@@ -74,8 +74,6 @@ class MainDialog : public QWidget {
     QStringList ProbeReadout() const { return Probe ? Probe->Lines : QStringList(); }
     QPoint ProbeMarker() const { return Probe ? Probe->Marker : QPoint(); }
 
-    static constexpr const char* WebPage = "https://velora.example/";
-
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

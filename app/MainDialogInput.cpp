@@ -9,6 +9,7 @@
 
 #include "AboutDialog.h"
 #include "MainDialog.h"
+#include "UserGuide.h"
 #include "UserInteraction.h"
 
 namespace velora {
@@ -98,7 +99,14 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainDialog::OpenWebPage() {
-    Ui.OpenUrl(QUrl(QString::fromLatin1(WebPage)));
+    // F1 opens the user guide that comes with the program, in the desktop's browser.
+    const QString guide = LocateUserGuide();
+    if (guide.isEmpty()) {
+        Ui.ShowMessage(this, QStringLiteral("Velora"),
+                       QStringLiteral("사용 설명서를 찾을 수 없습니다."));
+        return;
+    }
+    Ui.OpenUrl(QUrl::fromLocalFile(guide));
 }
 
 std::unique_ptr<QMenu> MainDialog::BuildSystemMenu() {

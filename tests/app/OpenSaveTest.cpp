@@ -7,12 +7,14 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstring>
 
 #include "AppTestSupport.h"
+#include "CommandLine.h"
 
 namespace velora {
 
@@ -135,6 +137,88 @@ class OpenSaveTest : public QObject {
         QVERIFY(s.Dialog.IsPictureLoaded());
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
         QVERIFY(s.Ui.FileRequests.empty());
+    }
+
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QString>("file");  // relative to the current folder
+        const int run = int(CommandLine::Action::Run);
+        const int error = int(CommandLine::Action::Error);
+        const int help = int(CommandLine::Action::Help);
+        QTest::newRow("nothing") << QStringList() << run << QString();
+        QTest::newRow("a file") << QStringList{"photo.jpg"} << run << "photo.jpg";
+        QTest::newRow("a file address")
+            << QStringList{QUrl::fromLocalFile(QDir::current().filePath("x y.jpg")).toString()}
+            << run << "x y.jpg";
+        // The toolkit's options, with their values, are the toolkit's.
+        QTest::newRow("toolkit options")
+            << QStringList{"-platform", "offscreen", "--style=fusion", "-reverse", "a.jpg"} << run
+            << "a.jpg";
+        QTest::newRow("after --") << QStringList{"--", "--help"} << run << "--help";
+        QTest::newRow("help wins") << QStringList{"a.jpg", "-h"} << help << QString();
+        QTest::newRow("version") << QStringList{"--version"} << int(CommandLine::Action::Version)
+                                 << QString();
+        QTest::newRow("unknown option") << QStringList{"--colour"} << error << QString();
+        QTest::newRow("two files") << QStringList{"a.jpg", "b.jpg"} << error << QString();
+    }
+
+    void commandLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QFETCH(QString, file);
+        const CommandLine line = ParseCommandLine(arguments);
+        QCOMPARE(int(line.What), action);
+        QCOMPARE(line.File, file.isEmpty() ? QString() : QDir::current().absoluteFilePath(file));
+        QCOMPARE(line.Error.isEmpty(), action != int(CommandLine::Action::Error));
+    }
+
+    void fileFromTheCommandLineOpensAsOpenDoes() {
+        // What the program does with the file named on its command line.
+        const QString relative = QDir::current().relativeFilePath(PositionPicture);
+        const CommandLine line = ParseCommandLine({relative});
+        WindowSession s;
+        s.Dialog.OpenPicture(line.File);
+        QVERIFY(s.Dialog.IsPictureLoaded());
+        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
+        // A missing one is reported as Open reports it.
+        WindowSession t;
+        t.Dialog.OpenPicture(ParseCommandLine({"no-such-photo.jpg"}).File);
+        QCOMPARE(t.Ui.Messages.size(), std::size_t(1));
+        QCOMPARE(t.Ui.Messages[0].Text, QStringLiteral("없는 화일 입니다."));
+    }
+
+    void helpAndVersionNeedNoDisplay() {
+#if defined(__SANITIZE_THREAD__)
+        QSKIP("no child processes under ThreadSanitizer");
+#endif
+        QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            bare.remove(QString::fromLatin1(name));
+        }
+        const auto run = [&bare](const QStringList& arguments, int* code) {
+            QProcess program;
+            program.setProcessEnvironment(bare);
+            program.start(QStringLiteral(VELORA_WINDOW_PROGRAM), arguments);
+            if (!program.waitForFinished(60000)) {
+                *code = -1;
+                return QString();
+            }
+            *code = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+            return QString::fromUtf8(program.readAllStandardOutput() +
+                                     program.readAllStandardError());
+        };
+        int code = 0;
+        QCOMPARE(run({"--version"}, &code), QStringLiteral("velora 3.0\n"));
+        QCOMPARE(code, 0);
+        const QString usage = run({"--help"}, &code);
+        QCOMPARE(code, 0);
+        QVERIFY(usage.startsWith(QStringLiteral("사용법: velora [그림 화일]")));
+        QVERIFY(usage.contains(QStringLiteral("--version")));
+        const QString wrong = run({"--colour", "60"}, &code);
+        QCOMPARE(code, 2);
+        QVERIFY(wrong.contains(QStringLiteral("--colour")));
     }
 
     void saveFailureIsReported() {

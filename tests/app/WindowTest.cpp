@@ -1,9 +1,13 @@
 // The main window without a conversion: start-up, painting, dragging, the film options, the
-// window menu, About, F1 and the closing keys.
+// window menu, About, F1 and its user guide, and the closing keys.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <optional>
@@ -287,7 +291,7 @@ class WindowTest : public QObject {
         QVERIFY(checked);
     }
 
-    void f1OpensTheWebPageAndStillReachesTheWindow() {
+    void f1OpensTheUserGuideAndStillReachesTheWindow() {
         WindowSession s;
         KeyWatcher watcher;
         s.Dialog.installEventFilter(&watcher);
@@ -297,13 +301,31 @@ class WindowTest : public QObject {
         open.setFocus();
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&open));
         QTest::keyClick(&open, Qt::Key_F1);
+        // The guide built beside the program, opened in the desktop's browser.
+        const QString guide = QStringLiteral(VELORA_GUIDE_FILE);
         QCOMPARE(s.Ui.OpenedUrls.size(), std::size_t(1));
-        QCOMPARE(s.Ui.OpenedUrls[0], QUrl(QStringLiteral("https://velora.example/")));
+        QCOMPARE(s.Ui.OpenedUrls[0], QUrl::fromLocalFile(guide));
         QCOMPARE(watcher.F1Presses, 1);
         QTest::keyClick(&open, Qt::Key_F1);
         QCOMPARE(s.Ui.OpenedUrls.size(), std::size_t(2));
         QVERIFY(s.Dialog.isVisible());
         QCOMPARE(s.Ui.ModalRuns, 0);
+        QVERIFY(s.Ui.Messages.empty());
+
+        // The guide is the README as a page, and every picture it shows is there.
+        QFile page(guide);
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(page.readAll());
+        QVERIFY(html.contains(QStringLiteral("<meta charset=\"utf-8\">")));
+        QVERIFY(html.contains(QStringLiteral("<h1>Velora</h1>")));
+        QVERIFY(html.contains(QStringLiteral("변환시작")));
+        const QRegularExpression image(QStringLiteral("<img src=\"([^\"]+)\""));
+        int images = 0;
+        for (auto match = image.globalMatch(html); match.hasNext(); ++images) {
+            const QString source = match.next().captured(1);
+            QVERIFY2(QFileInfo(QFileInfo(guide).dir(), source).isFile(), qPrintable(source));
+        }
+        QVERIFY(images >= 2);
     }
 
     void escapeEnterExitAndCloseEndTheWindow() {
