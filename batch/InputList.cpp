@@ -69,9 +69,11 @@ void Walk(const fs::path& root, const fs::path& below, CollectedInputs& inputs) 
     std::vector<fs::directory_entry> sorted;
     for (; entries != fs::directory_iterator(); entries.increment(error)) {
         sorted.push_back(*entries);
-        if (error) {
-            break;
-        }
+    }
+    if (error) {
+        // What was read before the failure is still converted.
+        inputs.Problems.push_back("'" + (root / below).string() +
+                                  "': cannot read the whole folder: " + error.message());
     }
     std::sort(sorted.begin(), sorted.end(),
               [](const fs::directory_entry& a, const fs::directory_entry& b) {
