@@ -273,8 +273,9 @@ std::string HelpText() {
     };
     return "Usage: velora-batch [OPTION]... FILE...\n"
            "  or:  velora-batch [OPTION]... --files-from=LIST\n"
-           "Restyle photos with Velora's tone conversion and sharpening, and save each result\n"
-           "with its metadata under the name with \"_vlr\" (photo.jpg -> photo_vlr.jpg).\n"
+           "Restyle photos with Velora's tone conversion and sharpening, and save each\n"
+           "result with its metadata under the name with \"_vlr\" (photo.jpg ->\n"
+           "photo_vlr.jpg).\n"
            "\n"
            "      --color=N            colour strength, " +
            range(ColorStrengthMax, ColorStrengthStart) +
@@ -282,9 +283,12 @@ std::string HelpText() {
            range(GrayStrengthMax, GrayStrengthStart) +
            "      --no-gray-contrast   leave out the lightness curve (on by default);\n"
            "                           the film tints need it\n"
-           "      --film=reddish|blueish  add a warm or a cool film tint\n"
-           "  -o, --output=DIR         write the results into DIR (default: beside each input)\n"
-           "  -j, --jobs=N             convert N files at once (default: one per core)\n"
+           "      --film=reddish|blueish\n"
+           "                           add a warm or a cool film tint\n"
+           "  -o, --output=DIR         write the results into DIR, which must exist\n"
+           "                           (default: beside each input)\n"
+           "  -j, --jobs=N             convert N files at once (default: one per core\n"
+           "                           that the process may use)\n"
            "      --format=jpeg|png    JPEG of quality 97 with metadata (default),\n"
            "                           or lossless PNG\n"
            "      --overwrite          replace existing results (default: skip them)\n"
