@@ -8,6 +8,8 @@ namespace velora {
 MainApp::MainApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Velora"));
     setApplicationVersion(QStringLiteral(VELORA_VERSION));
+    // Lets the desktop match the window to its installed entry and icon (Wayland asks for it).
+    setDesktopFileName(QStringLiteral(VELORA_APP_ID));
     // The window is closed by its own commands; closing it ends the program.
     setQuitOnLastWindowClosed(true);
 }
