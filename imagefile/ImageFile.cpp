@@ -18,6 +18,52 @@ bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, s
     return size >= length && std::memcmp(data, magic, length) == 0;
 }
 
+using Decoder = void (*)(const std::uint8_t*, std::size_t, DecodeOutcome&);
+
+// Pictures are known by their first bytes, whatever their names say.
+Decoder DecoderFor(const std::uint8_t* data, std::size_t size) {
+    if (StartsWith(data, size, "\xFF\xD8", 2)) {
+        return DecodeJpeg;
+    }
+    if (StartsWith(data, size, "\x89PNG\r\n\x1A\n", 8)) {
+        return DecodePng;
+    }
+    if (StartsWith(data, size, "BM", 2)) {
+        return DecodeBmp;
+    }
+    if (StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4) ||
+        StartsWith(data, size, "II+\0", 4) || StartsWith(data, size, "MM\0+", 4)) {
+        return DecodeTiff;
+    }
+    if (StartsWith(data, size, "GIF87a", 6) || StartsWith(data, size, "GIF89a", 6)) {
+        return DecodeGif;
+    }
+    if (size >= 12 && StartsWith(data, size, "RIFF", 4) && std::memcmp(data + 8, "WEBP", 4) == 0) {
+        return DecodeWebp;
+    }
+    if (size >= 12 && std::memcmp(data + 4, "ftyp", 4) == 0) {
+        return DecodeHeif;
+    }
+    // Icons and cursors: reserved 0, type 1 or 2, at least one entry.
+    if (size >= 6 && data[0] == 0 && data[1] == 0 && (data[2] == 1 || data[2] == 2) &&
+        data[3] == 0 && (data[4] != 0 || data[5] != 0)) {
+        return DecodeIco;
+    }
+    return nullptr;
+}
+
+// The decoder turned the picture as its Orientation said: a viewer must not turn it again.
+void MarkUpright(WorkingBitmap& bitmap) {
+    PropertyItem orientation;
+    if (bitmap.GetPropertyItem(PropertyTagOrientation, &orientation) != Status::Ok) {
+        return;
+    }
+    orientation.type = PropertyTagTypeShort;
+    orientation.value = orientation.bigEndian ? std::vector<std::uint8_t>{0, 1}
+                                              : std::vector<std::uint8_t>{1, 0};
+    bitmap.SetPropertyItem(orientation);
+}
+
 SaveResult Failed(WorkingBitmap& bitmap, Status status, const std::string& message, SaveStep step,
                   int systemError = 0) {
     bitmap.RecordStatus(status);
@@ -140,23 +186,23 @@ LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
         result.Message = "the file is empty";
         return result;
     }
-    DecodeOutcome out;
-    if (StartsWith(data, size, "\xFF\xD8", 2)) {
-        DecodeJpeg(data, size, out);
-    } else if (StartsWith(data, size, "\x89PNG\r\n\x1A\n", 8)) {
-        DecodePng(data, size, out);
-    } else if (StartsWith(data, size, "BM", 2)) {
-        DecodeBmp(data, size, out);
-    } else {
+    const Decoder decode = DecoderFor(data, size);
+    if (decode == nullptr) {
         result.Code = Status::UnknownImageFormat;
         result.Message = "the file is not a picture this program can read";
         return result;
     }
+    DecodeOutcome out;
+    decode(data, size, out);
     if (!out.Bitmap) {
         DescribeDecodeFailure(out.Code, out.Message, result);
         return result;
     }
+    SettleColourProfile(out.Meta, out.Colour, out.Warnings);
     ApplyMetadata(out.Meta, *out.Bitmap);
+    if (out.Upright) {
+        MarkUpright(*out.Bitmap);
+    }
     result.Bitmap = std::move(out.Bitmap);
     result.Warnings = std::move(out.Warnings);
     return result;

@@ -11,6 +11,7 @@
 namespace velora {
 
 constexpr std::uint32_t PropertyTagEquipModel = 0x0110;
+constexpr std::uint32_t PropertyTagOrientation = 0x0112;
 constexpr std::uint32_t PropertyTagThumbnailFormat = 0x5012;
 constexpr std::uint32_t PropertyTagLuminanceTable = 0x5090;
 constexpr std::uint32_t PropertyTagChrominanceTable = 0x5091;

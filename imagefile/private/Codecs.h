@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ColourProfiles.h"
 #include "FileSystem.h"
 #include "ImageFile.h"
 #include "JpegRows.h"
@@ -30,6 +31,10 @@ struct DecodeOutcome {
     std::string Message;
     std::vector<std::string> Warnings;
     RawMetadata Meta;
+    // Grey pictures keep their tone curve through an RGB profile made from their grey one.
+    SourceColour Colour = SourceColour::Rgb;
+    // The decoder already turned the picture upright: the copy's Orientation becomes 1.
+    bool Upright = false;
 };
 
 // Metadata ready to be written.
@@ -73,6 +78,16 @@ class JpegPictureReader {
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodeBmp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+void DecodeGif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+void DecodeIco(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+
+// The EXIF structure of a TIFF file's first page: its descriptive tags with the Exif, GPS and
+// interoperability IFDs and the maker note, without the tags that describe the file's own layout
+// (strips, tiles, compression, samples). Empty when there is nothing or it cannot be read.
+std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t size);
 
 // Encoders write the whole picture to `file`; false with the reason in `error` on failure.
 bool EncodeJpeg(std::FILE* file, WorkingBitmap& bitmap, int quality, const EncodedMetadata& meta,

@@ -1,0 +1,469 @@
+// TIFF over libtiff: the first page, in strips or tiles, with any compression libtiff reads.
+// Grey, RGB and CMYK with 8 or 16 bits per sample are read as samples (CMYK through its colour
+// profile); every other kind (palette, fewer bits, subsampled YCbCr, ...) through libtiff's own
+// RGBA reader, one band of rows at a time. libtiff reports errors by return values, so nothing
+// here jumps.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "Codecs.h"
+
+namespace velora {
+
+namespace {
+
+// libtiff's own allocations (strip tables, decoded strips) stay below this.
+constexpr tmsize_t MaxLibraryAllocation = 512 * 1024 * 1024;
+constexpr std::uint64_t MaxTileBytes = 64ull * 1024 * 1024;
+constexpr std::uint32_t BandRows = 64;
+
+struct Source {
+    const std::uint8_t* Data = nullptr;
+    std::uint64_t Size = 0;
+    std::uint64_t Position = 0;
+    char LastError[256] = "";
+};
+
+tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t length) {
+    auto* source = static_cast<Source*>(handle);
+    if (length <= 0 || source->Position >= source->Size) {
+        return 0;
+    }
+    const std::uint64_t count =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(length), source->Size - source->Position);
+    std::memcpy(buffer, source->Data + source->Position, count);
+    source->Position += count;
+    return static_cast<tmsize_t>(count);
+}
+
+tmsize_t WriteProc(thandle_t, void*, tmsize_t) {
+    return 0;
+}
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
+    auto* source = static_cast<Source*>(handle);
+    const std::uint64_t base =
+        whence == SEEK_CUR ? source->Position : (whence == SEEK_END ? source->Size : 0);
+    source->Position = base + offset;  // wraps for negative relative offsets, as intended
+    return source->Position;
+}
+
+int CloseProc(thandle_t) {
+    return 0;
+}
+
+toff_t SizeProc(thandle_t handle) {
+    return static_cast<Source*>(handle)->Size;
+}
+
+// The file is already in memory: libtiff reads compressed strips in place instead of copying.
+int MapProc(thandle_t handle, void** base, toff_t* size) {
+    auto* source = static_cast<Source*>(handle);
+    *base = const_cast<std::uint8_t*>(source->Data);
+    *size = source->Size;
+    return 1;
+}
+
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
+    auto* source = static_cast<Source*>(user);
+    std::vsnprintf(source->LastError, sizeof source->LastError, format, args);
+    return 1;
+}
+
+// libtiff warns about tags it does not know or whose type it dislikes: nothing a user can act on.
+int OnWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+
+// How the samples of a pixel are laid out, for the pictures read as samples.
+struct Layout {
+    unsigned Bits = 8;
+    unsigned Samples = 1;  // per pixel, extra samples included
+    unsigned Colours = 1;  // 1 grey, 3 RGB, 4 CMYK
+    int Alpha = -1;        // index of the alpha sample, or -1
+    bool Associated = false;
+    bool MinIsWhite = false;
+    bool Separate = false;  // one plane per sample
+};
+
+bool SampleLayout(TIFF* tif, Layout& layout) {
+    std::uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t format = SAMPLEFORMAT_UINT, photometric = 0, compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || (bits != 8 && bits != 16) ||
+        (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID)) {
+        return false;
+    }
+    switch (photometric) {
+        case PHOTOMETRIC_MINISWHITE:
+            layout.MinIsWhite = true;
+            [[fallthrough]];
+        case PHOTOMETRIC_MINISBLACK:
+            layout.Colours = 1;
+            break;
+        case PHOTOMETRIC_RGB:
+            layout.Colours = 3;
+            break;
+        case PHOTOMETRIC_SEPARATED: {
+            std::uint16_t inks = INKSET_CMYK;
+            TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+            if (inks != INKSET_CMYK) {
+                return false;
+            }
+            layout.Colours = 4;
+            break;
+        }
+        case PHOTOMETRIC_YCBCR:
+            // The JPEG codec hands out RGB rows itself when asked to.
+            if (compression != COMPRESSION_JPEG || bits != 8 || planar != PLANARCONFIG_CONTIG ||
+                !TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
+                return false;
+            }
+            layout.Colours = 3;
+            break;
+        default:
+            return false;
+    }
+    if (samples < layout.Colours) {
+        return false;
+    }
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    if (samples > layout.Colours && TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) &&
+        extraCount > 0 && extra != nullptr &&
+        (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA)) {
+        layout.Alpha = static_cast<int>(layout.Colours);
+        layout.Associated = extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    }
+    layout.Bits = bits;
+    layout.Samples = samples;
+    layout.Separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    return true;
+}
+
+// Turns pixels laid out as `layout` says into BGR over white.
+class PixelConverter {
+  public:
+    PixelConverter(const Layout& layout, const CmykToRgb& cmyk) : L(layout), Cmyk(cmyk) {}
+
+    void Convert(const std::uint8_t* src, unsigned count, std::uint8_t* bgr) {
+        if (L.Colours == 4) {
+            const std::uint8_t* inks = src;
+            const std::size_t width = L.Bits / 8;
+            if (L.Samples != 4) {
+                Inks.resize(4 * width * count);
+                for (unsigned x = 0; x < count; ++x) {
+                    std::memcpy(&Inks[4 * width * x], src + L.Samples * width * x, 4 * width);
+                }
+                inks = Inks.data();
+            }
+            Cmyk.Row(inks, bgr, count);
+        }
+        for (unsigned x = 0; x < count; ++x, bgr += 3) {
+            const std::size_t at = static_cast<std::size_t>(x) * L.Samples;
+            if (L.Colours == 1) {
+                const unsigned grey = Sample(src, at);
+                bgr[0] = bgr[1] = bgr[2] = static_cast<std::uint8_t>(L.MinIsWhite ? 255 - grey : grey);
+            } else if (L.Colours == 3) {
+                bgr[0] = static_cast<std::uint8_t>(Sample(src, at + 2));
+                bgr[1] = static_cast<std::uint8_t>(Sample(src, at + 1));
+                bgr[2] = static_cast<std::uint8_t>(Sample(src, at));
+            }
+            if (L.Alpha >= 0) {
+                const unsigned a = Sample(src, at + static_cast<unsigned>(L.Alpha));
+                for (int c = 0; c < 3; ++c) {
+                    // Laid over white, as a picture on a page: the working bitmap has no alpha.
+                    const unsigned v = L.Associated
+                                           ? std::min(255u, bgr[c] + 255 - a)
+                                           : (bgr[c] * a + 255 * (255 - a) + 127) / 255;
+                    bgr[c] = static_cast<std::uint8_t>(v);
+                }
+            }
+        }
+    }
+
+  private:
+    unsigned Sample(const std::uint8_t* src, std::size_t index) const {
+        if (L.Bits == 8) {
+            return src[index];
+        }
+        std::uint16_t word;
+        std::memcpy(&word, src + 2 * index, 2);
+        return (word * 255u + 32767) / 65535;
+    }
+
+    const Layout& L;
+    const CmykToRgb& Cmyk;
+    std::vector<std::uint8_t> Inks;
+};
+
+// Puts the samples of plane `sample` (`count` pixels) into their places in an interleaved row.
+void Interleave(const std::uint8_t* plane, unsigned count, const Layout& layout, unsigned sample,
+                std::uint8_t* row) {
+    const std::size_t width = layout.Bits / 8;
+    for (unsigned x = 0; x < count; ++x) {
+        std::memcpy(row + (static_cast<std::size_t>(x) * layout.Samples + sample) * width,
+                    plane + x * width, width);
+    }
+}
+
+class TiffReader {
+  public:
+    TiffReader(TIFF* tif, Source& source, DecodeOutcome& out) : Tif(tif), Src(source), Out(out) {}
+
+    bool Read(std::uint32_t width, std::uint32_t height) {
+        W = width;
+        H = height;
+        Layout layout;
+        if (!SampleLayout(Tif, layout)) {
+            return ReadRgba();
+        }
+        Out.Colour = layout.Colours == 1 ? SourceColour::Grey : SourceColour::Rgb;
+        CmykToRgb cmyk;
+        if (layout.Colours == 4) {
+            cmyk.Start(Out.Meta.Icc, layout.Bits == 16 ? CmykSamples::Ink16 : CmykSamples::Ink8);
+            if (!cmyk.Warning().empty()) {
+                Out.Warnings.push_back(cmyk.Warning());
+            }
+            // The pixels are sRGB now; the CMYK profile would describe them wrongly.
+            Out.Meta.Icc = SrgbProfile();
+        }
+        PixelConverter converter(layout, cmyk);
+        return TIFFIsTiled(Tif) ? ReadTiles(layout, converter) : ReadStrips(layout, converter);
+    }
+
+  private:
+    std::uint8_t* RowAt(std::uint32_t y) const { return Rows + static_cast<std::size_t>(y) * Stride; }
+
+    bool Allocate() {
+        Rows = AllocateDecodeTarget(Out, W, H, &Stride);
+        return Rows != nullptr;
+    }
+
+    bool Fail(const char* what) {
+        Out.Bitmap.reset();
+        Out.Code = Status::GenericError;
+        Out.Message = Src.LastError[0] != '\0' ? Src.LastError : what;
+        return false;
+    }
+
+    // Damage after the first rows keeps what was read; the rest stays black.
+    bool Damaged(std::uint32_t row, const char* what) {
+        if (row == 0) {
+            return Fail(what);
+        }
+        Out.Warnings.push_back("the picture data is damaged from row " + std::to_string(row) +
+                               " on: " + (Src.LastError[0] != '\0' ? Src.LastError : what));
+        return true;
+    }
+
+    bool ReadStrips(const Layout& layout, PixelConverter& converter) {
+        const tmsize_t lineBytes = TIFFScanlineSize(Tif);
+        const std::size_t pixelBytes = static_cast<std::size_t>(layout.Samples) * layout.Bits / 8;
+        if (lineBytes <= 0 ||
+            (!layout.Separate && static_cast<std::size_t>(lineBytes) < pixelBytes * W)) {
+            return Fail("the picture's rows have an unexpected size");
+        }
+        if (!Allocate()) {
+            return false;
+        }
+        std::vector<std::uint8_t> line(static_cast<std::size_t>(lineBytes));
+        std::vector<std::uint8_t> row(layout.Separate ? pixelBytes * W : 0);
+        for (std::uint32_t y = 0; y < H; ++y) {
+            if (layout.Separate) {
+                for (unsigned s = 0; s < layout.Samples; ++s) {
+                    if (TIFFReadScanline(Tif, line.data(), y, static_cast<std::uint16_t>(s)) < 0) {
+                        return Damaged(y, "a row cannot be read");
+                    }
+                    Interleave(line.data(), W, layout, s, row.data());
+                }
+                converter.Convert(row.data(), W, RowAt(y));
+            } else {
+                if (TIFFReadScanline(Tif, line.data(), y, 0) < 0) {
+                    return Damaged(y, "a row cannot be read");
+                }
+                converter.Convert(line.data(), W, RowAt(y));
+            }
+        }
+        return true;
+    }
+
+    bool ReadTiles(const Layout& layout, PixelConverter& converter) {
+        std::uint32_t tileWidth = 0, tileHeight = 0;
+        TIFFGetField(Tif, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(Tif, TIFFTAG_TILELENGTH, &tileHeight);
+        const tmsize_t tileBytes = TIFFTileSize(Tif);
+        const tmsize_t tileRowBytes = TIFFTileRowSize(Tif);
+        const std::size_t pixelBytes = static_cast<std::size_t>(layout.Samples) * layout.Bits / 8;
+        if (tileWidth == 0 || tileHeight == 0 || tileBytes <= 0 || tileRowBytes <= 0 ||
+            static_cast<std::uint64_t>(tileBytes) * (layout.Separate ? layout.Samples : 1) >
+                MaxTileBytes) {
+            return Fail("the picture's tiles have an unusable size");
+        }
+        if (!Allocate()) {
+            return false;
+        }
+        std::vector<std::uint8_t> tile(static_cast<std::size_t>(tileBytes));
+        std::vector<std::uint8_t> pixels(layout.Separate ? pixelBytes * tileWidth * tileHeight : 0);
+        bool anyRead = false;
+        std::uint32_t firstDamage = H;
+        for (std::uint32_t y0 = 0; y0 < H; y0 += tileHeight) {
+            const std::uint32_t rows = std::min(tileHeight, H - y0);
+            for (std::uint32_t x0 = 0; x0 < W; x0 += tileWidth) {
+                const unsigned count = std::min(tileWidth, W - x0);
+                const std::uint8_t* source = tile.data();
+                std::size_t sourceRow = static_cast<std::size_t>(tileRowBytes);
+                bool ok = true;
+                for (unsigned s = 0; ok && s < (layout.Separate ? layout.Samples : 1); ++s) {
+                    ok = TIFFReadTile(Tif, tile.data(), x0, y0, 0, static_cast<std::uint16_t>(s)) >= 0;
+                    for (std::uint32_t r = 0; ok && layout.Separate && r < tileHeight; ++r) {
+                        Interleave(tile.data() + r * sourceRow, tileWidth, layout, s,
+                                   pixels.data() + r * pixelBytes * tileWidth);
+                    }
+                }
+                if (!ok) {
+                    firstDamage = std::min(firstDamage, y0);
+                    continue;
+                }
+                anyRead = true;
+                if (layout.Separate) {
+                    source = pixels.data();
+                    sourceRow = pixelBytes * tileWidth;
+                }
+                for (std::uint32_t r = 0; r < rows; ++r) {
+                    converter.Convert(source + r * sourceRow, count, RowAt(y0 + r) + 3 * x0);
+                }
+            }
+        }
+        if (!anyRead) {
+            return Fail("no tile of the picture can be read");
+        }
+        if (firstDamage < H) {
+            Out.Warnings.push_back("some tiles of the picture are damaged and stay black");
+        }
+        return true;
+    }
+
+    bool ReadRgba() {
+        char message[1024] = "";
+        if (!TIFFRGBAImageOK(Tif, message)) {
+            Src.LastError[0] = '\0';
+            return Fail(message[0] != '\0' ? message : "this kind of TIFF cannot be read");
+        }
+        std::uint16_t photometric = 0;
+        if (TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
+            (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)) {
+            Out.Colour = SourceColour::Grey;
+        }
+        if (!Allocate()) {
+            return false;
+        }
+        TIFFRGBAImage image;
+        if (!TIFFRGBAImageBegin(&image, Tif, 0, message)) {
+            Src.LastError[0] = '\0';
+            return Fail(message[0] != '\0' ? message : "this kind of TIFF cannot be read");
+        }
+        // Rows in the order they are stored; the Orientation tag travels with the metadata.
+        image.req_orientation = image.orientation;
+        std::vector<std::uint32_t> band(static_cast<std::size_t>(W) * BandRows);
+        bool result = true;
+        for (std::uint32_t y = 0; y < H; y += BandRows) {
+            const std::uint32_t rows = std::min(BandRows, H - y);
+            image.row_offset = static_cast<int>(y);
+            image.col_offset = 0;
+            if (!TIFFRGBAImageGet(&image, band.data(), W, rows)) {
+                result = Damaged(y, "a row cannot be read");
+                break;
+            }
+            for (std::uint32_t r = 0; r < rows; ++r) {
+                const std::uint32_t* pixel = &band[static_cast<std::size_t>(r) * W];
+                std::uint8_t* bgr = RowAt(y + r);
+                for (std::uint32_t x = 0; x < W; ++x, ++pixel, bgr += 3) {
+                    // The reader hands out premultiplied colours: over white is c + (255 - a).
+                    const unsigned paper = 255 - TIFFGetA(*pixel);
+                    bgr[0] = static_cast<std::uint8_t>(std::min(255u, TIFFGetB(*pixel) + paper));
+                    bgr[1] = static_cast<std::uint8_t>(std::min(255u, TIFFGetG(*pixel) + paper));
+                    bgr[2] = static_cast<std::uint8_t>(std::min(255u, TIFFGetR(*pixel) + paper));
+                }
+            }
+        }
+        TIFFRGBAImageEnd(&image);
+        return result;
+    }
+
+    TIFF* Tif;
+    Source& Src;
+    DecodeOutcome& Out;
+    std::uint32_t W = 0;
+    std::uint32_t H = 0;
+    std::uint8_t* Rows = nullptr;
+    std::int32_t Stride = 0;
+};
+
+void KeepField(TIFF* tif, ttag_t tag, std::vector<std::uint8_t>& target) {
+    std::uint32_t count = 0;
+    void* data = nullptr;
+    if (TIFFGetField(tif, tag, &count, &data) && data != nullptr && count > 0) {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        target.assign(bytes, bytes + count);
+    }
+}
+
+}  // namespace
+
+void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    Source source;
+    source.Data = data;
+    source.Size = size;
+    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
+                                                                           TIFFOpenOptionsFree);
+    if (!options) {
+        out.Code = Status::OutOfMemory;
+        out.Message = "not enough memory";
+        return;
+    }
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), MaxLibraryAllocation);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &source);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &source);
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("picture", "r", &source, ReadProc,
+                                                            WriteProc, SeekProc, CloseProc, SizeProc,
+                                                            MapProc, UnmapProc, options.get()));
+    if (!tif) {
+        out.Code = Status::GenericError;
+        out.Message = source.LastError[0] != '\0' ? source.LastError : "the TIFF file cannot be read";
+        return;
+    }
+    std::uint32_t width = 0, height = 0;
+    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0) {
+        out.Code = Status::GenericError;
+        out.Message = "the TIFF file does not say how large its picture is";
+        return;
+    }
+    KeepField(tif.get(), TIFFTAG_ICCPROFILE, out.Meta.Icc);
+    std::vector<std::uint8_t> xmp;
+    KeepField(tif.get(), TIFFTAG_XMLPACKET, xmp);
+    TiffReader reader(tif.get(), source, out);
+    if (!reader.Read(width, height)) {
+        out.Meta = RawMetadata{};
+        return;
+    }
+    out.Meta.Xmp.assign(xmp.begin(), xmp.end());
+    out.Meta.Exif = ExifFromTiff(data, size);
+}
+
+}  // namespace velora

@@ -1,0 +1,73 @@
+// A TIFF file's own tags as the EXIF block that the rest of the layer knows from JPEG files, so
+// that the metadata of every format takes the same way to the saved file. exiv2 reads the file
+// as the TIFF structure it is; what describes the file's own layout stays behind.
+#include <exiv2/exiv2.hpp>
+
+#include <cstdint>
+
+#include "Codecs.h"
+
+namespace velora {
+
+namespace {
+
+// IFD0 tags that say how this file stores its pixels, or travel another way (the profile and
+// XMP), or not at all (IPTC and Photoshop's resources, which may not fit a JPEG segment).
+bool LayoutTag(std::uint16_t tag) {
+    static const std::uint16_t tags[] = {
+        0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0107, 0x0108, 0x0109, 0x010A,
+        0x0111, 0x0115, 0x0116, 0x0117, 0x0118, 0x0119, 0x011C, 0x0120, 0x0121, 0x0122, 0x0123,
+        0x0124, 0x0125, 0x0129, 0x012D, 0x013D, 0x0140, 0x0141, 0x0142, 0x0143, 0x0144, 0x0145,
+        0x014A, 0x014C, 0x014D, 0x014E, 0x0150, 0x0152, 0x0153, 0x0154, 0x0155, 0x0156, 0x015B,
+        0x0200, 0x0201, 0x0202, 0x0203, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209, 0x0211, 0x0212,
+        0x0213, 0x0214, 0x02BC, 0x83BB, 0x8649, 0x8769, 0x8773, 0x8825, 0xA005,
+    };
+    for (std::uint16_t t : tags) {
+        if (t == tag) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first page, its Exif, GPS and interoperability IFDs and the maker note; later pages and
+// sub-images are other pictures.
+bool KeptGroup(const std::string& group) {
+    return group == "Image" || group == "Photo" || group == "GPSInfo" || group == "Iop" ||
+           group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t size) {
+    if (size < 8 || size > UINT32_MAX) {
+        return {};
+    }
+    InitializeMetadataLibrary();
+    try {
+        Exiv2::ExifData all;
+        const Exiv2::ByteOrder order =
+            Exiv2::ExifParser::decode(all, data, static_cast<std::uint32_t>(size));
+        if (order == Exiv2::invalidByteOrder) {
+            return {};
+        }
+        Exiv2::ExifData kept;
+        for (const Exiv2::Exifdatum& datum : all) {
+            const std::string group = datum.groupName();
+            if (KeptGroup(group) && !(group == "Image" && LayoutTag(datum.tag()))) {
+                kept.add(datum);
+            }
+        }
+        if (kept.empty()) {
+            return {};
+        }
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, order, kept);
+        return std::vector<std::uint8_t>(blob.begin(), blob.end());
+    } catch (...) {
+        // Tags exiv2 cannot make sense of are left out; the picture still opens.
+        return {};
+    }
+}
+
+}  // namespace velora

@@ -1,0 +1,192 @@
+// WebP over libwebp: lossy and lossless stills (decoded straight into the bitmap's rows, as far
+// as the data goes), the first frame of an animation, and the EXIF, XMP and ICCP chunks.
+// Transparency is laid over white, as for PNG.
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <cstring>
+#include <memory>
+
+#include "Codecs.h"
+
+namespace velora {
+
+namespace {
+
+std::string StatusText(VP8StatusCode status) {
+    switch (status) {
+        case VP8_STATUS_OUT_OF_MEMORY:
+            return "not enough memory";
+        case VP8_STATUS_UNSUPPORTED_FEATURE:
+            return "the WebP file uses a feature this program cannot read";
+        case VP8_STATUS_NOT_ENOUGH_DATA:
+            return "the WebP file ends before its picture does";
+        default:
+            return "the WebP data is damaged";
+    }
+}
+
+void Fail(DecodeOutcome& out, const std::string& message, Status code = Status::GenericError) {
+    out.Bitmap.reset();
+    out.Code = code;
+    out.Message = message;
+}
+
+void OverWhite(const std::uint8_t* bgra, std::uint8_t* bgr, std::uint32_t width) {
+    for (std::uint32_t x = 0; x < width; ++x, bgra += 4, bgr += 3) {
+        const unsigned a = bgra[3];
+        for (int c = 0; c < 3; ++c) {
+            bgr[c] = static_cast<std::uint8_t>((bgra[c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+}
+
+struct DemuxDeleter {
+    void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
+};
+struct IncrementalDeleter {
+    void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
+};
+struct AnimationDeleter {
+    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+// A still picture, decoded as far as its data goes: a cut file keeps its first rows.
+void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstreamFeatures& features,
+                 DecodeOutcome& out) {
+    const auto width = static_cast<std::uint32_t>(features.width);
+    const auto height = static_cast<std::uint32_t>(features.height);
+    std::int32_t stride = 0;
+    std::uint8_t* rows = AllocateDecodeTarget(out, width, height, &stride);
+    if (rows == nullptr) {
+        return;
+    }
+    // Pictures with alpha take a detour through a BGRA buffer to be laid over white.
+    std::vector<std::uint8_t> bgra;
+    if (features.has_alpha) {
+        try {
+            bgra.resize(4 * static_cast<std::size_t>(width) * height);
+        } catch (...) {
+            Fail(out, "not enough memory for the picture", Status::OutOfMemory);
+            return;
+        }
+    }
+    const std::size_t targetStride = features.has_alpha ? 4 * width : static_cast<std::size_t>(stride);
+    std::uint8_t* target = features.has_alpha ? bgra.data() : rows;
+    std::unique_ptr<WebPIDecoder, IncrementalDeleter> decoder(
+        WebPINewRGB(features.has_alpha ? MODE_BGRA : MODE_BGR, target, targetStride * height,
+                    static_cast<int>(targetStride)));
+    if (!decoder) {
+        Fail(out, "not enough memory", Status::OutOfMemory);
+        return;
+    }
+    const VP8StatusCode status = WebPIUpdate(decoder.get(), data, size);
+    int decoded = 0;
+    WebPIDecGetRGB(decoder.get(), &decoded, nullptr, nullptr, nullptr);
+    if (status != VP8_STATUS_OK) {
+        if (status != VP8_STATUS_SUSPENDED || decoded <= 0) {
+            Fail(out, StatusText(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA
+                                                                : status));
+            return;
+        }
+        out.Warnings.push_back("the WebP file ends early; rows from " + std::to_string(decoded) +
+                               " on are missing");
+    }
+    if (features.has_alpha) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            OverWhite(&bgra[4 * static_cast<std::size_t>(width) * y],
+                      rows + static_cast<std::size_t>(y) * stride, width);
+        }
+    }
+}
+
+// The first frame of an animation, on its canvas.
+void DecodeFirstFrame(const WebPData& webp, DecodeOutcome& out) {
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) {
+        Fail(out, "the WebP decoder cannot start");
+        return;
+    }
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(
+        WebPAnimDecoderNew(&webp, &options));
+    WebPAnimInfo info;
+    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info)) {
+        Fail(out, "the WebP animation cannot be read");
+        return;
+    }
+    std::int32_t stride = 0;
+    std::uint8_t* rows = AllocateDecodeTarget(out, info.canvas_width, info.canvas_height, &stride);
+    if (rows == nullptr) {
+        return;
+    }
+    std::uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || canvas == nullptr) {
+        Fail(out, "the first frame of the WebP animation cannot be read");
+        return;
+    }
+    for (std::uint32_t y = 0; y < info.canvas_height; ++y) {
+        OverWhite(canvas + 4 * static_cast<std::size_t>(info.canvas_width) * y,
+                  rows + static_cast<std::size_t>(y) * stride, info.canvas_width);
+    }
+}
+
+void KeepChunks(const WebPData& webp, RawMetadata& meta) {
+    WebPDemuxState state;
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemuxPartial(&webp, &state));
+    if (!demux) {
+        return;
+    }
+    WebPChunkIterator chunk;
+    if (WebPDemuxGetChunk(demux.get(), "EXIF", 1, &chunk)) {
+        const std::uint8_t* bytes = chunk.chunk.bytes;
+        std::size_t length = chunk.chunk.size;
+        // Some writers keep the JPEG segment's "Exif\0\0" in front of the TIFF structure.
+        if (length >= 6 && std::memcmp(bytes, "Exif\0\0", 6) == 0) {
+            bytes += 6;
+            length -= 6;
+        }
+        meta.Exif.assign(bytes, bytes + length);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    if (WebPDemuxGetChunk(demux.get(), "XMP ", 1, &chunk)) {
+        meta.Xmp.assign(reinterpret_cast<const char*>(chunk.chunk.bytes), chunk.chunk.size);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) {
+        meta.Icc.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+}
+
+}  // namespace
+
+void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    WebPBitstreamFeatures features;
+    const VP8StatusCode status = WebPGetFeatures(data, size, &features);
+    if (status != VP8_STATUS_OK) {
+        Fail(out, StatusText(status));
+        return;
+    }
+    // The canvas size is checked before libwebp allocates its own buffers for it.
+    if (!WorkingBitmap::SizeAllowed(static_cast<std::uint64_t>(features.width),
+                                    static_cast<std::uint64_t>(features.height))) {
+        std::int32_t unused = 0;
+        AllocateDecodeTarget(out, static_cast<std::uint64_t>(features.width),
+                             static_cast<std::uint64_t>(features.height), &unused);
+        return;
+    }
+    const WebPData webp{data, size};
+    if (features.has_animation) {
+        DecodeFirstFrame(webp, out);
+    } else {
+        DecodeStill(data, size, features, out);
+    }
+    if (out.Bitmap) {
+        KeepChunks(webp, out.Meta);
+    }
+}
+
+}  // namespace velora
