@@ -104,32 +104,28 @@ class MetadataCollector {
     std::vector<unsigned> IccSeen;
 };
 
-inline std::uint8_t MulDiv255(unsigned a, unsigned b) {
-    return static_cast<std::uint8_t>((a * b + 127) / 255);
-}
-
-void CmykRowToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, unsigned width, bool inverted) {
-    for (unsigned x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
-        unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
+// The profile in the markers read so far: CMYK needs it before the first row.
+std::vector<std::uint8_t> ProfileOf(const std::vector<JpegMarker>& markers) {
+    RawMetadata meta;
+    MetadataCollector collector(meta);
+    for (const JpegMarker& marker : markers) {
+        if (marker.Marker == JpegApp0 + 2) {
+            collector.Marker(marker.Marker, marker.Data, marker.Length);
         }
-        // Here each value is the amount of paper left uncovered by its ink.
-        bgr[0] = MulDiv255(y, k);
-        bgr[1] = MulDiv255(m, k);
-        bgr[2] = MulDiv255(c, k);
     }
+    collector.FinishIcc();
+    return std::move(meta.Icc);
 }
 
 }  // namespace
 
 bool JpegPictureReader::Start() {
     if (Rows.Cmyk()) {
+        // CMYK and YCCK become sRGB through the file's profile, or the standard one.
         try {
             CmykRow.resize(static_cast<std::size_t>(Rows.Width()) * 4);
+            Cmyk.Start(ProfileOf(Rows.Markers()),
+                       Rows.AdobeInverted() ? CmykSamples::InvertedInk8 : CmykSamples::Ink8);
         } catch (const std::bad_alloc&) {
             return false;
         }
@@ -146,8 +142,7 @@ int JpegPictureReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int cou
         if (Rows.ReadRows(CmykRow.data(), static_cast<std::int32_t>(CmykRow.size()), 1) != 1) {
             break;
         }
-        CmykRowToBgr(CmykRow.data(), rows + static_cast<std::ptrdiff_t>(done) * stride,
-                     Rows.Width(), Rows.AdobeInverted());
+        Cmyk.Row(CmykRow.data(), rows + static_cast<std::ptrdiff_t>(done) * stride, Rows.Width());
     }
     return done;
 }
@@ -160,6 +155,10 @@ RawMetadata JpegPictureReader::Metadata() const {
             collector.Marker(marker.Marker, marker.Data, marker.Length);
         }
         collector.FinishIcc();
+        if (Rows.Cmyk()) {
+            // The rows are sRGB now; the CMYK profile would describe them wrongly.
+            meta.Icc = SrgbProfile();
+        }
         for (int slot = 0; slot < 2; ++slot) {
             meta.HaveQuant[slot] = Rows.QuantTable(slot, meta.Quant[slot]);
         }
@@ -216,7 +215,13 @@ void DecodeJpeg(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     }
     try {
         out.Warnings = reader.Warnings();
+        if (!reader.ColourWarning().empty()) {
+            out.Warnings.push_back(reader.ColourWarning());
+        }
     } catch (...) {
+    }
+    if (reader.Grey()) {
+        out.Colour = SourceColour::Grey;
     }
 }
 

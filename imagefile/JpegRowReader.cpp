@@ -140,6 +140,10 @@ bool JpegRowReader::AdobeInverted() const {
     return S->Inverted;
 }
 
+bool JpegRowReader::Grey() const {
+    return S->Created && !S->Failed && S->Info.jpeg_color_space == JCS_GRAYSCALE;
+}
+
 bool JpegRowReader::Start() {
     State* s = S.get();
     if (!s->Created || s->Failed || s->Started) {

@@ -132,6 +132,7 @@ int RunDecode(PngContext* context) {
     png_set_scale_16(png);
     if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
         png_set_gray_to_rgb(png);
+        context->Sink->Out->Colour = SourceColour::Grey;
     }
     png_set_bgr(png);
     const int passes = png_set_interlace_handling(png);

@@ -68,10 +68,14 @@ class JpegPictureReader {
     bool Failed() const { return Rows.Failed(); }
     const std::string& Message() const { return Rows.Message(); }
     const std::vector<std::string>& Warnings() const { return Rows.Warnings(); }
+    // Said when a CMYK picture's colours could only be approximated.
+    const std::string& ColourWarning() const { return Cmyk.Warning(); }
+    bool Grey() const { return Rows.Grey(); }
 
   private:
     JpegRowReader Rows;
     std::vector<std::uint8_t> CmykRow;
+    CmykToRgb Cmyk;
 };
 
 // Decoders fill `out` and never throw; on failure out.Bitmap stays empty and Code/Message say why.

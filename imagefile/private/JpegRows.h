@@ -44,6 +44,7 @@ class JpegRowReader {
     // say so with their APP14 segment); every other kind as blue, green, red.
     bool Cmyk() const;
     bool AdobeInverted() const;
+    bool Grey() const;
     int Components() const { return Cmyk() ? 4 : 3; }
 
     // Starts the output, with the slow integer transform. A file of several scans (progressive
