@@ -102,9 +102,9 @@ void CmykToRgb::Start(const std::vector<std::uint8_t>& embedded, CmykSamples sam
         if (!profile || !srgb || cmsGetColorSpace(profile.get()) != cmsSigCmykData) {
             return false;
         }
-        Transform = cmsCreateTransform(profile.get(), input, srgb.get(), TYPE_BGR_8,
-                                       INTENT_RELATIVE_COLORIMETRIC,
-                                       cmsFLAGS_BLACKPOINTCOMPENSATION);
+        Transform =
+            cmsCreateTransform(profile.get(), input, srgb.get(), TYPE_BGR_8,
+                               INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION);
         return Transform != nullptr;
     };
     if (through(embedded)) {
@@ -130,8 +130,7 @@ void CmykToRgb::Row(const void* cmyk, std::uint8_t* bgr, unsigned width) const {
         unsigned ink[4];
         for (int i = 0; i < 4; ++i) {
             const std::size_t at = 4 * static_cast<std::size_t>(x) + i;
-            ink[i] = Samples == CmykSamples::Ink16 ? (words[at] * 255u + 32767) / 65535
-                                                   : bytes[at];
+            ink[i] = Samples == CmykSamples::Ink16 ? (words[at] * 255u + 32767) / 65535 : bytes[at];
             if (Samples == CmykSamples::InvertedInk8) {
                 ink[i] = 255 - ink[i];
             }

@@ -44,8 +44,23 @@ struct GifCloser {
 using GifHandle = std::unique_ptr<GifFileType, GifCloser>;
 
 std::string ErrorText(int code) {
-    const char* text = GifErrorString(code);
-    return text != nullptr ? text : "the GIF file cannot be read";
+    switch (code) {
+        case D_GIF_ERR_READ_FAILED:
+            return "the GIF file ends before its picture does";
+        case D_GIF_ERR_NOT_GIF_FILE:
+        case D_GIF_ERR_NO_SCRN_DSCR:
+            return "the GIF file's header is damaged";
+        case D_GIF_ERR_NOT_ENOUGH_MEM:
+            return "not enough memory";
+        case D_GIF_ERR_DATA_TOO_BIG:
+        case D_GIF_ERR_IMAGE_DEFECT:
+        case D_GIF_ERR_WRONG_RECORD:
+            return "the GIF data is damaged";
+        default: {
+            const char* text = GifErrorString(code);
+            return text != nullptr ? text : "the GIF file cannot be read";
+        }
+    }
 }
 
 // The XMP packet of a GIF is stored raw: its own bytes serve as the sub-block lengths, and a

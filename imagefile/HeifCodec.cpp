@@ -43,8 +43,17 @@ void Fail(DecodeOutcome& out, const std::string& message, Status code = Status::
 }
 
 std::string ErrorText(const heif_error& error) {
-    return error.message != nullptr && error.message[0] != '\0' ? error.message
-                                                                : "the HEIF data is damaged";
+    std::string text = error.message != nullptr ? error.message : "";
+    text.erase(text.find_last_not_of(" \n") + 1);
+    return text.empty() ? "the HEIF data is damaged" : text;
+}
+
+Status StatusOf(const heif_error& error) {
+    if (error.subcode == heif_suberror_Security_limit_exceeded) {
+        return Status::ValueOverflow;
+    }
+    return error.code == heif_error_Memory_allocation_error ? Status::OutOfMemory
+                                                            : Status::GenericError;
 }
 
 // An Exif item starts with the distance from its own fifth byte to the TIFF header.
@@ -52,10 +61,11 @@ void KeepExif(const std::vector<std::uint8_t>& item, RawMetadata& meta) {
     if (item.size() < 4) {
         return;
     }
-    const std::uint64_t skip = 4 + ((std::uint64_t{item[0]} << 24) | (item[1] << 16) |
-                                    (item[2] << 8) | item[3]);
+    const std::uint64_t skip =
+        4 + ((std::uint64_t{item[0]} << 24) | (item[1] << 16) | (item[2] << 8) | item[3]);
     if (skip < item.size()) {
         meta.Exif.assign(item.begin() + static_cast<std::ptrdiff_t>(skip), item.end());
+        DropLayoutTags(meta.Exif);
     }
 }
 
@@ -73,8 +83,8 @@ void KeepMetadata(const heif_image_handle* handle, RawMetadata& meta) {
             continue;
         }
         std::vector<std::uint8_t> item(heif_image_handle_get_metadata_size(handle, id));
-        if (item.empty() || heif_image_handle_get_metadata(handle, id, item.data()).code !=
-                                heif_error_Ok) {
+        if (item.empty() ||
+            heif_image_handle_get_metadata(handle, id, item.data()).code != heif_error_Ok) {
             continue;
         }
         if (exif) {
@@ -165,7 +175,7 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         error = heif_context_get_primary_image_handle(context.get(), &rawHandle);
     }
     if (error.code != heif_error_Ok) {
-        Fail(out, ErrorText(error));
+        Fail(out, ErrorText(error), StatusOf(error));
         return;
     }
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
@@ -192,9 +202,7 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     heif_image* rawImage = nullptr;
     error = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, options.get());
     if (error.code != heif_error_Ok || rawImage == nullptr) {
-        Fail(out, ErrorText(error),
-             error.code == heif_error_Memory_allocation_error ? Status::OutOfMemory
-                                                              : Status::GenericError);
+        Fail(out, ErrorText(error), StatusOf(error));
         return;
     }
     std::unique_ptr<heif_image, ImageDeleter> image(rawImage);

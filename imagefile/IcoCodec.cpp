@@ -56,8 +56,8 @@ bool BitmapFile(const std::uint8_t* dib, std::size_t size, std::vector<std::uint
     }
     std::size_t palette = 0;
     if (bits <= 8) {
-        palette = 4 * static_cast<std::size_t>(colours != 0 && colours <= 256 ? colours
-                                                                              : (1u << bits));
+        palette =
+            4 * static_cast<std::size_t>(colours != 0 && colours <= 256 ? colours : (1u << bits));
     }
     if (infoSize == 40 && (compression == 3 || compression == 6)) {
         palette += compression == 6 ? 16 : 12;  // the channel masks follow the header

@@ -59,8 +59,8 @@ void MarkUpright(WorkingBitmap& bitmap) {
         return;
     }
     orientation.type = PropertyTagTypeShort;
-    orientation.value = orientation.bigEndian ? std::vector<std::uint8_t>{0, 1}
-                                              : std::vector<std::uint8_t>{1, 0};
+    orientation.value =
+        orientation.bigEndian ? std::vector<std::uint8_t>{0, 1} : std::vector<std::uint8_t>{1, 0};
     bitmap.SetPropertyItem(orientation);
 }
 

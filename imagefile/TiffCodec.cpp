@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "Codecs.h"
+#include "TiffSamples.h"
 
 namespace velora {
 
@@ -33,8 +34,8 @@ tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t length) {
     if (length <= 0 || source->Position >= source->Size) {
         return 0;
     }
-    const std::uint64_t count =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(length), source->Size - source->Position);
+    const std::uint64_t count = std::min<std::uint64_t>(static_cast<std::uint64_t>(length),
+                                                        source->Size - source->Position);
     std::memcpy(buffer, source->Data + source->Position, count);
     source->Position += count;
     return static_cast<tmsize_t>(count);
@@ -85,142 +86,6 @@ struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 
-// How the samples of a pixel are laid out, for the pictures read as samples.
-struct Layout {
-    unsigned Bits = 8;
-    unsigned Samples = 1;  // per pixel, extra samples included
-    unsigned Colours = 1;  // 1 grey, 3 RGB, 4 CMYK
-    int Alpha = -1;        // index of the alpha sample, or -1
-    bool Associated = false;
-    bool MinIsWhite = false;
-    bool Separate = false;  // one plane per sample
-};
-
-bool SampleLayout(TIFF* tif, Layout& layout) {
-    std::uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
-    std::uint16_t format = SAMPLEFORMAT_UINT, photometric = 0, compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || (bits != 8 && bits != 16) ||
-        (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID)) {
-        return false;
-    }
-    switch (photometric) {
-        case PHOTOMETRIC_MINISWHITE:
-            layout.MinIsWhite = true;
-            [[fallthrough]];
-        case PHOTOMETRIC_MINISBLACK:
-            layout.Colours = 1;
-            break;
-        case PHOTOMETRIC_RGB:
-            layout.Colours = 3;
-            break;
-        case PHOTOMETRIC_SEPARATED: {
-            std::uint16_t inks = INKSET_CMYK;
-            TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
-            if (inks != INKSET_CMYK) {
-                return false;
-            }
-            layout.Colours = 4;
-            break;
-        }
-        case PHOTOMETRIC_YCBCR:
-            // The JPEG codec hands out RGB rows itself when asked to.
-            if (compression != COMPRESSION_JPEG || bits != 8 || planar != PLANARCONFIG_CONTIG ||
-                !TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
-                return false;
-            }
-            layout.Colours = 3;
-            break;
-        default:
-            return false;
-    }
-    if (samples < layout.Colours) {
-        return false;
-    }
-    std::uint16_t extraCount = 0;
-    std::uint16_t* extra = nullptr;
-    if (samples > layout.Colours && TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) &&
-        extraCount > 0 && extra != nullptr &&
-        (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA)) {
-        layout.Alpha = static_cast<int>(layout.Colours);
-        layout.Associated = extra[0] == EXTRASAMPLE_ASSOCALPHA;
-    }
-    layout.Bits = bits;
-    layout.Samples = samples;
-    layout.Separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
-    return true;
-}
-
-// Turns pixels laid out as `layout` says into BGR over white.
-class PixelConverter {
-  public:
-    PixelConverter(const Layout& layout, const CmykToRgb& cmyk) : L(layout), Cmyk(cmyk) {}
-
-    void Convert(const std::uint8_t* src, unsigned count, std::uint8_t* bgr) {
-        if (L.Colours == 4) {
-            const std::uint8_t* inks = src;
-            const std::size_t width = L.Bits / 8;
-            if (L.Samples != 4) {
-                Inks.resize(4 * width * count);
-                for (unsigned x = 0; x < count; ++x) {
-                    std::memcpy(&Inks[4 * width * x], src + L.Samples * width * x, 4 * width);
-                }
-                inks = Inks.data();
-            }
-            Cmyk.Row(inks, bgr, count);
-        }
-        for (unsigned x = 0; x < count; ++x, bgr += 3) {
-            const std::size_t at = static_cast<std::size_t>(x) * L.Samples;
-            if (L.Colours == 1) {
-                const unsigned grey = Sample(src, at);
-                bgr[0] = bgr[1] = bgr[2] = static_cast<std::uint8_t>(L.MinIsWhite ? 255 - grey : grey);
-            } else if (L.Colours == 3) {
-                bgr[0] = static_cast<std::uint8_t>(Sample(src, at + 2));
-                bgr[1] = static_cast<std::uint8_t>(Sample(src, at + 1));
-                bgr[2] = static_cast<std::uint8_t>(Sample(src, at));
-            }
-            if (L.Alpha >= 0) {
-                const unsigned a = Sample(src, at + static_cast<unsigned>(L.Alpha));
-                for (int c = 0; c < 3; ++c) {
-                    // Laid over white, as a picture on a page: the working bitmap has no alpha.
-                    const unsigned v = L.Associated
-                                           ? std::min(255u, bgr[c] + 255 - a)
-                                           : (bgr[c] * a + 255 * (255 - a) + 127) / 255;
-                    bgr[c] = static_cast<std::uint8_t>(v);
-                }
-            }
-        }
-    }
-
-  private:
-    unsigned Sample(const std::uint8_t* src, std::size_t index) const {
-        if (L.Bits == 8) {
-            return src[index];
-        }
-        std::uint16_t word;
-        std::memcpy(&word, src + 2 * index, 2);
-        return (word * 255u + 32767) / 65535;
-    }
-
-    const Layout& L;
-    const CmykToRgb& Cmyk;
-    std::vector<std::uint8_t> Inks;
-};
-
-// Puts the samples of plane `sample` (`count` pixels) into their places in an interleaved row.
-void Interleave(const std::uint8_t* plane, unsigned count, const Layout& layout, unsigned sample,
-                std::uint8_t* row) {
-    const std::size_t width = layout.Bits / 8;
-    for (unsigned x = 0; x < count; ++x) {
-        std::memcpy(row + (static_cast<std::size_t>(x) * layout.Samples + sample) * width,
-                    plane + x * width, width);
-    }
-}
-
 class TiffReader {
   public:
     TiffReader(TIFF* tif, Source& source, DecodeOutcome& out) : Tif(tif), Src(source), Out(out) {}
@@ -228,8 +93,8 @@ class TiffReader {
     bool Read(std::uint32_t width, std::uint32_t height) {
         W = width;
         H = height;
-        Layout layout;
-        if (!SampleLayout(Tif, layout)) {
+        TiffLayout layout;
+        if (!TiffSampleLayout(Tif, layout)) {
             return ReadRgba();
         }
         Out.Colour = layout.Colours == 1 ? SourceColour::Grey : SourceColour::Rgb;
@@ -242,12 +107,14 @@ class TiffReader {
             // The pixels are sRGB now; the CMYK profile would describe them wrongly.
             Out.Meta.Icc = SrgbProfile();
         }
-        PixelConverter converter(layout, cmyk);
+        TiffPixelConverter converter(layout, cmyk);
         return TIFFIsTiled(Tif) ? ReadTiles(layout, converter) : ReadStrips(layout, converter);
     }
 
   private:
-    std::uint8_t* RowAt(std::uint32_t y) const { return Rows + static_cast<std::size_t>(y) * Stride; }
+    std::uint8_t* RowAt(std::uint32_t y) const {
+        return Rows + static_cast<std::size_t>(y) * Stride;
+    }
 
     bool Allocate() {
         Rows = AllocateDecodeTarget(Out, W, H, &Stride);
@@ -271,7 +138,7 @@ class TiffReader {
         return true;
     }
 
-    bool ReadStrips(const Layout& layout, PixelConverter& converter) {
+    bool ReadStrips(const TiffLayout& layout, TiffPixelConverter& converter) {
         const tmsize_t lineBytes = TIFFScanlineSize(Tif);
         const std::size_t pixelBytes = static_cast<std::size_t>(layout.Samples) * layout.Bits / 8;
         if (lineBytes <= 0 ||
@@ -289,7 +156,7 @@ class TiffReader {
                     if (TIFFReadScanline(Tif, line.data(), y, static_cast<std::uint16_t>(s)) < 0) {
                         return Damaged(y, "a row cannot be read");
                     }
-                    Interleave(line.data(), W, layout, s, row.data());
+                    TiffInterleave(line.data(), W, layout, s, row.data());
                 }
                 converter.Convert(row.data(), W, RowAt(y));
             } else {
@@ -302,7 +169,7 @@ class TiffReader {
         return true;
     }
 
-    bool ReadTiles(const Layout& layout, PixelConverter& converter) {
+    bool ReadTiles(const TiffLayout& layout, TiffPixelConverter& converter) {
         std::uint32_t tileWidth = 0, tileHeight = 0;
         TIFFGetField(Tif, TIFFTAG_TILEWIDTH, &tileWidth);
         TIFFGetField(Tif, TIFFTAG_TILELENGTH, &tileHeight);
@@ -329,10 +196,11 @@ class TiffReader {
                 std::size_t sourceRow = static_cast<std::size_t>(tileRowBytes);
                 bool ok = true;
                 for (unsigned s = 0; ok && s < (layout.Separate ? layout.Samples : 1); ++s) {
-                    ok = TIFFReadTile(Tif, tile.data(), x0, y0, 0, static_cast<std::uint16_t>(s)) >= 0;
+                    ok = TIFFReadTile(Tif, tile.data(), x0, y0, 0, static_cast<std::uint16_t>(s)) >=
+                         0;
                     for (std::uint32_t r = 0; ok && layout.Separate && r < tileHeight; ++r) {
-                        Interleave(tile.data() + r * sourceRow, tileWidth, layout, s,
-                                   pixels.data() + r * pixelBytes * tileWidth);
+                        TiffInterleave(tile.data() + r * sourceRow, tileWidth, layout, s,
+                                       pixels.data() + r * pixelBytes * tileWidth);
                     }
                 }
                 if (!ok) {
@@ -430,7 +298,7 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     source.Data = data;
     source.Size = size;
     std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
-                                                                           TIFFOpenOptionsFree);
+                                                                         TIFFOpenOptionsFree);
     if (!options) {
         out.Code = Status::OutOfMemory;
         out.Message = "not enough memory";
@@ -439,12 +307,13 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), MaxLibraryAllocation);
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &source);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &source);
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("picture", "r", &source, ReadProc,
-                                                            WriteProc, SeekProc, CloseProc, SizeProc,
-                                                            MapProc, UnmapProc, options.get()));
+    std::unique_ptr<TIFF, TiffCloser> tif(
+        TIFFClientOpenExt("picture", "r", &source, ReadProc, WriteProc, SeekProc, CloseProc,
+                          SizeProc, MapProc, UnmapProc, options.get()));
     if (!tif) {
         out.Code = Status::GenericError;
-        out.Message = source.LastError[0] != '\0' ? source.LastError : "the TIFF file cannot be read";
+        out.Message =
+            source.LastError[0] != '\0' ? source.LastError : "the TIFF file cannot be read";
         return;
     }
     std::uint32_t width = 0, height = 0;

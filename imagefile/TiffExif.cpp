@@ -1,6 +1,8 @@
 // A TIFF file's own tags as the EXIF block that the rest of the layer knows from JPEG files, so
 // that the metadata of every format takes the same way to the saved file. exiv2 reads the file
-// as the TIFF structure it is; what describes the file's own layout stays behind.
+// as the TIFF structure it is; what describes the file's own layout stays behind. EXIF blocks of
+// the other new formats can carry such tags too (copied from a TIFF along the way): they go the
+// same way.
 #include <exiv2/exiv2.hpp>
 
 #include <cstdint>
@@ -20,7 +22,7 @@ bool LayoutTag(std::uint16_t tag) {
         0x0124, 0x0125, 0x0129, 0x012D, 0x013D, 0x0140, 0x0141, 0x0142, 0x0143, 0x0144, 0x0145,
         0x014A, 0x014C, 0x014D, 0x014E, 0x0150, 0x0152, 0x0153, 0x0154, 0x0155, 0x0156, 0x015B,
         0x0200, 0x0201, 0x0202, 0x0203, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209, 0x0211, 0x0212,
-        0x0213, 0x0214, 0x02BC, 0x83BB, 0x8649, 0x8769, 0x8773, 0x8825, 0xA005,
+        0x0214, 0x02BC, 0x83BB, 0x8649, 0x8769, 0x8773, 0x8825, 0xA005,
     };
     for (std::uint16_t t : tags) {
         if (t == tag) {
@@ -30,16 +32,19 @@ bool LayoutTag(std::uint16_t tag) {
     return false;
 }
 
-// The first page, its Exif, GPS and interoperability IFDs and the maker note; later pages and
-// sub-images are other pictures.
-bool KeptGroup(const std::string& group) {
+// The first page, its Exif, GPS and interoperability IFDs and the maker note. In a TIFF file the
+// next IFD is the next page and sub-images are other pictures; in an EXIF block it holds the
+// thumbnail, which stays.
+bool KeptGroup(const std::string& group, bool wholeFile) {
     return group == "Image" || group == "Photo" || group == "GPSInfo" || group == "Iop" ||
-           group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group);
+           group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group) ||
+           (!wholeFile && group == "Thumbnail");
 }
 
-}  // namespace
-
-std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t size) {
+// The structure without the tags that do not travel; `unchanged` when nothing had to go.
+std::vector<std::uint8_t> WithoutLayout(const std::uint8_t* data, std::size_t size, bool wholeFile,
+                                        bool& unchanged) {
+    unchanged = false;
     if (size < 8 || size > UINT32_MAX) {
         return {};
     }
@@ -54,9 +59,13 @@ std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t siz
         Exiv2::ExifData kept;
         for (const Exiv2::Exifdatum& datum : all) {
             const std::string group = datum.groupName();
-            if (KeptGroup(group) && !(group == "Image" && LayoutTag(datum.tag()))) {
+            if (KeptGroup(group, wholeFile) && !(group == "Image" && LayoutTag(datum.tag()))) {
                 kept.add(datum);
             }
+        }
+        if (!wholeFile && kept.count() == all.count()) {
+            unchanged = true;
+            return {};
         }
         if (kept.empty()) {
             return {};
@@ -67,6 +76,25 @@ std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t siz
     } catch (...) {
         // Tags exiv2 cannot make sense of are left out; the picture still opens.
         return {};
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t size) {
+    bool unchanged = false;
+    return WithoutLayout(data, size, true, unchanged);
+}
+
+void DropLayoutTags(std::vector<std::uint8_t>& exif) {
+    if (exif.empty()) {
+        return;
+    }
+    bool unchanged = false;
+    std::vector<std::uint8_t> rebuilt = WithoutLayout(exif.data(), exif.size(), false, unchanged);
+    // A block exiv2 cannot read goes on as it came: the layer decides about damaged EXIF later.
+    if (!unchanged && !rebuilt.empty()) {
+        exif = std::move(rebuilt);
     }
 }
 

@@ -71,7 +71,8 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
             return;
         }
     }
-    const std::size_t targetStride = features.has_alpha ? 4 * width : static_cast<std::size_t>(stride);
+    const std::size_t targetStride =
+        features.has_alpha ? 4 * width : static_cast<std::size_t>(stride);
     std::uint8_t* target = features.has_alpha ? bgra.data() : rows;
     std::unique_ptr<WebPIDecoder, IncrementalDeleter> decoder(
         WebPINewRGB(features.has_alpha ? MODE_BGRA : MODE_BGR, target, targetStride * height,
@@ -85,8 +86,8 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
     WebPIDecGetRGB(decoder.get(), &decoded, nullptr, nullptr, nullptr);
     if (status != VP8_STATUS_OK) {
         if (status != VP8_STATUS_SUSPENDED || decoded <= 0) {
-            Fail(out, StatusText(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA
-                                                                : status));
+            Fail(out,
+                 StatusText(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA : status));
             return;
         }
         out.Warnings.push_back("the WebP file ends early; rows from " + std::to_string(decoded) +
@@ -109,8 +110,7 @@ void DecodeFirstFrame(const WebPData& webp, DecodeOutcome& out) {
     }
     options.color_mode = MODE_BGRA;
     options.use_threads = 0;
-    std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(
-        WebPAnimDecoderNew(&webp, &options));
+    std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(WebPAnimDecoderNew(&webp, &options));
     WebPAnimInfo info;
     if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info)) {
         Fail(out, "the WebP animation cannot be read");
@@ -149,6 +149,7 @@ void KeepChunks(const WebPData& webp, RawMetadata& meta) {
             length -= 6;
         }
         meta.Exif.assign(bytes, bytes + length);
+        DropLayoutTags(meta.Exif);
         WebPDemuxReleaseChunkIterator(&chunk);
     }
     if (WebPDemuxGetChunk(demux.get(), "XMP ", 1, &chunk)) {

@@ -93,6 +93,9 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 // (strips, tiles, compression, samples). Empty when there is nothing or it cannot be read.
 std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t size);
 
+// Rebuilds an EXIF block from a WebP or HEIF file without such layout tags, when it has any.
+void DropLayoutTags(std::vector<std::uint8_t>& exif);
+
 // Encoders write the whole picture to `file`; false with the reason in `error` on failure.
 bool EncodeJpeg(std::FILE* file, WorkingBitmap& bitmap, int quality, const EncodedMetadata& meta,
                 std::string& error);
