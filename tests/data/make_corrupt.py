@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Writes the crafted broken pictures of tests/data/corrupt/ and their README.
 
-Standard library only. A file named ok_* must still open (perhaps with warnings or without its
+Standard library only (crafted_formats.py adds the other formats). A file named ok_* must still open (perhaps with warnings or without its
 metadata); a file named err_* must be refused with a message. Run it again after changing a case.
 """
 import os
 import struct
 import zlib
+
+import crafted_formats
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "corrupt")
@@ -178,7 +180,7 @@ def main():
              "Made by `tests/data/make_corrupt.py`; do not edit by hand. `ok_*` files must still",
              "open, `err_*` files must be refused with a message; none may crash, hang or allocate",
              "gigabytes. Each line says what the file guards.", ""]
-    for name, data, why in CASES:
+    for name, data, why in CASES + crafted_formats.cases():
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
         lines.append("- `%s` (%d bytes): %s" % (name, len(data), why))

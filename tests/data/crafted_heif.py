@@ -1,0 +1,144 @@
+"""HEIF files for tests/data/corrupt/: the coded picture comes from heif-enc (Debian's
+libheif-examples); the boxes around it are edited here. Used by crafted_formats.py."""
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+
+
+def boxes(data, start, end):
+    """(type, offset, header size, size) of the boxes in data[start:end]."""
+    found = []
+    at = start
+    while at + 8 <= end:
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        header = 8
+        if size == 1:
+            size = struct.unpack(">Q", data[at + 8:at + 16])[0]
+            header = 16
+        elif size == 0:
+            size = end - at
+        found.append((kind, at, header, size))
+        at += size
+    return found
+
+
+def box(kind, payload):
+    return struct.pack(">I", 8 + len(payload)) + kind + payload
+
+
+def heif_with_rotation(base, angle):
+    """Adds an irot property of `angle` quarter turns (anticlockwise) to the primary item."""
+    top = boxes(base, 0, len(base))
+    meta = next(b for b in top if b[0] == b"meta")
+    inner = boxes(base, meta[1] + meta[2] + 4, meta[1] + meta[3])
+    primary = None
+    parts = []
+    for kind, at, header, size in inner:
+        payload = base[at + header:at + size]
+        if kind == b"pitm":
+            primary = struct.unpack(">H", payload[4:6])[0]
+        parts.append([kind, payload])
+    for part in parts:
+        if part[0] != b"iprp":
+            continue
+        iprp = part[1]
+        children = [[k, iprp[a + h:a + s]] for k, a, h, s in boxes(iprp, 0, len(iprp))]
+        ipco = next(c for c in children if c[0] == b"ipco")
+        count = len(boxes(ipco[1], 0, len(ipco[1])))
+        ipco[1] += box(b"irot", bytes([angle & 3]))
+        ipma = next(c for c in children if c[0] == b"ipma")
+        ipma[1] = ipma_with(ipma[1], primary, count + 1)
+        part[1] = b"".join(box(k, p) for k, p in children)
+    new_meta = box(b"meta", base[meta[1] + meta[2]:meta[1] + meta[2] + 4] +
+                   b"".join(box(k, p) for k, p in parts))
+    shift = len(new_meta) - meta[3]
+    new_meta = shift_iloc(new_meta, shift)
+    return base[:meta[1]] + new_meta + base[meta[1] + meta[3]:]
+
+
+def ipma_with(payload, item, index):
+    """The ipma payload with property `index` (1-based) associated with `item` as essential."""
+    version, flags = payload[0], int.from_bytes(payload[1:4], "big")
+    count = struct.unpack(">I", payload[4:8])[0]
+    id_size = 2 if version == 0 else 4
+    width = 2 if flags & 1 else 1
+    out = payload[:8]
+    at = 8
+    for _ in range(count):
+        item_id = int.from_bytes(payload[at:at + id_size], "big")
+        n = payload[at + id_size]
+        start = at + id_size + 1
+        associations = payload[start:start + n * width]
+        at = start + n * width
+        if item_id == item:
+            n += 1
+            associations += ((0x8000 | index).to_bytes(2, "big") if width == 2 else
+                             bytes([0x80 | index]))
+        out += item_id.to_bytes(id_size, "big") + bytes([n]) + associations
+    return out + payload[at:]
+
+
+def shift_iloc(meta, shift):
+    """Moves every file offset in the iloc box by `shift` bytes (the meta box grew)."""
+    inner = boxes(meta, 12, len(meta))
+    _, at, header, size = next(b for b in inner if b[0] == b"iloc")
+    data = bytearray(meta)
+    p = at + header
+    version = data[p]
+    offset_size, length_size = data[p + 4] >> 4, data[p + 4] & 15
+    base_size, index_size = data[p + 5] >> 4, (data[p + 5] & 15) if version >= 1 else 0
+    p += 6
+    count = struct.unpack(">H", data[p:p + 2])[0] if version < 2 else struct.unpack(
+        ">I", data[p:p + 4])[0]
+    p += 2 if version < 2 else 4
+
+    def read(width):
+        return int.from_bytes(data[p:p + width], "big")
+
+    for _ in range(count):
+        p += 2 if version < 2 else 4
+        method = 0
+        if version >= 1:
+            method = read(2) & 15
+            p += 2
+        p += 2  # data reference index
+        base_at = p
+        base = read(base_size)
+        p += base_size
+        extents = read(2)
+        p += 2
+        for _ in range(extents):
+            p += index_size
+            if method == 0 and base_size == 0:
+                data[p:p + offset_size] = (read(offset_size) + shift).to_bytes(offset_size, "big")
+            p += offset_size + length_size
+        if method == 0 and base_size:
+            data[base_at:base_at + base_size] = (base + shift).to_bytes(base_size, "big")
+    return bytes(data)
+
+
+def heif_with_size(base, width, height):
+    data = bytearray(base)
+    at = data.find(b"ispe")
+    while at >= 0:
+        data[at + 8:at + 16] = struct.pack(">II", width, height)
+        at = data.find(b"ispe", at + 4)
+    return bytes(data)
+
+
+def heif_base():
+    """A small HEIC from heif-enc with an EXIF Orientation of 6, or None without the tools."""
+    if not (shutil.which("heif-enc") and shutil.which("convert") and shutil.which("exiftool")):
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        jpeg = os.path.join(tmp, "base.jpg")
+        heic = os.path.join(tmp, "base.heic")
+        subprocess.run(["convert", "-size", "32x16", "gradient:red-blue", jpeg], check=True)
+        subprocess.run(["exiftool", "-q", "-overwrite_original", "-Orientation#=6",
+                        "-Make=Velora", jpeg], check=True)
+        subprocess.run(["heif-enc", "-q", "50", jpeg, "-o", heic], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(heic, "rb") as f:
+            return f.read()

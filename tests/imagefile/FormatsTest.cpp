@@ -1,0 +1,352 @@
+// TIFF, GIF, ICO, WebP, HEIC and AVIF, and CMYK and grey colour: pixels against each format's
+// own reference tool, metadata against exiftool on the saved JPEG, profiles against lcms2's
+// transicc.
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
+#include "ImageFile.h"
+#include "ImageProperties.h"
+#include "TestSupport.h"
+
+namespace velora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Photo;
+using test::Quote;
+
+std::string Crafted(const std::string& name) {
+    return std::string(VELORA_CORRUPT_DIR) + "/" + name;
+}
+
+// ImageMagick's 8-bit decode of a file's first picture, laid over white on the stored values.
+std::vector<std::uint8_t> ReferenceRgb(const std::string& path) {
+    const std::string out = test::Run("convert " + Quote(path + "[0]") + " -depth 8 rgba:-");
+    std::vector<std::uint8_t> rgb;
+    for (std::size_t i = 0; i + 3 < out.size(); i += 4) {
+        const unsigned a = static_cast<std::uint8_t>(out[i + 3]);
+        for (int c = 0; c < 3; ++c) {
+            const unsigned v = static_cast<std::uint8_t>(out[i + c]);
+            rgb.push_back(static_cast<std::uint8_t>((v * a + 255 * (255 - a) + 127) / 255));
+        }
+    }
+    return rgb;
+}
+
+// Largest channel difference, 1000 when the sizes differ.
+int MaxDifference(WorkingBitmap& bitmap, const std::vector<std::uint8_t>& rgb) {
+    const int w = static_cast<int>(bitmap.Width());
+    const int h = static_cast<int>(bitmap.Height());
+    if (w == 0 || rgb.size() != static_cast<std::size_t>(3 * w * h)) {
+        return 1000;
+    }
+    int worst = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            Argb c = 0;
+            bitmap.GetPixel(x, y, &c);
+            const std::uint8_t* ref = &rgb[3 * (static_cast<std::size_t>(y) * w + x)];
+            const int got[3] = {static_cast<int>((c >> 16) & 0xFF),
+                                static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
+            for (int i = 0; i < 3; ++i) {
+                worst = std::max(worst, std::abs(got[i] - ref[i]));
+            }
+        }
+    }
+    return worst;
+}
+
+// AVIF files whose colour profile libpng refuses to write keep heif-convert from writing a PNG;
+// the profile takes no part in decoding, so the reference decodes a copy with its colr box
+// renamed into a free box.
+std::string WithoutColourBox(const std::string& path, const test::TempDir& dir) {
+    std::vector<std::uint8_t> bytes = test::ReadBytes(path);
+    const std::string tag = "colrprof";
+    auto at = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
+    if (at != bytes.end()) {
+        std::copy_n("free", 4, at);
+    }
+    const std::string copy = dir.File("no-colr-" + fs::path(path).filename().string());
+    test::WriteBytes(copy, bytes);
+    return copy;
+}
+
+TEST(Formats, PixelsMatchEachFormatsReferenceTool) {
+    VELORA_NEED_PHOTOS();
+    VELORA_NEED_TOOL("convert");
+    test::TempDir dir;
+    const std::string standardCmyk = VELORA_CMYK_PROFILE;
+    struct Case {
+        std::string File;
+        const char* Tool;     // nullptr: ImageMagick reads the file itself
+        std::string Command;  // %in: the file, %out: the reference decode
+        int Tolerance;
+        bool DropColourBox = false;
+    };
+    const Case cases[] = {
+        {Photo("modern/heic_phone_exif_gps.heic"), "heif-convert", "heif-convert %in %out.png", 0},
+        {Photo("broken/not_jpeg_heic.jpg"), "heif-convert", "heif-convert %in %out.png", 0},
+        {Photo("modern/avif_exif_icc.avif"), "heif-convert", "heif-convert %in %out.png", 0, true},
+        {Crafted("ok_heic_irot_exif6.heic"), "heif-convert", "heif-convert %in %out.png", 0},
+        {Photo("modern/webp_exif_xmp_gps.webp"), "dwebp", "dwebp -quiet %in -pam -o %out.pam", 0},
+        {Crafted("ok_webp_lossless_alpha.webp"), "dwebp", "dwebp -quiet %in -pam -o %out.pam", 0},
+        // The RGBA reader of libtiff's own tool; for CMYK lcms2's tool with the same intent.
+        {Photo("modern/tiff_rgb8_lzw_exif_gps.tif"), "tiff2rgba", "tiff2rgba %in %out.tif", 0},
+        {Photo("modern/tiff_rgb16_deflate_icc.tif"), "tiff2rgba", "tiff2rgba %in %out.tif", 1},
+        {Photo("modern/tiff_multipage_jpeg.tif"), "tiff2rgba", "tiff2rgba %in %out.tif", 0},
+        {Crafted("ok_tiff_palette4.tif"), "tiff2rgba", "tiff2rgba %in %out.tif", 0},
+        {Photo("modern/tiff_cmyk_icc.tif"), "tificc", "tificc -t1 -b %in %out.tif", 0},
+        // jpgicc writes a JPEG again, at quality 100.
+        {Photo("special/cmyk_swop_icc.jpg"), "jpgicc", "jpgicc -t1 -b -q100 %in %out.jpg", 2},
+        // Without a profile of their own, through the standard one.
+        {Photo("special/ycck_adobe-t2_exif.jpg"), "jpgicc",
+         "jpgicc -i" + standardCmyk + " -t1 -b -q100 %in %out.jpg", 2},
+        {Photo("special/cmyk_adobe-t0.jpeg"), "jpgicc",
+         "jpgicc -i" + standardCmyk + " -t1 -b -q100 %in %out.jpg", 2},
+        {Crafted("ok_tiff_grey16_alpha.tif"), nullptr, "", 1},
+        {Photo("modern/ico_multi.ico"), nullptr, "", 0},
+        {Crafted("ok_ico_bmp_alpha.ico"), nullptr, "", 1},
+        {Photo("other-formats/gif_palette.gif"), nullptr, "", 0},
+        {Photo("other-formats/gif_transparent.gif"), nullptr, "", 0},
+        {Photo("other-formats/gif_animated_10frames.gif"), nullptr, "", 0},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.File);
+        LoadResult r = LoadBitmapFromFile(c.File);
+        ASSERT_NE(r.Bitmap, nullptr) << r.Message;
+        std::string reference = c.File;
+        if (c.Tool != nullptr) {
+            if (!test::HaveTool(c.Tool) ||
+                (c.Command.find(standardCmyk) != std::string::npos && !fs::exists(standardCmyk))) {
+                ADD_FAILURE() << "no " << c.Tool << " or standard CMYK profile to judge with";
+                continue;
+            }
+            const std::string in = c.DropColourBox ? WithoutColourBox(c.File, dir) : c.File;
+            const std::string out = dir.File("reference" + std::to_string(index++));
+            std::string command = c.Command;
+            command.replace(command.find("%in"), 3, Quote(in));
+            command.replace(command.find("%out"), 4, Quote(out));
+            test::Run(command);
+            reference = out + command.substr(command.rfind('.'));
+            ASSERT_TRUE(fs::exists(reference)) << command;
+        }
+        EXPECT_LE(MaxDifference(*r.Bitmap, ReferenceRgb(reference)), c.Tolerance);
+    }
+}
+
+// Crafted pictures whose pixels are known by construction (see tests/data/crafted_formats.py).
+TEST(Formats, CraftedPicturesShowWhatTheyHold) {
+    const Argb white = 0xFFFFFFFF;
+    struct Case {
+        const char* Name;
+        int Width;
+        int Height;
+        std::function<Argb(int, int)> Expected;
+        int Rows;  // rows read; the rest is black
+    };
+    const Argb gifColours[4] = {0xFF000000, 0xFFFF0000, 0xFF00FF00, white};  // 3: transparent
+    const Case cases[] = {
+        {"ok_tiff_tiled_planar.tif", 20, 12, test::PatternColour, 12},
+        {"ok_tiff_cut_strip.tif", 16, 16, test::PatternColour, 8},
+        {"ok_gif_offset_transparent.gif", 8, 6,
+         [&](int x, int y) {
+             const bool inFrame = x >= 2 && x < 7 && y >= 1 && y < 5;
+             return inFrame ? gifColours[((x - 2) + 2 * (y - 1)) % 4] : white;
+         },
+         6},
+        {"ok_ico_bmp_mask.ico", 8, 8,
+         [&](int x, int y) { return x < 4 ? white : test::PatternColour(x, y); }, 8},
+        {"ok_webp_animated_offset.webp", 8, 8,
+         [&](int x, int y) {
+             return x >= 2 && x < 6 && y >= 2 && y < 6 ? Argb{0xFFC80000} : white;
+         },
+         8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        LoadResult r = LoadBitmapFromFile(Crafted(c.Name));
+        ASSERT_NE(r.Bitmap, nullptr) << r.Message;
+        ASSERT_EQ(r.Bitmap->Width(), static_cast<unsigned>(c.Width));
+        ASSERT_EQ(r.Bitmap->Height(), static_cast<unsigned>(c.Height));
+        EXPECT_EQ(r.Warnings.empty(), c.Rows == c.Height);
+        int wrong = 0;
+        for (int y = 0; y < c.Height; ++y) {
+            for (int x = 0; x < c.Width; ++x) {
+                Argb got = 0;
+                r.Bitmap->GetPixel(x, y, &got);
+                const Argb expected = y < c.Rows ? c.Expected(x, y) : 0xFF000000;
+                if (got != expected && ++wrong <= 3) {
+                    ADD_FAILURE() << "(" << x << ", " << y << "): " << std::hex << got << " not "
+                                  << expected;
+                }
+            }
+        }
+    }
+}
+
+// Loads `source`, converts nothing and saves it the way the window does.
+std::string SaveCopy(const std::string& source, const test::TempDir& dir) {
+    LoadResult r = LoadBitmapFromFile(source);
+    EXPECT_NE(r.Bitmap, nullptr) << source << ": " << r.Message;
+    if (!r.Bitmap) {
+        return "";
+    }
+    BitmapRef working = r.Bitmap->Clone(0, 0, static_cast<int>(r.Bitmap->Width()),
+                                        static_cast<int>(r.Bitmap->Height()));
+    const std::string out = dir.File(fs::path(source).filename().string() + "_vlr.jpg");
+    SaveResult saved = SaveConvertedPicture(*working, *r.Bitmap, out);
+    EXPECT_TRUE(saved.Ok) << source << ": " << saved.Message;
+    return out;
+}
+
+// Tags of the file's own storage, which say nothing about the photo and must not travel.
+bool LayoutTag(const std::string& key) {
+    static const std::set<std::string> names = {"ImageWidth",
+                                                "ImageHeight",
+                                                "BitsPerSample",
+                                                "Compression",
+                                                "PhotometricInterpretation",
+                                                "FillOrder",
+                                                "StripOffsets",
+                                                "StripByteCounts",
+                                                "RowsPerStrip",
+                                                "SamplesPerPixel",
+                                                "PlanarConfiguration",
+                                                "Predictor",
+                                                "PageNumber",
+                                                "SubfileType",
+                                                "JPEGTables",
+                                                "PreviewImage",
+                                                "PreviewImageStart",
+                                                "PreviewImageLength",
+                                                "TileWidth",
+                                                "TileLength",
+                                                "InkSet",
+                                                "ExtraSamples",
+                                                "SampleFormat"};
+    return key.rfind("[IFD0] ", 0) == 0 && names.count(key.substr(7)) != 0;
+}
+
+// The groups of the photo's own metadata as exiftool names them.
+bool Compared(const std::string& key) {
+    for (const char* group : {"[IFD0]", "[ExifIFD]", "[GPS]", "[XMP-", "[Apple]", "[Canon]",
+                              "[Panasonic]", "[ICC_Profile]"}) {
+        if (key.rfind(group, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(Formats, MetadataOfEveryFormatReachesTheSavedJpeg) {
+    VELORA_NEED_PHOTOS();
+    VELORA_NEED_TOOL("exiftool");
+    test::TempDir dir;
+    for (const char* name :
+         {"modern/heic_phone_exif_gps.heic", "modern/avif_exif_icc.avif",
+          "modern/webp_exif_xmp_gps.webp", "modern/tiff_rgb8_lzw_exif_gps.tif",
+          "modern/tiff_rgb16_deflate_icc.tif", "modern/tiff_multipage_jpeg.tif"}) {
+        SCOPED_TRACE(name);
+        const auto before = test::ExifTags(Photo(name));
+        const std::string out = SaveCopy(Photo(name), dir);
+        ASSERT_FALSE(out.empty());
+        const auto after = test::ExifTags(out);
+        int compared = 0;
+        for (const auto& [key, value] : before) {
+            if (!Compared(key) || LayoutTag(key) || key == "[IFD0] Model") {
+                continue;
+            }
+            ++compared;
+            auto found = after.find(key);
+            if (found == after.end()) {
+                ADD_FAILURE() << key << " lost";
+            } else {
+                EXPECT_EQ(found->second, value) << key;
+            }
+        }
+        EXPECT_GT(compared, 1);
+        for (const auto& [key, value] : after) {
+            EXPECT_FALSE(LayoutTag(key)) << key << " travelled";
+        }
+        if (before.count("[IFD0] Model")) {
+            EXPECT_EQ(after.at("[IFD0] Model"), before.at("[IFD0] Model") + ", vlr3");
+        }
+    }
+    // The HEIF reader turned the picture as its irot box says: the copy must not be turned again.
+    const auto turned = test::ExifTags(Crafted("ok_heic_irot_exif6.heic"));
+    ASSERT_EQ(turned.at("[IFD0] Orientation"), "6");
+    const auto upright = test::ExifTags(SaveCopy(Crafted("ok_heic_irot_exif6.heic"), dir));
+    EXPECT_EQ(upright.at("[IFD0] Orientation"), "1");
+    EXPECT_EQ(upright.at("[IFD0] Make"), "Velora");
+}
+
+std::string ProfileSpace(const std::string& jpeg) {
+    return test::Run("exiftool -s3 -ICC-header:ColorSpaceData " + Quote(jpeg));
+}
+
+// L*, a*, b* of one colour through `profile`, as lcms2's own calculator gives it.
+std::vector<double> Lab(const std::string& profile, const std::string& colour) {
+    std::istringstream text(
+        test::Run("echo " + Quote(colour) + " | transicc -t1 -i" + Quote(profile) + " -o*Lab"));
+    std::vector<double> values;
+    std::string word;
+    while (text >> word) {
+        const std::size_t equals = word.find('=');
+        if (equals != std::string::npos && word.find('*') != std::string::npos) {
+            values.push_back(std::stod(word.substr(equals + 1)));
+        }
+    }
+    return values;
+}
+
+TEST(Formats, SavedProfilesDescribeRgbWithTrueColours) {
+    VELORA_NEED_PHOTOS();
+    VELORA_NEED_TOOL("exiftool");
+    test::TempDir dir;
+    // CMYK and YCCK pictures, with and without a profile of their own, leave as sRGB.
+    for (const char* name : {"modern/tiff_cmyk_icc.tif", "special/cmyk_swop_icc.jpg",
+                             "special/cmyk_adobe-t0.jpeg", "special/ycck_adobe-t2_exif.jpg"}) {
+        const std::string out = SaveCopy(Photo(name), dir);
+        EXPECT_EQ(ProfileSpace(out), "RGB\n") << name;
+        EXPECT_NE(test::Run("exiftool -s3 -ProfileDescription " + Quote(out)).find("sRGB"),
+                  std::string::npos)
+            << name;
+    }
+    // A grey picture with a linear grey profile: its RGB stand-in gives every grey the lightness
+    // the grey profile gave it, where sRGB (what a viewer assumes without one) would not.
+    VELORA_NEED_TOOL("transicc");
+    VELORA_NEED_TOOL("convert");
+    const std::string linearGrey = "/usr/share/color/icc/ghostscript/ps_gray.icc";
+    if (!fs::exists(linearGrey)) {
+        GTEST_SKIP() << "no " << linearGrey;
+    }
+    const std::string grey = dir.File("grey_linear.jpg");
+    test::Run("convert " + Quote(Photo("special/gray_plain.jpeg")) + " -profile " +
+              Quote(linearGrey) + " " + Quote(grey));
+    ASSERT_EQ(ProfileSpace(grey), "GRAY\n");
+    const std::string out = SaveCopy(grey, dir);
+    ASSERT_EQ(ProfileSpace(out), "RGB\n");
+    const std::string carried = dir.File("carried.icc");
+    test::WriteBytes(carried, [&] {
+        const std::string bytes = test::Run("exiftool -b -ICC_Profile " + Quote(out));
+        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    }());
+    for (int v : {0, 16, 64, 128, 200, 255}) {
+        const std::string level = std::to_string(v);
+        const std::vector<double> expected = Lab(linearGrey, level);
+        const std::vector<double> got = Lab(carried, level + " " + level + " " + level);
+        ASSERT_EQ(expected.size(), 3u);
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_NEAR(got[0], expected[0], 0.5) << v;
+        EXPECT_NEAR(got[1], 0, 0.5) << v;
+        EXPECT_NEAR(got[2], 0, 0.5) << v;
+        if (v == 128) {
+            EXPECT_GT(std::abs(Lab("*sRGB", "128 128 128")[0] - expected[0]), 10);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velora
