@@ -122,8 +122,8 @@ void ApplyTransparency(const std::uint8_t* dib, std::size_t size, std::size_t pi
 }  // namespace
 
 void DecodeIco(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
-    const std::size_t count = U16(data + 4);
-    if (size < 6 + count * DirectoryEntryBytes) {
+    const std::size_t count = size >= 6 ? U16(data + 4) : 0;
+    if (size < 6 || size < 6 + count * DirectoryEntryBytes) {
         out.Code = Status::GenericError;
         out.Message = "the icon's directory is cut short";
         return;
