@@ -45,6 +45,14 @@ QString FirstOpenFolder() {
     return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
 }
 
+// JPEG first, as the window has always asked; then every kind of picture the file layer reads,
+// and any file at all (pictures are known by their content, whatever their names say).
+const QString OpenFilters = QStringLiteral(
+    "JPEG Files (*.jpg *.jpeg *.jpe *.jfif);;"
+    "All Pictures (*.jpg *.jpeg *.jpe *.jfif *.png *.bmp *.dib *.gif *.tif *.tiff *.ico *.cur "
+    "*.webp *.heic *.heif *.hif *.avif);;"
+    "All Files (*)");
+
 }  // namespace
 
 void MainDialog::OnOpen() {
@@ -52,7 +60,7 @@ void MainDialog::OnOpen() {
     DragSuppressed = true;
     FileRequest request;
     request.Kind = FileRequest::Mode::Open;
-    request.Filter = QStringLiteral("JPEG Files (*.jpg)");
+    request.Filter = OpenFilters;
     request.DefaultSuffix = QStringLiteral("jpg");
     request.InitialName = QStringLiteral("*.jpg");
     request.Directory = LastOpenFolder.isEmpty() ? FirstOpenFolder() : LastOpenFolder;

@@ -14,7 +14,7 @@ namespace velora {
 struct FileRequest {
     enum class Mode { Open, Save };
     Mode Kind = Mode::Open;
-    QString Filter;         // e.g. "JPEG Files (*.jpg)"
+    QString Filter;         // e.g. "JPEG Files (*.jpg)"; several are separated by ";;"
     QString DefaultSuffix;  // added to a name typed without one (Open: only when the name as
                             // typed names no file)
     QString InitialName;    // proposed in the name field

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <cerrno>
@@ -38,7 +39,11 @@ class OpenSaveTest : public QObject {
         QCOMPARE(s.Ui.FileRequests.size(), std::size_t(1));
         const FileRequest& asked = s.Ui.FileRequests.front();
         QCOMPARE(asked.Kind, FileRequest::Mode::Open);
-        QCOMPARE(asked.Filter, QStringLiteral("JPEG Files (*.jpg)"));
+        const QStringList filters = asked.Filter.split(QStringLiteral(";;"));
+        QCOMPARE(filters.size(), 3);
+        QCOMPARE(filters[0], QStringLiteral("JPEG Files (*.jpg *.jpeg *.jpe *.jfif)"));
+        QVERIFY(filters[1].startsWith(QStringLiteral("All Pictures (")));
+        QCOMPARE(filters[2], QStringLiteral("All Files (*)"));
         QCOMPARE(asked.DefaultSuffix, QStringLiteral("jpg"));
         QCOMPARE(asked.InitialName, QStringLiteral("*.jpg"));
         QCOMPARE(s.Ui.FileOwners.front(), static_cast<QWidget*>(&s.Dialog));
@@ -105,6 +110,48 @@ class OpenSaveTest : public QObject {
         VELORA_VERIFY_STATE(empty.Dialog, ControlState::NoPicture, 0);
         empty.Dialog.OnStartConversion();
         QVERIFY(!empty.Dialog.Worker().IsRunning());
+    }
+
+    // Every real photo of the newer formats opens in the window, and the open dialog's picture
+    // filter shows it, whatever the case of its name (as the dialog matches names).
+    void everyPictureKindOpensAndIsOffered() {
+        const QString photos = QStringLiteral(VELORA_PHOTOS_DIR);
+        if (!QFileInfo(photos).isDir()) {
+            QSKIP("no photo folder");
+        }
+        WindowSession s;
+        s.Ui.FileAnswers.push_back(QString());
+        s.Dialog.OnOpen();
+        const QString pictures = s.Ui.FileRequests.front().Filter.split(QStringLiteral(";;"))[1];
+        const QString inside = pictures.mid(pictures.indexOf('(') + 1).chopped(1);
+        QList<QRegularExpression> patterns;
+        for (const QString& pattern : inside.split(' ')) {
+            patterns.append(
+                QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern),
+                                   QRegularExpression::CaseInsensitiveOption));
+        }
+        int opened = 0;
+        for (const char* folder : {"modern", "other-formats"}) {
+            const QDir dir(photos + '/' + folder);
+            for (const QFileInfo& file : dir.entryInfoList(QDir::Files)) {
+                const QString name = file.fileName();
+                if (name.endsWith(QStringLiteral(".md"))) {
+                    continue;
+                }
+                bool offered = false;
+                for (const QRegularExpression& pattern : patterns) {
+                    offered = offered || pattern.match(name).hasMatch();
+                }
+                QVERIFY2(offered, qPrintable(name));
+                QVERIFY2(s.Open(file.filePath()), qPrintable(name));
+                QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - ") + name);
+                QVERIFY2(s.Ui.Messages.empty(), qPrintable(name));
+                QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
+                VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
+                ++opened;
+            }
+        }
+        QVERIFY(opened >= 25);
     }
 
     void openingTheSameFileTwiceEqualsOpeningOnce() {

@@ -135,9 +135,13 @@ TEST(BatchFiles, RealPhotosMatchTheWindowsSaveByte) {
         GTEST_SKIP() << "no sample photos at " << VELORA_PHOTOS_DIR;
     }
     ScratchFolder scratch;
-    const char* photos[] = {"camera/nikon_p6000_gps_small.jpg",
-                            "special/tiny_1x1_iphone_xr_exif_gps.jpg",
-                            "special/gray_oneplus_exif_gps.jpg", "other-formats/png_with_exif.png"};
+    // JPEG, and one of each other kind a photographer meets.
+    const char* photos[] = {
+        "camera/nikon_p6000_gps_small.jpg",  "special/tiny_1x1_iphone_xr_exif_gps.jpg",
+        "special/gray_oneplus_exif_gps.jpg", "other-formats/png_with_exif.png",
+        "other-formats/gif_transparent.gif", "modern/heic_phone_exif_gps.heic",
+        "modern/avif_exif_icc.avif",         "modern/webp_exif_xmp_gps.webp",
+        "modern/tiff_cmyk_icc.tif",          "modern/ico_multi.ico"};
     std::vector<std::string> arguments = {"--quiet", "-o", scratch.path().string()};
     for (const char* photo : photos) {
         arguments.push_back(Photo(photo));
