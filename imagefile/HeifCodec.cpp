@@ -64,7 +64,13 @@ void KeepExif(const std::vector<std::uint8_t>& item, RawMetadata& meta) {
     const std::uint64_t skip =
         4 + ((std::uint64_t{item[0]} << 24) | (item[1] << 16) | (item[2] << 8) | item[3]);
     if (skip < item.size()) {
-        meta.Exif.assign(item.begin() + static_cast<std::ptrdiff_t>(skip), item.end());
+        auto start = item.begin() + static_cast<std::ptrdiff_t>(skip);
+        // Some writers count the offset to the JPEG segment's "Exif\0\0" instead.
+        static const char prefix[] = "Exif\0";  // with the array's own NUL: six bytes
+        if (item.end() - start >= 6 && std::equal(start, start + 6, prefix)) {
+            start += 6;
+        }
+        meta.Exif.assign(start, item.end());
         DropLayoutTags(meta.Exif);
     }
 }
@@ -120,8 +126,8 @@ void KeepMetadata(const heif_image_handle* handle, RawMetadata& meta) {
 
 // Copies the decoded interleaved RGB(A) rows into the bitmap, rounding deeper samples to 8 bits
 // and laying alpha over white.
-void CopyRows(const std::uint8_t* plane, int planeStride, int bits, bool alpha, std::uint32_t width,
-              std::uint32_t height, std::uint8_t* rows, std::int32_t stride) {
+void CopyRows(const std::uint8_t* plane, int planeStride, int bits, bool alpha, bool premultiplied,
+              std::uint32_t width, std::uint32_t height, std::uint8_t* rows, std::int32_t stride) {
     const unsigned channels = alpha ? 4 : 3;
     const unsigned top = (1u << bits) - 1;
     for (std::uint32_t y = 0; y < height; ++y) {
@@ -140,7 +146,9 @@ void CopyRows(const std::uint8_t* plane, int planeStride, int bits, bool alpha, 
             }
             const unsigned a = alpha ? v[3] : 255;
             for (int c = 0; c < 3; ++c) {
-                bgr[c] = static_cast<std::uint8_t>((v[2 - c] * a + 255 * (255 - a) + 127) / 255);
+                bgr[c] = static_cast<std::uint8_t>(
+                    premultiplied ? std::min(255u, v[2 - c] + 255 - a)
+                                  : (v[2 - c] * a + 255 * (255 - a) + 127) / 255);
             }
         }
     }
@@ -223,8 +231,9 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     if (rows == nullptr) {
         return;
     }
-    CopyRows(plane, planeStride, bits, alpha, static_cast<std::uint32_t>(width),
-             static_cast<std::uint32_t>(height), rows, stride);
+    CopyRows(plane, planeStride, bits, alpha,
+             alpha && heif_image_handle_is_premultiplied_alpha(handle.get()) != 0,
+             static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), rows, stride);
     out.Upright = true;
     KeepMetadata(handle.get(), out.Meta);
 }

@@ -7,7 +7,7 @@ import os
 import struct
 import zlib
 
-from crafted_heif import box, heif_base, heif_with_rotation, heif_with_size
+from crafted_heif import box, heif_12bit, heif_alpha, heif_base, heif_with_rotation, heif_with_size
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corrupt")
 
@@ -360,9 +360,13 @@ def cases():
              "16x32 and its copy says Orientation 1"),
             ("err_heif_huge_ispe.heic", heif_with_size(heic, 70000, 70000),
              "declares 70000 x 70000 in its ispe boxes: refused before decoding"),
+            ("ok_heic_alpha.heic", heif_alpha(),
+             "48x32 with an alpha plane from clear to opaque: laid over white"),
+            ("ok_heic_12bit.heic", heif_12bit(), "40x24 with 12 bits a sample: rounded to 8"),
         ]
     else:
-        out += kept_cases(("ok_heic_irot_exif6.heic", "err_heif_huge_ispe.heic"))
+        out += kept_cases(("ok_heic_irot_exif6.heic", "err_heif_huge_ispe.heic",
+                           "ok_heic_alpha.heic", "ok_heic_12bit.heic"))
     return out
 
 

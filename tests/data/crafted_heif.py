@@ -128,17 +128,37 @@ def heif_with_size(base, width, height):
     return bytes(data)
 
 
-def heif_base():
-    """A small HEIC from heif-enc with an EXIF Orientation of 6, or None without the tools."""
+def encoded(picture, options, exif=False, kind=""):
+    """A HEIF file that heif-enc makes of the picture ImageMagick draws from `picture`, or None
+    without the tools. With `exif`, the picture first gets an EXIF Orientation of 6; `kind`
+    names the PNG flavour ImageMagick writes (PNG32: with alpha, PNG48: 16 bits)."""
     if not (shutil.which("heif-enc") and shutil.which("convert") and shutil.which("exiftool")):
         return None
     with tempfile.TemporaryDirectory() as tmp:
-        jpeg = os.path.join(tmp, "base.jpg")
-        heic = os.path.join(tmp, "base.heic")
-        subprocess.run(["convert", "-size", "32x16", "gradient:red-blue", jpeg], check=True)
-        subprocess.run(["exiftool", "-q", "-overwrite_original", "-Orientation#=6",
-                        "-Make=Velora", jpeg], check=True)
-        subprocess.run(["heif-enc", "-q", "50", jpeg, "-o", heic], check=True,
+        source = os.path.join(tmp, "source.jpg" if exif else "source.png")
+        heif = os.path.join(tmp, "out.heic")
+        subprocess.run(["convert"] + picture + [kind + source], check=True)
+        if exif:
+            subprocess.run(["exiftool", "-q", "-overwrite_original", "-Orientation#=6",
+                            "-Make=Velora", source], check=True)
+        subprocess.run(["heif-enc", "-q", "60"] + options + [source, "-o", heif], check=True,
                        stdout=subprocess.DEVNULL)
-        with open(heic, "rb") as f:
+        with open(heif, "rb") as f:
             return f.read()
+
+
+def heif_base():
+    """A small HEIC with an EXIF Orientation of 6."""
+    return encoded(["-size", "32x16", "gradient:red-blue"], [], exif=True)
+
+
+def heif_alpha():
+    """A HEIC whose alpha runs from clear on the left to opaque on the right."""
+    return encoded(["-size", "48x32", "gradient:red-blue", "-alpha", "set", "-channel", "A",
+                    "-fx", "i/w", "+channel"], [], kind="PNG32:")
+
+
+def heif_12bit():
+    """A HEIC with 12 bits per sample, from a 16-bit picture."""
+    return encoded(["-size", "40x24", "gradient:#203040-#f0e0d0", "-depth", "16"], ["-b", "12"],
+                   kind="PNG48:")

@@ -84,11 +84,22 @@ TEST(Formats, PixelsMatchEachFormatsReferenceTool) {
         int Tolerance;
         bool DropColourBox = false;
     };
+    // Kinds of TIFF the photos do not show, made from them by libtiff's tiffcp and ImageMagick.
+    auto made = [&](const std::string& name, const std::string& command) {
+        test::Run(command + " " + Quote(dir.File(name)));
+        return dir.File(name);
+    };
+    const std::string rgb8 = Quote(Photo("modern/tiff_rgb8_lzw_exif_gps.tif"));
+    const std::string rgb16 = Quote(Photo("modern/tiff_rgb16_deflate_icc.tif"));
+    const std::string cmyk = Quote(Photo("modern/tiff_cmyk_icc.tif"));
     const Case cases[] = {
         {Photo("modern/heic_phone_exif_gps.heic"), "heif-convert", "heif-convert %in %out.png", 0},
         {Photo("broken/not_jpeg_heic.jpg"), "heif-convert", "heif-convert %in %out.png", 0},
         {Photo("modern/avif_exif_icc.avif"), "heif-convert", "heif-convert %in %out.png", 0, true},
         {Crafted("ok_heic_irot_exif6.heic"), "heif-convert", "heif-convert %in %out.png", 0},
+        // Alpha over white, 12 bits rounded to 8: within one step of the tool's own rounding.
+        {Crafted("ok_heic_alpha.heic"), "heif-convert", "heif-convert %in %out.png", 1},
+        {Crafted("ok_heic_12bit.heic"), "heif-convert", "heif-convert %in %out.png", 1},
         {Photo("modern/webp_exif_xmp_gps.webp"), "dwebp", "dwebp -quiet %in -pam -o %out.pam", 0},
         {Crafted("ok_webp_lossless_alpha.webp"), "dwebp", "dwebp -quiet %in -pam -o %out.pam", 0},
         // The RGBA reader of libtiff's own tool; for CMYK lcms2's tool with the same intent.
@@ -97,6 +108,21 @@ TEST(Formats, PixelsMatchEachFormatsReferenceTool) {
         {Photo("modern/tiff_multipage_jpeg.tif"), "tiff2rgba", "tiff2rgba %in %out.tif", 0},
         {Crafted("ok_tiff_palette4.tif"), "tiff2rgba", "tiff2rgba %in %out.tif", 0},
         {Photo("modern/tiff_cmyk_icc.tif"), "tificc", "tificc -t1 -b %in %out.tif", 0},
+        {made("ycbcr_jpeg.tif", "tiffcp -c jpeg " + rgb8), "tiff2rgba", "tiff2rgba %in %out.tif",
+         0},
+        {made("jpeg_tiles.tif", "tiffcp -c jpeg -t -w 128 -l 64 " + rgb8), "tiff2rgba",
+         "tiff2rgba %in %out.tif", 0},
+        {made("tiles16_planes.tif",
+              "convert " + rgb16 + " -interlace plane -define tiff:tile-geometry=128x64"),
+         "tiff2rgba", "tiff2rgba %in %out.tif", 0},
+        {made("grey16.tif", "convert " + rgb8 + " -colorspace gray -depth 16"), "tiff2rgba",
+         "tiff2rgba %in %out.tif", 1},
+        {made("palette.tif", "convert " + rgb8 + " -colors 200 -type palette"), "tiff2rgba",
+         "tiff2rgba %in %out.tif", 0},
+        {made("bilevel.tif", "convert " + rgb8 + " -monochrome"), "tiff2rgba",
+         "tiff2rgba %in %out.tif", 0},
+        {made("cmyk16.tif", "convert " + cmyk + " -depth 16"), "tificc",
+         "tificc -t1 -b %in %out.tif", 0},
         // jpgicc writes a JPEG again, at quality 100.
         {Photo("special/cmyk_swop_icc.jpg"), "jpgicc", "jpgicc -t1 -b -q100 %in %out.jpg", 2},
         // Without a profile of their own, through the standard one.
