@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -20,6 +21,16 @@ ConversionWorker::~ConversionWorker() {
 }
 
 void ConversionWorker::Start(BitmapRef picture, const ConversionOptions& options) {
+    StartRun(std::move(picture), options, false, Finisher());
+}
+
+void ConversionWorker::StartOnCopy(BitmapRef original, const ConversionOptions& options,
+                                   Finisher finisher) {
+    StartRun(std::move(original), options, true, std::move(finisher));
+}
+
+void ConversionWorker::StartRun(BitmapRef picture, const ConversionOptions& options, bool onCopy,
+                                Finisher finisher) {
     // Misuse guard: a Start while an earlier run is still undelivered stops that run first. Its
     // remaining notes are dropped at delivery, so the caller sees one ending for its latest Start.
     if (Thread.joinable()) {
@@ -35,7 +46,8 @@ void ConversionWorker::Start(BitmapRef picture, const ConversionOptions& options
         return;
     }
     try {
-        Thread = std::thread(&ConversionWorker::Run, this, std::move(picture), options, run, Pause);
+        Thread = std::thread(&ConversionWorker::Run, this, std::move(picture), options, run, Pause,
+                             onCopy, std::move(finisher));
     } catch (const std::system_error&) {
         // No thread to be had: nothing was converted, so the run ends as if cancelled.
         Post(Note{Note::Kind::Ending, 0, run, nullptr});
@@ -72,10 +84,17 @@ void ConversionWorker::SetPauseMilliseconds(int milliseconds) {
 }
 
 void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::uint64_t run,
-                           int pauseMs) {
+                           int pauseMs, bool onCopy, Finisher finisher) {
     BitmapRef result;
     try {
-        Post(Note{Note::Kind::Range, static_cast<int>(picture->Width()), run, nullptr});
+        const int width = static_cast<int>(picture->Width());
+        Post(Note{Note::Kind::Range, width, run, nullptr});
+        if (onCopy) {
+            picture = picture->Clone(0, 0, width, static_cast<int>(picture->Height()));
+            if (!picture) {
+                throw std::bad_alloc();
+            }
+        }
         RoadSteps steps;
         steps.Progress = [this, run](int column) {
             Post(Note{Note::Kind::Column, column, run, nullptr});
@@ -83,7 +102,15 @@ void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::ui
         // The last columns and the final 0 show before the filter starts.
         steps.Sharpening = [this] { Flush(); };
         result = ConvertAndSharpen(std::move(picture), options, steps, CancelRequested).Picture;
-        if (result && !PauseUnlessCancelled(pauseMs)) {
+        // The pause counts from the end of the filter: what the finisher does falls inside it.
+        const auto filtered = std::chrono::steady_clock::now();
+        if (result && finisher && CancelRequested.load() == 0) {
+            finisher(result);
+        }
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - filtered)
+                               .count();
+        if (result && !PauseUnlessCancelled(std::max(0, pauseMs - static_cast<int>(spent)))) {
             result.reset();
         }
     } catch (...) {

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -32,6 +33,12 @@ class ConversionWorker : public QObject {
     // Start right after Cancel) is cancelled, joined and its ending dropped first, so every Start
     // gets exactly one ending.
     void Start(BitmapRef picture, const ConversionOptions& options);
+    // What to do with a finished result on the worker's thread, before the pause (the window
+    // makes the picture it will show there); not called for a run that Cancel touched.
+    using Finisher = std::function<void(const BitmapRef& result)>;
+    // Like Start, but the road runs on a copy of `original` made on the worker's thread: the
+    // original is never written, and the caller does not wait for the copy to be made.
+    void StartOnCopy(BitmapRef original, const ConversionOptions& options, Finisher finisher);
     void RequestCancel();    // CancelRequested = 1; returns at once, never waits
     bool IsRunning() const;  // a thread exists that has not delivered its ending yet
     void Wait();             // requests nothing; joins the thread if any (used at close, tests)
@@ -65,7 +72,10 @@ class ConversionWorker : public QObject {
         BitmapRef Result;       // Ending only: null when the pass was cancelled
     };
 
-    void Run(BitmapRef picture, ConversionOptions options, std::uint64_t run, int pauseMs);
+    void StartRun(BitmapRef picture, const ConversionOptions& options, bool onCopy,
+                  Finisher finisher);
+    void Run(BitmapRef picture, ConversionOptions options, std::uint64_t run, int pauseMs,
+             bool onCopy, Finisher finisher);
     void Post(Note note);
     void Flush();
     bool WakeDueLocked(bool urgent);

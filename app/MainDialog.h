@@ -15,9 +15,12 @@
 #include <memory>
 #include <optional>
 
+#include "BackgroundTask.h"
 #include "BitmapButton.h"
 #include "BitmapSlider.h"
 #include "ConversionWorker.h"
+#include "DisplayPicture.h"
+#include "ImageFile.h"
 #include "ProgressMeter.h"
 #include "WorkingBitmap.h"
 
@@ -43,7 +46,8 @@ class MainDialog : public QWidget {
     void OnCancelConversion();
     void OnGrayContrastClicked();
     void OnAbout();
-    // Opens `path` the way Open does after its dialog (also used for a dropped file).
+    // Opens `path` the way Open does after its dialog (also used for a dropped file and the
+    // command line). The picture is read on a thread of its own; OpenFinished tells the end.
     void OpenPicture(const QString& path);
 
     void SetControlState(ControlState state);
@@ -70,9 +74,17 @@ class MainDialog : public QWidget {
     BitmapRef Opened() const { return OpenedCopy; }
     QString CurrentName() const { return CurrentFileName; }
     QString OpenedName() const { return OpenedFileName; }
+    bool IsOpening() const { return Opening; }
+    const DisplayPicture& Shown() const { return Display; }
     bool IsProbeShown() const { return Probe.has_value(); }
     QStringList ProbeReadout() const { return Probe ? Probe->Lines : QStringList(); }
     QPoint ProbeMarker() const { return Probe ? Probe->Marker : QPoint(); }
+
+  signals:
+    // An Open has ended: with the new picture on screen, or with the old one and a message.
+    void OpenFinished(bool opened);
+    // A new picture is on screen: after Open, at the end of a conversion and after Cancel.
+    void PictureShown();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -116,7 +128,9 @@ class MainDialog : public QWidget {
     QString AskForSavePath();
     void OnConversionCompleted(BitmapRef result);
     void OnConversionCancelled();
-    bool ReplaceCopies(const BitmapRef& loaded);
+    void FinishOpen(const QString& path, const LoadResult& loaded, DisplayPicture shown);
+    void ShowPicture(DisplayPicture shown);
+    void RefreshDisplay();
 
     UserInteraction& Ui;
 
@@ -158,6 +172,22 @@ class MainDialog : public QWidget {
     QPoint DragAnchor{0, 0};
     bool FilmOptionsAvailable = false;
     std::optional<ProbeOverlay> Probe;
+
+    // What the window paints of WorkingCopy, and of OpenedCopy for Cancel to put back at once.
+    // Each is made once per picture, never per paint. A display made for a finished conversion
+    // on the worker's thread waits in PendingDisplay until the result is delivered.
+    struct PreparedDisplay {
+        const WorkingBitmap* Source = nullptr;
+        DisplayPicture Display;
+    };
+    DisplayPicture Display;
+    DisplayPicture OpenedDisplay;
+    std::shared_ptr<PreparedDisplay> PendingDisplay;
+    quint64 DisplayGeneration = 0;  // changes with every picture shown; late work is dropped
+    bool Opening = false;
+
+    // Reads pictures and remakes displays off the user-interface thread.
+    BackgroundTask Jobs;
 
     // Last member: destroyed first, so its thread is joined before anything it could reach.
     ConversionWorker Conversion;

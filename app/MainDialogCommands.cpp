@@ -1,6 +1,7 @@
 // Open, Save, Start and Cancel, and the two endings of a conversion.
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QStandardPaths>
 
 #include <cstring>
@@ -82,18 +83,51 @@ void MainDialog::OpenPicture(const QString& path) {
     if (!QFileInfo::exists(path)) {
         Ui.ShowMessage(this, Caption, QStringLiteral("없는 화일 입니다."));
         DrawWindowContents();
+        emit OpenFinished(false);
         return;
     }
-    const LoadResult loaded = LoadBitmapFromFile(path.toStdString());
+    // Decoding a large photo takes seconds: it happens on a thread of its own, together with the
+    // picture the window will show, while the window stays drawn but takes no commands.
+    Opening = true;
+    setEnabled(false);
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    ++DisplayGeneration;
+    const qreal ratio = devicePixelRatioF();
+    Jobs.Run(
+        [this, path, ratio]() -> BackgroundTask::Finish {
+            auto loaded = std::make_shared<LoadResult>(LoadBitmapFromFile(path.toStdString()));
+            auto shown = std::make_shared<DisplayPicture>();
+            if (loaded->Bitmap) {
+                *shown =
+                    MakeDisplayPicture(*loaded->Bitmap, PictureOrientation(*loaded->Bitmap), ratio);
+            }
+            return [this, path, loaded, shown] { FinishOpen(path, *loaded, std::move(*shown)); };
+        },
+        [this, path] { FinishOpen(path, LoadResult(), DisplayPicture()); });
+}
+
+void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, DisplayPicture shown) {
+    Opening = false;
+    setEnabled(true);
+    QGuiApplication::restoreOverrideCursor();
     // A file that is there but holds no readable picture leaves the current picture and state
     // as they are.
-    if (!loaded.Bitmap || !ReplaceCopies(loaded.Bitmap)) {
+    if (!loaded.Bitmap || !shown.HasPicture()) {
         Ui.ShowMessage(this, Caption, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
         DrawWindowContents();
+        emit OpenFinished(false);
         return;
     }
+    // One picture serves as both copies: nothing writes it (a conversion works on a copy of its
+    // own), so OpenedCopy stays as opened and Cancel needs no copy to put it back. The replaced
+    // pictures are released here, unless a finished run still holds one.
+    OpenedCopy = loaded.Bitmap;
+    WorkingCopy = OpenedCopy;
+    PictureWidth = shown.StoredWidth;
+    PictureHeight = shown.StoredHeight;
+    OpenedDisplay = shown;
     const QString name = QFileInfo(path).fileName();
-    OpenedFolder = folder;
+    OpenedFolder = QFileInfo(path).absolutePath();
     OpenedFileName = name;
     CurrentFileName = name;
     setWindowTitle(QStringLiteral("Velora - ") + name);
@@ -102,26 +136,44 @@ void MainDialog::OpenPicture(const QString& path) {
     GrayContrastCheck.SetCheck(1);
     ShowFilmOptions(true);
     PictureLoaded = true;
-    DrawWindowContents();
+    ShowPicture(std::move(shown));
+    emit OpenFinished(true);
 }
 
-bool MainDialog::ReplaceCopies(const BitmapRef& loaded) {
-    const int width = static_cast<int>(loaded->Width());
-    const int height = static_cast<int>(loaded->Height());
-    if (width <= 0 || height <= 0) {
-        return false;
+void MainDialog::ShowPicture(DisplayPicture shown) {
+    ++DisplayGeneration;
+    Display = std::move(shown);
+    DrawWindowContents();
+    emit PictureShown();
+}
+
+void MainDialog::RefreshDisplay() {
+    // The screen's pixel ratio changed (the window moved to another screen): the display is made
+    // anew for it, off the user-interface thread, from the picture nobody writes.
+    if (Jobs.IsBusy() || !WorkingCopy) {
+        return;
     }
-    BitmapRef opened = loaded->Clone(0, 0, width, height);
-    BitmapRef working = loaded->Clone(0, 0, width, height);
-    if (!opened || !working) {
-        return false;
-    }
-    // The replaced copies are released here, unless a finished run still holds one.
-    OpenedCopy = std::move(opened);
-    WorkingCopy = std::move(working);
-    PictureWidth = width;
-    PictureHeight = height;
-    return true;
+    const BitmapRef picture = WorkingCopy;
+    const bool opened = WorkingCopy == OpenedCopy;
+    const int orientation = Display.Orientation;
+    const qreal ratio = devicePixelRatioF();
+    const quint64 generation = DisplayGeneration;
+    Jobs.Run(
+        [this, picture, opened, orientation, ratio, generation]() -> BackgroundTask::Finish {
+            auto shown =
+                std::make_shared<DisplayPicture>(MakeDisplayPicture(*picture, orientation, ratio));
+            return [this, shown, opened, generation] {
+                if (generation != DisplayGeneration) {
+                    return;
+                }
+                Display = *shown;
+                if (opened) {
+                    OpenedDisplay = *shown;
+                }
+                update();
+            };
+        },
+        {});
 }
 
 QString MainDialog::AskForSavePath() {
@@ -171,18 +223,34 @@ void MainDialog::OnStartConversion() {
     options.GrayContrast = GrayContrastCheck.GetCheck() != 0;
     options.ReddishFilm = ReddishFilmBox.checkState() != Qt::Unchecked;
     options.BlueishFilm = BlueishFilmBox.checkState() != Qt::Unchecked;
+    // The display of the result is made on the worker's thread, inside the pause before the
+    // result is shown, so the end of a conversion costs this thread no scaling.
+    auto prepared = std::make_shared<PreparedDisplay>();
+    PendingDisplay = prepared;
+    const int orientation = Display.Orientation;
+    const qreal ratio = devicePixelRatioF();
     // A pass cancelled a moment ago may not have delivered its ending yet; Start then finishes
-    // it first and drops that ending, so it cannot turn this run's state back to ready.
-    Conversion.Start(WorkingCopy, options);
+    // it first and drops that ending, so it cannot turn this run's state back to ready. The road
+    // runs on a copy, made on the worker's thread: WorkingCopy itself is never written.
+    Conversion.StartOnCopy(WorkingCopy, options,
+                           [prepared, orientation, ratio](const BitmapRef& result) {
+                               prepared->Display = MakeDisplayPicture(*result, orientation, ratio);
+                               prepared->Source = result.get();
+                           });
 }
 
 void MainDialog::OnConversionCompleted(BitmapRef result) {
-    if (result) {
-        WorkingCopy = std::move(result);
+    DisplayPicture shown;
+    if (PendingDisplay && PendingDisplay->Source == result.get()) {
+        shown = std::move(PendingDisplay->Display);
+    } else {
+        shown = MakeDisplayPicture(*result, Display.Orientation, devicePixelRatioF());
     }
+    PendingDisplay.reset();
+    WorkingCopy = std::move(result);
     CurrentFileName = QString::fromStdString(InsertVlrSuffix(CurrentFileName.toStdString()));
-    DrawWindowContents();
     SetControlState(ControlState::Converted);
+    ShowPicture(std::move(shown));
 }
 
 void MainDialog::OnConversionCancelled() {
@@ -195,19 +263,18 @@ void MainDialog::OnConversionCancelled() {
 
 void MainDialog::OnCancelConversion() {
     Conversion.RequestCancel();
+    PendingDisplay.reset();
     CurrentFileName = OpenedFileName;
-    if (OpenedCopy) {
-        // A fresh copy: the running pass keeps writing only into the picture it holds.
-        if (BitmapRef restored = OpenedCopy->Clone(0, 0, PictureWidth, PictureHeight)) {
-            WorkingCopy = std::move(restored);
-        }
-    }
+    // The opened picture itself: the running pass writes only into the copy it made, and the
+    // display of the opened picture is still at hand.
+    WorkingCopy = OpenedCopy;
     SetControlState(ControlState::Ready);
     const bool available = GrayContrastCheck.GetCheck() != 0;
     FilmOptionsAvailable = available;
     ShowFilmOptions(available);
-    // Shown at once, whether or not the worker has noticed the cancel yet.
-    DrawWindowContents();
+    // Shown at once, together with the ready state, whether or not the worker has noticed the
+    // cancel yet.
+    ShowPicture(OpenedDisplay);
 }
 
 }  // namespace velora

@@ -4,6 +4,7 @@
 
 #include "ColorProbe.h"
 #include "MainDialog.h"
+#include "Orientation.h"
 #include "WindowGeometry.h"
 
 namespace velora {
@@ -59,7 +60,6 @@ void MainDialog::PaintContents(QPainter& painter, const QRect& dirty) {
     SetFilmBoxesEnabled(FilmOptionsAvailable);
     PaintFilmLabels(painter);
 
-    // Re-scaling a large picture costs; skip it when only the controls' corner is repainted.
     if (PictureLoaded && dirty.intersects(frame)) {
         PaintPicture(painter);
         painter.setPen(FileNameColour);
@@ -74,26 +74,17 @@ void MainDialog::PaintFilmLabels(QPainter& painter) {
 }
 
 void MainDialog::PaintPicture(QPainter& painter) {
-    if (!WorkingCopy) {
+    if (Display.Image.isNull()) {
         return;
     }
-    // A private copy: the conversion may be writing WorkingCopy meanwhile.
-    const BitmapRef copy = WorkingCopy->Clone(0, 0, PictureWidth, PictureHeight);
-    if (!copy) {
-        return;
+    // Device pixels one to one where the display was made for this screen; scaled for the moment
+    // while a display for a new screen is being made.
+    const qreal ratio = devicePixelRatioF();
+    if (!Display.IsFor(ratio)) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        RefreshDisplay();
     }
-    const QRect target = FitPicture(copy->Width(), copy->Height());
-    BitmapData data;
-    const Rect whole{0, 0, static_cast<int>(copy->Width()), static_cast<int>(copy->Height())};
-    if (copy->LockBits(whole, ImageLockModeRead, PixelFormat24bppRGB, &data) != Status::Ok) {
-        return;
-    }
-    const QImage view(data.Scan0, static_cast<int>(data.Width), static_cast<int>(data.Height),
-                      data.Stride, QImage::Format_BGR888);
-    const QImage scaled =
-        view.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    copy->UnlockBits(&data);
-    painter.drawImage(target.topLeft(), scaled);
+    painter.drawImage(QRectF(Display.Target()), Display.Image);
 }
 
 void MainDialog::PaintProbe(QPainter& painter) {
@@ -122,30 +113,28 @@ void MainDialog::DrawShadowText(QPainter& painter, int x, int y, const QString& 
 }
 
 bool MainDialog::IsOnDrawnPicture(int x, int y) {
-    if (!PictureLoaded || !WorkingCopy) {
-        return false;
-    }
-    return ProbeHitTest(x, y, static_cast<int>(WorkingCopy->Width()),
-                        static_cast<int>(WorkingCopy->Height()))
-        .Inside;
+    return PictureLoaded && Display.HasPicture() &&
+           ProbeHitTest(x, y, Display.ShownWidth, Display.ShownHeight).Inside;
 }
 
 void MainDialog::ColorProbe(int x, int y) {
     DragSuppressed = false;
     DragArmed = true;
-    if (!PictureLoaded || !WorkingCopy) {
+    if (!PictureLoaded || !WorkingCopy || !Display.HasPicture()) {
         return;
     }
-    const BitmapRef picture = WorkingCopy;
-    const ProbeHit hit =
-        ProbeHitTest(x, y, static_cast<int>(picture->Width()), static_cast<int>(picture->Height()));
+    // The click lands on the upright picture as drawn; the same turn maps it back to the stored
+    // pixel, which is the one read (one pixel, not a copy of the picture).
+    const ProbeHit hit = ProbeHitTest(x, y, Display.ShownWidth, Display.ShownHeight);
     if (!hit.Inside) {
         return;
     }
+    const PixelPoint stored = StoredPixel(Display.Orientation, Display.StoredWidth,
+                                          Display.StoredHeight, hit.PixelX, hit.PixelY);
     Argb colour = 0xFF000000u;
     // The lowest accepted row or column maps one past the picture; the read then fails and the
     // readout shows black.
-    picture->GetPixel(hit.PixelX, hit.PixelY, &colour);
+    WorkingCopy->GetPixel(stored.X, stored.Y, &colour);
     // The earlier marker and readout give way to the new ones in one repaint.
     Probe = ProbeOverlay{QPoint(x, y), {}};
     ShowColorReadout(colour);

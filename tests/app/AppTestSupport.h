@@ -144,7 +144,15 @@ struct WindowSession {
     bool Open(const QString& path) {
         Ui.FileAnswers.push_back(path);
         Dialog.OnOpen();
-        return Dialog.IsPictureLoaded();
+        return WaitForOpen() && Dialog.IsPictureLoaded();
+    }
+    // The picture is read on a thread of its own: waits until the Open has ended.
+    bool WaitForOpen() {
+        QDeadlineTimer deadline(EndingTimeoutMs);
+        while (Dialog.IsOpening() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        return !Dialog.IsOpening();
     }
     // Runs Start and waits for whichever ending comes.
     bool Convert() {

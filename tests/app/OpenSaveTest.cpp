@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <cerrno>
@@ -51,7 +52,6 @@ class OpenSaveTest : public QObject {
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("positions.png"));
         QCOMPARE(s.Dialog.OpenedName(), QStringLiteral("positions.png"));
-        QVERIFY(s.Dialog.Working() != s.Dialog.Opened());
         QVERIFY(SamePixels(*s.Dialog.Working(), *s.Dialog.Opened()));
         QCOMPARE(s.PixelAt(299, 199), PositionColour(299, 199));
         QCOMPARE(s.Dialog.Button(IDC_GRAY_CONTRAST).GetCheck(), 1);
@@ -68,6 +68,27 @@ class OpenSaveTest : public QObject {
         QVERIFY(!empty.Dialog.IsPictureLoaded());
         QVERIFY(empty.Ui.Messages.empty());
         VELORA_VERIFY_STATE(empty.Dialog, ControlState::NoPicture, 0);
+    }
+
+    void openReadsThePictureOffTheWindowsThread() {
+        const QString big = Pictures.Write("big.png", 3000, 2000, PositionColour);
+        WindowSession s;
+        QSignalSpy finished(&s.Dialog, &MainDialog::OpenFinished);
+        QSignalSpy shown(&s.Dialog, &MainDialog::PictureShown);
+        s.Ui.FileAnswers.push_back(big);
+        s.Dialog.OnOpen();
+        // Back at once: the window is drawn but takes no commands until the picture is there.
+        QVERIFY(s.Dialog.IsOpening());
+        QVERIFY(!s.Dialog.isEnabled());
+        QVERIFY(!s.Dialog.IsPictureLoaded());
+        QVERIFY(finished.wait(EndingTimeoutMs));
+        QCOMPARE(finished.at(0).at(0).toBool(), true);
+        QCOMPARE(shown.count(), 1);
+        QVERIFY(s.Dialog.isEnabled());
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
+        QCOMPARE(s.PixelAt(2999, 1999), PositionColour(2999, 1999));
+        // What is painted is the display made once, the fitted size of the picture.
+        QCOMPARE(s.Dialog.Shown().Image.size(), QSize(462, 308));
     }
 
     void openThatFailsKeepsThePicture_data() {
@@ -181,6 +202,7 @@ class OpenSaveTest : public QObject {
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(&s.Dialog, &drop);
+        QVERIFY(s.WaitForOpen());
         QVERIFY(s.Dialog.IsPictureLoaded());
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
         QVERIFY(s.Ui.FileRequests.empty());
@@ -226,6 +248,7 @@ class OpenSaveTest : public QObject {
         const CommandLine line = ParseCommandLine({relative});
         WindowSession s;
         s.Dialog.OpenPicture(line.File);
+        QVERIFY(s.WaitForOpen());
         QVERIFY(s.Dialog.IsPictureLoaded());
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);

@@ -1,9 +1,13 @@
-// The colour probe: the click-to-pixel mapping on pictures whose pixels tell their position, the
-// readout of a known colour, the marker, and clicks while a conversion runs.
+// The colour probe: the click-to-pixel mapping on pictures whose pixels tell their position, also
+// on pictures shown upright by their orientation tag, the readout of a known colour, the marker,
+// and clicks while a conversion runs.
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 #include "AppTestSupport.h"
+#include "ImageFile.h"
+#include "ImageProperties.h"
 
 namespace velora {
 
@@ -60,6 +64,118 @@ class ProbeTest : public QObject {
         QCOMPARE(lines[0], QString::asprintf("R %d, G %d, B %d  ", int((colour >> 16) & 0xFF),
                                              int((colour >> 8) & 0xFF), int(colour & 0xFF)));
         QCOMPARE(s.Dialog.ProbeMarker(), click);
+    }
+
+    void uprightPictureAndTheProbe_data() {
+        QTest::addColumn<int>("orientation");
+        for (int o = 1; o <= 8; ++o) {
+            QTest::newRow(qPrintable(QStringLiteral("orientation %1").arg(o))) << o;
+        }
+    }
+
+    void uprightPictureAndTheProbe() {
+        // A 12 x 8 picture whose every pixel has its own colour, stored with the orientation tag
+        // (PNG keeps the pixels exact).
+        QFETCH(int, orientation);
+        const int w = 12, h = 8;
+        const auto colour = [](int x, int y) { return Rgb(10 + 20 * x, 10 + 30 * y, 200); };
+        BitmapRef stored = WorkingBitmap::CreateBlank(w, h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                stored->SetPixel(x, y, colour(x, y));
+            }
+        }
+        PropertyItem tag;
+        tag.id = 0x0112;
+        tag.type = PropertyTagTypeShort;
+        tag.value = {static_cast<std::uint8_t>(orientation), 0};
+        QCOMPARE(stored->SetPropertyItem(tag), Status::Ok);
+        const QString path = Pictures.Path(QStringLiteral("turned%1.png").arg(orientation));
+        QVERIFY(SavePng(*stored, path.toStdString()).Ok);
+
+        WindowSession s;
+        QVERIFY(s.Open(path));
+        // The fit rules apply to the picture as shown: 5 to 8 stand 8 wide and 12 high.
+        const QRect drawn = orientation >= 5 ? QRect(231, 174, 308, 462)  // 463 x 8 / 12
+                                             : QRect(154, 251, 462, 308);
+        const QImage shot = s.Dialog.grab().toImage();
+        const int midY = drawn.top() + drawn.height() / 2, midX = drawn.left() + drawn.width() / 2;
+        for (const QPoint& outside :
+             {QPoint(drawn.left() - 1, midY), QPoint(midX, drawn.top() - 1),
+              QPoint(drawn.right() + 1, midY), QPoint(midX, drawn.bottom() + 1)}) {
+            QCOMPARE(shot.pixelColor(outside), QColor(127, 127, 127));
+        }
+        // A click on the middle of each shown pixel reads the stored pixel seen there: the one
+        // whose colour the screen shows under the click.
+        const int shownW = orientation >= 5 ? h : w, shownH = orientation >= 5 ? w : h;
+        for (int sy = 0; sy < shownH; ++sy) {
+            for (int sx = 0; sx < shownW; ++sx) {
+                const QPoint click(drawn.left() + (2 * sx + 1) * drawn.width() / (2 * shownW),
+                                   drawn.top() + (2 * sy + 1) * drawn.height() / (2 * shownH));
+                if (QRect(410, 605, 220, 25).contains(click)) {
+                    continue;  // the file name is drawn over the picture there
+                }
+                const QColor seen = shot.pixelColor(click);
+                // The stored pixel whose colour is nearest to what the screen shows.
+                int bestX = -1, bestY = -1, best = 1 << 30;
+                for (int y = 0; y < h; ++y) {
+                    for (int x = 0; x < w; ++x) {
+                        const Argb c = colour(x, y);
+                        const int d = std::abs(seen.red() - int((c >> 16) & 0xFF)) +
+                                      std::abs(seen.green() - int((c >> 8) & 0xFF));
+                        if (d < best) {
+                            best = d, bestX = x, bestY = y;
+                        }
+                    }
+                }
+                QVERIFY2(best <= 4, qPrintable(QStringLiteral("(%1, %2)").arg(sx).arg(sy)));
+                s.Click(click);
+                const Argb expected = colour(bestX, bestY);
+                QCOMPARE(s.Dialog.ProbeReadout().value(0),
+                         QString::asprintf("R %d, G %d, B %d  ", int((expected >> 16) & 0xFF),
+                                           int((expected >> 8) & 0xFF), int(expected & 0xFF)));
+            }
+        }
+        // Neither the pixels nor the tag of the picture change: a converted and saved picture
+        // still shows upright everywhere.
+        QCOMPARE(s.PixelAt(w - 1, 0), colour(w - 1, 0));
+        std::unique_ptr<PropertyItem> kept = ImageProperties(*s.Dialog.Working()).GetItem(0x0112);
+        QVERIFY(kept != nullptr);
+        QCOMPARE(int(kept->value.at(kept->bigEndian ? 1 : 0)), orientation);
+    }
+
+    void eightTurnedPhotosLookTheSame() {
+        // The same photo stored in each of the eight ways, each with the tag that turns it back.
+        const QString folder = QStringLiteral(VELORA_PHOTOS_DIR "/special/orientation");
+        if (!QFileInfo::exists(folder + "/landscape_1.jpg")) {
+            QSKIP("sample photos are absent");
+        }
+        const auto frameOf = [&folder](int n) {
+            WindowSession s;
+            const bool opened = s.Open(folder + QStringLiteral("/landscape_%1.jpg").arg(n));
+            return opened ? s.Dialog.grab().toImage().copy(154, 174, 463, 463) : QImage();
+        };
+        const QImage upright = frameOf(1);
+        QVERIFY(!upright.isNull());
+        const auto difference = [&upright](const QImage& other) {
+            double sum = 0;
+            for (int y = 0; y < upright.height(); ++y) {
+                for (int x = 0; x < upright.width(); ++x) {
+                    const QColor a = upright.pixelColor(x, y), b = other.pixelColor(x, y);
+                    sum += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                           std::abs(a.blue() - b.blue());
+                }
+            }
+            return sum / (3.0 * upright.width() * upright.height());
+        };
+        // A picture turned wrongly differs by far more than the recompression does.
+        QVERIFY(difference(upright.mirrored(true, false)) > 20);
+        for (int n : {0, 2, 3, 4, 5, 6, 7, 8}) {
+            const QImage shown = frameOf(n);
+            QVERIFY(!shown.isNull());
+            const double d = difference(shown);
+            QVERIFY2(d < 4, qPrintable(QStringLiteral("landscape_%1: %2").arg(n).arg(d)));
+        }
     }
 
     void probeReadoutOfAKnownColour() {

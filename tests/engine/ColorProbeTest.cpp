@@ -1,12 +1,15 @@
 // The probe's click mapping and readout text, checked against the worked examples of the frame
-// geometry and the tone curves.
+// geometry and the tone curves; the turn from stored to upright pixels against the orientation
+// tag's own definition.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <string>
 #include <vector>
 
 #include "ColorProbe.h"
+#include "Orientation.h"
 
 namespace velora {
 namespace {
@@ -91,6 +94,79 @@ TEST(ReadoutLines, DecimalPointDoesNotFollowTheProcessLocale) {
     std::setlocale(LC_NUMERIC, previous.c_str());
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[4], "VLRD 0.164992") << chosen;
+}
+
+using Grid = std::vector<std::vector<int>>;  // [row][column]
+
+Grid FlipLeftRight(Grid g) {
+    for (auto& row : g) {
+        std::reverse(row.begin(), row.end());
+    }
+    return g;
+}
+
+Grid FlipTopBottom(Grid g) {
+    std::reverse(g.begin(), g.end());
+    return g;
+}
+
+Grid Transpose(const Grid& g) {
+    Grid t(g[0].size(), std::vector<int>(g.size()));
+    for (std::size_t r = 0; r < g.size(); ++r) {
+        for (std::size_t c = 0; c < g[r].size(); ++c) {
+            t[c][r] = g[r][c];
+        }
+    }
+    return t;
+}
+
+// A quarter turn clockwise: the bottom-left corner comes to the top left.
+Grid TurnClockwise(const Grid& g) {
+    return FlipLeftRight(Transpose(g));
+}
+
+TEST(Orientation, UprightPixelsComeFromTheStoredOnesTheTagNames) {
+    // The tag says where the stored picture's first row and first column are seen:
+    // 1 top and left, 2 top and right, 3 bottom and right, 4 bottom and left, 5 left and top,
+    // 6 right and top, 7 right and bottom, 8 left and bottom.
+    const int w = 5, h = 3;
+    Grid stored(h, std::vector<int>(w));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            stored[y][x] = y * w + x;  // every pixel tells its position
+        }
+    }
+    const Grid upright[9] = {{},
+                             stored,
+                             FlipLeftRight(stored),
+                             FlipTopBottom(FlipLeftRight(stored)),
+                             FlipTopBottom(stored),
+                             Transpose(stored),
+                             TurnClockwise(stored),
+                             FlipTopBottom(TurnClockwise(stored)),
+                             TurnClockwise(TurnClockwise(TurnClockwise(stored)))};
+    for (int o = 1; o <= 8; ++o) {
+        const Grid& shown = upright[o];
+        const PixelPoint size = ShownSize(o, w, h);
+        ASSERT_EQ(size.Y, int(shown.size())) << o;
+        ASSERT_EQ(size.X, int(shown[0].size())) << o;
+        EXPECT_EQ(SwapsSides(o), o >= 5);
+        for (int y = 0; y < size.Y; ++y) {
+            for (int x = 0; x < size.X; ++x) {
+                const PixelPoint p = StoredPixel(o, w, h, x, y);
+                ASSERT_EQ(p.Y * w + p.X, shown[y][x]) << o << ": " << x << "," << y;
+            }
+            // One past the upright picture's right edge is outside the stored one too: the
+            // probe's read fails there, as it does for an upright picture.
+            const PixelPoint past = StoredPixel(o, w, h, size.X, y);
+            EXPECT_TRUE(past.X < 0 || past.X >= w || past.Y < 0 || past.Y >= h) << o;
+        }
+    }
+    // Missing or invalid tags count as upright.
+    for (int tag : {0, 9, -1, 65535}) {
+        EXPECT_EQ(NormalOrientation(tag), 1);
+        EXPECT_EQ(StoredPixel(tag, w, h, 2, 1).X, 2);
+    }
 }
 
 }  // namespace
