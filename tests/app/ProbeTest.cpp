@@ -67,16 +67,28 @@ class ProbeTest : public QObject {
     }
 
     void uprightPictureAndTheProbe_data() {
+        // The stored corners the tag brings to the top left and the top right of the upright
+        // picture (w x h stored, 12 x 8 below; (0, 0) is the first stored pixel).
         QTest::addColumn<int>("orientation");
-        for (int o = 1; o <= 8; ++o) {
-            QTest::newRow(qPrintable(QStringLiteral("orientation %1").arg(o))) << o;
-        }
+        QTest::addColumn<QPoint>("topLeft");
+        QTest::addColumn<QPoint>("topRight");
+        const int r = 11, b = 7;
+        QTest::newRow("1 as stored") << 1 << QPoint(0, 0) << QPoint(r, 0);
+        QTest::newRow("2 mirrored") << 2 << QPoint(r, 0) << QPoint(0, 0);
+        QTest::newRow("3 half round") << 3 << QPoint(r, b) << QPoint(0, b);
+        QTest::newRow("4 upside down mirror") << 4 << QPoint(0, b) << QPoint(r, b);
+        QTest::newRow("5 main diagonal") << 5 << QPoint(0, 0) << QPoint(0, b);
+        QTest::newRow("6 quarter clockwise") << 6 << QPoint(0, b) << QPoint(0, 0);
+        QTest::newRow("7 other diagonal") << 7 << QPoint(r, b) << QPoint(r, 0);
+        QTest::newRow("8 quarter anticlockwise") << 8 << QPoint(r, 0) << QPoint(r, b);
     }
 
     void uprightPictureAndTheProbe() {
         // A 12 x 8 picture whose every pixel has its own colour, stored with the orientation tag
         // (PNG keeps the pixels exact).
         QFETCH(int, orientation);
+        QFETCH(QPoint, topLeft);
+        QFETCH(QPoint, topRight);
         const int w = 12, h = 8;
         const auto colour = [](int x, int y) { return Rgb(10 + 20 * x, 10 + 30 * y, 200); };
         BitmapRef stored = WorkingBitmap::CreateBlank(w, h);
@@ -129,6 +141,10 @@ class ProbeTest : public QObject {
                     }
                 }
                 QVERIFY2(best <= 4, qPrintable(QStringLiteral("(%1, %2)").arg(sx).arg(sy)));
+                // Upright: the corners show what the tag says they show.
+                if (sy == 0 && (sx == 0 || sx == shownW - 1)) {
+                    QCOMPARE(QPoint(bestX, bestY), sx == 0 ? topLeft : topRight);
+                }
                 s.Click(click);
                 const Argb expected = colour(bestX, bestY);
                 QCOMPARE(s.Dialog.ProbeReadout().value(0),
