@@ -304,7 +304,7 @@ std::string HelpText() {
            "\n"
            "Long options may be shortened to any unambiguous prefix (--col 60), short ones\n"
            "bundled (-qj2). A folder walk takes JPEG, PNG, BMP, GIF, TIFF, ICO, WebP, HEIC\n"
-           "and AVIF files by their extension, and leaves out hidden files and folders and\n"
+           "and AVIF files by extension; it leaves out hidden files and folders and\n"
            "earlier results (names with \"_vlr\" before the first dot).\n"
            "\n"
            "An input is never written over, and an existing result is skipped, so a rerun\n"

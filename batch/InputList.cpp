@@ -131,9 +131,10 @@ bool WalkTakes(const std::string& name) {
     if (lastDot == std::string::npos) {
         return false;
     }
-    static const char* const Extensions[] = {"jpg", "jpeg", "jpe",  "jfif", "png",
-                                             "bmp", "dib",  "gif",  "tif",  "tiff",
-                                             "ico", "webp", "heic", "heif", "avif"};
+    // The kinds of picture that open, by the names the window's Open dialog lists.
+    static const char* const Extensions[] = {"jpg",  "jpeg", "jpe",  "jfif", "png", "bmp",
+                                             "dib",  "gif",  "tif",  "tiff", "ico", "cur",
+                                             "webp", "heic", "heif", "hif",  "avif"};
     const std::string extension = Lowered(name.substr(lastDot + 1));
     return std::any_of(std::begin(Extensions), std::end(Extensions),
                        [&](const char* known) { return extension == known; });

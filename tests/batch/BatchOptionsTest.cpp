@@ -1,6 +1,8 @@
 // The command line, the result names and the plan that keeps inputs and results apart.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "BatchOptions.h"
 #include "BatchTestSupport.h"
 #include "InputList.h"
@@ -149,6 +151,11 @@ TEST(BatchOptions, HelpAndVersionNeedNoFiles) {
           "-r,", "-0,", "-j,", "-q,", "-h,"}) {
         EXPECT_NE(HelpText().find(option), std::string::npos) << option;
     }
+    // It fits a terminal of 80 columns without wrapping.
+    std::istringstream lines(HelpText());
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LT(DisplayColumns(line), 80) << line;
+    }
 }
 
 TEST(BatchOptions, ListsAndFolders) {
@@ -192,13 +199,14 @@ TEST(InputList, AWalkTakesPicturesButNotResultsOrHiddenFiles) {
         const char* Name;
         bool Taken;
     } cases[] = {
-        {"a.jpg", true},      {"IMG_0001.JPEG", true}, {"scan.tif", true},
-        {"b.HEIC", true},     {"c.avif", true},        {"d.webp", true},
-        {"e.gif", true},      {"f.bmp", true},         {"g.ico", true},
-        {"p.png", true},      {"a.b.jpg", true},       {"notes.txt", false},
-        {"jpg", false},       {"raw.cr2", false},      {".hidden.jpg", false},
-        {"a_vlr.jpg", false}, {"a_vlr.b.jpg", false},  {"_vlrphoto.jpg", false},
-        {"a_vlrx.jpg", true}, {"vlr.jpg", true},       {"a.jpg_vlr.png", true},
+        {"a.jpg", true},        {"IMG_0001.JPEG", true},  {"scan.tif", true},
+        {"b.HEIC", true},       {"c.avif", true},         {"d.webp", true},
+        {"e.gif", true},        {"f.bmp", true},          {"g.ico", true},
+        {"p.png", true},        {"h.hif", true},          {"pointer.cur", true},
+        {"a.b.jpg", true},      {"notes.txt", false},     {"jpg", false},
+        {"raw.cr2", false},     {".hidden.jpg", false},   {"a_vlr.jpg", false},
+        {"a_vlr.b.jpg", false}, {"_vlrphoto.jpg", false}, {"a_vlrx.jpg", true},
+        {"vlr.jpg", true},      {"a.jpg_vlr.png", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(WalkTakes(c.Name), c.Taken) << c.Name;
