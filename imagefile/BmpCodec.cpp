@@ -136,11 +136,10 @@ void Palette(const Reader& in, const Header& h, std::uint8_t (*palette)[3]) {
     }
 }
 
-// RLE: runs and literal groups; a bad code or a run past the edge ends the decoding, leaving the
-// rest of the picture black, as damaged bitmaps usually look.
+// RLE: runs and literal groups. Data that ends before the end-of-bitmap code marks the picture
+// damaged, the rest left black, as damaged bitmaps usually look; `damage` gets the reason.
 void DecodeRle(const Reader& in, const Header& h, const std::uint8_t (*palette)[3],
-               std::uint8_t* rows, std::int32_t stride, bool topDown,
-               std::vector<std::string>& warn) {
+               std::uint8_t* rows, std::int32_t stride, bool topDown, std::string& damage) {
     const std::int64_t width = h.Width;
     const std::int64_t height = topDown ? -h.Height : h.Height;
     std::int64_t x = 0;
@@ -156,7 +155,7 @@ void DecodeRle(const Reader& in, const Header& h, const std::uint8_t (*palette)[
     const bool four = h.Bits == 4;
     while (y < height) {
         if (!in.Has(at, 2)) {
-            warn.emplace_back("the bitmap data ends early");
+            damage = "the bitmap data ends early";
             return;
         }
         const unsigned count = in.Data[at];
@@ -173,6 +172,7 @@ void DecodeRle(const Reader& in, const Header& h, const std::uint8_t (*palette)[
             return;
         } else if (code == 2) {
             if (!in.Has(at, 2)) {
+                damage = "the bitmap data ends early";
                 return;
             }
             x += in.Data[at];
@@ -181,7 +181,7 @@ void DecodeRle(const Reader& in, const Header& h, const std::uint8_t (*palette)[
         } else {
             const std::size_t bytes = four ? (code + 1) / 2 : code;
             if (!in.Has(at, bytes)) {
-                warn.emplace_back("the bitmap data ends early");
+                damage = "the bitmap data ends early";
                 return;
             }
             for (unsigned i = 0; i < code; ++i) {
@@ -204,9 +204,25 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     }
     const bool topDown = h.Height < 0;
     const std::int64_t height = topDown ? -h.Height : h.Height;
+    const auto width = static_cast<std::uint64_t>(h.Width);
+    if (!DeclaredSizeAllowed(out, width, static_cast<std::uint64_t>(height))) {
+        return;
+    }
+    // Measured before the header is trusted with an allocation: the rows of an uncompressed
+    // bitmap must all be there, and run-length data codes at most 255 pixels in two bytes.
+    const std::uint64_t present = size > h.PixelOffset ? size - h.PixelOffset : 0;
+    const bool rle = h.Compression == 1 || h.Compression == 2;
+    const std::uint64_t rowBytes = ((width * h.Bits + 31) / 32) * 4;
+    if (rle ? width * static_cast<std::uint64_t>(height) > 128 * present
+            : rowBytes * static_cast<std::uint64_t>(height) > present) {
+        out.Code = Status::GenericError;
+        out.Message = "the file is damaged: its pixel data is too short for " +
+                      std::to_string(width) + " x " + std::to_string(height) + " pixels";
+        return;
+    }
     std::int32_t stride = 0;
-    std::uint8_t* rows = AllocateDecodeTarget(out, static_cast<std::uint64_t>(h.Width),
-                                              static_cast<std::uint64_t>(height), &stride);
+    std::uint8_t* rows =
+        AllocateDecodeTarget(out, width, static_cast<std::uint64_t>(height), &stride);
     if (rows == nullptr) {
         return;
     }
@@ -214,20 +230,20 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     if (h.Bits <= 8) {
         Palette(in, h, palette);
     }
-    if (h.Compression == 1 || h.Compression == 2) {
-        DecodeRle(in, h, palette, rows, stride, topDown, out.Warnings);
+    if (rle) {
+        std::string damage;
+        DecodeRle(in, h, palette, rows, stride, topDown, damage);
+        if (!damage.empty()) {
+            out.Damaged = true;
+            out.DamageReason = damage;
+        }
         return;
     }
-    const std::size_t rowBytes = ((static_cast<std::size_t>(h.Width) * h.Bits + 31) / 32) * 4;
     const Channel red = MakeChannel(h.Masks[0]);
     const Channel green = MakeChannel(h.Masks[1]);
     const Channel blue = MakeChannel(h.Masks[2]);
     for (std::int64_t y = 0; y < height; ++y) {
-        const std::size_t at = h.PixelOffset + static_cast<std::size_t>(y) * rowBytes;
-        if (!in.Has(at, rowBytes)) {
-            out.Warnings.emplace_back("the bitmap data ends early");
-            return;
-        }
+        const std::size_t at = h.PixelOffset + static_cast<std::size_t>(y * rowBytes);
         const std::uint8_t* src = data + at;
         std::uint8_t* dst = rows + (topDown ? y : height - 1 - y) * stride;
         for (std::int64_t x = 0; x < h.Width; ++x, dst += 3) {

@@ -115,12 +115,51 @@ SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, ExistingT
 
 }  // namespace
 
+bool PictureSizeAllowed(std::uint64_t width, std::uint64_t height, SaveFormat savedAs,
+                        std::string& reason) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+    if (width == 0 || height == 0) {
+        reason = "the picture has no pixels (" + size + ")";
+        return false;
+    }
+    if (!WorkingBitmap::SizeAllowed(width, height)) {
+        reason = "the picture is too large (" + size + ")";
+        return false;
+    }
+    // libjpeg's own bound for a side of a JPEG file.
+    constexpr std::uint64_t MaxJpegSide = 65500;
+    if (savedAs == SaveFormat::Jpeg && (width > MaxJpegSide || height > MaxJpegSide)) {
+        reason = "the picture is too large for a JPEG file (" + size +
+                 "; a JPEG file holds at most 65500 pixels a side)";
+        return false;
+    }
+    return true;
+}
+
+bool DeclaredSizeAllowed(DecodeOutcome& out, std::uint64_t width, std::uint64_t height) {
+    const SaveFormat savedAs = out.Options ? out.Options->SavedAs : SaveFormat::Any;
+    try {
+        std::string reason;
+        if (PictureSizeAllowed(width, height, savedAs, reason)) {
+            return true;
+        }
+        out.Message = std::move(reason);
+    } catch (...) {
+    }
+    out.Code = Status::ValueOverflow;
+    return false;
+}
+
 std::uint8_t* AllocateDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
                                    std::int32_t* stride) {
-    if (!WorkingBitmap::SizeAllowed(width, height)) {
-        out.Code = Status::ValueOverflow;
-        out.Message = "the picture is too large (" + std::to_string(width) + " x " +
-                      std::to_string(height) + " pixels)";
+    if (!DeclaredSizeAllowed(out, width, height)) {
+        return nullptr;
+    }
+    if (out.Options && out.Options->BeforeAllocation &&
+        !out.Options->BeforeAllocation(static_cast<unsigned>(width),
+                                       static_cast<unsigned>(height))) {
+        out.Code = Status::Aborted;
+        out.Message = "stopped before the picture was read";
         return nullptr;
     }
     BitmapRef bitmap =
@@ -159,7 +198,7 @@ void DescribeFileFailure(ReadFileResult read, const std::string& error, LoadResu
     }
 }
 
-LoadResult LoadBitmapFromFile(const std::string& path) {
+LoadResult LoadBitmapFromFile(const std::string& path, const LoadOptions& options) {
     LoadResult result;
     std::vector<std::uint8_t> bytes;
     std::string error;
@@ -170,7 +209,7 @@ LoadResult LoadBitmapFromFile(const std::string& path) {
         DescribeFileFailure(read, error, result);
         return result;
     }
-    return LoadBitmapFromMemory(bytes.data(), bytes.size());
+    return LoadBitmapFromMemory(bytes.data(), bytes.size(), options);
 }
 
 void DescribeDecodeFailure(Status code, const std::string& message, LoadResult& result) {
@@ -179,7 +218,8 @@ void DescribeDecodeFailure(Status code, const std::string& message, LoadResult& 
                                      : "the picture cannot be decoded: " + message;
 }
 
-LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
+LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size,
+                                const LoadOptions& options) {
     LoadResult result;
     if (data == nullptr || size == 0) {
         result.Code = Status::UnknownImageFormat;
@@ -193,6 +233,7 @@ LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
         return result;
     }
     DecodeOutcome out;
+    out.Options = &options;
     decode(data, size, out);
     if (!out.Bitmap) {
         DescribeDecodeFailure(out.Code, out.Message, result);
@@ -205,6 +246,8 @@ LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size) {
     }
     result.Bitmap = std::move(out.Bitmap);
     result.Warnings = std::move(out.Warnings);
+    result.Damaged = out.Damaged;
+    result.DamageReason = std::move(out.DamageReason);
     return result;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,19 +11,43 @@
 
 namespace velora {
 
+// The file a picture will be saved as, for the size limit it sets.
+enum class SaveFormat { Any, Jpeg, Png };
+
+// The one size rule for every picture taken in: no side over 65535 pixels, at most 250
+// megapixels, and what the file it will be saved as can hold (a JPEG file at most 65500 pixels a
+// side). Checked on the declared size, before anything is allocated; false with the reason in
+// words.
+bool PictureSizeAllowed(std::uint64_t width, std::uint64_t height, SaveFormat savedAs,
+                        std::string& reason);
+
+struct LoadOptions {
+    SaveFormat SavedAs = SaveFormat::Any;
+    // Runs once the declared size has passed the limits, before the picture's memory is taken,
+    // on the loading thread (velora-batch waits there for room in its memory budget). false
+    // gives the load up.
+    std::function<bool(unsigned width, unsigned height)> BeforeAllocation;
+};
+
 struct LoadResult {
     BitmapRef Bitmap;  // nullptr on failure
     Status Code = Status::Ok;
     std::string Message;                // why it failed, in words a user understands
-    std::vector<std::string> Warnings;  // recoverable damage that the decoder reported
+    std::vector<std::string> Warnings;  // what the decoder stepped over or left out
+    // The file is damaged: the decoder met missing or corrupt data (a file cut short or still
+    // being written, a corrupt scan, short pixel data) and Bitmap holds only what could be read,
+    // the rest filled in. DamageReason says what it met.
+    bool Damaged = false;
+    std::string DamageReason;
 };
 
 // Decodes JPEG (every kind libjpeg-turbo reads), PNG and the other cheap formats into a 24-bit
 // bitmap carrying the file's metadata as property items. Never throws, never crashes on bad input.
-LoadResult LoadBitmapFromFile(const std::string& path);
+LoadResult LoadBitmapFromFile(const std::string& path, const LoadOptions& options = {});
 
 // The same for a file already in memory (the fuzz target's door).
-LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size);
+LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size,
+                                const LoadOptions& options = {});
 
 // Where a save failed: the picture could not be encoded, no file could be made in the target's
 // folder, or writing it (or putting it in the target's place) failed.

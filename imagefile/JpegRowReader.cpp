@@ -1,7 +1,9 @@
 #include <cstring>
 
+#include "Codecs.h"
 #include "JpegErrors.h"
 #include "JpegRows.h"
+#include "JpegSegments.h"
 
 #include <jerror.h>
 
@@ -38,11 +40,55 @@ struct JpegRowReader::State {
     ProgressManager Progress;
     std::vector<std::string> Warnings;
     std::string Message;
+    std::string DamageReason;
     bool Created = false;
     bool Started = false;
     bool Failed = false;
     bool Cmyk = false;
     bool Inverted = false;
+    bool Holds = true;
+    bool SingleScan = true;
+    // What the segments carry on, and the one being read.
+    JpegSegments Segments;
+    RawMetadata Meta;
+    std::size_t SegmentsMet = 0;
+    std::vector<std::uint8_t> Segment;
+    int SegmentMarker = 0;
+    bool SegmentLost = false;
+
+    // These run in their own frames, called from the segment reader, and let nothing escape.
+    void SegmentStart(int marker, std::size_t length) {
+        SegmentMarker = marker;
+        SegmentLost = false;
+        ++SegmentsMet;
+        try {
+            Segment.clear();
+            Segment.reserve(length);
+        } catch (...) {
+            SegmentLost = true;
+        }
+    }
+    void SegmentBytes(const std::uint8_t* data, std::size_t length) {
+        try {
+            if (!SegmentLost) {
+                Segment.insert(Segment.end(), data, data + length);
+            }
+        } catch (...) {
+            SegmentLost = true;  // metadata that cannot be held is left out; the picture comes
+        }
+    }
+    void SegmentEnd() {
+        if (SegmentLost) {
+            return;
+        }
+        try {
+            if (const char* note =
+                    Segments.Keep(SegmentMarker, Segment.data(), Segment.size(), Meta)) {
+                KeepJpegWarning(Warnings, note);
+            }
+        } catch (...) {
+        }
+    }
 
     ~State() {
         if (Created) {
@@ -71,16 +117,88 @@ JpegRowReader::~JpegRowReader() = default;
 
 namespace {
 
-// The part of opening that both sources share, after the source is set.
-void ReadHeader(j_decompress_ptr info, bool* cmyk, bool* inverted) {
-    for (int m = 0; m < 16; ++m) {
-        jpeg_save_markers(info, JPEG_APP0 + m, 0xFFFF);
+// Reads an application segment or comment straight into the reader's state. libjpeg's own list
+// of saved markers would keep every one of them and walk to its end for each new one, which
+// makes a file of many empty segments take minutes. The sources used here (memory, stdio) never
+// suspend, so this never has to resume halfway.
+boolean OnSegment(j_decompress_ptr info) {
+    jpeg_source_mgr* src = info->src;
+    auto* state = static_cast<JpegRowReader::State*>(info->client_data);
+    auto* err = reinterpret_cast<JpegErrorManager*>(info->err);
+    unsigned length = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (src->bytes_in_buffer == 0 && !(*src->fill_input_buffer)(info)) {
+            return FALSE;
+        }
+        length = (length << 8) | *src->next_input_byte++;
+        --src->bytes_in_buffer;
     }
-    jpeg_save_markers(info, JPEG_COM, 0xFFFF);
+    // A length below 2 does not even cover its own field: nothing follows.
+    std::size_t remaining = length > 2 ? length - 2 : 0;
+    state->SegmentStart(info->unread_marker, remaining);
+    while (remaining > 0) {
+        if (src->bytes_in_buffer == 0 && !(*src->fill_input_buffer)(info)) {
+            return FALSE;
+        }
+        if (err->Damaged) {
+            return TRUE;  // the file ended inside the segment: what follows is filler
+        }
+        const std::size_t piece =
+            remaining < src->bytes_in_buffer ? remaining : src->bytes_in_buffer;
+        state->SegmentBytes(src->next_input_byte, piece);
+        src->next_input_byte += piece;
+        src->bytes_in_buffer -= piece;
+        remaining -= piece;
+    }
+    state->SegmentEnd();
+    return TRUE;
+}
+
+// Bytes of the file after what libjpeg has taken so far; -1 when that cannot be told.
+long long DataLeft(j_decompress_ptr info, std::FILE* file) {
+    const long long buffered = static_cast<long long>(info->src->bytes_in_buffer);
+    if (file == nullptr) {
+        return buffered;  // the whole file was handed over in memory
+    }
+    const long here = std::ftell(file);
+    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    const long end = std::ftell(file);
+    std::fseek(file, here, SEEK_SET);
+    return end < here ? -1 : buffered + (end - here);
+}
+
+bool CanHoldPicture(j_decompress_ptr info, long long available) {
+    if (info->arith_code || available < 0) {
+        return true;
+    }
+    unsigned long long blocks = 0;
+    for (int c = 0; c < info->num_components; ++c) {
+        blocks += static_cast<unsigned long long>(info->comp_info[c].width_in_blocks) *
+                  info->comp_info[c].height_in_blocks;
+    }
+    const unsigned long long bits = blocks * (info->progressive_mode ? 1 : 2);
+    return bits / 8 <= static_cast<unsigned long long>(available);
+}
+
+// The part of opening that both sources share, after the source is set.
+void ReadHeader(j_decompress_ptr info, JpegRowReader::State* state, std::FILE* file) {
+    info->client_data = state;
+    // APP0 (JFIF) and APP14 (Adobe) stay with libjpeg, which reads what it needs from them.
+    for (int m = 1; m < 16; ++m) {
+        if (m != 14) {
+            jpeg_set_marker_processor(info, JPEG_APP0 + m, OnSegment);
+        }
+    }
+    jpeg_set_marker_processor(info, JPEG_COM, OnSegment);
+    state->Err.TrackDamage = true;
     jpeg_read_header(info, TRUE);
-    *cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
-    *inverted = *cmyk && info->saw_Adobe_marker;
-    info->out_color_space = *cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    state->Cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
+    state->Inverted = state->Cmyk && info->saw_Adobe_marker;
+    state->Holds = CanHoldPicture(info, DataLeft(info, file));
+    state->SingleScan = !jpeg_has_multiple_scans(info);
+    info->out_color_space = state->Cmyk ? JCS_CMYK : JCS_EXT_BGR;
     info->dct_method = JDCT_ISLOW;
 }
 
@@ -101,7 +219,7 @@ bool JpegRowReader::Open(const std::uint8_t* data, std::size_t size) {
     s->Progress.Info = &s->Info;
     s->Info.progress = &s->Progress.Base;
     jpeg_mem_src(&s->Info, data, static_cast<unsigned long>(size));
-    ReadHeader(&s->Info, &s->Cmyk, &s->Inverted);
+    ReadHeader(&s->Info, s, nullptr);
     return true;
 }
 
@@ -120,7 +238,7 @@ bool JpegRowReader::Open(std::FILE* file) {
     s->Progress.Info = &s->Info;
     s->Info.progress = &s->Progress.Base;
     jpeg_stdio_src(&s->Info, file);
-    ReadHeader(&s->Info, &s->Cmyk, &s->Inverted);
+    ReadHeader(&s->Info, s, file);
     return true;
 }
 
@@ -130,6 +248,10 @@ unsigned JpegRowReader::Width() const {
 
 unsigned JpegRowReader::Height() const {
     return S->Created && !S->Failed ? S->Info.image_height : 0;
+}
+
+bool JpegRowReader::HoldsPicture() const {
+    return S->Holds;
 }
 
 bool JpegRowReader::Cmyk() const {
@@ -150,6 +272,12 @@ bool JpegRowReader::Start() {
         return false;
     }
     if (setjmp(s->Err.Jump)) {
+        return s->Fail();
+    }
+    if (!s->Holds) {
+        std::snprintf(s->Err.Message, sizeof s->Err.Message,
+                      "the file is damaged: its data is too short for %u x %u pixels",
+                      s->Info.image_width, s->Info.image_height);
         return s->Fail();
     }
     jpeg_start_decompress(&s->Info);
@@ -173,6 +301,10 @@ int JpegRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) 
     const JDIMENSION first = s->Info.output_scanline;
     while (s->Info.output_scanline < s->Info.output_height &&
            static_cast<int>(s->Info.output_scanline - first) < count) {
+        // Rows after missing or corrupt data would only be filler, at full cost.
+        if (s->Err.Damaged && s->SingleScan) {
+            break;
+        }
         JSAMPROW pointers[RowsPerCall];
         const int done = static_cast<int>(s->Info.output_scanline - first);
         const int wanted = count - done < RowsPerCall ? count - done : RowsPerCall;
@@ -183,6 +315,10 @@ int JpegRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) 
             break;  // no data source here ever suspends; this only guards the loop
         }
     }
+    if (s->Info.output_scanline == s->Info.output_height) {
+        // What comes after the last row (a missing end marker, say) no longer touches it.
+        s->Err.TrackDamage = false;
+    }
     return static_cast<int>(s->Info.output_scanline - first);
 }
 
@@ -190,26 +326,37 @@ unsigned JpegRowReader::NextRow() const {
     return S->Started ? S->Info.output_scanline : 0;
 }
 
-std::vector<JpegMarker> JpegRowReader::Markers() const {
-    std::vector<JpegMarker> markers;
-    if (!S->Created || S->Failed) {
-        return markers;
-    }
-    for (jpeg_saved_marker_ptr m = S->Info.marker_list; m != nullptr; m = m->next) {
-        markers.push_back(JpegMarker{m->marker, m->data, m->data_length});
-    }
-    return markers;
+bool JpegRowReader::Damaged() const {
+    return S->Err.Damaged;
 }
 
-bool JpegRowReader::QuantTable(int slot, std::uint16_t values[64]) const {
-    if (!S->Created || S->Failed || slot < 0 || slot > 1 ||
-        S->Info.quant_tbl_ptrs[slot] == nullptr) {
-        return false;
+const std::string& JpegRowReader::DamageReason() const {
+    State* s = S.get();
+    if (s->Err.Damaged && s->DamageReason.empty()) {
+        try {
+            s->DamageReason = s->Err.DamageText;
+        } catch (...) {
+        }
     }
-    for (int i = 0; i < DCTSIZE2; ++i) {
-        values[i] = S->Info.quant_tbl_ptrs[slot]->quantval[i];
+    return s->DamageReason;
+}
+
+void JpegRowReader::Metadata(RawMetadata& meta) const {
+    meta = S->Meta;
+    S->Segments.FinishIcc(meta);
+    for (int slot = 0; slot < 2; ++slot) {
+        meta.HaveQuant[slot] = false;
+        if (S->Created && !S->Failed && S->Info.quant_tbl_ptrs[slot] != nullptr) {
+            meta.HaveQuant[slot] = true;
+            for (int i = 0; i < DCTSIZE2; ++i) {
+                meta.Quant[slot][i] = S->Info.quant_tbl_ptrs[slot]->quantval[i];
+            }
+        }
     }
-    return true;
+}
+
+std::size_t JpegRowReader::SegmentCount() const {
+    return S->SegmentsMet;
 }
 
 bool JpegRowReader::Finish() {

@@ -1,5 +1,6 @@
 // PNG decoding and encoding over libpng. libpng's errors jump back to the setjmp in the one
 // function that makes the libpng calls; that function holds no object with a destructor.
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
@@ -16,6 +17,10 @@ constexpr std::size_t MaxWarningTexts = 8;
 class PngSink {
   public:
     explicit PngSink(DecodeOutcome* out) : Out(out) {}
+
+    bool SizeAllowed(png_uint_32 width, png_uint_32 height) {
+        return DeclaredSizeAllowed(*Out, width, height);
+    }
 
     bool Allocate(png_uint_32 width, png_uint_32 height, std::uint8_t** rows,
                   std::int32_t* stride) {
@@ -73,7 +78,40 @@ struct PngContext {
     const std::uint8_t* Data;
     std::size_t Size;
     std::size_t Position;
+    // Set once the picture's rows exist, so that a failure after that keeps what was read.
+    std::uint8_t* Rows = nullptr;
 };
+
+// Bytes of compressed picture data the file holds: the IDAT chunks' lengths, as far as the file
+// has them.
+std::uint64_t CompressedBytes(const std::uint8_t* data, std::size_t size) {
+    std::uint64_t total = 0;
+    std::size_t at = 8;  // after the signature
+    while (size - at >= 8) {
+        const std::uint64_t length = (std::uint64_t{data[at]} << 24) | (data[at + 1] << 16) |
+                                     (data[at + 2] << 8) | data[at + 3];
+        const bool idat = std::memcmp(data + at + 4, "IDAT", 4) == 0;
+        const std::uint64_t present = std::min<std::uint64_t>(length, size - at - 8);
+        if (idat) {
+            total += present;
+        }
+        if (present < length || std::memcmp(data + at + 4, "IEND", 4) == 0) {
+            break;
+        }
+        at += 8 + static_cast<std::size_t>(length);
+        if (size - at < 4) {
+            break;
+        }
+        at += 4;  // CRC
+    }
+    return total;
+}
+
+// Deflate turns at most 1032 bytes into one (a run of 258 coded in two bits, asymptotically), so
+// a picture's filtered rows need at least this many compressed bytes.
+std::uint64_t LeastCompressedBytes(png_size_t rowBytes, png_uint_32 height) {
+    return (static_cast<std::uint64_t>(rowBytes) + 1) * height / 1032;
+}
 
 void OnPngError(png_structp png, png_const_charp message) {
     auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
@@ -96,7 +134,24 @@ void OnPngRead(png_structp png, png_bytep target, png_size_t length) {
     context->Position += length;
 }
 
-// Result: 0 decoded, 1 libpng gave up (context->Message), 2 refused by the sink, 3 no memory.
+void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
+        context->Sink->Keep(context->Sink->Out->Meta.Exif, exif, exifLength);
+    }
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
+        profile != nullptr) {
+        context->Sink->Keep(context->Sink->Out->Meta.Icc, profile, profileLength);
+    }
+}
+
+// Result: 0 decoded, 1 libpng gave up (context->Message), 2 refused by the sink, 3 no memory,
+// 4 damaged: libpng gave up after the rows began, and the picture holds what was read.
 int RunDecode(PngContext* context) {
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
@@ -109,8 +164,14 @@ int RunDecode(PngContext* context) {
         return 3;
     }
     if (setjmp(png_jmpbuf(png))) {
+        if (context->Rows == nullptr) {
+            png_destroy_read_struct(&png, &info, nullptr);
+            return 1;
+        }
+        // The chunks before the picture data were read whole; theirs is kept.
+        KeepMetadata(png, info, context);
         png_destroy_read_struct(&png, &info, nullptr);
-        return 1;
+        return 4;
     }
     png_set_read_fn(png, context, OnPngRead);
     png_set_user_limits(png, WorkingBitmap::MaxSide, WorkingBitmap::MaxSide);
@@ -121,12 +182,22 @@ int RunDecode(PngContext* context) {
     int depth = 0;
     int colour = 0;
     png_get_IHDR(png, info, &width, &height, &depth, &colour, nullptr, nullptr, nullptr);
+    if (!context->Sink->SizeAllowed(width, height)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return 2;
+    }
+    // Judged before anything is allocated for the picture: a few bytes must not claim gigabytes.
+    if (CompressedBytes(context->Data, context->Size) <
+        LeastCompressedBytes(png_get_rowbytes(png, info), height)) {
+        png_error(png, "the file is damaged: its picture data is too short for its size");
+    }
     std::uint8_t* rows = nullptr;
     std::int32_t stride = 0;
     if (!context->Sink->Allocate(width, height, &rows, &stride)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return 2;
     }
+    context->Rows = rows;
     png_set_expand(png);
     // Samples are taken as stored: a gAMA chunk is not applied.
     png_set_scale_16(png);
@@ -141,6 +212,7 @@ int RunDecode(PngContext* context) {
     const png_size_t rowBytes = png_get_rowbytes(png, info);
     if ((channels != 3 && channels != 4) || png_get_bit_depth(png, info) != 8 ||
         rowBytes != static_cast<png_size_t>(channels) * width) {
+        context->Rows = nullptr;
         png_error(png, "unexpected pixel layout");
     }
     const bool interlaced = passes > 1;
@@ -149,6 +221,7 @@ int RunDecode(PngContext* context) {
         // An interlaced picture needs all its rows at once before they can be laid over white.
         scratch = context->Sink->Scratch(interlaced ? rowBytes * height : rowBytes);
         if (scratch == nullptr) {
+            context->Rows = nullptr;
             png_error(png, "not enough memory");
         }
     }
@@ -171,19 +244,7 @@ int RunDecode(PngContext* context) {
         }
     }
     png_read_end(png, info);
-    png_uint_32 exifLength = 0;
-    png_bytep exif = nullptr;
-    if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
-        context->Sink->Keep(context->Sink->Out->Meta.Exif, exif, exifLength);
-    }
-    png_charp name = nullptr;
-    int compression = 0;
-    png_bytep profile = nullptr;
-    png_uint_32 profileLength = 0;
-    if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
-        profile != nullptr) {
-        context->Sink->Keep(context->Sink->Out->Meta.Icc, profile, profileLength);
-    }
+    KeepMetadata(png, info, context);
     png_destroy_read_struct(&png, &info, nullptr);
     return 0;
 }
@@ -233,6 +294,14 @@ void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     PngSink sink(&out);
     PngContext context{&sink, {}, data, size, 0};
     const int result = RunDecode(&context);
+    if (result == 4) {
+        out.Damaged = true;
+        try {
+            out.DamageReason = context.Message;
+        } catch (...) {
+        }
+        return;
+    }
     if (result != 0) {
         out.Bitmap.reset();
         out.Meta = RawMetadata{};

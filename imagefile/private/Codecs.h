@@ -35,6 +35,13 @@ struct DecodeOutcome {
     SourceColour Colour = SourceColour::Rgb;
     // The decoder already turned the picture upright: the copy's Orientation becomes 1.
     bool Upright = false;
+    // The bitmap holds only what could be read before missing or corrupt data; the rest is
+    // filler. DamageReason says what the decoder met.
+    bool Damaged = false;
+    std::string DamageReason;
+    // What the caller asked of the load: the size limit of the output it will be saved as, and
+    // the hook that runs before the picture's memory is taken.
+    const LoadOptions* Options = nullptr;
 };
 
 // Metadata ready to be written.
@@ -54,6 +61,7 @@ class JpegPictureReader {
     bool Open(std::FILE* file) { return Rows.Open(file); }
     unsigned Width() const { return Rows.Width(); }
     unsigned Height() const { return Rows.Height(); }
+    bool HoldsPicture() const { return Rows.HoldsPicture(); }
     bool Start();
     int ReadRows(std::uint8_t* rows, std::int32_t stride, int count);
     unsigned NextRow() const { return Rows.NextRow(); }
@@ -63,7 +71,11 @@ class JpegPictureReader {
     // first row is out, except those a single-scan file has after its scan: MarkerCount() tells
     // whether more came.
     RawMetadata Metadata() const;
-    std::size_t MarkerCount() const { return Rows.Markers().size(); }
+    std::size_t MarkerCount() const { return Rows.SegmentCount(); }
+
+    // See JpegRowReader: once damaged, a single-scan file gives no further rows.
+    bool Damaged() const { return Rows.Damaged(); }
+    const std::string& DamageReason() const { return Rows.DamageReason(); }
 
     bool Failed() const { return Rows.Failed(); }
     const std::string& Message() const { return Rows.Message(); }
@@ -131,8 +143,13 @@ constexpr std::size_t MaxExifBytes = 65533 - 6;
 // One-time, thread-safe start of the metadata library; every entry point calls it.
 void InitializeMetadataLibrary();
 
+// The size rule (PictureSizeAllowed) for the output out.Options names; on refusal `out` holds
+// the reason. Every decoder asks this before it allocates anything that grows with the picture.
+bool DeclaredSizeAllowed(DecodeOutcome& out, std::uint64_t width, std::uint64_t height);
+
 // A new bitmap of the given size whose rows the decoder writes straight into. Refuses sizes over
-// the limits before allocating; on failure `out` holds the reason.
+// the limits, and runs the caller's BeforeAllocation, before allocating; on failure `out` holds
+// the reason.
 std::uint8_t* AllocateDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
                                    std::int32_t* stride);
 

@@ -4,10 +4,13 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
+
+#include <jerror.h>
 
 namespace velora {
 
@@ -18,6 +21,11 @@ struct JpegErrorManager {
     std::jmp_buf Jump;
     char Message[JMSG_LENGTH_MAX];
     std::vector<std::string>* Warnings;  // none for the writer
+    // The reader's: while TrackDamage, the first warning that means missing or corrupt data sets
+    // Damaged and its text.
+    bool TrackDamage = false;
+    bool Damaged = false;
+    char DamageText[JMSG_LENGTH_MAX] = {};
 };
 
 [[noreturn]] inline void OnJpegErrorExit(j_common_ptr info) {
@@ -42,15 +50,37 @@ inline void KeepJpegWarning(std::vector<std::string>& warnings, const char* text
     }
 }
 
+// Warnings that mean data was missing or could not be decoded, so the picture is not whole. The
+// others (stray bytes between segments, an unknown JFIF version or Adobe transform, a bad ICC
+// chunk) leave every pixel as the file meant it.
+inline bool MeansDamage(int code) {
+    switch (code) {
+        case JWRN_JPEG_EOF:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_ARITH_BAD_CODE:
+        case JWRN_MUST_RESYNC:
+        case JWRN_BOGUS_PROGRESSION:
+        case JWRN_NOT_SEQUENTIAL:
+            return true;
+        default:
+            return false;
+    }
+}
+
 inline void OnJpegMessage(j_common_ptr info, int level) {
     auto* err = reinterpret_cast<JpegErrorManager*>(info->err);
     if (level >= 0) {
         return;  // trace messages
     }
     err->Base.num_warnings++;
+    char text[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, text);
+    if (err->TrackDamage && !err->Damaged && MeansDamage(err->Base.msg_code)) {
+        err->Damaged = true;
+        std::memcpy(err->DamageText, text, sizeof text);
+    }
     if (err->Warnings != nullptr) {
-        char text[JMSG_LENGTH_MAX];
-        (*info->err->format_message)(info, text);
         KeepJpegWarning(*err->Warnings, text);
     }
 }

@@ -15,14 +15,7 @@
 namespace velora {
 
 struct EncodedMetadata;
-
-// One saved marker segment (APPn or COM): its marker code and payload, valid while the reader
-// lives.
-struct JpegMarker {
-    int Marker = 0;
-    const std::uint8_t* Data = nullptr;
-    unsigned Length = 0;
-};
+struct RawMetadata;
 
 class JpegRowReader {
   public:
@@ -32,13 +25,19 @@ class JpegRowReader {
     JpegRowReader& operator=(const JpegRowReader&) = delete;
 
     // Reads the header from memory (which must outlive the reader) or from an open file, and
-    // keeps every APPn and COM segment. Nothing large is allocated yet: the caller may refuse the
-    // declared size first.
+    // keeps of the APPn and COM segments what a saved file carries on (see JpegSegments). Nothing
+    // large is allocated yet: the caller may refuse the declared size first.
     bool Open(const std::uint8_t* data, std::size_t size);
     bool Open(std::FILE* file);
 
     unsigned Width() const;
     unsigned Height() const;
+
+    // Whether the data after the header is long enough for the declared size: a Huffman-coded
+    // file spends at least one bit on every 8 x 8 block of every component, two in a sequential
+    // scan. A file that cannot hold its picture is damaged or cut off, and Start refuses it, so
+    // that a few bytes never claim gigabytes. Arithmetic coding has no such floor.
+    bool HoldsPicture() const;
 
     // CMYK and YCCK files come out as CMYK, as stored (Adobe's encoders store them inverted and
     // say so with their APP14 segment); every other kind as blue, green, red.
@@ -53,25 +52,36 @@ class JpegRowReader {
     bool Start();
 
     // Up to `count` rows of Components() bytes a pixel into `rows`, `stride` bytes apart; the
-    // number given, 0 at the end or on failure.
+    // number given, 0 at the end or on failure. A single-scan file gives no further row once
+    // Damaged(): its data is missing or corrupt from there on.
     int ReadRows(std::uint8_t* rows, std::int32_t stride, int count);
     unsigned NextRow() const;
 
-    // The marker segments met so far, in file order, and the quantisation tables (luminance,
-    // chrominance) when the file defines them, in natural order.
-    std::vector<JpegMarker> Markers() const;
-    bool QuantTable(int slot, std::uint16_t values[64]) const;
+    // The decoder met missing or corrupt data (the file ends early, a bad code, a scan that
+    // makes no sense) before the last row was out: the picture is not what the file meant.
+    // DamageReason() is libjpeg's text for the first such finding.
+    bool Damaged() const;
+    const std::string& DamageReason() const;
+
+    // What the segments met so far carry on to a saved file, with the quantisation tables
+    // (luminance, chrominance) when the file defines them, in natural order; and how many
+    // segments were met.
+    void Metadata(RawMetadata& meta) const;
+    std::size_t SegmentCount() const;
 
     // Reads what follows the last row, up to the end of the file.
     bool Finish();
 
     bool Failed() const;
     const std::string& Message() const;
-    // Damage libjpeg could step over (corrupt data, a file that ends early), each text once.
+    // What libjpeg could step over (corrupt data, a file that ends early) and what the reader left
+    // out (segments past their bounds), each text once.
     const std::vector<std::string>& Warnings() const;
 
-  private:
+    // Opaque outside the reader's own source.
     struct State;
+
+  private:
     std::unique_ptr<State> S;
 };
 

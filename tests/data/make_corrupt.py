@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Writes the crafted broken pictures of tests/data/corrupt/ and their README.
 
-Standard library only (crafted_formats.py adds the other formats). A file named ok_* must still open (perhaps with warnings or without its
-metadata); a file named err_* must be refused with a message. Run it again after changing a case.
+Standard library only (crafted_formats.py adds the other formats). A file named ok_* must still
+open (perhaps with warnings or without its metadata); a file named dmg_* opens as damaged (read in
+part, the rest filled in); a file named err_* must be refused with a message. Run it again after
+changing a case.
 """
 import os
 import struct
@@ -38,6 +40,7 @@ def dht():
 
 
 def sof(width, height, precision=8, components=1, marker=0xC0):
+    # marker 0xC2 makes it progressive
     body = struct.pack(">BHHB", precision, height, width, components)
     for c in range(components):
         body += bytes([c + 1, 0x11, 0])
@@ -102,23 +105,54 @@ def png_chunk(kind, data, crc=None):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", crc)
 
 
-def png(width, height, rows=None, ihdr_crc=None, cut=None):
-    ihdr = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+def png(width, height, rows=None, ihdr_crc=None, cut=None, colour=2, interlace=0, extra=b""):
+    ihdr = struct.pack(">IIBBBBB", width, height, 8, colour, 0, 0, interlace)
     if rows is None:
         rows = b"".join(b"\0" + b"\x80" * (3 * width) for _ in range(min(height, 4)))
-    idat = zlib.compress(rows)
+    idat = zlib.compress(rows, 9)
     if cut is not None:
         idat = idat[:cut]
-    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr, ihdr_crc) + png_chunk(b"IDAT", idat) +
-            png_chunk(b"IEND", b""))
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr, ihdr_crc) + extra +
+            png_chunk(b"IDAT", idat) + png_chunk(b"IEND", b""))
 
 
-def bmp(width, height, bits=24, pixel_bytes=None):
+def icc_profile(size):
+    # A display profile that libpng accepts: header, one private tag covering the rest.
+    p = bytearray(size)
+    struct.pack_into(">I", p, 0, size)
+    struct.pack_into(">I", p, 8, 0x02100000)
+    p[12:24] = b"mntrRGB XYZ "
+    p[36:40] = b"acsp"
+    struct.pack_into(">IIII", p, 128, 1, int.from_bytes(b"vlrt", "big"), 144, size - 144)
+    return bytes(p)
+
+
+def iccp_chunk(profile):
+    return png_chunk(b"iCCP", b"big\0\0" + zlib.compress(profile, 9))
+
+
+def bmp(width, height, bits=24, pixel_bytes=None, compression=0, palette=b""):
     row = ((width * bits + 31) // 32) * 4
     data = pixel_bytes if pixel_bytes is not None else b"\x40" * (row * abs(height))
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, 0, 2835, 2835, 0, 0)
-    head = b"BM" + struct.pack("<IHHI", 14 + len(info) + len(data), 0, 0, 14 + len(info))
-    return head + info + data
+    colours = len(palette) // 4
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, len(data), 2835,
+                       2835, colours, 0)
+    head = b"BM" + struct.pack("<IHHI", 14 + len(info) + len(palette) + len(data), 0, 0,
+                               14 + len(info) + len(palette))
+    return head + info + palette + data
+
+
+def progressive_jpeg(width, height, scans):
+    # Grey, progressive; every scan a DC scan of one byte (which cannot hold the blocks).
+    dc_only = segment(0xC4, bytes([0x00] + DC_BITS) + bytes(DC_VALS))
+    scan = segment(0xDA, bytes([1, 1, 0x00, 0, 0, 0])) + b"\x00"
+    return (b"\xFF\xD8" + dqt() + sof(width, height, marker=0xC2) + dc_only + scan * scans +
+            b"\xFF\xD9")
+
+
+def rle8_runs(count):
+    # Runs of 255 pixels of colour 1, and no end-of-bitmap code.
+    return b"\xFF\x01" * count
 
 
 good = grey_jpeg(64, 64)
@@ -132,8 +166,19 @@ CASES = [
      "a text file with a .jpg name: refused by its first bytes"),
     ("err_soi_only.jpg", b"\xFF\xD8", "only the start-of-image marker: the data ends at once"),
     ("err_cut_in_tables.jpg", good[:40], "cut inside the quantisation table"),
-    ("ok_truncated_scan.jpg", good[:scan_start + 6],
-     "cut inside the scan without EOI: libjpeg warns (premature end) and the rest is grey"),
+    ("err_scan_cut_at_start.jpg", good[:scan_start + 6],
+     "cut six bytes into the scan: too short for 64 x 64 pixels, refused as damaged up front"),
+    ("dmg_truncated_scan.jpg", good[:scan_start + 24],
+     "cut inside the scan without EOI: damaged, the rows after the cut mid grey"),
+    ("err_jpeg_bomb_15811.jpg", grey_jpeg(15811, 15811, scan=flat_scan(4)),
+     "315 bytes declaring 15811 x 15811 (scan cut short): once 2.15 GB of grey, now refused before "
+     "any allocation since a Huffman scan needs two bits a block"),
+    ("err_jpeg_progressive_999_scans.jpg", progressive_jpeg(15811, 15811, 999),
+     "progressive, 15811 x 15811, 999 one-byte scans: once 2 GB of coefficients, now refused "
+     "since every block needs at least one bit"),
+    ("ok_app5_flood.jpg", b"\xFF\xD8" + b"\xFF\xE5\x00\x02" * 250000 + good[2:],
+     "250,000 empty APP5 segments (1 MB): once 310 s of CPU in libjpeg's list of saved markers; "
+     "opens at once, 256 segments kept, with a warning"),
     ("err_no_scan.jpg", b"\xFF\xD8" + dqt() + sof(16, 16) + dht() + b"\xFF\xD9",
      "frame header but no scan before EOI"),
     ("err_sof_zero_components.jpg", b"\xFF\xD8" + dqt() + sof(16, 16, components=0) + dht() +
@@ -162,15 +207,36 @@ CASES = [
     ("ok_icc_bad_sequence.jpg", grey_jpeg(16, 16, extra=icc_chunk(3, 2, b"\0" * 64)),
      "ICC chunk number 3 of 2: the profile is left out"),
     ("err_png_bad_crc.png", png(4, 4, ihdr_crc=0x12345678), "PNG header chunk with a wrong CRC"),
-    ("err_png_truncated.png", png(4, 4)[:45], "PNG cut inside its image data"),
-    ("err_png_bad_idat.png", png(4, 4, cut=6), "PNG whose compressed data stops early"),
+    ("dmg_png_truncated.png", png(4, 4)[:45],
+     "PNG cut inside its image data: damaged, the rows not read black"),
+    ("dmg_png_bad_idat.png", png(4, 4, cut=6),
+     "PNG whose compressed data stops early: damaged, the rows not read black"),
     ("err_png_huge.png", png(100000, 100000, rows=b"\0"), "PNG declaring 100000 x 100000"),
+    ("err_png_bomb_interlaced_rgba.png", png(15811, 15811, rows=b"\0", colour=6, interlace=1),
+     "interlaced RGBA PNG of 15811 x 15811 in 66 bytes: once 1.67 GB allocated before failing, "
+     "now refused since deflate needs one byte for every 1032"),
+    ("ok_png_65520_wide.png", png(65520, 1, rows=b"\0" + b"\x80" * (3 * 65520)),
+     "65520 x 1: a PNG result may have it, a JPEG result may not (65500 a side): refused at "
+     "load for JPEG output"),
+    ("ok_png_icc_over_jpeg_limit.png",
+     png(2, 2, extra=iccp_chunk(icc_profile(255 * 65519 + 3))),
+     "an ICC profile of 255 x 65519 + 3 bytes: more than 255 APP2 chunks hold; saved as JPEG it "
+     "is left out with a warning instead of chunk numbers that wrap"),
     ("err_bmp_huge.bmp", bmp(1000000, 1000000, pixel_bytes=b"\0" * 16),
      "BMP declaring 10^12 pixels: refused before allocation"),
     ("err_bmp_cut_header.bmp", bmp(4, 4)[:20], "BMP cut inside its information header"),
     ("err_bmp_bad_bits.bmp", bmp(4, 4, bits=7), "BMP with 7 bits a pixel"),
-    ("ok_bmp_short_data.bmp", bmp(8, 8)[:54 + 40],
-     "BMP whose pixel rows stop early: the picture opens, the missing rows black"),
+    ("err_bmp_short_data.bmp", bmp(8, 8)[:54 + 40],
+     "BMP whose pixel rows stop early: refused as damaged before anything is allocated"),
+    ("err_bmp_bomb_54_bytes.bmp", bmp(15811, 15811, pixel_bytes=b""),
+     "54-byte BMP declaring 15811 x 15811: once 750 MB allocated, now refused since its rows are "
+     "not there"),
+    ("err_bmp_rle_bomb.bmp", bmp(15811, 15811, bits=8, compression=1,
+                                 palette=b"\0\0\0\0\xff\xff\xff\0", pixel_bytes=rle8_runs(480)),
+     "1 KB RLE8 BMP declaring 15811 x 15811: refused since two bytes code at most 255 pixels"),
+    ("dmg_bmp_rle_cut.bmp", bmp(8, 8, bits=8, compression=1, palette=b"\0\0\0\0\xff\xff\xff\0",
+                                pixel_bytes=b"\x08\x01\x00\x00" * 4),
+     "RLE8 BMP whose data ends after four of eight rows: damaged, the rest black"),
 ]
 
 
@@ -178,8 +244,9 @@ def main():
     os.makedirs(OUT, exist_ok=True)
     lines = ["# Crafted broken pictures", "",
              "Made by `tests/data/make_corrupt.py`; do not edit by hand. `ok_*` files must still",
-             "open, `err_*` files must be refused with a message; none may crash, hang or allocate",
-             "gigabytes. Each line says what the file guards.", ""]
+             "open, `dmg_*` files open as damaged (read in part, velora-batch refuses them without",
+             "--allow-damaged), `err_*` files must be refused with a message; none may crash, hang",
+             "or allocate gigabytes. Each line says what the file guards.", ""]
     for name, data, why in CASES + crafted_formats.cases():
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)

@@ -99,7 +99,7 @@ TEST(Load, AFifoIsRefusedWithoutWaitingForAWriter) {
     EXPECT_EQ(LoadBitmapFromFile("/dev/zero").Bitmap, nullptr);
 }
 
-// Every crafted file: ok_* opens, err_* is refused with a message.
+// Every crafted file: ok_* opens whole, dmg_* opens as damaged, err_* is refused with a message.
 TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
     const fs::path folder = VELORA_CORRUPT_DIR;
     ASSERT_TRUE(fs::is_directory(folder));
@@ -111,41 +111,141 @@ TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
         }
         ++seen;
         LoadResult r = LoadBitmapFromFile(entry.path().string());
-        if (name.rfind("ok_", 0) == 0) {
+        const bool damaged = name.rfind("dmg_", 0) == 0;
+        if (name.rfind("ok_", 0) == 0 || damaged) {
             ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
             EXPECT_TRUE(r.Bitmap->HasImage()) << name;
+            EXPECT_EQ(r.Damaged, damaged) << name << ": " << r.DamageReason;
+            EXPECT_EQ(r.DamageReason.empty(), !damaged) << name;
         } else {
             EXPECT_EQ(r.Bitmap, nullptr) << name;
             EXPECT_NE(r.Code, Status::Ok) << name;
             EXPECT_FALSE(r.Message.empty()) << name;
         }
     }
-    EXPECT_GE(seen, 20);
-    const std::string dirName = folder.string();
+    EXPECT_GE(seen, 50);
+    const std::string dirName = folder.string() + "/";
     // Too large for the limits, in every format, whatever else is wrong with the file.
     for (const char* name :
          {"err_over_250_megapixels.jpg", "err_bmp_huge.bmp", "err_tiff_huge.tif",
           "err_gif_huge_screen.gif", "err_webp_huge.webp", "err_heif_huge_ispe.heic"}) {
-        EXPECT_EQ(LoadBitmapFromFile(dirName + "/" + name).Code, Status::ValueOverflow) << name;
+        EXPECT_EQ(LoadBitmapFromFile(dirName + name).Code, Status::ValueOverflow) << name;
+    }
+    // Files far too short for the size they declare are damaged, said before any allocation.
+    for (const char* name : {"err_jpeg_bomb_15811.jpg", "err_jpeg_progressive_999_scans.jpg",
+                             "err_png_bomb_interlaced_rgba.png", "err_bmp_bomb_54_bytes.bmp",
+                             "err_bmp_rle_bomb.bmp", "err_bmp_short_data.bmp"}) {
+        LoadResult bomb = LoadBitmapFromFile(dirName + name);
+        EXPECT_NE(bomb.Message.find("damaged"), std::string::npos) << name << ": " << bomb.Message;
     }
     // Cut files open as far as they go and say so.
-    for (const char* name :
-         {"ok_truncated_scan.jpg", "ok_tiff_cut_strip.tif", "ok_gif_cut_data.gif"}) {
-        LoadResult truncated = LoadBitmapFromFile(dirName + "/" + name);
+    for (const char* name : {"ok_tiff_cut_strip.tif", "ok_gif_cut_data.gif"}) {
+        LoadResult truncated = LoadBitmapFromFile(dirName + name);
         ASSERT_NE(truncated.Bitmap, nullptr) << name;
         EXPECT_FALSE(truncated.Warnings.empty()) << name;
     }
-    EXPECT_EQ(LoadBitmapFromFile(dirName + "/err_isobmff_video.mp4").Code,
+    EXPECT_EQ(LoadBitmapFromFile(dirName + "err_isobmff_video.mp4").Code,
               Status::UnknownImageFormat);
+    // A sequential scan cut short: the rows after the cut are mid grey, not decoded from filler.
+    LoadResult cut = LoadBitmapFromFile(dirName + "dmg_truncated_scan.jpg");
+    ASSERT_NE(cut.Bitmap, nullptr);
+    EXPECT_NE(cut.DamageReason.find("Premature end"), std::string::npos) << cut.DamageReason;
+    Argb last = 0;
+    cut.Bitmap->GetPixel(63, 63, &last);
+    EXPECT_EQ(last, 0xFF808080u);
     for (const char* name : {"ok_icc_missing_chunk.jpg", "ok_icc_bad_sequence.jpg"}) {
-        LoadResult icc = LoadBitmapFromFile(dirName + "/" + name);
+        LoadResult icc = LoadBitmapFromFile(dirName + name);
         ASSERT_NE(icc.Bitmap, nullptr);
         EXPECT_EQ(icc.Bitmap->GetPropertyItemSize(PropertyTagICCProfile), 0u) << name;
     }
     // The damaged EXIF is left out, the quantisation tables still come.
-    LoadResult loop = LoadBitmapFromFile(dirName + "/ok_exif_ifd_loop.jpg");
+    LoadResult loop = LoadBitmapFromFile(dirName + "ok_exif_ifd_loop.jpg");
     ASSERT_NE(loop.Bitmap, nullptr);
     EXPECT_GT(loop.Bitmap->GetPropertyItemSize(PropertyTagLuminanceTable), 0u);
+    // A PNG side of 65520 fits a PNG result, not a JPEG one: refused at load for JPEG output.
+    LoadOptions jpeg;
+    jpeg.SavedAs = SaveFormat::Jpeg;
+    LoadResult wide = LoadBitmapFromFile(dirName + "ok_png_65520_wide.png", jpeg);
+    EXPECT_EQ(wide.Bitmap, nullptr);
+    EXPECT_EQ(wide.Code, Status::ValueOverflow);
+    EXPECT_NE(wide.Message.find("65500"), std::string::npos) << wide.Message;
+    LoadOptions png;
+    png.SavedAs = SaveFormat::Png;
+    EXPECT_NE(LoadBitmapFromFile(dirName + "ok_png_65520_wide.png", png).Bitmap, nullptr);
+}
+
+// The size rule at its edges, and the hook that runs before the memory is taken.
+TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
+    struct Case {
+        std::uint64_t Width, Height;
+        SaveFormat SavedAs;
+        bool Allowed;
+    };
+    const Case cases[] = {
+        {65535, 1, SaveFormat::Any, true},     {65536, 1, SaveFormat::Any, false},
+        {65535, 1, SaveFormat::Png, true},     {65500, 1, SaveFormat::Jpeg, true},
+        {65501, 1, SaveFormat::Jpeg, false},   {1, 65501, SaveFormat::Jpeg, false},
+        {20000, 12500, SaveFormat::Any, true}, {20000, 12501, SaveFormat::Png, false},
+        {0, 10, SaveFormat::Any, false},
+    };
+    for (const Case& c : cases) {
+        std::string reason;
+        EXPECT_EQ(PictureSizeAllowed(c.Width, c.Height, c.SavedAs, reason), c.Allowed)
+            << c.Width << " x " << c.Height;
+        EXPECT_EQ(reason.empty(), c.Allowed) << reason;
+    }
+    const std::string path = std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg";
+    std::vector<std::pair<unsigned, unsigned>> asked;
+    LoadOptions options;
+    options.BeforeAllocation = [&](unsigned w, unsigned h) {
+        asked.emplace_back(w, h);
+        return false;
+    };
+    LoadResult refused = LoadBitmapFromFile(path, options);
+    EXPECT_EQ(refused.Bitmap, nullptr);
+    EXPECT_EQ(refused.Code, Status::Aborted);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], std::make_pair(64u, 64u));
+    options.BeforeAllocation = [](unsigned, unsigned) { return true; };
+    EXPECT_NE(LoadBitmapFromFile(path, options).Bitmap, nullptr);
+}
+
+// A file of countless segments reads in no time and keeps a bounded number and size of them.
+TEST(Load, ManySegmentsAreBoundedInCountAndSize) {
+    const std::vector<std::uint8_t> picture =
+        test::ReadBytes(std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg");
+    ASSERT_GT(picture.size(), 2u);
+    auto withSegments = [&](std::size_t count, std::size_t length) {
+        std::vector<std::uint8_t> file = {0xFF, 0xD8};
+        for (std::size_t i = 0; i < count; ++i) {
+            file.insert(file.end(), {0xFF, 0xE5, static_cast<std::uint8_t>((length + 2) >> 8),
+                                     static_cast<std::uint8_t>(length + 2)});
+            file.insert(file.end(), length, static_cast<std::uint8_t>(i));
+        }
+        file.insert(file.end(), picture.begin() + 2, picture.end());
+        return file;
+    };
+    const std::vector<std::uint8_t> many = withSegments(20000, 1);
+    LoadResult r = LoadBitmapFromMemory(many.data(), many.size());
+    ASSERT_NE(r.Bitmap, nullptr) << r.Message;
+    EXPECT_FALSE(r.Damaged);
+    const ExtraMetadata kept = r.Bitmap->GetExtraMetadata();
+    ASSERT_EQ(kept.Segments.size(), 256u);
+    EXPECT_EQ(kept.Segments[255].Payload, std::vector<std::uint8_t>{255});
+    ASSERT_EQ(r.Warnings.size(), 1u);
+    EXPECT_NE(r.Warnings[0].find("256"), std::string::npos) << r.Warnings[0];
+
+    const std::vector<std::uint8_t> large = withSegments(300, 65533);
+    r = LoadBitmapFromMemory(large.data(), large.size());
+    ASSERT_NE(r.Bitmap, nullptr) << r.Message;
+    std::size_t bytes = 0;
+    for (const auto& segment : r.Bitmap->GetExtraMetadata().Segments) {
+        bytes += segment.Payload.size();
+    }
+    EXPECT_LE(bytes, 8u * 1024 * 1024);
+    EXPECT_GT(bytes, 8u * 1024 * 1024 - 65533);
+    ASSERT_EQ(r.Warnings.size(), 1u);
+    EXPECT_NE(r.Warnings[0].find("8 MB"), std::string::npos) << r.Warnings[0];
 }
 
 TEST(Load, EveryBrokenAndSpecialPhotoGivesAPictureOrAnError) {
