@@ -11,6 +11,7 @@
 #include "InputList.h"
 #include "JobRunner.h"
 #include "OutputPlan.h"
+#include "Platform.h"
 #include "ProgressDisplay.h"
 
 namespace velora::batch {
@@ -140,6 +141,12 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
     settings.Total = work.size();
     settings.Slots = shares.Workers;
 
+    // Half the machine's memory for the pictures, so that parallel jobs never push it into swap;
+    // one picture larger than that is still converted, alone.
+    const std::uint64_t machine = PhysicalMemory();
+    MemoryBudget ownBudget(machine != 0 ? machine / 2 : std::uint64_t{2} << 30);
+    MemoryBudget* budget = environment.Budget ? environment.Budget : &ownBudget;
+
     std::atomic<std::size_t> converted{0};
     std::atomic<std::size_t> failedOnTheWay{0};
     std::atomic<std::size_t> skippedOnTheWay{0};
@@ -169,8 +176,8 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                 display.Stage(slot, stage, width);
             };
             observer.Column = [&display, slot](int) { display.Column(slot); };
-            RoadResult result =
-                ConvertFile(file.Input, file.Output, options, shares.PassThreads, cancel, observer);
+            RoadResult result = ConvertFile(file.Input, file.Output, options, shares.PassThreads,
+                                            cancel, observer, budget);
             for (const std::string& warning : result.Warnings) {
                 display.Warning(Program + file.Input + ": warning: " + warning);
             }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "MemoryBudget.h"
+
 namespace velora::batch {
 
 constexpr int ExitAllDone = 0;
@@ -26,6 +28,8 @@ struct BatchEnvironment {
     std::function<int()> ColumnsNow;
     const std::atomic<int>* Cancel = nullptr;  // set from outside to stop the run
     unsigned Cores = 0;                        // 0: as many as the machine has
+    // What the pictures of all jobs may take at once; none: half the machine's memory.
+    MemoryBudget* Budget = nullptr;
 };
 
 int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& environment);

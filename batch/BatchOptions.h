@@ -16,6 +16,7 @@ struct BatchOptions {
     unsigned Jobs = 0;             // files converted at once; 0 means one per core
     OutputFormat Format = OutputFormat::Jpeg;
     bool Overwrite = false;
+    bool AllowDamaged = false;  // convert what a damaged input holds, with a warning
     bool Quiet = false;
     std::vector<std::string> Files;
     std::vector<std::string> FilesFrom;  // lists of further inputs; "-" is standard input

@@ -1,5 +1,9 @@
 #include "FileRoad.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 #include "ConversionRoad.h"
 #include "ImageFile.h"
 
@@ -22,18 +26,46 @@ void Tell(const RoadObserver& observer, RoadStage stage, int width) {
 
 }  // namespace
 
+std::uint64_t RoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes) {
+    return 9 * static_cast<std::uint64_t>(width) * height + fileBytes;
+}
+
 RoadResult ConvertFile(const std::string& input, const std::string& output,
                        const BatchOptions& options, unsigned threads,
-                       const std::atomic<int>& cancel, const RoadObserver& observer) {
+                       const std::atomic<int>& cancel, const RoadObserver& observer,
+                       MemoryBudget* budget) {
     const OutputFormat format = options.Format;
     Tell(observer, RoadStage::Loading, 0);
-    LoadResult loadResult = LoadBitmapFromFile(input);
+    std::error_code sizeError;
+    const std::uint64_t fileBytes = std::filesystem::file_size(input, sizeError);
+    MemoryShare share(budget);
+    LoadOptions loadOptions;
+    loadOptions.SavedAs = format == OutputFormat::Jpeg ? SaveFormat::Jpeg : SaveFormat::Png;
+    loadOptions.BeforeAllocation = [&](unsigned width, unsigned height) {
+        return share.Take(RoadMemory(width, height, sizeError ? 0 : fileBytes), cancel);
+    };
+    LoadResult loadResult = LoadBitmapFromFile(input, loadOptions);
+    if (cancel.load() != 0) {
+        return RoadResult{RoadOutcome::Cancelled, {}, {}};
+    }
     BitmapRef loaded = std::move(loadResult.Bitmap);
     if (!loaded || !loaded->HasImage()) {
         return Failure(loadResult.Message.empty() ? "cannot be read as a picture"
                                                   : loadResult.Message);
     }
     std::vector<std::string> warnings = std::move(loadResult.Warnings);
+    // A picture read in part is no result: a file cut short or still being written would come
+    // out with grey or black areas, and a later run would skip it as done.
+    if (loadResult.Damaged) {
+        if (!options.AllowDamaged) {
+            return Failure("the file is damaged (" + loadResult.DamageReason +
+                           "); nothing written (--allow-damaged converts what could be read)");
+        }
+        warnings.erase(std::remove(warnings.begin(), warnings.end(), loadResult.DamageReason),
+                       warnings.end());
+        warnings.insert(warnings.begin(), "the file is damaged (" + loadResult.DamageReason +
+                                              "); converted as far as it could be read");
+    }
     if (cancel.load() != 0) {
         return RoadResult{RoadOutcome::Cancelled, {}, warnings};
     }

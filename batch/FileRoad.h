@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BatchOptions.h"
+#include "MemoryBudget.h"
 
 namespace velora::batch {
 
@@ -30,15 +31,24 @@ enum class RoadOutcome {
 struct RoadResult {
     RoadOutcome Outcome = RoadOutcome::Failed;
     std::string Message;                // why it failed
-    std::vector<std::string> Warnings;  // damage that the decoder could recover from
+    std::vector<std::string> Warnings;  // what the decoder stepped over or left out
 };
 
-// Takes the conversion, the format and the rules for existing results from `options`.
-// `threads` is the pass's share of the cores (0: all). Nothing is written when `cancel` is set
-// before the save starts; the save itself writes the result whole or not at all, and without
-// --overwrite never replaces a file that is there by then.
+// The memory one file's road takes at its peak, for a picture of `width` x `height` read from
+// a file of `fileBytes`: the file, the decoded picture and the sharpened one (3 bytes a pixel
+// each), and the coefficients a progressive JPEG keeps while it is read (up to 6 bytes a pixel).
+std::uint64_t RoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes);
+
+// Takes the conversion, the format and the rules for existing results and damaged inputs from
+// `options`. A picture too large for the output format is refused as soon as its size is known;
+// a damaged input fails unless options.AllowDamaged. `threads` is the pass's share of the cores
+// (0: all). With a `budget`, the road waits for its share of it before the picture's memory is
+// taken. Nothing is written when `cancel` is set before the save starts; the save itself writes
+// the result whole or not at all, and without --overwrite never replaces a file that is there by
+// then.
 RoadResult ConvertFile(const std::string& input, const std::string& output,
                        const BatchOptions& options, unsigned threads,
-                       const std::atomic<int>& cancel, const RoadObserver& observer);
+                       const std::atomic<int>& cancel, const RoadObserver& observer,
+                       MemoryBudget* budget = nullptr);
 
 }  // namespace velora::batch

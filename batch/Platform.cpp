@@ -83,6 +83,12 @@ unsigned UsableCores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+std::uint64_t PhysicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long size = sysconf(_SC_PAGESIZE);
+    return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * size : 0;
+}
+
 const std::atomic<int>& InstallInterruptHandlers() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;

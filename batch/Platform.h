@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 
 namespace velora::batch {
@@ -22,6 +23,9 @@ bool WantsColour(std::FILE* stream);
 // The CPUs this process may run on: its affinity mask (taskset, cgroups' cpusets), else every
 // CPU of the machine, at least 1.
 unsigned UsableCores();
+
+// The machine's memory in bytes, or 0 when it cannot be told.
+std::uint64_t PhysicalMemory();
 
 // Makes SIGINT, SIGTERM and SIGHUP set the returned flag to the signal's number instead of ending
 // the program; a second signal of the same kind ends it the usual way. The flag is the cancel

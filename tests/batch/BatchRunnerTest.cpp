@@ -10,11 +10,83 @@
 #include <vector>
 
 #include "BatchTestSupport.h"
+#include "FileRoad.h"
 #include "JobRunner.h"
+#include "MemoryBudget.h"
 #include "ProgressDisplay.h"
 
 namespace velora::batch {
 namespace {
+
+using namespace testing;
+
+// Shares never add up past the budget; one larger than all of it waits for the others and runs
+// alone; a cancel ends the wait.
+TEST(MemoryBudget, JobsWaitForRoomInsteadOfOvercommitting) {
+    MemoryBudget budget(100);
+    std::atomic<int> cancel{0};
+    std::atomic<std::uint64_t> held{0};
+    std::atomic<std::uint64_t> mostHeld{0};
+    std::atomic<int> refused{0};
+    std::vector<std::thread> jobs;
+    for (int t = 0; t < 6; ++t) {
+        jobs.emplace_back([&, t] {
+            const std::uint64_t bytes = t == 5 ? 150 : 40;
+            for (int i = 0; i < 50; ++i) {
+                MemoryShare share(&budget);
+                if (!share.Take(bytes, cancel)) {
+                    ++refused;
+                    return;
+                }
+                const std::uint64_t now = held.fetch_add(bytes) + bytes;
+                std::uint64_t seen = mostHeld.load();
+                while (now > seen && !mostHeld.compare_exchange_weak(seen, now)) {
+                }
+                // The oversized share is alone whenever it is held.
+                EXPECT_TRUE(bytes <= 100 || now == bytes) << now;
+                std::this_thread::yield();
+                held.fetch_sub(bytes);
+            }
+        });
+    }
+    for (std::thread& job : jobs) {
+        job.join();
+    }
+    EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(budget.Peak(), 150u);
+    EXPECT_LE(mostHeld.load(), 150u);
+
+    MemoryShare first(&budget);
+    ASSERT_TRUE(first.Take(80, cancel));
+    std::thread waiting([&] {
+        MemoryShare second(&budget);
+        EXPECT_FALSE(second.Take(40, cancel));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    cancel = 2;
+    waiting.join();
+}
+
+// Four jobs at once whose pictures only fit the budget one at a time: all are converted, one
+// after the other.
+TEST(MemoryBudget, ARunKeepsItsPicturesWithinTheBudget) {
+    ScratchFolder scratch;
+    std::vector<std::string> arguments = {"--jobs", "4", "-o", scratch.Folder("out")};
+    std::uint64_t smallest = ~std::uint64_t{0};
+    for (unsigned i = 0; i < 4; ++i) {
+        const std::string input = scratch / ("p" + std::to_string(i) + ".jpg");
+        ASSERT_TRUE(WriteJpeg(input, 160, 120, i));
+        arguments.push_back(input);
+        smallest = std::min(smallest, RoadMemory(160, 120, fs::file_size(input)));
+    }
+    MemoryBudget budget(RoadMemory(160, 120, 0) + 1);
+    RunOutput run = RunInProcess(arguments, 4, nullptr, "", &budget);
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(scratch.path() / "out"), fs::directory_iterator()), 4);
+    EXPECT_GE(budget.Peak(), smallest);
+    EXPECT_LT(budget.Peak(), 2 * smallest);
+}
 
 TEST(RunJobs, RunsEveryJobOnceWithinItsWorkers) {
     constexpr std::size_t Count = 500;

@@ -161,6 +161,47 @@ TEST_F(BatchSafety, ControlCharactersInNamesArePrintedEscaped) {
               "Ünïcödé 사진 \\\\ \\t\\xc2\\x9b\\xed\\xa0\\x80");
 }
 
+// A picture read only in part (cut short, or still being written) is no result, unless asked for.
+TEST_F(BatchSafety, ADamagedInputIsAnErrorUnlessAllowed) {
+    std::string input = Scratch / "cut.jpg";
+    ASSERT_TRUE(WriteJpeg(input, 240, 160, 3));
+    std::string bytes = ReadBytes(input);
+    WriteBytes(input, bytes.substr(0, bytes.size() * 2 / 3));
+    const std::string output = Scratch / "cut_vlr.jpg";
+    BatchOptions options;
+    std::atomic<int> cancel{0};
+    RoadResult result = ConvertFile(input, output, options, 1, cancel, {});
+    EXPECT_EQ(result.Outcome, RoadOutcome::Failed);
+    EXPECT_TRUE(Contains(result.Message, "damaged (Premature end of JPEG file)")) << result.Message;
+    EXPECT_FALSE(fs::exists(output));
+
+    options.AllowDamaged = true;
+    result = ConvertFile(input, output, options, 1, cancel, {});
+    EXPECT_EQ(result.Outcome, RoadOutcome::Done) << result.Message;
+    ASSERT_FALSE(result.Warnings.empty());
+    EXPECT_TRUE(Contains(result.Warnings[0], "damaged")) << result.Warnings[0];
+    EXPECT_EQ(std::count(result.Warnings.begin(), result.Warnings.end(),
+                         std::string("Premature end of JPEG file")),
+              0);
+    EXPECT_TRUE(Load(output));
+}
+
+// One size limit, checked when the picture's size is known, for the format of the result.
+TEST_F(BatchSafety, APictureTooWideForAJpegFailsBeforeItIsConverted) {
+    const std::string wide = Scratch / "wide.png";
+    ASSERT_TRUE(SavePng(*WorkingBitmap::CreateBlank(65520, 2), wide).Ok);
+    RunOutput run = RunInProcess({"-o", Scratch.Folder("jpeg"), wide});
+    EXPECT_EQ(run.ExitCode, ExitSomeFailed);
+    EXPECT_TRUE(Contains(run.Err, "65500")) << run.Err;
+    EXPECT_TRUE(Scratch.Names() == (std::vector<std::string>{"jpeg", "wide.png"}));
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(Scratch.path() / "jpeg"), fs::directory_iterator()),
+        0);
+    run = RunInProcess({"--format", "png", "-o", Scratch.Folder("png"), wide});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_TRUE(Load(Scratch / "png/wide_vlr.png"));
+}
+
 TEST_F(BatchSafety, NoInputIsEverWrittenOver) {
     std::string first = Picture("photo.jpg", 1);
     std::string second = Picture("photo_vlr.jpg", 2);

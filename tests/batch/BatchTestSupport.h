@@ -175,7 +175,7 @@ inline std::string ReadStream(std::FILE* stream) {
 // standard input holds `input`.
 inline RunOutput RunInProcess(const std::vector<std::string>& arguments, unsigned cores = 2,
                               const std::atomic<int>* cancel = nullptr,
-                              const std::string& input = "") {
+                              const std::string& input = "", MemoryBudget* budget = nullptr) {
     RunOutput output;
     std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
@@ -188,6 +188,7 @@ inline RunOutput RunInProcess(const std::vector<std::string>& arguments, unsigne
     environment.Err = err;
     environment.Cores = cores;
     environment.Cancel = cancel;
+    environment.Budget = budget;
     output.ExitCode = RunBatch(arguments, environment);
     output.Out = ReadStream(out);
     output.Err = ReadStream(err);
