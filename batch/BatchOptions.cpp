@@ -22,6 +22,7 @@ enum LongOnly : int {
     FilmOption,
     FormatOption,
     OverwriteOption,
+    AllowDamagedOption,
     VersionOption,
     FilesFromOption,
 };
@@ -42,6 +43,7 @@ constexpr OptionSpec Specs[] = {
     {"jobs", 'j', true},
     {"format", FormatOption, true},
     {"overwrite", OverwriteOption, false},
+    {"allow-damaged", AllowDamagedOption, false},
     {"quiet", 'q', false},
     {"help", 'h', false},
     {"version", VersionOption, false},
@@ -221,6 +223,9 @@ class Parser {
             case OverwriteOption:
                 options.Overwrite = true;
                 return true;
+            case AllowDamagedOption:
+                options.AllowDamaged = true;
+                return true;
             case 'q':
                 options.Quiet = true;
                 return true;
@@ -292,6 +297,8 @@ std::string HelpText() {
            "      --format=jpeg|png    JPEG of quality 97 with metadata (default),\n"
            "                           or lossless PNG\n"
            "      --overwrite          replace existing results (default: skip them)\n"
+           "      --allow-damaged      convert what a damaged input holds, with a warning\n"
+           "                           (default: a damaged input fails, nothing written)\n"
            "  -r, --recursive          convert the pictures in the folders named and in the\n"
            "                           folders below; under -o each result keeps its folder\n"
            "      --files-from=LIST    also convert the files named in LIST, one per line;\n"

@@ -33,7 +33,7 @@ _velora_batch()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--color= --gray= --no-gray-contrast --film= --output=
-            --jobs= --format= --overwrite --recursive --files-from= --null --quiet --help
+            --jobs= --format= --overwrite --allow-damaged --recursive --files-from= --null --quiet --help
             --version -o -j -r -0 -q -h' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

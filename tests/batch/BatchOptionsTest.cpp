@@ -21,9 +21,10 @@ ParseResult Parse(std::vector<std::string> arguments) {
 }
 
 TEST(BatchOptions, EveryOptionReachesItsField) {
-    ParseResult result = Parse({"--color=100", "a.jpg", "--gray", "0", "--no-gray-contrast",
-                                "--film", "blueish", "-oout", "--jobs=3", "--format", "png",
-                                "--overwrite", "--quiet", "-", "--", "--color", "-o"});
+    ParseResult result =
+        Parse({"--color=100", "a.jpg", "--gray", "0", "--no-gray-contrast", "--film", "blueish",
+               "-oout", "--jobs=3", "--format", "png", "--overwrite", "--allow-damaged", "--quiet",
+               "-", "--", "--color", "-o"});
     ASSERT_EQ(result.Outcome, ParseOutcome::Run) << result.Error;
     const BatchOptions& options = result.Options;
     EXPECT_EQ(options.Conversion.ColorStrength, 100);
@@ -35,6 +36,7 @@ TEST(BatchOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(options.Jobs, 3u);
     EXPECT_EQ(options.Format, OutputFormat::Png);
     EXPECT_TRUE(options.Overwrite);
+    EXPECT_TRUE(options.AllowDamaged);
     EXPECT_TRUE(options.Quiet);
     // Files keep their order; after "--" option-like names are files too.
     EXPECT_EQ(options.Files, (std::vector<std::string>{"a.jpg", "-", "--color", "-o"}));
@@ -145,10 +147,13 @@ TEST(BatchOptions, HelpAndVersionNeedNoFiles) {
     EXPECT_EQ(Parse({"a.jpg", "-h"}).Outcome, ParseOutcome::Help);
     EXPECT_EQ(Parse({"--version"}).Outcome, ParseOutcome::Version);
     // Every option the parser knows is in the help.
-    for (const char* option :
-         {"--color", "--gray", "--no-gray-contrast", "--film", "-o", "--jobs", "--format",
-          "--overwrite", "--quiet", "--help", "--version", "--recursive", "--files-from", "--null",
-          "-r,", "-0,", "-j,", "-q,", "-h,"}) {
+    for (const char* option : {"--color",     "--gray",       "--no-gray-contrast",
+                               "--film",      "-o",           "--jobs",
+                               "--format",    "--overwrite",  "--allow-damaged",
+                               "--quiet",     "--help",       "--version",
+                               "--recursive", "--files-from", "--null",
+                               "-r,",         "-0,",          "-j,",
+                               "-q,",         "-h,"}) {
         EXPECT_NE(HelpText().find(option), std::string::npos) << option;
     }
     // It fits a terminal of 80 columns without wrapping.

@@ -184,6 +184,17 @@ TEST_F(BatchSafety, ADamagedInputIsAnErrorUnlessAllowed) {
                          std::string("Premature end of JPEG file")),
               0);
     EXPECT_TRUE(Load(output));
+
+    // The same through the command line: the error shows even under --quiet.
+    fs::remove(output);
+    RunOutput run = RunInProcess({"--quiet", input});
+    EXPECT_EQ(run.ExitCode, ExitSomeFailed);
+    EXPECT_TRUE(Contains(run.Err, input + ": the file is damaged")) << run.Err;
+    EXPECT_FALSE(fs::exists(output));
+    run = RunInProcess({"--allow-damaged", input});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, input + ": warning: the file is damaged")) << run.Err;
+    EXPECT_TRUE(Load(output));
 }
 
 // One size limit, checked when the picture's size is known, for the format of the result.
