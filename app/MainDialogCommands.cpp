@@ -95,7 +95,12 @@ void MainDialog::OpenPicture(const QString& path) {
     const qreal ratio = devicePixelRatioF();
     Jobs.Run(
         [this, path, ratio]() -> BackgroundTask::Finish {
-            auto loaded = std::make_shared<LoadResult>(LoadBitmapFromFile(path.toStdString()));
+            // The window saves JPEG only: a picture a JPEG file cannot hold is refused now, not
+            // after its conversion.
+            LoadOptions options;
+            options.SavedAs = SaveFormat::Jpeg;
+            auto loaded =
+                std::make_shared<LoadResult>(LoadBitmapFromFile(path.toStdString(), options));
             auto shown = std::make_shared<DisplayPicture>();
             if (loaded->Bitmap) {
                 *shown =
@@ -137,6 +142,11 @@ void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, Displ
     ShowFilmOptions(true);
     PictureLoaded = true;
     ShowPicture(std::move(shown));
+    // A picture read only in part is still shown, with word that it is not whole.
+    if (loaded.Damaged) {
+        Ui.ShowMessage(this, Caption,
+                       QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다."));
+    }
     emit OpenFinished(true);
 }
 

@@ -12,8 +12,15 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "AppTestSupport.h"
 #include "CommandLine.h"
@@ -173,6 +180,63 @@ class OpenSaveTest : public QObject {
             }
         }
         QVERIFY(opened >= 25);
+    }
+
+    void aDamagedPictureIsShownWithAMessage() {
+        const QString whole = Pictures.Write("whole.jpg", 320, 240, PositionColour);
+        QVERIFY(!whole.isEmpty());
+        QFile file(whole);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QString cut = Pictures.WriteText("cut-short.jpg", bytes.left(bytes.size() / 2));
+        WindowSession s;
+        QVERIFY(s.Open(cut));
+        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+        QCOMPARE(s.Ui.Messages[0].Text,
+                 QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다."));
+        QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - cut-short.jpg"));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
+        // The top as the file has it, the bottom never read.
+        const Argb top = s.PixelAt(10, 5);
+        QVERIFY2(std::abs(int((top >> 16) & 0xFF) - 10) < 8, qPrintable(Described(top)));
+        QCOMPARE(s.PixelAt(319, 239), Argb(0xFF808080u));
+
+        // Too wide for the JPEG file a save would write: refused at once.
+        const QString wide = Pictures.Write("wide.png", 65520, 2, Rgb(1, 2, 3));
+        QVERIFY(!wide.isEmpty());
+        const BitmapRef before = s.Dialog.Working();
+        QVERIFY(s.Open(wide));
+        QCOMPARE(s.Ui.Messages.size(), std::size_t(2));
+        QCOMPARE(s.Ui.Messages[1].Text, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
+        QCOMPARE(s.Dialog.Working(), before);
+    }
+
+    void aFifoTypedIntoOpenDoesNotFreezeTheWindow() {
+        const QString fifo = Pictures.Path("pipe.jpg");
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+        std::atomic<bool> done{false};
+        std::atomic<bool> blocked{false};
+        // Had the window waited for a writer, this one lets it go on, so the test ends anyway.
+        std::thread rescue([&] {
+            for (int i = 0; i < 500 && !done; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!done) {
+                blocked = true;
+                const int fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    ::close(fd);
+                }
+            }
+        });
+        WindowSession s;
+        const bool opened = s.Open(fifo);
+        done = true;
+        rescue.join();
+        QVERIFY2(!blocked, "the window waited for a writer");
+        QVERIFY(!opened);
+        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+        QCOMPARE(s.Ui.Messages[0].Text, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
     }
 
     void openingTheSameFileTwiceEqualsOpeningOnce() {
