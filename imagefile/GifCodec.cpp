@@ -210,8 +210,9 @@ class GifReader {
                     if (pass == 0 && y == 0) {
                         return Fail(ErrorText(Gif->Error));
                     }
-                    Out.Warnings.push_back("the GIF's picture data ends early: " +
-                                           ErrorText(Gif->Error));
+                    Out.Damaged = true;
+                    Out.DamageReason =
+                        "the GIF's picture data ends early: " + ErrorText(Gif->Error);
                     return true;
                 }
                 std::uint8_t* bgr = rows + static_cast<std::size_t>(frame.Top + y) * stride +

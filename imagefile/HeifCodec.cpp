@@ -193,12 +193,12 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         Fail(out, "the HEIF picture has no pixels");
         return;
     }
-    // The limits hold before libheif decodes anything.
-    if (!WorkingBitmap::SizeAllowed(static_cast<std::uint64_t>(declaredWidth),
-                                    static_cast<std::uint64_t>(declaredHeight))) {
-        std::int32_t unused = 0;
-        AllocateDecodeTarget(out, static_cast<std::uint64_t>(declaredWidth),
-                             static_cast<std::uint64_t>(declaredHeight), &unused);
+    // The limits, and the room the caller waits for, hold before libheif decodes anything: the
+    // picture's own memory is taken first.
+    std::int32_t stride = 0;
+    std::uint8_t* rows = AllocateDecodeTarget(out, static_cast<std::uint64_t>(declaredWidth),
+                                              static_cast<std::uint64_t>(declaredHeight), &stride);
+    if (rows == nullptr) {
         return;
     }
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
@@ -220,15 +220,9 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
     const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
-    if (plane == nullptr || width <= 0 || height <= 0 || bits < 1 || bits > 16 ||
-        (bits > 8) != deep) {
+    if (plane == nullptr || width != declaredWidth || height != declaredHeight || bits < 1 ||
+        bits > 16 || (bits > 8) != deep) {
         Fail(out, "the HEIF picture came out in an unexpected form");
-        return;
-    }
-    std::int32_t stride = 0;
-    std::uint8_t* rows = AllocateDecodeTarget(out, static_cast<std::uint64_t>(width),
-                                              static_cast<std::uint64_t>(height), &stride);
-    if (rows == nullptr) {
         return;
     }
     CopyRows(plane, planeStride, bits, alpha,

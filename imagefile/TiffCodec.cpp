@@ -133,8 +133,9 @@ class TiffReader {
         if (row == 0) {
             return Fail(what);
         }
-        Out.Warnings.push_back("the picture data is damaged from row " + std::to_string(row) +
-                               " on: " + (Src.LastError[0] != '\0' ? Src.LastError : what));
+        Out.Damaged = true;
+        Out.DamageReason = "the picture data is damaged from row " + std::to_string(row) +
+                           " on: " + (Src.LastError[0] != '\0' ? Src.LastError : what);
         return true;
     }
 
@@ -221,7 +222,8 @@ class TiffReader {
             return Fail("no tile of the picture can be read");
         }
         if (firstDamage < H) {
-            Out.Warnings.push_back("some tiles of the picture are damaged and stay black");
+            Out.Damaged = true;
+            Out.DamageReason = "some tiles of the picture are damaged and stay black";
         }
         return true;
     }

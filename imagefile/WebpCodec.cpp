@@ -90,8 +90,9 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
                  StatusText(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA : status));
             return;
         }
-        out.Warnings.push_back("the WebP file ends early; rows from " + std::to_string(decoded) +
-                               " on are missing");
+        out.Damaged = true;
+        out.DamageReason =
+            "the WebP file ends early; rows from " + std::to_string(decoded) + " on are missing";
     }
     if (features.has_alpha) {
         for (std::uint32_t y = 0; y < height; ++y) {
@@ -102,7 +103,15 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
 }
 
 // The first frame of an animation, on its canvas.
-void DecodeFirstFrame(const WebPData& webp, DecodeOutcome& out) {
+void DecodeFirstFrame(const WebPData& webp, const WebPBitstreamFeatures& features,
+                      DecodeOutcome& out) {
+    // The picture's memory, and the room the caller waits for, come before libwebp's canvases.
+    std::int32_t stride = 0;
+    std::uint8_t* rows = AllocateDecodeTarget(out, static_cast<std::uint64_t>(features.width),
+                                              static_cast<std::uint64_t>(features.height), &stride);
+    if (rows == nullptr) {
+        return;
+    }
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options)) {
         Fail(out, "the WebP decoder cannot start");
@@ -112,13 +121,10 @@ void DecodeFirstFrame(const WebPData& webp, DecodeOutcome& out) {
     options.use_threads = 0;
     std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(WebPAnimDecoderNew(&webp, &options));
     WebPAnimInfo info;
-    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info)) {
+    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) ||
+        info.canvas_width != static_cast<std::uint32_t>(features.width) ||
+        info.canvas_height != static_cast<std::uint32_t>(features.height)) {
         Fail(out, "the WebP animation cannot be read");
-        return;
-    }
-    std::int32_t stride = 0;
-    std::uint8_t* rows = AllocateDecodeTarget(out, info.canvas_width, info.canvas_height, &stride);
-    if (rows == nullptr) {
         return;
     }
     std::uint8_t* canvas = nullptr;
@@ -172,16 +178,13 @@ void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         return;
     }
     // The canvas size is checked before libwebp allocates its own buffers for it.
-    if (!WorkingBitmap::SizeAllowed(static_cast<std::uint64_t>(features.width),
-                                    static_cast<std::uint64_t>(features.height))) {
-        std::int32_t unused = 0;
-        AllocateDecodeTarget(out, static_cast<std::uint64_t>(features.width),
-                             static_cast<std::uint64_t>(features.height), &unused);
+    if (!DeclaredSizeAllowed(out, static_cast<std::uint64_t>(features.width),
+                             static_cast<std::uint64_t>(features.height))) {
         return;
     }
     const WebPData webp{data, size};
     if (features.has_animation) {
-        DecodeFirstFrame(webp, out);
+        DecodeFirstFrame(webp, features, out);
     } else {
         DecodeStill(data, size, features, out);
     }
