@@ -135,6 +135,10 @@ class MainDialog : public QWidget {
     UserInteraction& Ui;
 
     QImage SkinBitmap;
+    // The skin's "@2x" twin, read the first time the window paints on a screen with a device
+    // pixel ratio above 1; the skin itself still gives the window its size and shape.
+    QImage SharpSkin;
+    bool SharpSkinTried = false;
     int SkinWidth = 0;
     int SkinHeight = 0;
     int PictureWidth = 0;

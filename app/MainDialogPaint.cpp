@@ -2,9 +2,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "BitmapResource.h"
 #include "ColorProbe.h"
 #include "MainDialog.h"
 #include "Orientation.h"
+#include "Resources.h"
 #include "WindowGeometry.h"
 
 namespace velora {
@@ -41,6 +43,18 @@ void MainDialog::paintEvent(QPaintEvent* event) {
 }
 
 void MainDialog::EraseWithSkin(QPainter& painter) {
+    if (devicePixelRatioF() > 1.0 && !SharpSkinTried) {
+        SharpSkinTried = true;
+        const QImage twin = LoadBitmapResource(IDB_SKIN, 2.0);
+        if (twin.devicePixelRatio() > 1.0 && twin.deviceIndependentSize() == SkinBitmap.size()) {
+            SharpSkin = twin.convertToFormat(QImage::Format_RGB32);
+        }
+    }
+    if (devicePixelRatioF() > 1.0 && !SharpSkin.isNull()) {
+        const int n = static_cast<int>(SharpSkin.devicePixelRatio());
+        painter.drawImage(QPoint(0, 0), SharpSkin, QRect(QPoint(0, 0), size() * n));
+        return;
+    }
     painter.drawImage(QPoint(0, 0), SkinBitmap, rect());
 }
 

@@ -246,7 +246,10 @@ void BitmapButton::paintEvent(QPaintEvent*) {
             setDown(over);
         }
     }
-    QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
+    // Built at the screen's pixel ratio, so faces and caption stay sharp on a high-density screen.
+    const qreal ratio = devicePixelRatioF();
+    QImage buffer((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    buffer.setDevicePixelRatio(ratio);
     buffer.fill(Qt::transparent);
     DrawItem(buffer);
     QPainter painter(this);
@@ -254,7 +257,7 @@ void BitmapButton::paintEvent(QPaintEvent*) {
 }
 
 void BitmapButton::DrawItem(QImage& buffer) {
-    const QRect r = buffer.rect();
+    const QRect r(QPoint(0, 0), buffer.deviceIndependentSize().toSize());
     const bool disabled = !isEnabled();
     const bool pushed = !disabled && (isDown() || Checked);
     const bool focused = hasFocus();

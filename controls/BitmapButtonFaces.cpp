@@ -17,12 +17,21 @@ QImage LoadOpaque(int id) {
     return image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
 }
 
+// The twin for a screen of twice the pixels, or a null image where the face has none.
+QImage LoadSharpOpaque(int id) {
+    const QImage image = LoadBitmapResource(id, 2.0);
+    return image.isNull() || image.devicePixelRatio() <= 1.0
+               ? QImage()
+               : image.convertToFormat(QImage::Format_RGB32);
+}
+
 // The face with the mask's exactly-white pixels transparent: where the mask is black the face
 // shows, where it is white the parent does. The same white is the key of the button's shape, so
 // the transparent pixels and the pixels outside the shape agree. Face pixels beyond the mask's
 // size stay opaque.
 QImage ApplyMask(const QImage& face, const QImage& mask) {
     QImage result = face.convertToFormat(QImage::Format_ARGB32);
+    result.setDevicePixelRatio(face.devicePixelRatio());
     const int width = std::min(result.width(), mask.width());
     const int height = std::min(result.height(), mask.height());
     for (int y = 0; y < height; ++y) {
@@ -36,8 +45,13 @@ QImage ApplyMask(const QImage& face, const QImage& mask) {
     return result;
 }
 
-ButtonFace MakeFace(QImage opaque) {
-    return ButtonFace{std::move(opaque), QImage()};
+ButtonFace MakeFace(int id) {
+    ButtonFace face;
+    face.Opaque = LoadOpaque(id);
+    if (face.Exists()) {
+        face.SharpOpaque = LoadSharpOpaque(id);
+    }
+    return face;
 }
 
 }  // namespace
@@ -48,18 +62,26 @@ void ButtonFaces::Clear() {
 
 void ButtonFaces::Load(int normal, int pressed, int hover, int disabled, int focus, int mask) {
     Clear();
-    NormalFace = MakeFace(LoadOpaque(normal));
-    PressedFace = MakeFace(LoadOpaque(pressed));
-    HoverFace = MakeFace(LoadOpaque(hover));
-    FocusFace = MakeFace(LoadOpaque(focus));
-    DisabledFace = disabled != 0 ? MakeFace(LoadOpaque(disabled)) : NormalFace;
+    NormalFace = MakeFace(normal);
+    PressedFace = MakeFace(pressed);
+    HoverFace = MakeFace(hover);
+    FocusFace = MakeFace(focus);
+    DisabledFace = disabled != 0 ? MakeFace(disabled) : NormalFace;
     MaskBitmap = LoadBitmapResource(mask);
     if (MaskBitmap.isNull()) {
         return;
     }
+    QImage sharpMask = LoadBitmapResource(mask, 2.0);
+    if (sharpMask.devicePixelRatio() <= 1.0) {
+        // No twin of the mask: each of its pixels stands for a 2 x 2 block.
+        sharpMask = MaskBitmap.scaled(MaskBitmap.size() * 2);
+    }
     for (ButtonFace* face : {&NormalFace, &PressedFace, &DisabledFace, &HoverFace, &FocusFace}) {
         if (face->Exists()) {
             face->Transparent = ApplyMask(face->Opaque, MaskBitmap);
+        }
+        if (!face->SharpOpaque.isNull()) {
+            face->SharpTransparent = ApplyMask(face->SharpOpaque, sharpMask);
         }
     }
 }
@@ -76,11 +98,16 @@ void ButtonFaces::DrawFace(QPainter& painter, const ButtonFace& face, const QRec
         painter.restore();
         return;
     }
-    const QImage& image = MaskBitmap.isNull() ? face.Opaque : face.Transparent;
+    const bool sharp = painter.device() != nullptr && painter.device()->devicePixelRatioF() > 1.0 &&
+                       !face.SharpOpaque.isNull();
+    const QImage& image = MaskBitmap.isNull() ? (sharp ? face.SharpOpaque : face.Opaque)
+                                              : (sharp ? face.SharpTransparent : face.Transparent);
     if (drawMode == 0) {
         // Natural size: an area of r's size from the face's top-left corner; a control larger
-        // than its face shows the parent beyond the face.
-        painter.drawImage(r.topLeft(), image, QRect(QPoint(0, 0), r.size()));
+        // than its face shows the parent beyond the face. The area is counted in the face's own
+        // pixels, twice as many each way for the twin.
+        const int n = sharp ? 2 : 1;
+        painter.drawImage(r.topLeft(), image, QRect(QPoint(0, 0), r.size() * n));
     } else {
         // Nearest-pixel stretching, as a block stretch does.
         painter.drawImage(r, image, image.rect());

@@ -9,10 +9,13 @@ class QPainter;
 namespace velora {
 
 // One face as loaded (opaque) and, when a mask is present, the same face with the mask's white
-// pixels made transparent, so that the parent shows through there.
+// pixels made transparent, so that the parent shows through there. The Sharp pair is the face's
+// "@2x" twin, drawn on screens with a device pixel ratio above 1; the face itself sets the size.
 struct ButtonFace {
     QImage Opaque;
     QImage Transparent;
+    QImage SharpOpaque;
+    QImage SharpTransparent;
     bool Exists() const { return !Opaque.isNull(); }
 };
 
@@ -24,7 +27,8 @@ class ButtonFaces {
     void Clear();
 
     // Draws face into r. drawMode is 0 (natural size at r's top-left), 1 (stretched to r) or 2
-    // (tiled from r's top-left, without the mask). A missing face draws nothing.
+    // (tiled from r's top-left, without the mask). A missing face draws nothing. On a painter
+    // whose device has a pixel ratio above 1 the sharp twin is drawn in the same place.
     void DrawFace(QPainter& painter, const ButtonFace& face, const QRect& r, int drawMode) const;
 
     ButtonFace NormalFace;

@@ -38,6 +38,8 @@ int ClampToInt(long long value) {
 // The track as drawn. With transparent set, pixels of the key colour become fully transparent
 // (black, alpha 0) so that the parent shows there; the key is the colour of pixel (keyX, keyY)
 // when keyColour asks for it, and a pixel outside the bitmap gives no key at all.
+// A twin with a device pixel ratio takes its key from the first pixel of the block that stands
+// for (keyX, keyY).
 QImage PrepareTrack(const QImage& loaded, bool transparent, quint32 keyColour, int keyX, int keyY) {
     if (!transparent) {
         return loaded.convertToFormat(QImage::Format_RGB32);
@@ -45,10 +47,13 @@ QImage PrepareTrack(const QImage& loaded, bool transparent, quint32 keyColour, i
     QImage track = loaded.convertToFormat(QImage::Format_ARGB32);
     quint32 key = keyColour & 0xFFFFFF;
     if (keyColour == BitmapSlider::KeyFromPixel) {
-        if (!track.rect().contains(keyX, keyY)) {
+        const QRect logical(QPoint(0, 0), track.deviceIndependentSize().toSize());
+        if (!logical.contains(keyX, keyY)) {
             return track;
         }
-        key = ColorrefFromRgb(track.pixel(keyX, keyY));
+        const qreal ratio = track.devicePixelRatio();
+        key = ColorrefFromRgb(
+            track.pixel(static_cast<int>(keyX * ratio), static_cast<int>(keyY * ratio)));
     }
     for (int y = 0; y < track.height(); ++y) {
         QRgb* row = reinterpret_cast<QRgb*>(track.scanLine(y));
@@ -70,6 +75,8 @@ BitmapSlider::BitmapSlider(int controlId, QWidget* parent)
 void BitmapSlider::ClearBitmaps() {
     ChannelBitmap = QImage();
     ActiveBitmap = QImage();
+    SharpChannelBitmap = QImage();
+    SharpActiveBitmap = QImage();
     HasActiveBitmap = false;
 }
 
@@ -99,6 +106,20 @@ bool BitmapSlider::SetChannelBitmaps(int channelId, int activeId, bool transpare
     HasActiveBitmap = activeId != 0;
     ActiveBitmap =
         HasActiveBitmap ? PrepareTrack(active, transparent, keyColour, keyX, keyY) : QImage();
+    // The twins, both or neither, and only where they match the tracks' own size.
+    const QImage sharpChannel = LoadBitmapResource(channelId, 2.0);
+    const QImage sharpActive = activeId != 0 ? LoadBitmapResource(activeId, 2.0) : QImage();
+    const auto twinOf = [](const QImage& twin, const QImage& own) {
+        return twin.devicePixelRatio() > 1.0 && twin.deviceIndependentSize() == QSizeF(own.size());
+    };
+    SharpChannelBitmap = QImage();
+    SharpActiveBitmap = QImage();
+    if (twinOf(sharpChannel, channel) && (activeId == 0 || twinOf(sharpActive, active))) {
+        SharpChannelBitmap = PrepareTrack(sharpChannel, transparent, keyColour, keyX, keyY);
+        if (HasActiveBitmap) {
+            SharpActiveBitmap = PrepareTrack(sharpActive, transparent, keyColour, keyX, keyY);
+        }
+    }
     ChannelWidth = ChannelBitmap.width();
     ChannelHeight = ChannelBitmap.height();
     resize(ChannelWidth, ChannelHeight);
@@ -256,7 +277,10 @@ void BitmapSlider::focusOutEvent(QFocusEvent* e) {
 
 void BitmapSlider::paintEvent(QPaintEvent*) {
     // The whole control is built off screen and shown with one copy, so dragging never flickers.
-    QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
+    // Built at the screen's pixel ratio; the twins are drawn where that ratio is above 1.
+    const qreal ratio = devicePixelRatioF();
+    QImage buffer((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    buffer.setDevicePixelRatio(ratio);
     if (Transparent) {
         buffer.fill(Qt::transparent);
     } else {
@@ -264,18 +288,22 @@ void BitmapSlider::paintEvent(QPaintEvent*) {
     }
     if (ChannelLoadedValue) {
         QPainter painter(&buffer);
+        const bool sharp = ratio > 1.0 && !SharpChannelBitmap.isNull();
+        const QImage& channel = sharp ? SharpChannelBitmap : ChannelBitmap;
+        const QImage& active = sharp ? SharpActiveBitmap : ActiveBitmap;
+        const int n = sharp ? 2 : 1;  // the bitmap's pixels per control pixel
         if (HasActiveBitmap) {
             // A position left outside the range is drawn at the nearer end.
             const int p = std::clamp(PositionToPixel(Position()), 0, ChannelWidth);
-            painter.drawImage(QPoint(p, 0), ChannelBitmap,
-                              QRect(p, 0, ChannelWidth - p, ChannelHeight));
-            painter.drawImage(QPoint(0, 0), ActiveBitmap, QRect(0, 0, p, ChannelHeight));
+            painter.drawImage(QPoint(p, 0), channel,
+                              QRect(p * n, 0, (ChannelWidth - p) * n, ChannelHeight * n));
+            painter.drawImage(QPoint(0, 0), active, QRect(0, 0, p * n, ChannelHeight * n));
         } else {
-            painter.drawImage(QPoint(0, 0), ChannelBitmap);
+            painter.drawImage(QPoint(0, 0), channel);
         }
     }
     if (HasFocus) {
-        DrawFocusRect(buffer, buffer.rect());
+        DrawFocusRect(buffer, rect());
     }
     QPainter(this).drawImage(0, 0, buffer);
 }

@@ -75,6 +75,10 @@ class BitmapSlider : public QWidget {
     // loaded: the mask lives in the bitmap's alpha channel.
     QImage ChannelBitmap;
     QImage ActiveBitmap;
+    // The tracks' "@2x" twins, keyed alike, drawn where the screen has the pixels for them; null
+    // where a track has none.
+    QImage SharpChannelBitmap;
+    QImage SharpActiveBitmap;
 };
 
 }  // namespace velora

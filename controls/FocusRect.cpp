@@ -1,5 +1,9 @@
 #include "FocusRect.h"
 
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 namespace velora {
 namespace {
 
@@ -10,6 +14,28 @@ void InvertPixel(QImage& image, int x, int y) {
     QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
     if (qAlpha(row[x]) == 255) {
         row[x] ^= 0x00FFFFFFu;
+    }
+}
+
+// The image pixels [first, last) that stand for device-independent pixel v.
+std::pair<int, int> Span(int v, qreal ratio) {
+    const int first = static_cast<int>(std::floor(v * ratio));
+    const int last = std::max(first + 1, static_cast<int>(std::floor((v + 1) * ratio)));
+    return {first, last};
+}
+
+void InvertBlock(QImage& image, int x, int y) {
+    const qreal ratio = image.devicePixelRatio();
+    if (ratio == 1.0) {
+        InvertPixel(image, x, y);
+        return;
+    }
+    const auto [left, right] = Span(x, ratio);
+    const auto [top, bottom] = Span(y, ratio);
+    for (int py = top; py < bottom; ++py) {
+        for (int px = left; px < right; ++px) {
+            InvertPixel(image, px, py);
+        }
     }
 }
 
@@ -26,7 +52,7 @@ void DrawFocusRect(QImage& image, const QRect& rect) {
     // A checkerboard over the outline; each outline pixel is visited exactly once.
     const auto dot = [&](int x, int y) {
         if (((x - left + y - top) & 1) == 0) {
-            InvertPixel(image, x, y);
+            InvertBlock(image, x, y);
         }
     };
     for (int x = left; x <= right; ++x) {

@@ -9,7 +9,9 @@ namespace velora {
 
 // Draws the dotted outline of rect (clipped to the image) by inverting the colour of every
 // second pixel, starting at the top-left corner. Only opaque pixels are inverted: a transparent
-// pixel shows the parent, which the image does not hold. image must be 32-bit.
+// pixel shows the parent, which the image does not hold. image must be 32-bit. rect is in the
+// image's device-independent pixels: on an image with a device pixel ratio each dot inverts the
+// block of pixels that stands for one.
 void DrawFocusRect(QImage& image, const QRect& rect);
 
 }  // namespace velora

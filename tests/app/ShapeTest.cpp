@@ -1,5 +1,6 @@
 // The real window on an X server: its size, its place on the screen, the shape cut from the
-// skin's key colour, and the window menu's key sent as real key events.
+// skin's key colour, the window menu's key sent as real key events, and (run again at
+// QT_SCALE_FACTOR=2) the skin, faces, tracks and photo drawn with the screen's own pixels.
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
@@ -37,6 +38,23 @@ class ShapeTest : public QObject {
   private:
     PictureFolder Pictures;
 
+    // Aligned 2 x 2 blocks of a grab at device pixel ratio 2 whose four pixels are not all the
+    // same, per thousand blocks of area (logical coordinates). A bitmap merely doubled has none.
+    static int UnevenBlocksPerMille(const QImage& grab, const QRect& area) {
+        int uneven = 0, blocks = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QRgb a = grab.pixel(2 * x, 2 * y);
+                uneven += a != grab.pixel(2 * x + 1, 2 * y) || a != grab.pixel(2 * x, 2 * y + 1) ||
+                                  a != grab.pixel(2 * x + 1, 2 * y + 1)
+                              ? 1
+                              : 0;
+                ++blocks;
+            }
+        }
+        return blocks == 0 ? 0 : 1000 * uneven / blocks;
+    }
+
   private slots:
     void windowIsSizedPlacedAndShapedBySkin() {
         ScriptedInteraction ui;
@@ -67,11 +85,13 @@ class ShapeTest : public QObject {
             painter.fillRect(shape.rect(), Qt::white);
         }
         // What the X server shows: the skin where the shape is, the root window elsewhere.
+        // On a screen of pixel ratio 2 the grab has twice the pixels each way.
         const QImage onScreen = dialog.screen()
                                     ->grabWindow(0, placed.x(), placed.y(), 1000, 800)
                                     .toImage()
                                     .convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(onScreen.size(), QSize(1000, 800));
+        const int n = qRound(dialog.devicePixelRatioF());
+        QCOMPARE(onScreen.size(), QSize(1000, 800) * n);
         long cut = 0, wrong = 0, magentaShown = 0;
         for (int y = 0; y < skin.height(); ++y) {
             for (int x = 0; x < skin.width(); ++x) {
@@ -79,14 +99,58 @@ class ShapeTest : public QObject {
                 const bool inside = (shape.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
                 cut += key ? 1 : 0;
                 wrong += key == inside ? 1 : 0;
+            }
+        }
+        for (int y = 0; y < onScreen.height(); ++y) {
+            for (int x = 0; x < onScreen.width(); ++x) {
                 magentaShown += (onScreen.pixel(x, y) & 0xFFFFFF) == SkinKeyRgb ? 1 : 0;
             }
         }
         QVERIFY(cut > 0);
         QCOMPARE(wrong, 0L);
         QCOMPARE(magentaShown, 0L);
-        // A point of the body shows the skin itself.
-        QCOMPARE(onScreen.pixel(100, 600) & 0xFFFFFF, skin.pixel(100, 600) & 0xFFFFFF);
+        // A point of the body shows the skin itself, the twin drawn for this screen's ratio.
+        const QImage drawn = LoadBitmapResource(IDB_SKIN, n);
+        QCOMPARE(drawn.size(), QSize(1000, 800) * n);
+        QCOMPARE(onScreen.pixel(100 * n, 600 * n) & 0xFFFFFF,
+                 drawn.pixel(100 * n, 600 * n) & 0xFFFFFF);
+    }
+
+    void sharpOnAScreenOfPixelRatio2() {
+        if (qApp->devicePixelRatio() != 2.0) {
+            QSKIP("run with QT_SCALE_FACTOR=2 (ctest app_shape_2x)");
+        }
+        // A photo with detail finer than the frame's pixels: every pixel its own colour.
+        WindowSession s;
+        QVERIFY(s.Exposed);
+        QVERIFY(s.Open(Pictures.Write("fine.png", 1200, 900, PositionColour)));
+        QCOMPARE(s.Dialog.size(), QSize(1000, 800));
+        const QImage grab = s.Dialog.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(grab.size(), QSize(2000, 1600));
+        // Areas drawn by the bitmaps alone, away from the texts the window and buttons write:
+        // the skin's name plate, its grip and its bevelled top edge, the left end of the Open
+        // button's face, a check box, a slider's track, and the middle of the photo.
+        const QRect open = s.Dialog.Button(IDC_OPEN).geometry();
+        const QRect check = s.Dialog.Button(IDC_GRAY_CONTRAST).geometry();
+        const struct {
+            const char* what;
+            QRect area;
+        } areas[] = {
+            {"skin name plate", QRect(130, 100, 320, 50)},
+            {"skin grip", QRect(484, 108, 150, 24)},
+            {"skin top edge", QRect(400, 80, 200, 20)},
+            {"Open face", QRect(open.left(), open.top(), 14, open.height())},
+            {"check face", QRect(check.topLeft(), QSize(20, 20))},
+            {"slider track", s.Dialog.Slider(IDC_SLIDER_COLOR).geometry()},
+            {"photo", QRect(300, 300, 100, 100)},
+        };
+        for (const auto& a : areas) {
+            const int uneven = UnevenBlocksPerMille(grab, a.area);
+            QVERIFY2(
+                uneven >= 20,
+                qPrintable(
+                    QStringLiteral("%1: %2 per mille").arg(QLatin1String(a.what)).arg(uneven)));
+        }
     }
 
     void altSpaceOpensTheMenuAndPressesNoButton() {

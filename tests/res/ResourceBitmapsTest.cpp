@@ -113,6 +113,8 @@ class ResourceBitmapsTest : public QObject {
   private slots:
     void sizesAndFormat_data();
     void sizesAndFormat();
+    void twinsAreTheSameDrawingDoubled_data() { sizesAndFormat_data(); }
+    void twinsAreTheSameDrawingDoubled();
     void skinIsOneWindowKeyedHard();
     void skinHoldsEverythingTheWindowDraws();
     void facesBlendIntoTheSkinUnderThem();
@@ -143,6 +145,46 @@ void ResourceBitmapsTest::sizesAndFormat() {
     QCOMPARE(reader.size(), size);
     QCOMPARE(reader.imageFormat(), QImage::Format_RGB32);
     QCOMPARE(Load(id).size(), size);
+}
+
+void ResourceBitmapsTest::twinsAreTheSameDrawingDoubled() {
+    QFETCH(int, id);
+    QFETCH(QSize, size);
+    // The "@2x" twin beside each bitmap, which screens of pixel ratio 2 are given.
+    const QString path = BitmapResourcePath(id).replace(QStringLiteral(".png"), "@2x.png");
+    QImageReader reader(path);
+    QCOMPARE(reader.size(), size * 2);
+    QCOMPARE(reader.imageFormat(), QImage::Format_RGB32);
+    const QImage own = Load(id);
+    const QImage twin = QImage(path).convertToFormat(QImage::Format_RGB32);
+    const auto block = [&twin](int x, int y) {
+        return std::vector<QRgb>{twin.pixel(2 * x, 2 * y), twin.pixel(2 * x + 1, 2 * y),
+                                 twin.pixel(2 * x, 2 * y + 1), twin.pixel(2 * x + 1, 2 * y + 1)};
+    };
+    // Averaged over each 2 x 2 block, the twin is the bitmap: the same drawing, finer.
+    QImage averaged(size, QImage::Format_RGB32);
+    const QRgb skinKey = 0xFF000000u | SkinKeyRgb, trackKey = qRgb(252, 252, 252);
+    int keyedAlike = 0, keyedApart = 0;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            int r = 0, g = 0, b = 0, skinKeys = 0, trackKeys = 0;
+            for (const QRgb px : block(x, y)) {
+                r += qRed(px), g += qGreen(px), b += qBlue(px);
+                skinKeys += px == skinKey ? 1 : 0;
+                trackKeys += px == trackKey ? 1 : 0;
+            }
+            averaged.setPixel(x, y, qRgb((r + 2) / 4, (g + 2) / 4, (b + 2) / 4));
+            // The keys cut the same pixels at both sizes: a whole block or none of it.
+            const int keys = id == IDB_SKIN ? skinKeys : id >= IDB_SLIDER_CHANNEL ? trackKeys : 0;
+            const QRgb key = id == IDB_SKIN ? skinKey : trackKey;
+            const bool ownKeyed = own.pixel(x, y) == key;
+            (keys == (ownKeyed ? 4 : 0) ? keyedAlike : keyedApart) += 1;
+        }
+    }
+    QCOMPARE(keyedApart, 0);
+    QCOMPARE(keyedAlike, size.width() * size.height());
+    const double difference = MeanDifference(own, averaged);
+    QVERIFY2(difference < 3.0, qPrintable(QString::number(difference)));
 }
 
 void ResourceBitmapsTest::skinIsOneWindowKeyedHard() {

@@ -11,8 +11,8 @@ namespace velora::skin {
 
 namespace {
 
-QImage Canvas(QSize size, const QColor& ground) {
-    QImage image(size, QImage::Format_RGB32);
+QImage Canvas(QSize size, int scale, const QColor& ground) {
+    QImage image(size * scale, QImage::Format_RGB32);
     image.fill(ground);
     return image;
 }
@@ -39,9 +39,10 @@ KeyLook PushLook(FaceState state) {
 
 }  // namespace
 
-QImage DrawPushFace(FaceState state) {
-    QImage image = Canvas(PushFaceSize, Rail);
+QImage DrawPushFace(FaceState state, int scale) {
+    QImage image = Canvas(PushFaceSize, scale, Rail);
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     const KeyLook look = PushLook(state);
     const QRectF outer(1.0, 1.0, 78.0, 28.0);
@@ -86,9 +87,10 @@ QImage DrawPushFace(FaceState state) {
     return image;
 }
 
-QImage DrawCheckFace(FaceState state) {
-    QImage image = Canvas(CheckFaceSize, Panel);
+QImage DrawCheckFace(FaceState state, int scale) {
+    QImage image = Canvas(CheckFaceSize, scale, Panel);
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF box(2.5, 2.5, 15.0, 15.0);
     QColor top, bottom, border;
@@ -139,9 +141,10 @@ QImage DrawBlackMask(QSize size) {
     return image;
 }
 
-QImage DrawTrack(bool filled) {
-    QImage image = Canvas(TrackSize, Panel);
+QImage DrawTrack(bool filled, int scale) {
+    QImage image = Canvas(TrackSize, scale, Panel);
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF groove(TrackLeft, 6.5, TrackRight - TrackLeft, 7.0);
     QLinearGradient fill(0, groove.top(), 0, groove.bottom());
@@ -168,7 +171,12 @@ QImage DrawTrack(bool filled) {
             }
         }
     }
-    image.setPixel(0, 0, key);
+    // A finer track keys the whole block that stands for the track's pixel (0, 0).
+    for (int y = 0; y < scale; ++y) {
+        for (int x = 0; x < scale; ++x) {
+            image.setPixel(x, y, key);
+        }
+    }
     return image.convertToFormat(QImage::Format_RGB888);
 }
 

@@ -80,12 +80,15 @@ void Bevel(QImage& image, const QRect& bounds, const Field& field, double width,
 }
 
 // A recess: its inner edge is shaded where the rim faces the light and lit opposite.
-void Inset(QImage& image, const QRect& bounds, const Field& field, const QColor& lightEdge) {
+// The rim's profile is measured in skin pixels, d / scale, so a finer drawing keeps its width.
+void Inset(QImage& image, const QRect& bounds, const Field& field, const QColor& lightEdge,
+           double scale) {
     ForEachNear(image, bounds, field, 0.5, [&](QRgb& px, double d, QPointF p) {
-        if (d < -2.0) {
+        const double skinD = d / scale;
+        if (skinD < -2.0) {
             return;
         }
-        const double edge = std::clamp(1.5 - std::abs(d + 0.75), 0.0, 1.0) * Coverage(d);
+        const double edge = std::clamp(1.5 - std::abs(skinD + 0.75), 0.0, 1.0) * Coverage(d);
         const double lit = Lit(Normal(field, p));
         px = lit < 0 ? Mix(px, lightEdge, -lit * edge) : Mix(px, Edge, lit * 0.6 * edge);
     });
@@ -99,21 +102,25 @@ void DropShadow(QImage& image, const QRect& bounds, const Field& field, double s
     });
 }
 
-void DrawBody(QImage& image) {
+// The painted parts draw in skin pixels; the painter scales them to the image.
+void DrawBody(QImage& image, double scale) {
     QPainter p(&image);
+    p.scale(scale, scale);
     QLinearGradient body(0, 88, 0, 732);
     body.setColorAt(0, BodyTop);
     body.setColorAt(1, BodyBottom);
-    p.fillRect(image.rect(), body);
+    const QRect skin(0, 0, SkinWidth, SkinHeight);
+    p.fillRect(skin, body);
     // A broad sheen from the upper left keeps the large dark areas from looking flat.
     QRadialGradient sheen(QPointF(260, 120), 620);
     sheen.setColorAt(0, QColor(255, 255, 255, 26));
     sheen.setColorAt(1, QColor(255, 255, 255, 0));
-    p.fillRect(image.rect(), sheen);
+    p.fillRect(skin, sheen);
 }
 
-void DrawWordmark(QImage& image) {
+void DrawWordmark(QImage& image, double scale) {
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     QFont mark(QStringLiteral("NanumSquare"));
@@ -142,8 +149,9 @@ void DrawWordmark(QImage& image) {
 }
 
 // Grip ridges in the top band: this is where the window is dragged.
-void DrawGrip(QImage& image) {
+void DrawGrip(QImage& image, double scale) {
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     for (int row = 0; row < 3; ++row) {
@@ -158,8 +166,9 @@ void DrawGrip(QImage& image) {
 }
 
 // A quiet foot: the model mark and a short engraved line under the picture.
-void DrawFoot(QImage& image) {
+void DrawFoot(QImage& image, double scale) {
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     QFont mark(QStringLiteral("NanumSquare"));
@@ -180,56 +189,72 @@ void DrawFoot(QImage& image) {
     p.drawLine(QPointF(150, 684.5), QPointF(566, 684.5));
 }
 
-void KeyOutside(QImage& image) {
+void KeyOutside(QImage& image, int scale) {
     const QColor key(static_cast<QRgb>(SkinKeyRgb));  // opaque
     for (int y = 0; y < image.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            const double d = ShapeDistance(QPointF(x + 0.5, y + 0.5));
-            const double cover = Coverage(d);
-            if (cover <= 0.0) {
+            // The window's shape is cut at its own size, so a finer drawing keys exactly the
+            // blocks of the skin pixels that are keyed, never a part of one that is shown.
+            const QPointF skinCentre(x / scale + 0.5, y / scale + 0.5);
+            if (Coverage(ShapeDistance(skinCentre)) <= 0.0) {
                 row[x] = key.rgb();
                 continue;
             }
+            const double d = scale * ShapeDistance(QPointF((x + 0.5) / scale, (y + 0.5) / scale));
+            const double cover = Coverage(d);
             // The last pixel and a half darken into the outline colour, and the partly covered
             // pixels blend with it too, never with the key, so no pink fringe appears.
-            const double inner = std::clamp(-d / 1.5, 0.0, 1.0);
+            const double inner = std::clamp(-d / (1.5 * scale), 0.0, 1.0);
             row[x] = Mix(Mix(row[x], Edge, 1.0 - inner), Edge, 1.0 - cover);
         }
     }
 }
 
+// A field of the skin as distances in image pixels of a drawing `scale` times as fine.
+Field Scaled(double (*field)(QPointF), double scale) {
+    return [field, scale](QPointF p) { return scale * field(p / scale); };
+}
+
+QRect ScaledRect(const QRect& r, int scale) {
+    return QRect(r.topLeft() * scale, r.size() * scale);
+}
+
 }  // namespace
 
-QImage DrawSkin() {
-    QImage image(SkinWidth, SkinHeight, QImage::Format_RGB32);
+QImage DrawSkin(int scale) {
+    QImage image(SkinWidth * scale, SkinHeight * scale, QImage::Format_RGB32);
     const QRect all = image.rect();
-    DrawBody(image);
-    Bevel(image, all, ShapeDistance, 7.0, 0.55, 0.5);
+    DrawBody(image, scale);
+    Bevel(image, all, Scaled(ShapeDistance, scale), 7.0 * scale, 0.55, 0.5);
 
-    const QRect frameBounds(120, 140, 540, 540);
-    Fill(image, frameBounds, FrameWellDistance, Well);
-    Inset(image, frameBounds, FrameWellDistance, WellEdge);
-    const QRect progressBounds(70, 300, 90, 200);
-    Fill(image, progressBounds, ProgressWellDistance, Well);
-    Inset(image, progressBounds, ProgressWellDistance, WellEdge);
+    const QRect frameBounds = ScaledRect(QRect(120, 140, 540, 540), scale);
+    const Field frameWell = Scaled(FrameWellDistance, scale);
+    Fill(image, frameBounds, frameWell, Well);
+    Inset(image, frameBounds, frameWell, WellEdge, scale);
+    const QRect progressBounds = ScaledRect(QRect(70, 300, 90, 200), scale);
+    const Field progressWell = Scaled(ProgressWellDistance, scale);
+    Fill(image, progressBounds, progressWell, Well);
+    Inset(image, progressBounds, progressWell, WellEdge, scale);
 
-    const QRect railBounds(680, 90, 280, 300);
-    Fill(image, railBounds, RailDistance, Rail);
-    Inset(image, railBounds, RailDistance, RailEdge);
+    const QRect railBounds = ScaledRect(QRect(680, 90, 280, 300), scale);
+    const Field rail = Scaled(RailDistance, scale);
+    Fill(image, railBounds, rail, Rail);
+    Inset(image, railBounds, rail, RailEdge, scale);
 
-    const QRect panelBounds(756, 370, 230, 200);
-    DropShadow(image, panelBounds, PanelDistance, 7.0);
-    Fill(image, panelBounds, PanelDistance, Panel);
-    ForEachNear(image, panelBounds, PanelDistance, 0.5, [](QRgb& px, double d, QPointF) {
-        const double edge = std::clamp(1.2 - std::abs(d + 0.6), 0.0, 1.0) * Coverage(d);
+    const QRect panelBounds = ScaledRect(QRect(756, 370, 230, 200), scale);
+    const Field panel = Scaled(PanelDistance, scale);
+    DropShadow(image, panelBounds, panel, 7.0 * scale);
+    Fill(image, panelBounds, panel, Panel);
+    ForEachNear(image, panelBounds, panel, 0.5, [scale](QRgb& px, double d, QPointF) {
+        const double edge = std::clamp(1.2 - std::abs(d / scale + 0.6), 0.0, 1.0) * Coverage(d);
         px = Mix(px, PanelEdge, edge);
     });
 
-    DrawWordmark(image);
-    DrawGrip(image);
-    DrawFoot(image);
-    KeyOutside(image);
+    DrawWordmark(image, scale);
+    DrawGrip(image, scale);
+    DrawFoot(image, scale);
+    KeyOutside(image, scale);
     return image.convertToFormat(QImage::Format_RGB888);
 }
 

@@ -1,6 +1,6 @@
 // Draws every bitmap and the icon of the program into a folder:
 //   velora-skin-generator <out-dir> [--preview <file.png>]
-// writes <out-dir>/bitmaps/<id>.png, <out-dir>/icons/128*.png and the icon theme's
+// writes <out-dir>/bitmaps/<id>.png and <id>@2x.png, <out-dir>/icons/128*.png and the icon theme's
 // <out-dir>/hicolor/<n>x<n>/apps/velora.png, ready to replace res/.
 #include "FacePainter.h"
 #include "IconPainter.h"
@@ -44,26 +44,38 @@ int main(int argc, char** argv) {
 
     using velora::skin::FaceState;
     namespace skin = velora::skin;
-    std::map<int, QImage> bitmaps;
-    bitmaps[velora::IDB_SKIN] = skin::DrawSkin();
-    bitmaps[velora::IDB_PUSH_NORMAL] = skin::DrawPushFace(FaceState::Normal);
-    bitmaps[velora::IDB_PUSH_MASK] = skin::DrawBlackMask(skin::PushFaceSize);
-    bitmaps[velora::IDB_PUSH_HOVER] = skin::DrawPushFace(FaceState::Hover);
-    bitmaps[velora::IDB_PUSH_DISABLED] = skin::DrawPushFace(FaceState::Disabled);
-    bitmaps[velora::IDB_PUSH_PRESSED] = skin::DrawPushFace(FaceState::Pressed);
-    bitmaps[velora::IDB_CHECK_HOVER] = skin::DrawCheckFace(FaceState::Hover);
-    bitmaps[velora::IDB_CHECK_PRESSED] = skin::DrawCheckFace(FaceState::Pressed);
-    bitmaps[velora::IDB_CHECK_NORMAL] = skin::DrawCheckFace(FaceState::Normal);
-    bitmaps[velora::IDB_CHECK_DISABLED] = skin::DrawCheckFace(FaceState::Disabled);
-    bitmaps[velora::IDB_CHECK_MASK] = skin::DrawBlackMask(skin::CheckFaceSize);
-    bitmaps[velora::IDB_SLIDER_CHANNEL] = skin::DrawTrack(false);
-    bitmaps[velora::IDB_SLIDER_ACTIVE] = skin::DrawTrack(true);
+    // Each bitmap at its own size, and again with twice the pixels each way as "<id>@2x.png",
+    // which Qt picks on screens with a device pixel ratio above 1.
+    const auto drawAll = [](int scale) {
+        std::map<int, QImage> bitmaps;
+        bitmaps[velora::IDB_SKIN] = skin::DrawSkin(scale);
+        bitmaps[velora::IDB_PUSH_NORMAL] = skin::DrawPushFace(FaceState::Normal, scale);
+        bitmaps[velora::IDB_PUSH_MASK] = skin::DrawBlackMask(skin::PushFaceSize * scale);
+        bitmaps[velora::IDB_PUSH_HOVER] = skin::DrawPushFace(FaceState::Hover, scale);
+        bitmaps[velora::IDB_PUSH_DISABLED] = skin::DrawPushFace(FaceState::Disabled, scale);
+        bitmaps[velora::IDB_PUSH_PRESSED] = skin::DrawPushFace(FaceState::Pressed, scale);
+        bitmaps[velora::IDB_CHECK_HOVER] = skin::DrawCheckFace(FaceState::Hover, scale);
+        bitmaps[velora::IDB_CHECK_PRESSED] = skin::DrawCheckFace(FaceState::Pressed, scale);
+        bitmaps[velora::IDB_CHECK_NORMAL] = skin::DrawCheckFace(FaceState::Normal, scale);
+        bitmaps[velora::IDB_CHECK_DISABLED] = skin::DrawCheckFace(FaceState::Disabled, scale);
+        bitmaps[velora::IDB_CHECK_MASK] = skin::DrawBlackMask(skin::CheckFaceSize * scale);
+        bitmaps[velora::IDB_SLIDER_CHANNEL] = skin::DrawTrack(false, scale);
+        bitmaps[velora::IDB_SLIDER_ACTIVE] = skin::DrawTrack(true, scale);
+        return bitmaps;
+    };
+    std::map<int, QImage> bitmaps = drawAll(1);
+    std::map<int, QImage> doubled = drawAll(2);
 
     bool ok = true;
     for (auto& [id, image] : bitmaps) {
         // Every bitmap is 24-bit: PNG colour type 2, no alpha.
         image = image.convertToFormat(QImage::Format_RGB888);
         ok = Save(image, out.filePath(QStringLiteral("bitmaps/%1.png").arg(id))) && ok;
+    }
+    for (auto& [id, image] : doubled) {
+        ok = Save(image.convertToFormat(QImage::Format_RGB888),
+                  out.filePath(QStringLiteral("bitmaps/%1@2x.png").arg(id))) &&
+             ok;
     }
     ok = Save(skin::DrawIcon(256),
               out.filePath(QStringLiteral("icons/%1.png").arg(velora::IDR_MAINFRAME))) &&
