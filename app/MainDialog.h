@@ -146,6 +146,8 @@ class MainDialog : public QWidget {
     bool PictureLoaded = false;
     bool DragArmed = false;
     bool DragSuppressed = true;
+    // The desktop was asked to move the window during this drag, and declined.
+    bool SystemMoveAsked = false;
     QIcon AppIcon;
     QString AboutMenuText;
 

@@ -50,9 +50,18 @@ void MainDialog::mouseMoveEvent(QMouseEvent* event) {
             // The first move only takes the anchor; the window follows from the next one.
             DragAnchor = at;
             DragArmed = false;
+            SystemMoveAsked = false;
         } else if (!DragSuppressed) {
-            move(pos() + (at - DragAnchor));
-            raise();
+            if (!SystemMoveAsked && Ui.StartSystemMove(windowHandle())) {
+                // The desktop moves the window until the button is released; the next press
+                // arms a new drag.
+                DragSuppressed = true;
+            } else {
+                // Asked once per drag: a platform that declined keeps declining.
+                SystemMoveAsked = true;
+                move(pos() + (at - DragAnchor));
+                raise();
+            }
         }
     }
     QWidget::mouseMoveEvent(event);

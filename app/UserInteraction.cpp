@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QWindow>
 
 namespace velora {
 
@@ -66,6 +67,10 @@ void DesktopInteraction::RunModal(QDialog& dialog) {
 void DesktopInteraction::OpenUrl(const QUrl& url) {
     // A browser that cannot be started is not worth a message.
     QDesktopServices::openUrl(url);
+}
+
+bool DesktopInteraction::StartSystemMove(QWindow* window) {
+    return window != nullptr && window->startSystemMove();
 }
 
 }  // namespace velora

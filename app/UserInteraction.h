@@ -1,5 +1,6 @@
 // Everything the window asks of a person or of the desktop goes through this one interface: the
-// file dialogs, the message boxes, modal dialogs and the web browser. The program uses
+// file dialogs, the message boxes, modal dialogs, the web browser and the desktop's own window
+// moving. The program uses
 // DesktopInteraction; tests put in their own answers.
 #pragma once
 
@@ -8,6 +9,7 @@
 
 class QDialog;
 class QWidget;
+class QWindow;
 
 namespace velora {
 
@@ -34,6 +36,11 @@ class UserInteraction {
     // Runs `dialog` modally and returns when it is closed.
     virtual void RunModal(QDialog& dialog) = 0;
     virtual void OpenUrl(const QUrl& url) = 0;
+    // Hands a drag of `window` under the held button to the desktop, which moves the window
+    // itself from then on until the button is released. False where the platform offers no such
+    // move (the window then moves itself); native Wayland lets a program move its window only
+    // this way.
+    virtual bool StartSystemMove(QWindow* window) = 0;
 };
 
 class DesktopInteraction : public UserInteraction {
@@ -43,6 +50,7 @@ class DesktopInteraction : public UserInteraction {
     bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) override;
     void RunModal(QDialog& dialog) override;
     void OpenUrl(const QUrl& url) override;
+    bool StartSystemMove(QWindow* window) override;
 };
 
 // The file an Open dialog's answer names: the name as typed when such a file exists, otherwise

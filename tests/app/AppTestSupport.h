@@ -44,6 +44,9 @@ class ScriptedInteraction : public UserInteraction {
     // Called with every dialog run modally, while it exists.
     std::function<void(QDialog&)> OnModal;
     int ModalRuns = 0;
+    // What the desktop answers when a drag is handed over, and how often it was.
+    bool SystemMoveOffered = false;
+    int SystemMoves = 0;
 
     QString AskForFile(QWidget* owner, const FileRequest& request) override {
         FileRequests.push_back(request);
@@ -74,6 +77,10 @@ class ScriptedInteraction : public UserInteraction {
         }
     }
     void OpenUrl(const QUrl& url) override { OpenedUrls.push_back(url); }
+    bool StartSystemMove(QWindow* window) override {
+        SystemMoves += window != nullptr ? 1 : 0;
+        return window != nullptr && SystemMoveOffered;
+    }
 };
 
 inline Argb Rgb(int r, int g, int b) {

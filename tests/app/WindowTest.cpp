@@ -199,6 +199,41 @@ class WindowTest : public QObject {
         move({0, 0});
         move({5, 5});
         QCOMPARE(s.Dialog.pos(), opened + QPoint(-7, 2));
+        // The desktop was asked once per drag, at the move the window would first follow, and
+        // declined (as it does offscreen): the window moved itself.
+        QCOMPARE(s.Ui.SystemMoves, 2);
+    }
+
+    void dragIsHandedToTheDesktopWhereItOffersMoving() {
+        WindowSession s;
+        s.Ui.SystemMoveOffered = true;  // as native Wayland and most X11 window managers do
+        const QPoint body(100, 600);
+        const auto move = [&](QPoint by) {
+            SendMouse(&s.Dialog, QEvent::MouseMove, body + by, Qt::NoButton, Qt::LeftButton);
+        };
+        const auto press = [&] {
+            SendMouse(&s.Dialog, QEvent::MouseButtonPress, body, Qt::LeftButton, Qt::LeftButton);
+        };
+        const QPoint start = s.Dialog.pos();
+        move({9, 9});
+        QCOMPARE(s.Ui.SystemMoves, 0);
+        // Press and first move arm the drag as before; the next move hands it over, and the
+        // window no longer moves itself: the desktop does.
+        press();
+        move({3, 4});
+        QCOMPARE(s.Ui.SystemMoves, 0);
+        move({8, 10});
+        QCOMPARE(s.Ui.SystemMoves, 1);
+        move({20, 20});
+        move({30, 30});
+        QCOMPARE(s.Ui.SystemMoves, 1);
+        QCOMPARE(s.Dialog.pos(), start);
+        // Each press starts a new drag to hand over.
+        press();
+        move({0, 0});
+        move({1, 1});
+        QCOMPARE(s.Ui.SystemMoves, 2);
+        QCOMPARE(s.Dialog.pos(), start);
     }
 
     void grayContrastGreysTheFilmOptions() {
