@@ -206,6 +206,28 @@ TEST(UnsharpMask, FailuresGiveNoPictureAndRecordStatus) {
     EXPECT_NE(f.UnsharpMask(*source, 0.4f, 799.0f, 7), nullptr);
 }
 
+TEST(UnsharpMask, SharpeningStepExactForEveryPairOfBytes) {
+    // Every source byte against every blurred byte, for the road's amount and others that take
+    // the same shortcuts or none.
+    const int width = 21846;  // 65538 bytes: every pair of bytes once, and two more
+    std::vector<std::uint8_t> source(3 * width);
+    std::vector<std::uint8_t> blurred(3 * width);
+    for (int i = 0; i < 3 * width; ++i) {
+        source[i] = static_cast<std::uint8_t>((i & 0xFFFF) >> 8);
+        blurred[i] = static_cast<std::uint8_t>(i);
+    }
+    for (std::int32_t k : {3000, -4500, 17000, 12345, 0, -10000, -12000, 7990000}) {
+        std::vector<std::uint8_t> out = blurred;
+        UnsharpMaskFilter::SharpenRow(source.data(), out.data(), width, k, 7);
+        int wrong = 0;
+        for (int i = 0; i < 3 * width; ++i) {
+            const double v = std::trunc((source[i] * (10000.0 + k) - blurred[i] * double(k)) / 1e4);
+            wrong += out[i] != static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+        }
+        EXPECT_EQ(wrong, 0) << "K " << k;
+    }
+}
+
 TEST(UnsharpMask, MatchesDefinitionOnRandomPictures) {
     struct Run {
         float sigma;
@@ -248,8 +270,8 @@ TEST(UnsharpMask, MatchesDefinitionOnRandomPictures) {
                 UnsharpMaskRows rows;
                 const int first = parts == 1 ? 0 : thirds[part];
                 const int last = parts == 1 ? r.h : thirds[part + 1];
-                ASSERT_TRUE(rows.Start(r.w, r.h, r.sigma, static_cast<float>(r.amount),
-                                       r.channels, first, last));
+                ASSERT_TRUE(rows.Start(r.w, r.h, r.sigma, static_cast<float>(r.amount), r.channels,
+                                       first, last));
                 for (int y = rows.FirstSourceRow(); y < rows.LastSourceRow(); ++y) {
                     // Taken from a buffer that is overwritten at once: the rows are copied.
                     const auto from = p.Bytes.begin() + 3 * static_cast<std::ptrdiff_t>(y) * r.w;
