@@ -1,5 +1,6 @@
 #include "Conversion.h"
 
+#include <algorithm>
 #include <new>
 
 namespace velora {
@@ -26,20 +27,76 @@ void PixelConverter::ConvertRow(const std::uint8_t* in, std::uint8_t* out, int w
         }
         return;
     }
-    for (int x = 0; x < width; ++x, in += 3, out += 3) {
+    if (Waiting.size() < static_cast<std::size_t>(width)) {
+        try {
+            Waiting.resize(static_cast<std::size_t>(width));
+        } catch (const std::bad_alloc&) {
+            for (int x = 0; x < width; ++x, in += 3, out += 3) {
+                const std::uint32_t value =
+                    Lookup((std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0]);
+                out[0] = static_cast<std::uint8_t>(value);
+                out[1] = static_cast<std::uint8_t>(value >> 8);
+                out[2] = static_cast<std::uint8_t>(value >> 16);
+            }
+            return;
+        }
+    }
+    // The table can only grow between stretches, so each run up to the end of one works with
+    // the table's size and place held in registers.
+    while (width > 0) {
+        const int run =
+            static_cast<int>(std::min<std::uint32_t>(Countdown, static_cast<std::uint32_t>(width)));
+        ConvertRun(in, out, run);
+        in += 3 * static_cast<std::ptrdiff_t>(run);
+        out += 3 * static_cast<std::ptrdiff_t>(run);
+        width -= run;
+        Countdown -= static_cast<std::uint32_t>(run);
+        if (Countdown == 0) {
+            EndOfStretch();
+        }
+    }
+}
+
+void PixelConverter::ConvertRun(const std::uint8_t* in, std::uint8_t* out, int count) {
+    // First every colour the table holds, with nothing in the loop that calls out, so that the
+    // lookups of many pixels are under way at once; a missed pixel is noted and keeps its own
+    // colour for now. Then the missed ones, each looked up again, since an earlier one of the
+    // same colour may have filled the slot meanwhile.
+    std::uint32_t* table = Slots.data();
+    const unsigned tagBits = 24 - Bits;
+    const std::uint32_t tagMask = (1u << tagBits) - 1;
+    const std::uint32_t marker = 1u << tagBits;
+    int* waiting = Waiting.data();
+    int missed = 0;
+    for (int x = 0; x < count; ++x) {
+        const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(x);
+        const std::uint32_t key = (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
+        const std::uint32_t hashed = (key * Scramble) & 0xFFFFFFu;
+        const std::uint32_t held = table[hashed >> tagBits];
+        const bool hit = (held >> 24) == ((hashed & tagMask) | marker);
+        waiting[missed] = x;
+        missed += hit ? 0 : 1;
+        const std::uint32_t value = hit ? held : key;
+        std::uint8_t* q = out + 3 * static_cast<std::ptrdiff_t>(x);
+        q[0] = static_cast<std::uint8_t>(value);
+        q[1] = static_cast<std::uint8_t>(value >> 8);
+        q[2] = static_cast<std::uint8_t>(value >> 16);
+    }
+    for (int i = 0; i < missed; ++i) {
+        std::uint8_t* q = out + 3 * static_cast<std::ptrdiff_t>(waiting[i]);
         const std::uint32_t value =
-            Lookup((std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0]);
-        out[0] = static_cast<std::uint8_t>(value);
-        out[1] = static_cast<std::uint8_t>(value >> 8);
-        out[2] = static_cast<std::uint8_t>(value >> 16);
+            Probe((std::uint32_t{q[2]} << 16) | (std::uint32_t{q[1]} << 8) | q[0], table, tagBits);
+        q[0] = static_cast<std::uint8_t>(value);
+        q[1] = static_cast<std::uint8_t>(value >> 8);
+        q[2] = static_cast<std::uint8_t>(value >> 16);
     }
 }
 
 void PixelConverter::EndOfStretch() {
     Countdown = 1u << StretchBits;
-    const std::uint64_t misses = MissCount - MissesAtStretchStart;
-    MissesAtStretchStart = MissCount;
-    if (misses > (std::uint64_t{1} << StretchBits) / 16 && Bits < MaxBits) {
+    const std::uint64_t evictions = EvictionCount - EvictionsAtStretchStart;
+    EvictionsAtStretchStart = EvictionCount;
+    if (evictions > (std::uint64_t{1} << StretchBits) / 16 && Bits < MaxBits) {
         Grow();
     }
 }

@@ -5,9 +5,11 @@
 // The cache is direct-mapped: one 32-bit slot per hashed colour, holding the converted colour and
 // the part of the hashed key that the slot's position does not already say. It starts at 512 KiB
 // (2^17 slots, which fits the second-level cache) and doubles, keeping what it holds, whenever a
-// stretch of 2^19 lookups misses more often than one in sixteen, up to 4 MiB: a photo with few or
-// clustered colours never pays for a large table, one whose colours recur far apart gets room for
-// them. There is no table sized for every possible colour, zeroed for each photo.
+// stretch of 2^19 lookups throws out a colour it held more often than once in 16, up to 4 MiB:
+// a photo with few or clustered colours never pays for a large table, one whose colours recur far
+// apart gets room for them. (Misses on empty slots say nothing about the size: a colour met for
+// the first time misses in any cache.) There is no table sized for every possible colour, zeroed
+// for each photo.
 //
 // One converter per thread: the cache is plain memory, not shared. Reached through Conversion.h,
 // which declares what this builds on.
@@ -53,29 +55,37 @@ class PixelConverter {
         if (--Countdown == 0) {
             EndOfStretch();  // may grow the table: before the slot is chosen
         }
+        return Probe(key, Slots.data(), 24 - Bits);
+    }
+
+    std::uint32_t Probe(std::uint32_t key, std::uint32_t* table, unsigned tagBits) {
         const std::uint32_t hashed = (key * Scramble) & 0xFFFFFFu;
-        const unsigned tagBits = 24 - Bits;
         // A tag carries a marker bit above it, so that an empty slot (0) never matches.
         const std::uint32_t tag = (hashed & ((1u << tagBits) - 1)) | (1u << tagBits);
-        std::uint32_t& slot = Slots[hashed >> tagBits];
-        if ((slot >> 24) == tag) {
-            return slot & 0xFFFFFFu;
+        std::uint32_t& slot = table[hashed >> tagBits];
+        const std::uint32_t held = slot;
+        if ((held >> 24) == tag) {
+            return held & 0xFFFFFFu;
         }
         ++MissCount;
+        EvictionCount += held != 0;
         const std::uint32_t value = ConvertPixel(key, Options) & 0xFFFFFFu;
         slot = (tag << 24) | value;
         return value;
     }
 
+    void ConvertRun(const std::uint8_t* in, std::uint8_t* out, int count);
     void EndOfStretch();
     void Grow();
 
     ConversionOptions Options;
     std::vector<std::uint32_t> Slots;
-    unsigned Bits = 0;  // log2 of the slot count; 0 without a cache
+    std::vector<int> Waiting;  // pixels of the row being converted that missed
+    unsigned Bits = 0;         // log2 of the slot count; 0 without a cache
     std::uint32_t Countdown = 1u << StretchBits;
     std::uint64_t MissCount = 0;
-    std::uint64_t MissesAtStretchStart = 0;
+    std::uint64_t EvictionCount = 0;
+    std::uint64_t EvictionsAtStretchStart = 0;
 };
 
 }  // namespace velora
