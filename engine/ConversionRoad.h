@@ -7,9 +7,11 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "Conversion.h"
 #include "UnsharpMaskFilter.h"
+#include "UnsharpMaskRows.h"
 
 namespace velora {
 
@@ -63,5 +65,38 @@ RoadEnding<Bitmap> ConvertAndSharpen(std::shared_ptr<Bitmap> picture,
     result.Picture = sharpened ? std::move(sharpened) : std::move(picture);
     return result;
 }
+
+// The same road for a picture that arrives and leaves a row at a time, as velora-batch takes it:
+// each row converted exactly as the pass converts its pixels, then sharpened with the constants
+// above exactly as UnsharpMask sharpens a whole picture, holding only the few rows the filter
+// spans. The conversion and the sharpening may run on two threads, each calling only its half.
+class RowRoad {
+  public:
+    void Start(int width, int height, const ConversionOptions& options);
+    // False when the filter could not begin: the rows then leave converted and unsharpened, as
+    // the whole-picture road keeps the converted picture when the filter makes none.
+    bool Sharpened() const { return Sharpening; }
+
+    // The first half: one row of 3 × width bytes, converted in place.
+    void ConvertRow(std::uint8_t* row);
+
+    // The second half, fed the converted rows in order. As UnsharpMaskRows: every output row that
+    // is ready must be made before the next row is pushed; a borrowed row must stay as it is until
+    // the output row after it is made.
+    bool Push(const std::uint8_t* row);
+    bool PushBorrowed(const std::uint8_t* row);
+    bool OutputReady() const;
+    void Emit(std::uint8_t* out);
+    int NextOutputRow() const;
+
+  private:
+    int Width = 0;
+    std::unique_ptr<PixelConverter> Converter;
+    UnsharpMaskRows Filter;
+    bool Sharpening = false;
+    std::vector<std::uint8_t> Waiting;  // the converted row on its way out, without the filter
+    int Taken = 0;
+    int Given = 0;
+};
 
 }  // namespace velora

@@ -1,0 +1,263 @@
+#include "RowPipeline.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace velora::batch {
+
+namespace {
+
+// A band is large enough that handing it over costs nothing next to its rows, small enough that
+// the few in flight stay in the processor's cache.
+constexpr int BandRows = 16;
+constexpr int PooledBands = 6;
+
+struct Band {
+    std::vector<std::uint8_t> Pixels;
+    int FirstRow = 0;
+    int Rows = 0;
+};
+
+// The first half: the next rows of the file, converted in place. False when the file failed.
+bool ReadAndConvert(PictureRowReader& reader, RowRoad& road, Band& band, std::int32_t stride) {
+    band.FirstRow = reader.NextRow();
+    band.Rows = reader.ReadRows(band.Pixels.data(), stride,
+                                std::min(BandRows, reader.Height() - reader.NextRow()));
+    if (band.Rows <= 0) {
+        return false;
+    }
+    for (int y = 0; y < band.Rows; ++y) {
+        road.ConvertRow(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
+    }
+    return true;
+}
+
+// The second half: every converted row into the filter, every finished row into the file. The
+// filter borrows the band's rows; a band may be used again once Releasable says so.
+class SecondHalf {
+  public:
+    SecondHalf(RowRoad& road, ConvertedPictureWriter& writer, int width,
+               const std::function<void()>& rowWritten)
+        : Road(road),
+          Writer(writer),
+          Out(3 * static_cast<std::size_t>(width)),
+          RowWritten(rowWritten) {}
+
+    bool Take(const Band& band, std::int32_t stride) {
+        for (int y = 0; y < band.Rows; ++y) {
+            Road.PushBorrowed(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
+            while (Road.OutputReady()) {
+                Road.Emit(Out.data());
+                if (!Writer.WriteRows(Out.data(), static_cast<std::int32_t>(Out.size()), 1)) {
+                    return false;
+                }
+                if (RowWritten) {
+                    RowWritten();
+                }
+            }
+        }
+        return true;
+    }
+
+    bool Releasable(const Band& band) const {
+        return Road.NextOutputRow() >= band.FirstRow + band.Rows;
+    }
+
+  private:
+    RowRoad& Road;
+    ConvertedPictureWriter& Writer;
+    std::vector<std::uint8_t> Out;
+    const std::function<void()>& RowWritten;
+};
+
+PipelineResult Failed(bool readerFailed, std::string message) {
+    PipelineResult result;
+    result.Outcome = PipelineOutcome::Failed;
+    result.ReaderFailed = readerFailed;
+    result.Message = std::move(message);
+    return result;
+}
+
+PipelineResult Cancelled() {
+    PipelineResult result;
+    result.Outcome = PipelineOutcome::Cancelled;
+    return result;
+}
+
+// Bands handed between the two threads: free ones to the first half, full ones to the second.
+// One lock and at most one wake-up per band.
+class HandOver {
+  public:
+    explicit HandOver(int count) {
+        for (int i = 0; i < count; ++i) {
+            Free.push_back(i);
+        }
+    }
+
+    int TakeFree() {
+        std::unique_lock<std::mutex> lock(Mutex);
+        Changed.wait(lock, [&] { return Stopped || !Free.empty(); });
+        if (Stopped) {
+            return -1;
+        }
+        const int band = Free.front();
+        Free.pop_front();
+        return band;
+    }
+    void PutFree(int band) { Put(Free, band); }
+    void PutFull(int band) { Put(Full, band); }
+    // -1 once the first half is done and every full band taken, or when stopped.
+    int TakeFull() {
+        std::unique_lock<std::mutex> lock(Mutex);
+        Changed.wait(lock, [&] { return Stopped || FirstHalfDone || !Full.empty(); });
+        if (Stopped || Full.empty()) {
+            return -1;
+        }
+        const int band = Full.front();
+        Full.pop_front();
+        return band;
+    }
+    void FinishFirstHalf() {
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            FirstHalfDone = true;
+        }
+        Changed.notify_all();
+    }
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Stopped = true;
+        }
+        Changed.notify_all();
+    }
+
+  private:
+    void Put(std::deque<int>& queue, int band) {
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            queue.push_back(band);
+        }
+        Changed.notify_all();
+    }
+
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::deque<int> Free;
+    std::deque<int> Full;
+    bool FirstHalfDone = false;
+    bool Stopped = false;
+};
+
+PipelineResult RunOnOneThread(PictureRowReader& reader, std::vector<Band>& bands,
+                              std::int32_t stride, RowRoad& road, SecondHalf& second,
+                              ConvertedPictureWriter& writer, const std::atomic<int>& cancel) {
+    std::deque<int> held;
+    std::deque<int> free;
+    for (int i = 0; i < static_cast<int>(bands.size()); ++i) {
+        free.push_back(i);
+    }
+    while (reader.NextRow() < reader.Height()) {
+        if (cancel.load() != 0) {
+            return Cancelled();
+        }
+        const int band = free.front();
+        free.pop_front();
+        if (!ReadAndConvert(reader, road, bands[band], stride)) {
+            return Failed(true, reader.Message());
+        }
+        if (!second.Take(bands[band], stride)) {
+            return Failed(false, writer.Message());
+        }
+        held.push_back(band);
+        while (!held.empty() && second.Releasable(bands[held.front()])) {
+            free.push_back(held.front());
+            held.pop_front();
+        }
+    }
+    return PipelineResult{PipelineOutcome::Done, false, {}};
+}
+
+PipelineResult RunOnTwoThreads(PictureRowReader& reader, std::vector<Band>& bands,
+                               std::int32_t stride, RowRoad& road, SecondHalf& second,
+                               ConvertedPictureWriter& writer, const std::atomic<int>& cancel) {
+    HandOver handOver(static_cast<int>(bands.size()));
+    bool readerFailed = false;
+    std::thread firstHalf;
+    try {
+        firstHalf = std::thread([&] {
+            while (reader.NextRow() < reader.Height() && cancel.load() == 0) {
+                const int band = handOver.TakeFree();
+                if (band < 0) {
+                    break;
+                }
+                if (!ReadAndConvert(reader, road, bands[band], stride)) {
+                    readerFailed = true;
+                    handOver.Stop();
+                    break;
+                }
+                handOver.PutFull(band);
+            }
+            handOver.FinishFirstHalf();
+        });
+    } catch (const std::system_error&) {
+        return RunOnOneThread(reader, bands, stride, road, second, writer, cancel);
+    }
+    bool writerFailed = false;
+    std::deque<int> held;
+    for (int band; (band = handOver.TakeFull()) >= 0;) {
+        if (!second.Take(bands[band], stride)) {
+            writerFailed = true;
+            handOver.Stop();
+            break;
+        }
+        held.push_back(band);
+        while (!held.empty() && second.Releasable(bands[held.front()])) {
+            handOver.PutFree(held.front());
+            held.pop_front();
+        }
+    }
+    firstHalf.join();
+    if (readerFailed) {
+        return Failed(true, reader.Message());
+    }
+    if (writerFailed) {
+        return Failed(false, writer.Message());
+    }
+    if (cancel.load() != 0) {
+        return Cancelled();
+    }
+    return PipelineResult{PipelineOutcome::Done, false, {}};
+}
+
+}  // namespace
+
+PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
+                              ConvertedPictureWriter& writer, unsigned threads,
+                              const std::atomic<int>& cancel,
+                              const std::function<void()>& rowWritten) {
+    const int width = reader.Width();
+    const std::int32_t stride = 3 * width;
+    std::vector<Band> bands;
+    std::unique_ptr<SecondHalf> second;
+    try {
+        // One thread needs the band it fills and the one before, which the filter still reads.
+        bands.resize(threads > 1 ? PooledBands : 2);
+        for (Band& band : bands) {
+            band.Pixels.resize(static_cast<std::size_t>(stride) * BandRows);
+        }
+        second = std::make_unique<SecondHalf>(road, writer, width, rowWritten);
+    } catch (const std::bad_alloc&) {
+        return Failed(false, "not enough memory");
+    }
+    return threads > 1 ? RunOnTwoThreads(reader, bands, stride, road, *second, writer, cancel)
+                       : RunOnOneThread(reader, bands, stride, road, *second, writer, cancel);
+}
+
+}  // namespace velora::batch

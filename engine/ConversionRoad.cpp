@@ -1,0 +1,62 @@
+#include "ConversionRoad.h"
+
+#include <algorithm>
+#include <new>
+
+namespace velora {
+
+void RowRoad::Start(int width, int height, const ConversionOptions& options) {
+    Width = std::max(width, 0);
+    Taken = 0;
+    Given = 0;
+    Converter = std::make_unique<PixelConverter>(
+        options, static_cast<long long>(width) * height >= detail::CachedPassMinPixels);
+    Sharpening = Filter.Start(width, height, RoadSharpening::Sigma, RoadSharpening::Amount,
+                              RoadSharpening::Channels);
+    if (!Sharpening) {
+        try {
+            Waiting.assign(3 * static_cast<std::size_t>(Width), 0);
+        } catch (const std::bad_alloc&) {
+            Width = 0;  // nothing can pass; every Push is refused
+        }
+    }
+}
+
+void RowRoad::ConvertRow(std::uint8_t* row) {
+    Converter->ConvertRow(row, row, Width);
+}
+
+bool RowRoad::Push(const std::uint8_t* row) {
+    if (Sharpening) {
+        return Filter.Push(row);
+    }
+    if (Width == 0 || Taken > Given) {
+        return false;
+    }
+    std::copy(row, row + 3 * static_cast<std::size_t>(Width), Waiting.begin());
+    ++Taken;
+    return true;
+}
+
+bool RowRoad::PushBorrowed(const std::uint8_t* row) {
+    return Sharpening ? Filter.PushBorrowed(row) : Push(row);
+}
+
+bool RowRoad::OutputReady() const {
+    return Sharpening ? Filter.OutputReady() : Taken > Given;
+}
+
+void RowRoad::Emit(std::uint8_t* out) {
+    if (Sharpening) {
+        Filter.Emit(out);
+    } else if (Taken > Given) {
+        std::copy(Waiting.begin(), Waiting.end(), out);
+        ++Given;
+    }
+}
+
+int RowRoad::NextOutputRow() const {
+    return Sharpening ? Filter.NextOutputRow() : Given;
+}
+
+}  // namespace velora

@@ -1,0 +1,294 @@
+#include "PictureRows.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Codecs.h"
+#include "FileSystem.h"
+#include "ImageFile.h"
+
+namespace velora {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+const std::vector<std::string> NoWarnings;
+
+}  // namespace
+
+struct PictureRowReader::Jpeg {
+    FileHandle File;
+    JpegPictureReader Reader;
+    std::size_t MarkersAtStart = 0;
+};
+
+PictureRowReader::PictureRowReader() = default;
+PictureRowReader::~PictureRowReader() = default;
+
+bool PictureRowReader::Fail(Status code, const std::string& message) {
+    FailureCode = code == Status::Ok ? Status::GenericError : code;
+    FailureText = message;
+    return false;
+}
+
+bool PictureRowReader::Open(const std::string& path) {
+    std::FILE* stream = nullptr;
+    std::string error;
+    const ReadFileResult read = path.empty()
+                                    ? ReadFileResult::NotFound
+                                    : OpenFileForReading(path, MaxPictureFileBytes, &stream, error);
+    if (read != ReadFileResult::Ok) {
+        LoadResult result;
+        DescribeFileFailure(read, error, result);
+        return Fail(result.Code, result.Message);
+    }
+    auto jpeg = std::make_unique<Jpeg>();
+    jpeg->File.reset(stream);
+    unsigned char magic[2] = {0, 0};
+    const bool isJpeg =
+        std::fread(magic, 1, 2, stream) == 2 && magic[0] == 0xFF && magic[1] == 0xD8;
+    if (!isJpeg) {
+        // Formats without a row-wise decoder here are decoded whole.
+        jpeg.reset();
+        LoadResult loaded = LoadBitmapFromFile(path);
+        if (!loaded.Bitmap) {
+            return Fail(loaded.Code, loaded.Message);
+        }
+        Whole = std::move(loaded.Bitmap);
+        WholeWarnings = std::move(loaded.Warnings);
+        Carrier = Whole->Clone(0, 0, 1, 1);
+        if (!Carrier) {
+            return Fail(Status::OutOfMemory, "not enough memory for the picture");
+        }
+        return true;
+    }
+    std::rewind(stream);
+    JpegPictureReader& reader = jpeg->Reader;
+    LoadResult described;
+    if (!reader.Open(stream)) {
+        DescribeDecodeFailure(Status::GenericError, reader.Message(), described);
+        return Fail(described.Code, described.Message);
+    }
+    // The same limits as a whole load, checked before libjpeg allocates anything big.
+    if (!WorkingBitmap::SizeAllowed(reader.Width(), reader.Height())) {
+        DescribeDecodeFailure(Status::ValueOverflow,
+                              "the picture is too large (" + std::to_string(reader.Width()) +
+                                  " x " + std::to_string(reader.Height()) + " pixels)",
+                              described);
+        return Fail(described.Code, described.Message);
+    }
+    if (!reader.Start()) {
+        DescribeDecodeFailure(Status::GenericError, reader.Message(), described);
+        return Fail(described.Code, described.Message);
+    }
+    Carrier = WorkingBitmap::CreateBlank(1, 1);
+    if (!Carrier->HasImage()) {
+        return Fail(Status::OutOfMemory, "not enough memory for the picture");
+    }
+    ApplyMetadata(reader.Metadata(), *Carrier);
+    jpeg->MarkersAtStart = reader.MarkerCount();
+    Decoder = std::move(jpeg);
+    return true;
+}
+
+int PictureRowReader::Width() const {
+    if (Decoder) {
+        return static_cast<int>(Decoder->Reader.Width());
+    }
+    return Whole ? static_cast<int>(Whole->Width()) : 0;
+}
+
+int PictureRowReader::Height() const {
+    if (Decoder) {
+        return static_cast<int>(Decoder->Reader.Height());
+    }
+    return Whole ? static_cast<int>(Whole->Height()) : 0;
+}
+
+int PictureRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) {
+    if (FailureCode != Status::Ok) {
+        return 0;
+    }
+    count = std::min(count, Height() - Next);
+    if (count <= 0) {
+        return 0;
+    }
+    if (Decoder) {
+        const int read = Decoder->Reader.ReadRows(rows, stride, count);
+        if (Decoder->Reader.Failed()) {
+            LoadResult described;
+            DescribeDecodeFailure(Status::GenericError, Decoder->Reader.Message(), described);
+            Fail(described.Code, described.Message);
+            return 0;
+        }
+        Next += read;
+        return read;
+    }
+    BitmapData data;
+    const Rect band{0, Next, Width(), count};
+    if (Whole->LockBits(band, ImageLockModeRead, PixelFormat24bppRGB, &data) != Status::Ok) {
+        Fail(Status::GenericError, "the picture cannot be read");
+        return 0;
+    }
+    for (int y = 0; y < count; ++y) {
+        std::memcpy(rows + static_cast<std::ptrdiff_t>(y) * stride,
+                    data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride,
+                    3 * static_cast<std::size_t>(Width()));
+    }
+    Whole->UnlockBits(&data);
+    Next += count;
+    return count;
+}
+
+bool PictureRowReader::Finish() {
+    if (FailureCode != Status::Ok) {
+        return false;
+    }
+    if (Next < Height()) {
+        return Fail(Status::GenericError, "the picture was not read to its end");
+    }
+    if (Decoder) {
+        // A whole load takes the segments known once the last row is out; later ones it ignores.
+        Grew = Decoder->Reader.MarkerCount() != Decoder->MarkersAtStart;
+        if (!Decoder->Reader.Finish()) {
+            LoadResult described;
+            DescribeDecodeFailure(Status::GenericError, Decoder->Reader.Message(), described);
+            return Fail(described.Code, described.Message);
+        }
+    }
+    return true;
+}
+
+const std::vector<std::string>& PictureRowReader::Warnings() const {
+    if (Decoder) {
+        return Decoder->Reader.Warnings();
+    }
+    return Whole ? WholeWarnings : NoWarnings;
+}
+
+struct ConvertedPictureWriter::State {
+    Format Kind = Format::Jpeg;
+    ExistingTarget Existing = ExistingTarget::Replace;
+    int Width = 0;
+    int Height = 0;
+    int Written = 0;
+    std::string Path;
+    AtomicFile File;
+    JpegRowWriter Jpeg;
+    BitmapRef Collected;  // PNG: the rows gathered for the whole-picture encoder
+};
+
+ConvertedPictureWriter::ConvertedPictureWriter() = default;
+ConvertedPictureWriter::~ConvertedPictureWriter() = default;
+
+bool ConvertedPictureWriter::Fail(const std::string& message) {
+    FailureText = message;
+    S.reset();  // an unfinished file is removed
+    return false;
+}
+
+bool ConvertedPictureWriter::Start(const std::string& path, WorkingBitmap& opened, int width,
+                                   int height, Format format, ExistingTarget existing) {
+    S = std::make_unique<State>();
+    Existing = false;
+    S->Kind = format;
+    S->Existing = existing;
+    S->Width = width;
+    S->Height = height;
+    S->Path = path;
+    if (width <= 0 || height <= 0) {
+        return Fail("there is no picture to save");
+    }
+    if (format == Format::Png) {
+        S->Collected = WorkingBitmap::CreateBlank(width, height);
+        if (!S->Collected->HasImage()) {
+            return Fail("not enough memory for the picture");
+        }
+        return true;
+    }
+    // The saved picture's metadata, made on a stand-in of one pixel exactly as the window's save
+    // makes it on the whole picture.
+    BitmapRef target = WorkingBitmap::CreateBlank(1, 1);
+    if (!target->HasImage()) {
+        return Fail("not enough memory for the picture");
+    }
+    PrepareConvertedMetadata(*target, opened);
+    EncodedMetadata meta;
+    std::string error;
+    if (!BuildMetadata(*target, meta, error) || !S->File.Open(path, error)) {
+        return Fail(error);
+    }
+    if (!S->Jpeg.Start(S->File.Stream(), static_cast<unsigned>(width),
+                       static_cast<unsigned>(height), 97, meta)) {
+        return Fail(S->Jpeg.Message());
+    }
+    return true;
+}
+
+bool ConvertedPictureWriter::WriteRows(const std::uint8_t* rows, std::int32_t stride, int count) {
+    if (!S) {
+        return false;
+    }
+    if (count <= 0 || S->Written + count > S->Height) {
+        return Fail("more rows than the picture has");
+    }
+    if (S->Kind == Format::Jpeg) {
+        if (!S->Jpeg.WriteRows(rows, stride, count)) {
+            return Fail(S->Jpeg.Message());
+        }
+    } else {
+        BitmapData data;
+        const Rect band{0, S->Written, S->Width, count};
+        if (S->Collected->LockBits(band, ImageLockModeWrite, PixelFormat24bppRGB, &data) !=
+            Status::Ok) {
+            return Fail("the picture cannot be written");
+        }
+        for (int y = 0; y < count; ++y) {
+            std::memcpy(data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride,
+                        rows + static_cast<std::ptrdiff_t>(y) * stride,
+                        3 * static_cast<std::size_t>(S->Width));
+        }
+        S->Collected->UnlockBits(&data);
+    }
+    S->Written += count;
+    return true;
+}
+
+bool ConvertedPictureWriter::Commit() {
+    if (!S) {
+        return false;
+    }
+    if (S->Written != S->Height) {
+        return Fail("the picture is not complete");
+    }
+    if (S->Kind == Format::Png) {
+        const SaveResult saved = SavePng(*S->Collected, S->Path, S->Existing);
+        if (!saved.Ok) {
+            Existing = saved.TargetExists;
+            return Fail(saved.Message);
+        }
+        S.reset();
+        return true;
+    }
+    std::string error;
+    if (!S->Jpeg.Finish()) {
+        return Fail(S->Jpeg.Message());
+    }
+    switch (S->File.Commit(S->Existing == ExistingTarget::Replace, error)) {
+        case AtomicFile::CommitResult::Done:
+            break;
+        case AtomicFile::CommitResult::TargetExists:
+            Existing = true;
+            return Fail(error);
+        case AtomicFile::CommitResult::Failed:
+            return Fail(error);
+    }
+    S.reset();
+    return true;
+}
+
+}  // namespace velora

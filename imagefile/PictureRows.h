@@ -1,0 +1,103 @@
+// Pictures a band of rows at a time, for the road that never holds a whole picture: a reader of
+// any picture file this layer opens, and the writer of a converted picture, which writes the
+// very file SaveConvertedPicture writes for the same pixels. Paths are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ImageFile.h"
+#include "WorkingBitmap.h"
+
+namespace velora {
+
+// A picture file as rows of 24-bit pixels (blue, green, red), top to bottom. A JPEG is decoded as
+// its rows are asked for (a file of several scans, a progressive one above all, keeps what libjpeg
+// needs for them); other formats are decoded whole when opened and handed out from there.
+class PictureRowReader {
+  public:
+    PictureRowReader();
+    ~PictureRowReader();
+    PictureRowReader(const PictureRowReader&) = delete;
+    PictureRowReader& operator=(const PictureRowReader&) = delete;
+
+    // Opens the file and reads it as far as its first row. False with Code() and Message() as
+    // LoadBitmapFromFile would report them.
+    bool Open(const std::string& path);
+
+    int Width() const;
+    int Height() const;
+
+    // A one-pixel picture carrying the file's metadata as property items and extra metadata, as
+    // LoadBitmapFromFile puts them on the whole picture: what the save road reads from the
+    // opened picture.
+    const BitmapRef& Metadata() const { return Carrier; }
+
+    // Up to `count` rows into `rows`, `stride` bytes apart; the number given, 0 at the end or
+    // when the file fails (Code() then says so).
+    int ReadRows(std::uint8_t* rows, std::int32_t stride, int count);
+    int NextRow() const { return Next; }
+
+    // Reads what follows the last row. False when the file failed anywhere.
+    bool Finish();
+    // After Finish: metadata segments turned up after the rows began, which Metadata() lacks but
+    // a whole-picture load would have read. A result written from these rows should be made
+    // again from the whole picture.
+    bool MetadataGrew() const { return Grew; }
+
+    Status Code() const { return FailureCode; }
+    const std::string& Message() const { return FailureText; }
+    const std::vector<std::string>& Warnings() const;
+
+  private:
+    struct Jpeg;
+    bool Fail(Status code, const std::string& message);
+
+    std::unique_ptr<Jpeg> Decoder;  // the JPEG road
+    BitmapRef Whole;                // every other format
+    BitmapRef Carrier;
+    int Next = 0;
+    bool Grew = false;
+    Status FailureCode = Status::Ok;
+    std::string FailureText;
+    std::vector<std::string> WholeWarnings;
+};
+
+// Writes the converted picture as its rows arrive: as JPEG, exactly the file that
+// SaveConvertedPicture writes (the metadata of the opened picture without the thumbnail and the
+// quantisation tables, ", vlr3" after the camera model, quality 97); as PNG, the file SavePng
+// writes for a picture without metadata. The target appears whole at Commit, or not at all.
+class ConvertedPictureWriter {
+  public:
+    enum class Format { Jpeg, Png };
+
+    ConvertedPictureWriter();
+    ~ConvertedPictureWriter();
+    ConvertedPictureWriter(const ConvertedPictureWriter&) = delete;
+    ConvertedPictureWriter& operator=(const ConvertedPictureWriter&) = delete;
+
+    // `opened` gives the metadata (a PictureRowReader's Metadata() will do); its pixels are not
+    // read. False with Message() when the file cannot be begun.
+    bool Start(const std::string& path, WorkingBitmap& opened, int width, int height, Format format,
+               ExistingTarget existing = ExistingTarget::Replace);
+    // The next `count` rows, `stride` bytes apart.
+    bool WriteRows(const std::uint8_t* rows, std::int32_t stride, int count);
+    // After the last row: on the disk, under its name. With ExistingTarget::Keep a file found
+    // there by then stays, and TargetExists() says so.
+    bool Commit();
+
+    const std::string& Message() const { return FailureText; }
+    bool TargetExists() const { return Existing; }
+
+  private:
+    struct State;
+    bool Fail(const std::string& message);
+
+    std::unique_ptr<State> S;
+    std::string FailureText;
+    bool Existing = false;
+};
+
+}  // namespace velora
