@@ -135,29 +135,83 @@ TEST(BatchFiles, RealPhotosMatchTheWindowsSaveByte) {
         GTEST_SKIP() << "no sample photos at " << VELORA_PHOTOS_DIR;
     }
     ScratchFolder scratch;
-    // JPEG, and one of each other kind a photographer meets.
-    const char* photos[] = {
-        "camera/nikon_p6000_gps_small.jpg",  "special/tiny_1x1_iphone_xr_exif_gps.jpg",
-        "special/gray_oneplus_exif_gps.jpg", "other-formats/png_with_exif.png",
-        "other-formats/gif_transparent.gif", "modern/heic_phone_exif_gps.heic",
-        "modern/avif_exif_icc.avif",         "modern/webp_exif_xmp_gps.webp",
-        "modern/tiff_cmyk_icc.tif",          "modern/ico_multi.ico"};
-    std::vector<std::string> arguments = {"--quiet", "-o", scratch.path().string()};
-    for (const char* photo : photos) {
+    // Every kind of JPEG the rows stream from (baseline, progressive, every subsampling, grey,
+    // CMYK, strips, one pixel) and one of each other kind a photographer meets, decoded whole.
+    const std::vector<std::string> photos = {
+        "camera/nikon_p6000_gps_small.jpg",
+        "large/canon_5d3_photoshop_5760x3840.jpg",
+        "large/elephants_sony_rx100m4_5640x3172.jpg",
+        "large/kleiber_6028x3391.jpg",
+        "special/tiny_1x1_iphone_xr_exif_gps.jpg",
+        "special/tiny_1x1_minimal_exif.jpg",
+        "special/gray_oneplus_exif_gps.jpg",
+        "special/progressive_oneplus_exif_gps.jpg",
+        "special/cmyk_adobe-t0.jpeg",
+        "special/ycck_adobe-t2_exif.jpg",
+        "special/subsampling_440.jpeg",
+        "special/subsampling_221212.jpeg",
+        "special/wide_1140x70.jpg",
+        "special/tall_50x350_pentax.jpg",
+        "special/orientation/landscape_6.jpg",
+        "other-formats/png_with_exif.png",
+        "other-formats/gif_transparent.gif",
+        "modern/heic_phone_exif_gps.heic",
+        "modern/avif_exif_icc.avif",
+        "modern/webp_exif_xmp_gps.webp",
+        "modern/tiff_cmyk_icc.tif",
+        "modern/ico_multi.ico",
+    };
+    std::vector<std::string> arguments = {"--quiet", "-o", scratch.Folder("all")};
+    for (const std::string& photo : photos) {
         arguments.push_back(Photo(photo));
     }
-    RunOutput run = RunInProcess(arguments);
+    // Two files at a time, each on one thread.
+    RunOutput run = RunInProcess(arguments, 2);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    for (const char* photo : photos) {
-        std::string name = std::filesystem::path(photo).filename().string();
-        std::string produced = scratch / OutputFileName(name, OutputFormat::Jpeg);
-        std::string reference = scratch / ("reference-" + name + ".jpg");
+    for (const std::string& photo : photos) {
+        const std::string name = std::filesystem::path(photo).filename().string();
+        const std::string reference = scratch / ("reference-" + name + ".jpg");
         ASSERT_TRUE(SaveLikeTheWindow(Photo(photo), ConversionOptions{}, reference)) << photo;
-        std::string bytes = ReadBytes(produced);
-        EXPECT_FALSE(bytes.empty()) << produced;
+        const std::string bytes =
+            ReadBytes(scratch / ("all/" + OutputFileName(name, OutputFormat::Jpeg)));
+        EXPECT_FALSE(bytes.empty()) << photo;
         EXPECT_TRUE(bytes == ReadBytes(reference)) << photo;
+        // One file alone: its two halves on two threads.
+        if (photo.rfind("large/", 0) == 0 || photo.find("progressive") != std::string::npos) {
+            ASSERT_EQ(
+                RunInProcess({"--quiet", "-o", scratch.Folder("one"), Photo(photo)}, 2).ExitCode,
+                0);
+            EXPECT_TRUE(ReadBytes(scratch / ("one/" + OutputFileName(name, OutputFormat::Jpeg))) ==
+                        ReadBytes(reference))
+                << photo << " alone";
+        }
     }
-    EXPECT_EQ(ModelOf(scratch / "nikon_p6000_gps_small_vlr.jpg").substr(0, 5), "COOLP");
+    EXPECT_EQ(ModelOf(scratch / "all/nikon_p6000_gps_small_vlr.jpg").substr(0, 5), "COOLP");
+}
+
+TEST(BatchFiles, SegmentsAfterDamagedPictureDataAgreeWithTheWindow) {
+    // A scan cut off in the middle and followed by two more segments: libjpeg meets them while
+    // rows are being read, so what the rows saw of the metadata at first is not all there is.
+    ScratchFolder scratch;
+    BitmapRef picture = TexturedPicture(160, 120, 4);
+    SetModel(*picture, "Cut Short");
+    const std::string whole = scratch / "whole.jpg";
+    ASSERT_TRUE(SaveJpeg(*picture, whole, 90).Ok);
+    std::string bytes = ReadBytes(whole);
+    const std::size_t scan = bytes.find("\xFF\xDA");
+    ASSERT_NE(scan, std::string::npos);
+    const std::size_t cut = scan + (bytes.size() - scan) / 2;
+    const std::string late = std::string("\xFF\xE5\x00\x0Elate-segment") +
+                             std::string("\xFF\xFE\x00\x0Blate note") + "\xFF\xD9";
+    const std::string input = scratch / "cut.jpg";
+    WriteBytes(input, bytes.substr(0, cut) + late);
+    RunOutput run = RunInProcess({"--quiet", "-o", scratch.Folder("out"), input});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const std::string reference = scratch / "reference.jpg";
+    ASSERT_TRUE(SaveLikeTheWindow(input, ConversionOptions{}, reference));
+    const std::string produced = ReadBytes(scratch / "out/cut_vlr.jpg");
+    EXPECT_FALSE(produced.empty());
+    EXPECT_TRUE(produced == ReadBytes(reference));
 }
 
 TEST(BatchFiles, OneJobOrTwoGiveTheSameFiles) {

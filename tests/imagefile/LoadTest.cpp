@@ -9,6 +9,7 @@
 
 #include "ImageFile.h"
 #include "ImageProperties.h"
+#include "PictureRows.h"
 #include "TestSupport.h"
 
 namespace velora {
@@ -279,6 +280,89 @@ TEST(Load, EveryBrokenAndSpecialPhotoGivesAPictureOrAnError) {
                            "broken/exif_malformed_header.jpg", "broken/exif_truncated_15b.jpg"}) {
         EXPECT_NE(LoadBitmapFromFile(Photo(ok)).Bitmap, nullptr) << ok;
     }
+}
+
+// The row reader against the whole load, on every file the whole load meets: the same pixels (read
+// in bands of an odd size), items, extra metadata and warnings, or the same error.
+TEST(Load, RowReaderGivesWhatTheWholeLoadGives) {
+    VELORA_NEED_PHOTOS();
+    std::vector<std::string> files;
+    for (const char* sub :
+         {"camera", "large", "special", "special/orientation", "broken", "other-formats"}) {
+        for (const auto& entry : fs::directory_iterator(Photo(sub))) {
+            if (entry.is_regular_file() && entry.path().extension() != ".md") {
+                files.push_back(entry.path().string());
+            }
+        }
+    }
+    for (const auto& entry : fs::directory_iterator(VELORA_CORRUPT_DIR)) {
+        files.push_back(entry.path().string());
+    }
+    files.push_back(Photo("no-such-file.jpg"));
+    int streamed = 0;
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const LoadResult whole = LoadBitmapFromFile(file);
+        PictureRowReader reader;
+        bool read = reader.Open(file);
+        std::vector<std::uint8_t> pixels;
+        if (read) {
+            const int w = reader.Width();
+            const int h = reader.Height();
+            pixels.resize(3 * static_cast<std::size_t>(w) * h);
+            while (read && reader.NextRow() < h) {
+                read = reader.ReadRows(
+                           pixels.data() + 3 * static_cast<std::size_t>(w) * reader.NextRow(),
+                           3 * w, 7) > 0;
+            }
+            read = read && reader.Finish();
+        }
+        if (!whole.Bitmap) {
+            EXPECT_FALSE(read);
+            EXPECT_EQ(reader.Code(), whole.Code);
+            EXPECT_EQ(reader.Message(), whole.Message);
+            continue;
+        }
+        ASSERT_TRUE(read) << reader.Message();
+        ++streamed;
+        WorkingBitmap& bitmap = *whole.Bitmap;
+        ASSERT_EQ(reader.Width(), static_cast<int>(bitmap.Width()));
+        ASSERT_EQ(reader.Height(), static_cast<int>(bitmap.Height()));
+        BitmapData data;
+        const Rect all{0, 0, reader.Width(), reader.Height()};
+        ASSERT_EQ(bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data), Status::Ok);
+        bool samePixels = true;
+        for (int y = 0; y < reader.Height(); ++y) {
+            samePixels &= std::equal(
+                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride,
+                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride + 3 * reader.Width(),
+                pixels.begin() + 3 * static_cast<std::ptrdiff_t>(y) * reader.Width());
+        }
+        bitmap.UnlockBits(&data);
+        EXPECT_TRUE(samePixels);
+        EXPECT_EQ(reader.Warnings(), whole.Warnings);
+        EXPECT_FALSE(reader.MetadataGrew());
+        WorkingBitmap& carrier = *reader.Metadata();
+        const std::vector<std::uint32_t> ids = bitmap.GetPropertyIdList();
+        EXPECT_EQ(carrier.GetPropertyIdList(), ids);
+        for (std::uint32_t id : ids) {
+            PropertyItem a;
+            PropertyItem b;
+            bitmap.GetPropertyItem(id, &a);
+            carrier.GetPropertyItem(id, &b);
+            EXPECT_TRUE(a.type == b.type && a.value == b.value) << "tag " << id;
+        }
+        const ExtraMetadata ea = bitmap.GetExtraMetadata();
+        const ExtraMetadata eb = carrier.GetExtraMetadata();
+        EXPECT_EQ(ea.Xmp, eb.Xmp);
+        EXPECT_EQ(ea.Exif, eb.Exif);
+        ASSERT_EQ(ea.Segments.size(), eb.Segments.size());
+        for (std::size_t i = 0; i < ea.Segments.size(); ++i) {
+            EXPECT_EQ(ea.Segments[i].Marker, eb.Segments[i].Marker);
+            EXPECT_EQ(ea.Segments[i].Payload, eb.Segments[i].Payload);
+        }
+    }
+    EXPECT_GT(streamed, 60);
 }
 
 // JPEG kinds against reference decodes: pixels within the small spread between decoders.
