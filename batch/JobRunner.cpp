@@ -37,13 +37,16 @@ void RunJobs(std::size_t count, unsigned workers, const std::atomic<int>& cancel
 
 JobShares ShareCores(unsigned requested, std::size_t files, unsigned cores) {
     cores = std::max(1u, cores);
-    unsigned workers = requested == 0 ? cores : requested;
+    // The jobs are the threads that convert: as many files at once, or, when there are fewer
+    // files, the spare ones help convert a file (--jobs 1 is one thread, one file at a time).
+    const unsigned jobs = requested == 0 ? cores : requested;
+    unsigned workers = jobs;
     if (files < workers) {
         workers = static_cast<unsigned>(std::max<std::size_t>(1, files));
     }
     JobShares shares;
     shares.Workers = workers;
-    shares.PassThreads = std::max(1u, cores / workers);
+    shares.PassThreads = std::max(1u, std::min(jobs, cores) / workers);
     return shares;
 }
 

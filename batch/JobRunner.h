@@ -14,8 +14,8 @@ namespace velora::batch {
 void RunJobs(std::size_t count, unsigned workers, const std::atomic<int>& cancel,
              const std::function<void(std::size_t index, unsigned slot)>& job);
 
-// Files converted at once and each pass's share of the cores, for `requested` jobs (0: one per
-// core), `files` files and `cores` cores.
+// Files converted at once and the threads each file's road may use, for `requested` jobs (the
+// threads that convert; 0: one per core), `files` files and `cores` cores.
 struct JobShares {
     unsigned Workers = 1;
     unsigned PassThreads = 1;

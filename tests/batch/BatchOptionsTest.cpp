@@ -370,8 +370,10 @@ TEST(ShareCores, GivesEveryPassItsShare) {
         unsigned PassThreads;
     };
     const Case cases[] = {
-        {0, 10, 4, 4, 1}, {0, 1, 4, 1, 4}, {2, 10, 4, 2, 2}, {3, 10, 8, 3, 2},
-        {3, 10, 2, 3, 1}, {1, 0, 4, 1, 4}, {0, 3, 0, 1, 1},  {8, 2, 4, 2, 2},
+        // Files first; spare jobs help a file, never beyond the cores.
+        {0, 10, 4, 4, 1}, {0, 1, 4, 1, 4}, {2, 10, 4, 2, 1}, {3, 10, 8, 3, 1},
+        {3, 10, 2, 3, 1}, {1, 0, 4, 1, 1}, {0, 3, 0, 1, 1},  {8, 2, 4, 2, 2},
+        {2, 1, 2, 1, 2},  {1, 8, 2, 1, 1}, {8, 1, 2, 1, 2},
     };
     for (const Case& c : cases) {
         JobShares shares = ShareCores(c.Requested, c.Files, c.Cores);
