@@ -39,6 +39,8 @@ void ConversionWorker::StartRun(BitmapRef picture, const ConversionOptions& opti
     }
     const std::uint64_t run = ++StartedRuns;
     CancelRequested.store(0);
+    ProgressCalls.store(0);
+    InPass = false;
     EndingsOutstanding = 1;
     ThreadRun = run;
     if (!picture) {
@@ -86,6 +88,8 @@ void ConversionWorker::SetPauseMilliseconds(int milliseconds) {
 void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::uint64_t run,
                            int pauseMs, bool onCopy, Finisher finisher) {
     BitmapRef result;
+    int calls = 0;
+    bool passEnded = false;
     try {
         const int width = static_cast<int>(picture->Width());
         Post(Note{Note::Kind::Range, width, run, nullptr});
@@ -96,12 +100,17 @@ void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::ui
             }
         }
         RoadSteps steps;
-        steps.Progress = [this, run](int column) {
-            Post(Note{Note::Kind::Column, column, run, nullptr});
-        };
+        steps.Progress = [this, &calls](int) { CountProgressCall(++calls); };
         // The last columns and the final 0 show before the filter starts.
-        steps.Sharpening = [this] { Flush(); };
+        steps.Sharpening = [this, run, &calls, &passEnded] {
+            passEnded = true;
+            Post(Note{Note::Kind::PassEnd, calls, run, nullptr});
+        };
         result = ConvertAndSharpen(std::move(picture), options, steps, CancelRequested).Picture;
+        if (!passEnded) {
+            passEnded = true;
+            Post(Note{Note::Kind::PassEnd, calls, run, nullptr});
+        }
         // The pause counts from the end of the filter: what the finisher does falls inside it.
         const auto filtered = std::chrono::steady_clock::now();
         if (result && finisher && CancelRequested.load() == 0) {
@@ -133,52 +142,47 @@ bool ConversionWorker::PauseUnlessCancelled(int milliseconds) {
 }
 
 void ConversionWorker::Post(Note note) {
-    const bool urgent = note.What != Note::Kind::Column;
-    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(MailboxMutex);
         Mailbox.push_back(std::move(note));
-        wake = WakeDueLocked(urgent);
     }
-    Wake(wake);
+    Wake();
 }
 
-void ConversionWorker::Flush() {
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> lock(MailboxMutex);
-        wake = !Mailbox.empty() && WakeDueLocked(true);
-    }
-    Wake(wake);
-}
-
-bool ConversionWorker::WakeDueLocked(bool urgent) {
-    // Waking the user-interface thread for every column costs a context switch each time, which
-    // on a small machine steals a core from the pass. Columns are woken for at most every few
-    // milliseconds; every note is still emitted on its own, in order.
-    if (WakePending) {
-        return false;
-    }
+void ConversionWorker::CountProgressCall(int calls) {
+    // A column costs the pass one store. Waking the user-interface thread for every column would
+    // cost a context switch each time, which on a small machine steals a core from the pass: it
+    // is woken every few milliseconds and then emits every column since, each on its own.
+    ProgressCalls.store(calls, std::memory_order_release);
     const auto now = std::chrono::steady_clock::now();
-    if (!urgent && now - LastWake < ColumnWakeInterval) {
-        return false;
+    if (now - LastColumnWake >= ColumnWakeInterval) {
+        LastColumnWake = now;
+        Wake();
     }
-    WakePending = true;
-    LastWake = now;
-    return true;
 }
 
-void ConversionWorker::Wake(bool wake) {
-    // The call carries no data: everything crosses the threads through the mailbox and its mutex.
-    if (wake) {
+void ConversionWorker::Wake() {
+    // The call carries no data: everything crosses the threads through the mailbox and the count.
+    if (!WakePending.exchange(true)) {
         QMetaObject::invokeMethod(this, "DeliverNotes", Qt::QueuedConnection);
     }
 }
 
+void ConversionWorker::EmitColumnsUpTo(int calls) {
+    // Progress calls of a pass: one per column from the right, then one 0 when it ends.
+    QPointer<ConversionWorker> self(this);
+    while (self && InPass && EmittedCalls < calls) {
+        const int column = PassWidth - 1 - EmittedCalls;
+        ++EmittedCalls;
+        emit Progress(column);
+    }
+}
+
 void ConversionWorker::DeliverNotes() {
+    // Cleared first: whatever the worker adds from here on wakes this thread again.
+    WakePending.store(false);
     {
         std::lock_guard<std::mutex> lock(MailboxMutex);
-        WakePending = false;
         while (!Mailbox.empty()) {
             Delivering.push_back(std::move(Mailbox.front()));
             Mailbox.pop_front();
@@ -195,12 +199,20 @@ void ConversionWorker::DeliverNotes() {
         }
         switch (note.What) {
             case Note::Kind::Range:
+                InPass = true;
+                PassWidth = note.Value;
+                EmittedCalls = 0;
                 emit ProgressRange(note.Value);
                 break;
-            case Note::Kind::Column:
-                emit Progress(note.Value);
+            case Note::Kind::PassEnd:
+                EmitColumnsUpTo(note.Value - 1);
+                if (self && InPass) {
+                    InPass = false;
+                    emit Progress(0);
+                }
                 break;
             case Note::Kind::Ending: {
+                InPass = false;
                 if (note.Run == ThreadRun) {
                     JoinThread();  // the ending is the thread's last act
                 }
@@ -214,6 +226,11 @@ void ConversionWorker::DeliverNotes() {
                 break;
             }
         }
+    }
+    // The pass under way: every column so far, but for the latest call, which may be the pass's
+    // last (its 0), and is emitted by the next delivery or by the pass's end.
+    if (self && InPass) {
+        EmitColumnsUpTo(ProgressCalls.load(std::memory_order_acquire) - 1);
     }
 }
 

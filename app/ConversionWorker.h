@@ -64,10 +64,12 @@ class ConversionWorker : public QObject {
 
   private:
     // One message from the worker thread to the user-interface thread, in the order they happen.
+    // Columns are no messages: the worker counts its progress calls and the user-interface thread
+    // turns the count into one Progress per column when it wakes.
     struct Note {
-        enum class Kind { Range, Column, Ending };
-        Kind What = Kind::Column;
-        int Value = 0;
+        enum class Kind { Range, PassEnd, Ending };
+        Kind What = Kind::Range;
+        int Value = 0;          // Range: the width; PassEnd: the pass's progress calls
         std::uint64_t Run = 0;  // the Start that the note belongs to
         BitmapRef Result;       // Ending only: null when the pass was cancelled
     };
@@ -77,9 +79,9 @@ class ConversionWorker : public QObject {
     void Run(BitmapRef picture, ConversionOptions options, std::uint64_t run, int pauseMs,
              bool onCopy, Finisher finisher);
     void Post(Note note);
-    void Flush();
-    bool WakeDueLocked(bool urgent);
-    void Wake(bool wake);
+    void CountProgressCall(int calls);
+    void Wake();
+    void EmitColumnsUpTo(int calls);
     bool PauseUnlessCancelled(int milliseconds);
     void JoinThread();
 
@@ -87,11 +89,14 @@ class ConversionWorker : public QObject {
     std::atomic<int> CancelRequested{0};
     std::mutex MailboxMutex;
     std::deque<Note> Mailbox;
-    bool WakePending = false;  // guarded by MailboxMutex
-    std::chrono::steady_clock::time_point LastWake;
+    std::atomic<int> ProgressCalls{0};  // made so far by the running pass
+    std::atomic<bool> WakePending{false};
     static constexpr std::chrono::milliseconds ColumnWakeInterval{8};
     std::mutex PauseMutex;
     std::condition_variable PauseWake;
+
+    // Worker thread only (one thread at a time, each joined before the next starts).
+    std::chrono::steady_clock::time_point LastColumnWake;
 
     // User-interface thread only.
     std::thread Thread;
@@ -101,6 +106,9 @@ class ConversionWorker : public QObject {
     std::uint64_t ThreadRun = 0;         // the Start whose thread Thread holds
     int EndingsOutstanding = 0;
     std::deque<Note> Delivering;  // taken from the mailbox, not yet emitted
+    bool InPass = false;          // between the Range and the PassEnd of the latest run
+    int PassWidth = 0;
+    int EmittedCalls = 0;  // progress calls of the pass already emitted as Progress
 };
 
 }  // namespace velora
