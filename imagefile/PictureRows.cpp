@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "Codecs.h"
 #include "FileSystem.h"
@@ -15,8 +16,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-const std::vector<std::string> NoWarnings;
 
 }  // namespace
 
@@ -89,7 +88,19 @@ bool PictureRowReader::Open(const std::string& path) {
     if (!Carrier->HasImage()) {
         return Fail(Status::OutOfMemory, "not enough memory for the picture");
     }
-    ApplyMetadata(reader.Metadata(), *Carrier);
+    // The profile settles as on the whole load: a grey one becomes its RGB likeness, one that
+    // does not describe the rows is left out with a word.
+    RawMetadata meta = reader.Metadata();
+    try {
+        if (!reader.ColourWarning().empty()) {
+            ColourWarnings.push_back(reader.ColourWarning());
+        }
+        SettleColourProfile(meta, reader.Grey() ? SourceColour::Grey : SourceColour::Rgb,
+                            ColourWarnings);
+    } catch (const std::bad_alloc&) {
+        return Fail(Status::OutOfMemory, "not enough memory for the picture");
+    }
+    ApplyMetadata(meta, *Carrier);
     jpeg->MarkersAtStart = reader.MarkerCount();
     Decoder = std::move(jpeg);
     return true;
@@ -163,11 +174,14 @@ bool PictureRowReader::Finish() {
     return true;
 }
 
-const std::vector<std::string>& PictureRowReader::Warnings() const {
+std::vector<std::string> PictureRowReader::Warnings() const {
     if (Decoder) {
-        return Decoder->Reader.Warnings();
+        // libjpeg's own first, as the whole load has them.
+        std::vector<std::string> all = Decoder->Reader.Warnings();
+        all.insert(all.end(), ColourWarnings.begin(), ColourWarnings.end());
+        return all;
     }
-    return Whole ? WholeWarnings : NoWarnings;
+    return WholeWarnings;
 }
 
 struct ConvertedPictureWriter::State {

@@ -49,7 +49,7 @@ class PictureRowReader {
 
     Status Code() const { return FailureCode; }
     const std::string& Message() const { return FailureText; }
-    const std::vector<std::string>& Warnings() const;
+    std::vector<std::string> Warnings() const;
 
   private:
     struct Jpeg;
@@ -63,6 +63,7 @@ class PictureRowReader {
     Status FailureCode = Status::Ok;
     std::string FailureText;
     std::vector<std::string> WholeWarnings;
+    std::vector<std::string> ColourWarnings;  // the JPEG road's, known once it is open
 };
 
 // Writes the converted picture as its rows arrive: as JPEG, exactly the file that

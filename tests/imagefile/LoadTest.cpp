@@ -299,6 +299,14 @@ TEST(Load, RowReaderGivesWhatTheWholeLoadGives) {
         files.push_back(entry.path().string());
     }
     files.push_back(Photo("no-such-file.jpg"));
+    // A grey JPEG whose grey profile the load turns into its RGB likeness.
+    test::TempDir dir;
+    const std::string linearGrey = "/usr/share/color/icc/ghostscript/ps_gray.icc";
+    if (test::HaveTool("convert") && fs::exists(linearGrey)) {
+        files.push_back(dir.File("grey_linear.jpg"));
+        test::Run("convert " + test::Quote(Photo("special/gray_plain.jpeg")) + " -profile " +
+                  test::Quote(linearGrey) + " " + test::Quote(files.back()));
+    }
     int streamed = 0;
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
