@@ -26,6 +26,22 @@ void Tell(const RoadObserver& observer, RoadStage stage, int width) {
     }
 }
 
+// A picture read in part is no result: a file cut short or still being written would come out
+// with grey or black areas, and a later run would skip it as done. Allowed, it is a warning
+// that takes the place of the decoder's own word for the damage.
+bool RefuseDamage(const std::string& reason, bool allowed, std::vector<std::string>& warnings,
+                  RoadResult& refusal) {
+    if (!allowed) {
+        refusal = Failure("the file is damaged (" + reason +
+                          "); nothing written (--allow-damaged converts what could be read)");
+        return true;
+    }
+    warnings.erase(std::remove(warnings.begin(), warnings.end(), reason), warnings.end());
+    warnings.insert(warnings.begin(),
+                    "the file is damaged (" + reason + "); converted as far as it could be read");
+    return false;
+}
+
 }  // namespace
 
 std::uint64_t RoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes) {
@@ -58,17 +74,10 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
                                                   : loadResult.Message);
     }
     std::vector<std::string> warnings = std::move(loadResult.Warnings);
-    // A picture read in part is no result: a file cut short or still being written would come
-    // out with grey or black areas, and a later run would skip it as done.
-    if (loadResult.Damaged) {
-        if (!options.AllowDamaged) {
-            return Failure("the file is damaged (" + loadResult.DamageReason +
-                           "); nothing written (--allow-damaged converts what could be read)");
-        }
-        warnings.erase(std::remove(warnings.begin(), warnings.end(), loadResult.DamageReason),
-                       warnings.end());
-        warnings.insert(warnings.begin(), "the file is damaged (" + loadResult.DamageReason +
-                                              "); converted as far as it could be read");
+    RoadResult refusal;
+    if (loadResult.Damaged &&
+        RefuseDamage(loadResult.DamageReason, options.AllowDamaged, warnings, refusal)) {
+        return refusal;
     }
     if (cancel.load() != 0) {
         return RoadResult{RoadOutcome::Cancelled, {}, warnings};
@@ -123,14 +132,53 @@ std::string CannotWrite(const std::string& output, const std::string& message) {
 
 }  // namespace
 
+std::uint64_t StreamedRoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes,
+                                 PictureRowReader::Source source, OutputFormat format) {
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
+    // The bands in flight and the rows the codecs and the filter keep, a few hundred rows in
+    // all; the colour cache at its largest (4 MiB) and the codecs' tables.
+    std::uint64_t bytes = 3ull * width * 320 + (6ull << 20);
+    if (source == PictureRowReader::Source::Scans) {
+        bytes += 6 * pixels;
+    } else if (source == PictureRowReader::Source::Whole) {
+        bytes += 3 * pixels + fileBytes;
+    }
+    if (format == OutputFormat::Png) {
+        bytes += 3 * pixels;  // the PNG encoder takes the picture whole
+    }
+    return bytes;
+}
+
 RoadResult ConvertFile(const std::string& input, const std::string& output,
                        const BatchOptions& options, unsigned threads,
                        const std::atomic<int>& cancel, const RoadObserver& observer,
                        MemoryBudget* budget) {
     const OutputFormat format = options.Format;
     Tell(observer, RoadStage::Loading, 0);
+    std::error_code sizeError;
+    const std::uint64_t fileBytes = std::filesystem::file_size(input, sizeError);
+    MemoryShare share(budget);
     PictureRowReader reader;
-    if (!reader.Open(input)) {
+    LoadOptions loadOptions;
+    loadOptions.SavedAs = format == OutputFormat::Jpeg ? SaveFormat::Jpeg : SaveFormat::Png;
+    loadOptions.BeforeAllocation = [&](unsigned width, unsigned height) {
+        return share.Take(
+            StreamedRoadMemory(width, height, sizeError ? 0 : fileBytes, reader.From(), format),
+            cancel);
+    };
+    // Without --allow-damaged the rows stop at the damage: there will be no result anyway.
+    const PictureRowReader::Damage onDamage =
+        options.AllowDamaged ? PictureRowReader::Damage::FillIn : PictureRowReader::Damage::Stop;
+    std::vector<std::string> warnings;
+    RoadResult refusal;
+    if (!reader.Open(input, loadOptions, onDamage)) {
+        if (cancel.load() != 0) {
+            return RoadResult{RoadOutcome::Cancelled, {}, {}};
+        }
+        if (reader.Damaged()) {
+            RefuseDamage(reader.DamageReason(), false, warnings, refusal);
+            return refusal;
+        }
         return Failure(reader.Message().empty() ? "cannot be read as a picture" : reader.Message());
     }
     if (cancel.load() != 0) {
@@ -147,7 +195,6 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     }
     RowRoad road;
     road.Start(width, height, options.Conversion);
-    std::vector<std::string> warnings;
     if (!road.Sharpened()) {
         warnings.push_back("not enough memory to sharpen it; written as converted");
     }
@@ -162,8 +209,13 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
             }
             ++rows;
         });
-    const std::vector<std::string>& seen = reader.Warnings();
+    const bool finished = run.Outcome == PipelineOutcome::Done && reader.Finish();
+    const std::vector<std::string> seen = reader.Warnings();
     warnings.insert(warnings.begin(), seen.begin(), seen.end());
+    if (reader.Damaged() &&
+        RefuseDamage(reader.DamageReason(), options.AllowDamaged, warnings, refusal)) {
+        return refusal;
+    }
     switch (run.Outcome) {
         case PipelineOutcome::Done:
             break;
@@ -172,12 +224,14 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         case PipelineOutcome::Failed:
             return Failure(run.ReaderFailed ? run.Message : CannotWrite(output, run.Message));
     }
-    if (!reader.Finish()) {
+    if (!finished) {
         return Failure(reader.Message());
     }
     if (reader.MetadataGrew()) {
-        // Segments after the picture data reached the whole load but not the result written
-        // already: that result is dropped and the file made again the whole-picture way.
+        // The whole load keeps other metadata than the rows began with (segments after the
+        // picture data): the result written already is dropped and made again the whole-picture
+        // way, which takes its own share of the memory.
+        share.Return();
         return ConvertWhole(input, output, options, threads, cancel, observer, budget);
     }
     Tell(observer, RoadStage::Saving, height);

@@ -9,6 +9,7 @@
 
 #include "BatchOptions.h"
 #include "MemoryBudget.h"
+#include "PictureRows.h"
 
 namespace velora::batch {
 
@@ -38,6 +39,12 @@ struct RoadResult {
 // a file of `fileBytes`: the file, the decoded picture and the sharpened one (3 bytes a pixel
 // each), and the coefficients a progressive JPEG keeps while it is read (up to 6 bytes a pixel).
 std::uint64_t RoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes);
+
+// The same for the road that streams rows: a few hundred rows and the colour cache, plus the
+// coefficients of a JPEG of several scans, or the picture and its file where the format is
+// decoded whole; and the picture once more for a PNG result, whose encoder takes it whole.
+std::uint64_t StreamedRoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes,
+                                 PictureRowReader::Source source, OutputFormat format);
 
 // Takes the conversion, the format and the rules for existing results and damaged inputs from
 // `options`. A picture too large for the output format is refused as soon as its size is known;

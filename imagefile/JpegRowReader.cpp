@@ -266,6 +266,10 @@ bool JpegRowReader::Grey() const {
     return S->Created && !S->Failed && S->Info.jpeg_color_space == JCS_GRAYSCALE;
 }
 
+bool JpegRowReader::SingleScan() const {
+    return S->SingleScan;
+}
+
 bool JpegRowReader::Start() {
     State* s = S.get();
     if (!s->Created || s->Failed || s->Started) {

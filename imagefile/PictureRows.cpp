@@ -34,7 +34,8 @@ bool PictureRowReader::Fail(Status code, const std::string& message) {
     return false;
 }
 
-bool PictureRowReader::Open(const std::string& path) {
+bool PictureRowReader::Open(const std::string& path, const LoadOptions& options, Damage damage) {
+    OnDamage = damage;
     std::FILE* stream = nullptr;
     std::string error;
     const ReadFileResult read = path.empty()
@@ -50,34 +51,60 @@ bool PictureRowReader::Open(const std::string& path) {
     unsigned char magic[2] = {0, 0};
     const bool isJpeg =
         std::fread(magic, 1, 2, stream) == 2 && magic[0] == 0xFF && magic[1] == 0xD8;
-    if (!isJpeg) {
-        // Formats without a row-wise decoder here are decoded whole.
-        jpeg.reset();
-        LoadResult loaded = LoadBitmapFromFile(path);
-        if (!loaded.Bitmap) {
-            return Fail(loaded.Code, loaded.Message);
-        }
-        Whole = std::move(loaded.Bitmap);
-        WholeWarnings = std::move(loaded.Warnings);
-        Carrier = Whole->Clone(0, 0, 1, 1);
-        if (!Carrier) {
-            return Fail(Status::OutOfMemory, "not enough memory for the picture");
-        }
-        return true;
+    if (isJpeg) {
+        std::rewind(stream);
+        return OpenJpeg(std::move(jpeg), options);
     }
-    std::rewind(stream);
+    // Formats without a row-wise decoder here are decoded whole.
+    jpeg.reset();
+    Kind = Source::Whole;
+    LoadResult loaded = LoadBitmapFromFile(path, options);
+    if (!loaded.Bitmap) {
+        return Fail(loaded.Code, loaded.Message);
+    }
+    if (loaded.Damaged) {
+        IsDamaged = true;
+        DamageText = loaded.DamageReason;
+        if (OnDamage == Damage::Stop) {
+            return Fail(Status::GenericError, DamageText);
+        }
+    }
+    Whole = std::move(loaded.Bitmap);
+    WholeWarnings = std::move(loaded.Warnings);
+    Carrier = Whole->Clone(0, 0, 1, 1);
+    if (!Carrier) {
+        return Fail(Status::OutOfMemory, "not enough memory for the picture");
+    }
+    return true;
+}
+
+bool PictureRowReader::OpenJpeg(std::unique_ptr<Jpeg> jpeg, const LoadOptions& options) {
+    // The same checks in the same order as the whole load, before libjpeg allocates anything
+    // that grows with the picture.
     JpegPictureReader& reader = jpeg->Reader;
     LoadResult described;
-    if (!reader.Open(stream)) {
+    if (!reader.Open(jpeg->File.get())) {
         DescribeDecodeFailure(Status::GenericError, reader.Message(), described);
         return Fail(described.Code, described.Message);
     }
-    // The same limits as a whole load, checked before libjpeg allocates anything big.
-    if (!WorkingBitmap::SizeAllowed(reader.Width(), reader.Height())) {
-        DescribeDecodeFailure(Status::ValueOverflow,
-                              "the picture is too large (" + std::to_string(reader.Width()) +
-                                  " x " + std::to_string(reader.Height()) + " pixels)",
+    const unsigned width = reader.Width();
+    const unsigned height = reader.Height();
+    std::string reason;
+    if (!PictureSizeAllowed(width, height, options.SavedAs, reason)) {
+        DescribeDecodeFailure(Status::ValueOverflow, reason, described);
+        return Fail(described.Code, described.Message);
+    }
+    if (!reader.HoldsPicture()) {
+        DescribeDecodeFailure(Status::GenericError,
+                              "the file is damaged: its data is too short for a picture of " +
+                                  std::to_string(width) + " x " + std::to_string(height) +
+                                  " pixels",
                               described);
+        return Fail(described.Code, described.Message);
+    }
+    Kind = reader.SingleScan() ? Source::Rows : Source::Scans;
+    if (options.BeforeAllocation && !options.BeforeAllocation(width, height)) {
+        DescribeDecodeFailure(Status::Aborted, "stopped before the picture was read", described);
         return Fail(described.Code, described.Message);
     }
     if (!reader.Start()) {
@@ -88,22 +115,37 @@ bool PictureRowReader::Open(const std::string& path) {
     if (!Carrier->HasImage()) {
         return Fail(Status::OutOfMemory, "not enough memory for the picture");
     }
-    // The profile settles as on the whole load: a grey one becomes its RGB likeness, one that
-    // does not describe the rows is left out with a word.
-    RawMetadata meta = reader.Metadata();
     try {
         if (!reader.ColourWarning().empty()) {
             ColourWarnings.push_back(reader.ColourWarning());
         }
-        SettleColourProfile(meta, reader.Grey() ? SourceColour::Grey : SourceColour::Rgb,
-                            ColourWarnings);
     } catch (const std::bad_alloc&) {
         return Fail(Status::OutOfMemory, "not enough memory for the picture");
     }
-    ApplyMetadata(meta, *Carrier);
     jpeg->MarkersAtStart = reader.MarkerCount();
     Decoder = std::move(jpeg);
+    SettleJpegMetadata(*Carrier);
     return true;
+}
+
+void PictureRowReader::SettleJpegMetadata(WorkingBitmap& carrier) {
+    // The profile settles as on the whole load: a grey one becomes its RGB likeness, one that
+    // does not describe the rows is left out with a word (said once, however often this runs).
+    RawMetadata meta = Decoder->Reader.Metadata();
+    std::vector<std::string> said;
+    try {
+        SettleColourProfile(meta, Decoder->Reader.Grey() ? SourceColour::Grey : SourceColour::Rgb,
+                            said);
+        for (std::string& word : said) {
+            if (std::find(ColourWarnings.begin(), ColourWarnings.end(), word) ==
+                ColourWarnings.end()) {
+                ColourWarnings.push_back(std::move(word));
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // The warning is lost, never the picture.
+    }
+    ApplyMetadata(meta, carrier);
 }
 
 int PictureRowReader::Width() const {
@@ -120,6 +162,18 @@ int PictureRowReader::Height() const {
     return Whole ? static_cast<int>(Whole->Height()) : 0;
 }
 
+bool PictureRowReader::JpegDamageSeen() {
+    JpegPictureReader& reader = Decoder->Reader;
+    if (!IsDamaged && (reader.Damaged() || reader.Failed())) {
+        IsDamaged = true;
+        DamageText = reader.Failed() ? reader.Message() : reader.DamageReason();
+        if (DamageText.empty()) {
+            DamageText = "the data ends before the picture does";
+        }
+    }
+    return IsDamaged;
+}
+
 int PictureRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) {
     if (FailureCode != Status::Ok) {
         return 0;
@@ -129,15 +183,42 @@ int PictureRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int coun
         return 0;
     }
     if (Decoder) {
-        const int read = Decoder->Reader.ReadRows(rows, stride, count);
-        if (Decoder->Reader.Failed()) {
-            LoadResult described;
-            DescribeDecodeFailure(Status::GenericError, Decoder->Reader.Message(), described);
-            Fail(described.Code, described.Message);
+        // Rows before the damage are whole: libjpeg counts a row only once it is out.
+        const int before = static_cast<int>(Decoder->Reader.NextRow());
+        Decoder->Reader.ReadRows(rows, stride, count);
+        const int good = static_cast<int>(Decoder->Reader.NextRow()) - before;
+        if (JpegDamageSeen() && OnDamage == Damage::Stop) {
+            Fail(Status::GenericError, DamageText);
             return 0;
         }
-        Next += read;
-        return read;
+        if (good < count) {
+            if (!IsDamaged) {
+                IsDamaged = true;
+                DamageText = "the data ends before the picture does";
+            }
+            // Missing rows are mid grey, as libjpeg fills missing data.
+            for (int y = good; y < count; ++y) {
+                std::memset(rows + static_cast<std::ptrdiff_t>(y) * stride, 0x80,
+                            3 * static_cast<std::size_t>(Width()));
+            }
+        }
+        Next += count;
+        if (Next == Height()) {
+            // The whole load takes the metadata of the segments known once the last row is out
+            // (a decoder that failed has forgotten its tables); the result should match it.
+            const bool failed = Decoder->Reader.Failed();
+            if (failed || Decoder->Reader.MarkerCount() != Decoder->MarkersAtStart) {
+                Grew = true;
+                BitmapRef carrier = WorkingBitmap::CreateBlank(1, 1);
+                if (!carrier->HasImage()) {
+                    Fail(Status::OutOfMemory, "not enough memory for the picture");
+                    return 0;
+                }
+                SettleJpegMetadata(*carrier);
+                Carrier = std::move(carrier);
+            }
+        }
+        return count;
     }
     BitmapData data;
     const Rect band{0, Next, Width(), count};
@@ -162,13 +243,11 @@ bool PictureRowReader::Finish() {
     if (Next < Height()) {
         return Fail(Status::GenericError, "the picture was not read to its end");
     }
-    if (Decoder) {
-        // A whole load takes the segments known once the last row is out; later ones it ignores.
-        Grew = Decoder->Reader.MarkerCount() != Decoder->MarkersAtStart;
-        if (!Decoder->Reader.Finish()) {
-            LoadResult described;
-            DescribeDecodeFailure(Status::GenericError, Decoder->Reader.Message(), described);
-            return Fail(described.Code, described.Message);
+    // A damaged file's whole load ends with its rows: what follows them is never read.
+    if (Decoder && !IsDamaged && !Decoder->Reader.Finish()) {
+        JpegDamageSeen();
+        if (OnDamage == Damage::Stop) {
+            return Fail(Status::GenericError, DamageText);
         }
     }
     return true;

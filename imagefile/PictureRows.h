@@ -23,9 +23,20 @@ class PictureRowReader {
     PictureRowReader(const PictureRowReader&) = delete;
     PictureRowReader& operator=(const PictureRowReader&) = delete;
 
-    // Opens the file and reads it as far as its first row. False with Code() and Message() as
-    // LoadBitmapFromFile would report them.
-    bool Open(const std::string& path);
+    // How the rows come: streamed from a single-scan JPEG, from the coefficients libjpeg holds
+    // for a JPEG of several scans, or from a picture decoded whole. Known from the moment
+    // options.BeforeAllocation is called.
+    enum class Source { Rows, Scans, Whole };
+    // What to do when the file turns out damaged (missing or corrupt data): go on with the rows
+    // a whole load fills in, or stop there and fail.
+    enum class Damage { FillIn, Stop };
+
+    // Opens the file and reads it as far as its first row, under the same size rule and with the
+    // same hook before anything large is allocated as LoadBitmapFromFile(path, options). False
+    // with Code() and Message() as LoadBitmapFromFile would report them.
+    bool Open(const std::string& path, const LoadOptions& options = {},
+              Damage damage = Damage::FillIn);
+    Source From() const { return Kind; }
 
     int Width() const;
     int Height() const;
@@ -40,12 +51,19 @@ class PictureRowReader {
     int ReadRows(std::uint8_t* rows, std::int32_t stride, int count);
     int NextRow() const { return Next; }
 
-    // Reads what follows the last row. False when the file failed anywhere.
+    // Reads what follows the last row. False when the file failed anywhere (with Damage::Stop,
+    // also when it is damaged).
     bool Finish();
-    // After Finish: metadata segments turned up after the rows began, which Metadata() lacks but
-    // a whole-picture load would have read. A result written from these rows should be made
-    // again from the whole picture.
+    // After Finish: the metadata a whole load keeps differs from what Metadata() held when the
+    // rows began (segments after the picture data, or a decoder that failed on the way and
+    // forgot its tables). Metadata() now holds the whole load's; a result written from these
+    // rows should be made again from the whole picture.
     bool MetadataGrew() const { return Grew; }
+
+    // The file is damaged as LoadResult::Damaged says: the rows from the damage on are mid grey,
+    // as a whole load fills them. Known for certain after Finish.
+    bool Damaged() const { return IsDamaged; }
+    const std::string& DamageReason() const { return DamageText; }
 
     Status Code() const { return FailureCode; }
     const std::string& Message() const { return FailureText; }
@@ -54,12 +72,19 @@ class PictureRowReader {
   private:
     struct Jpeg;
     bool Fail(Status code, const std::string& message);
+    bool OpenJpeg(std::unique_ptr<Jpeg> jpeg, const LoadOptions& options);
+    bool JpegDamageSeen();
+    void SettleJpegMetadata(WorkingBitmap& carrier);
 
     std::unique_ptr<Jpeg> Decoder;  // the JPEG road
     BitmapRef Whole;                // every other format
     BitmapRef Carrier;
     int Next = 0;
     bool Grew = false;
+    Source Kind = Source::Whole;
+    Damage OnDamage = Damage::FillIn;
+    bool IsDamaged = false;
+    std::string DamageText;
     Status FailureCode = Status::Ok;
     std::string FailureText;
     std::vector<std::string> WholeWarnings;

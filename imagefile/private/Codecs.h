@@ -83,6 +83,7 @@ class JpegPictureReader {
     // Said when a CMYK picture's colours could only be approximated.
     const std::string& ColourWarning() const { return Cmyk.Warning(); }
     bool Grey() const { return Rows.Grey(); }
+    bool SingleScan() const { return Rows.SingleScan(); }
 
   private:
     JpegRowReader Rows;

@@ -44,6 +44,8 @@ class JpegRowReader {
     bool Cmyk() const;
     bool AdobeInverted() const;
     bool Grey() const;
+    // One scan: the rows stream. Several (progressive above all): Start reads them all.
+    bool SingleScan() const;
     int Components() const { return Cmyk() ? 4 : 3; }
 
     // Starts the output, with the slow integer transform. A file of several scans (progressive

@@ -77,9 +77,12 @@ TEST(MemoryBudget, ARunKeepsItsPicturesWithinTheBudget) {
         const std::string input = scratch / ("p" + std::to_string(i) + ".jpg");
         ASSERT_TRUE(WriteJpeg(input, 160, 120, i));
         arguments.push_back(input);
-        smallest = std::min(smallest, RoadMemory(160, 120, fs::file_size(input)));
+        smallest = std::min(smallest,
+                            StreamedRoadMemory(160, 120, fs::file_size(input),
+                                               PictureRowReader::Source::Rows, OutputFormat::Jpeg));
     }
-    MemoryBudget budget(RoadMemory(160, 120, 0) + 1);
+    MemoryBudget budget(
+        StreamedRoadMemory(160, 120, 0, PictureRowReader::Source::Rows, OutputFormat::Jpeg) + 1);
     RunOutput run = RunInProcess(arguments, 4, nullptr, "", &budget);
     EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
     EXPECT_EQ(

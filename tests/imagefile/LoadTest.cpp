@@ -203,6 +203,30 @@ TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
     EXPECT_EQ(asked[0], std::make_pair(64u, 64u));
     options.BeforeAllocation = [](unsigned, unsigned) { return true; };
     EXPECT_NE(LoadBitmapFromFile(path, options).Bitmap, nullptr);
+
+    // The row reader asks the same, once it knows how its rows will come; a refusal stops it
+    // before libjpeg allocates.
+    for (const bool progressive : {false, true}) {
+        const std::string file = progressive ? Photo("special/progressive_plain.jpeg") : path;
+        if (!fs::exists(file)) {
+            continue;  // no sample photos here
+        }
+        PictureRowReader reader;
+        PictureRowReader::Source source = PictureRowReader::Source::Whole;
+        asked.clear();
+        options.BeforeAllocation = [&](unsigned w, unsigned h) {
+            asked.emplace_back(w, h);
+            source = reader.From();
+            return false;
+        };
+        EXPECT_FALSE(reader.Open(file, options));
+        EXPECT_EQ(reader.Code(), Status::Aborted);
+        EXPECT_EQ(reader.Message(), LoadBitmapFromFile(file, options).Message);
+        ASSERT_EQ(asked.size(), 2u) << file;  // once by each
+        EXPECT_EQ(asked[0], asked[1]);
+        EXPECT_EQ(source,
+                  progressive ? PictureRowReader::Source::Scans : PictureRowReader::Source::Rows);
+    }
 }
 
 // A file of countless segments reads in no time and keeps a bounded number and size of them.
@@ -308,23 +332,33 @@ TEST(Load, RowReaderGivesWhatTheWholeLoadGives) {
                   test::Quote(linearGrey) + " " + test::Quote(files.back()));
     }
     int streamed = 0;
+    int damaged = 0;
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
         const LoadResult whole = LoadBitmapFromFile(file);
-        PictureRowReader reader;
-        bool read = reader.Open(file);
         std::vector<std::uint8_t> pixels;
-        if (read) {
+        auto readAll = [&pixels](PictureRowReader& reader) {
             const int w = reader.Width();
             const int h = reader.Height();
-            pixels.resize(3 * static_cast<std::size_t>(w) * h);
+            pixels.assign(3 * static_cast<std::size_t>(w) * h, 0);
+            bool read = true;
             while (read && reader.NextRow() < h) {
                 read = reader.ReadRows(
                            pixels.data() + 3 * static_cast<std::size_t>(w) * reader.NextRow(),
                            3 * w, 7) > 0;
             }
-            read = read && reader.Finish();
+            return read && reader.Finish();
+        };
+        if (whole.Damaged) {
+            // Told to stop at the damage, the rows fail with the damage's own words.
+            PictureRowReader stopping;
+            EXPECT_FALSE(stopping.Open(file, {}, PictureRowReader::Damage::Stop) &&
+                         readAll(stopping));
+            EXPECT_TRUE(stopping.Damaged());
+            EXPECT_EQ(stopping.Message(), whole.DamageReason);
         }
+        PictureRowReader reader;
+        const bool read = reader.Open(file) && readAll(reader);
         if (!whole.Bitmap) {
             EXPECT_FALSE(read);
             EXPECT_EQ(reader.Code(), whole.Code);
@@ -349,7 +383,9 @@ TEST(Load, RowReaderGivesWhatTheWholeLoadGives) {
         bitmap.UnlockBits(&data);
         EXPECT_TRUE(samePixels);
         EXPECT_EQ(reader.Warnings(), whole.Warnings);
-        EXPECT_FALSE(reader.MetadataGrew());
+        EXPECT_EQ(reader.Damaged(), whole.Damaged);
+        EXPECT_EQ(reader.DamageReason(), whole.DamageReason);
+        damaged += reader.Damaged();
         WorkingBitmap& carrier = *reader.Metadata();
         const std::vector<std::uint32_t> ids = bitmap.GetPropertyIdList();
         EXPECT_EQ(carrier.GetPropertyIdList(), ids);
@@ -371,6 +407,7 @@ TEST(Load, RowReaderGivesWhatTheWholeLoadGives) {
         }
     }
     EXPECT_GT(streamed, 60);
+    EXPECT_GE(damaged, 4);
 }
 
 // JPEG kinds against reference decodes: pixels within the small spread between decoders.
