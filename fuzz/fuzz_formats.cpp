@@ -20,10 +20,11 @@ constexpr Decoder Decoders[] = {velora::DecodeTiff, velora::DecodeGif, velora::D
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     velora::LoadResult result = velora::LoadBitmapFromMemory(data, size);
     if (result.Bitmap) {
-        // Whatever was read must also be writable again, or refused with a message.
+        // Whatever was read must also be writable again, whole or with what does not fit named.
         velora::EncodedMetadata meta;
         std::string error;
-        velora::BuildMetadata(*result.Bitmap, meta, error);
+        velora::BuildMetadata(*result.Bitmap, velora::MetadataTarget::Jpeg, meta, error);
+        velora::BuildMetadata(*result.Bitmap, velora::MetadataTarget::Png, meta, error);
     }
     if (size > 0) {
         velora::DecodeOutcome out;

@@ -16,9 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     velora::ImageProperties properties(*result.Bitmap);
     std::string model;
     properties.GetText(velora::PropertyTagEquipModel, model);
-    // Whatever was read must also be writable again, or refused with a message.
+    // Whatever was read must also be writable again, whole or with what does not fit named.
     velora::EncodedMetadata meta;
     std::string error;
-    velora::BuildMetadata(*result.Bitmap, meta, error);
+    velora::BuildMetadata(*result.Bitmap, velora::MetadataTarget::Jpeg, meta, error);
+    velora::BuildMetadata(*result.Bitmap, velora::MetadataTarget::Png, meta, error);
     return 0;
 }

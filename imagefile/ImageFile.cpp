@@ -76,14 +76,14 @@ SaveResult Failed(WorkingBitmap& bitmap, Status status, const std::string& messa
 
 template <typename Encode>
 SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, ExistingTarget existing,
-                       Encode encode) {
+                       MetadataTarget target, Encode encode) {
     if (!bitmap.HasImage()) {
         return Failed(bitmap, Status::InvalidParameter, "there is no picture to save",
                       SaveStep::Picture);
     }
     EncodedMetadata meta;
     std::string error;
-    if (!BuildMetadata(bitmap, meta, error)) {
+    if (!BuildMetadata(bitmap, target, meta, error)) {
         return Failed(bitmap, Status::GenericError, error, SaveStep::Picture);
     }
     AtomicFile file;
@@ -110,6 +110,7 @@ SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, ExistingT
     }
     SaveResult saved;
     saved.Ok = true;
+    saved.LeftOut = std::move(meta.LeftOut);
     return saved;
 }
 
@@ -253,25 +254,17 @@ LoadResult LoadBitmapFromMemory(const std::uint8_t* data, std::size_t size,
 
 SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality,
                     ExistingTarget existing) {
-    return WriteSafely(bitmap, path, existing,
+    return WriteSafely(bitmap, path, existing, MetadataTarget::Jpeg,
                        [&](std::FILE* file, const EncodedMetadata& meta, std::string& error) {
                            return EncodeJpeg(file, bitmap, quality, meta, error);
                        });
 }
 
 SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path, ExistingTarget existing) {
-    return WriteSafely(bitmap, path, existing,
+    return WriteSafely(bitmap, path, existing, MetadataTarget::Png,
                        [&](std::FILE* file, const EncodedMetadata& meta, std::string& error) {
                            return EncodePng(file, bitmap, meta, error);
                        });
-}
-
-SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
-                                const std::string& path, ExistingTarget existing) {
-    EncoderId jpeg;
-    FindEncoderByMimeType(u"image/jpeg", &jpeg);
-    PrepareConvertedMetadata(working, opened);
-    return SaveJpeg(working, path, 97, existing);
 }
 
 void PrepareConvertedMetadata(WorkingBitmap& working, WorkingBitmap& opened) {
@@ -282,7 +275,7 @@ void PrepareConvertedMetadata(WorkingBitmap& working, WorkingBitmap& opened) {
     target.GetText(PropertyTagEquipModel, model);
     model += ", vlr3";
     target.SetText(PropertyTagEquipModel, model);
-    // The sharpened picture is a new bitmap: the XMP packet and kept segments come from the
+    // The sharpened picture is a new bitmap: what travels beside the items comes from the
     // opened one, like the items.
     working.SetExtraMetadata(opened.GetExtraMetadata());
 }
@@ -300,6 +293,16 @@ std::vector<std::string> LeftoverTemporaries(const std::string& folder) {
     }
     std::sort(found.begin(), found.end());
     return found;
+}
+
+SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
+                                const std::string& path, ExistingTarget existing,
+                                PictureFormat format) {
+    EncoderId encoder;
+    FindEncoderByMimeType(format == PictureFormat::Jpeg ? u"image/jpeg" : u"image/png", &encoder);
+    PrepareConvertedMetadata(working, opened);
+    return format == PictureFormat::Jpeg ? SaveJpeg(working, path, 97, existing)
+                                         : SavePng(working, path, existing);
 }
 
 std::string InsertVlrSuffix(const std::string& fileName) {

@@ -61,11 +61,16 @@ struct SaveResult {
     // Failed because the target exists and was not to be replaced (it may have appeared while
     // the picture was being written).
     bool TargetExists = false;
+    // Metadata the file could not hold, by name ("UserComment", "XMP"): a JPEG file keeps its
+    // EXIF in one segment of 64 KB. The file was written without it.
+    std::vector<std::string> LeftOut;
 };
 
 // What a save does when its target exists: the window has asked the person already; velora-batch
 // replaces results only when told to.
 enum class ExistingTarget { Replace, Keep };
+
+enum class PictureFormat { Jpeg, Png };
 
 // Writes `bitmap` as a JPEG of the given quality (4:4:4 chroma) with its property items as EXIF,
 // its ICC profile and XMP. The file appears complete or not at all: it is written beside the
@@ -73,16 +78,19 @@ enum class ExistingTarget { Replace, Keep };
 SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality = 97,
                     ExistingTarget existing = ExistingTarget::Replace);
 
-// Lossless output of the same pixels (for velora-batch --format png), same safety rules.
+// Lossless output of the same pixels with the same metadata (EXIF as eXIf, the ICC profile as
+// iCCP, XMP as iTXt), same safety rules.
 SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path,
                    ExistingTarget existing = ExistingTarget::Replace);
 
 // The save road of the window and of velora-batch: the metadata of `opened` (without the
 // thumbnail and the quantisation tables) copied onto `working`, ", vlr3" appended to the camera
-// model, and `working` written as a JPEG of quality 97.
+// model, and `working` written as a JPEG of quality 97, or for velora-batch --format png as a
+// PNG with the same metadata.
 SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
                                 const std::string& path,
-                                ExistingTarget existing = ExistingTarget::Replace);
+                                ExistingTarget existing = ExistingTarget::Replace,
+                                PictureFormat format = PictureFormat::Jpeg);
 
 // Temporaries in `folder` that a save stopped midway (power loss, a killed program) left behind,
 // as full paths. They never hold a finished picture and may be deleted once no save into that

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "ExifTags.h"
 #include "WorkingBitmap.h"
 
 namespace velora {

@@ -109,6 +109,11 @@ void DecodeJpeg(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         damaged = true;
     }
     try {
+        out.Meta.Trailer = FindMetadataTrailer(data, size);
+    } catch (const std::bad_alloc&) {
+        // A trailer that cannot be held is left out; the picture still comes.
+    }
+    try {
         out.Warnings = reader.Warnings();
         if (!reader.ColourWarning().empty()) {
             out.Warnings.push_back(reader.ColourWarning());

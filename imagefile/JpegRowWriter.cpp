@@ -1,3 +1,5 @@
+#include <new>
+
 #include "Codecs.h"
 #include "JpegErrors.h"
 #include "JpegRows.h"
@@ -19,6 +21,8 @@ struct JpegRowWriter::State {
     jpeg_compress_struct Info;
     JpegErrorManager Err;
     std::string Message;
+    std::FILE* File = nullptr;
+    std::vector<std::uint8_t> Trailer;  // written after the picture's end
     bool Created = false;
     bool Started = false;
     bool Failed = false;
@@ -79,8 +83,16 @@ void WriteHeader(j_compress_ptr info, unsigned width, unsigned height, int quali
         info->comp_info[c].v_samp_factor = 1;
     }
     info->dct_method = JDCT_ISLOW;
-    // An Exif file starts with its APP1; JFIF's header would only repeat the resolution.
-    info->write_JFIF_header = meta->Exif.empty() ? TRUE : FALSE;
+    // JFIF's header comes back as the opened file had it; a file that had none gets one only
+    // when there is no Exif segment to start with.
+    info->write_JFIF_header = meta->Jfif.Present || meta->Exif.empty() ? TRUE : FALSE;
+    if (meta->Jfif.Present) {
+        info->JFIF_major_version = meta->Jfif.Major;
+        info->JFIF_minor_version = meta->Jfif.Minor;
+        info->density_unit = meta->Jfif.Unit;
+        info->X_density = meta->Jfif.X;
+        info->Y_density = meta->Jfif.Y;
+    }
     jpeg_start_compress(info, TRUE);
     if (!meta->Exif.empty()) {
         jpeg_write_m_header(info, JPEG_APP0 + 1, static_cast<unsigned>(meta->Exif.size() + 6));
@@ -125,6 +137,14 @@ bool JpegRowWriter::Start(std::FILE* file, unsigned width, unsigned height, int 
         s->Message = problem;
         return false;
     }
+    try {
+        s->Trailer = meta.Trailer;
+    } catch (const std::bad_alloc&) {
+        s->Failed = true;
+        s->Message = "not enough memory for the metadata";
+        return false;
+    }
+    s->File = file;
     if (setjmp(s->Err.Jump)) {
         return s->Fail("the JPEG encoder failed: ");
     }
@@ -176,6 +196,12 @@ bool JpegRowWriter::Finish() {
         return s->Fail("the JPEG encoder failed: ");
     }
     jpeg_finish_compress(&s->Info);
+    if (!s->Trailer.empty() &&
+        std::fwrite(s->Trailer.data(), 1, s->Trailer.size(), s->File) != s->Trailer.size()) {
+        s->Failed = true;
+        s->Message = "the file cannot be written";
+        return false;
+    }
     return true;
 }
 

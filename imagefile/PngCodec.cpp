@@ -13,6 +13,8 @@ namespace velora {
 namespace {
 
 constexpr std::size_t MaxWarningTexts = 8;
+// The keyword of the international text chunk that carries an XMP packet.
+constexpr char XmpKey[] = "XML:com.adobe.xmp";
 
 class PngSink {
   public:
@@ -43,6 +45,14 @@ class PngSink {
     void Keep(std::vector<std::uint8_t>& target, const png_byte* data, png_uint_32 size) {
         try {
             target.assign(data, data + size);
+        } catch (...) {
+            target.clear();
+        }
+    }
+
+    void KeepText(std::string& target, const char* text, std::size_t size) {
+        try {
+            target.assign(text, size);
         } catch (...) {
             target.clear();
         }
@@ -147,6 +157,17 @@ void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
     if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
         profile != nullptr) {
         context->Sink->Keep(context->Sink->Out->Meta.Icc, profile, profileLength);
+    }
+    png_textp texts = nullptr;
+    const int textCount = png_get_text(png, info, &texts, nullptr);
+    for (int i = 0; i < textCount; ++i) {
+        if (std::strcmp(texts[i].key, XmpKey) == 0 && texts[i].text != nullptr) {
+            const std::size_t length = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE
+                                           ? texts[i].itxt_length
+                                           : texts[i].text_length;
+            context->Sink->KeepText(context->Sink->Out->Meta.Xmp, texts[i].text, length);
+            break;
+        }
     }
 }
 
@@ -278,12 +299,21 @@ int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, un
         png_set_eXIf_1(png, info, static_cast<png_uint_32>(meta->Exif.size()),
                        const_cast<png_bytep>(meta->Exif.data()));
     }
+    if (!meta->Xmp.empty()) {
+        png_text text{};
+        text.compression = PNG_ITXT_COMPRESSION_NONE;
+        text.key = const_cast<png_charp>(XmpKey);
+        text.text = const_cast<png_charp>(meta->Xmp.c_str());
+        png_set_text(png, info, &text, 1);
+    }
     png_write_info(png, info);
     png_set_bgr(png);
     for (unsigned y = 0; y < height; ++y) {
         png_write_row(png, rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride));
     }
-    png_write_end(png, info);
+    // Every chunk went out before the picture. Handing `info` over again would make this
+    // libpng (1.6.39) write the eXIf chunk a second time.
+    png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return 0;
 }

@@ -98,6 +98,17 @@ struct PropertyItem {
     std::uint32_t length() const { return static_cast<std::uint32_t>(value.size()); }
 };
 
+// The JFIF header's version and pixel density (unit 0: an aspect ratio only, 1: dots per inch,
+// 2: dots per centimetre).
+struct JfifHeader {
+    bool Present = false;
+    std::uint8_t Major = 1;
+    std::uint8_t Minor = 1;
+    std::uint8_t Unit = 0;
+    std::uint16_t X = 1;
+    std::uint16_t Y = 1;
+};
+
 // Metadata that is no property item but still travels with the picture to the saved file.
 struct ExtraMetadata {
     std::string Xmp;  // the XMP packet, as found
@@ -108,9 +119,12 @@ struct ExtraMetadata {
     };
     std::vector<Segment> Segments;
     // The EXIF block (TIFF structure) as the file had it. The items stay the truth for every
-    // value; the writer only takes from here what the items cannot say: the inner structure of a
-    // maker note, whose offsets depend on where it sits, and the IFD each tag came from.
+    // value; the writer keeps this block's layout wherever they agree with it, so that offsets
+    // counted from its start (a maker note's) keep pointing at the same data.
     std::vector<std::uint8_t> Exif;
+    JfifHeader Jfif;
+    // Metadata that a phone appends after the picture's end (Samsung's timestamps and tags).
+    std::vector<std::uint8_t> Trailer;
 };
 
 class WorkingBitmap {

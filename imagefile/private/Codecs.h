@@ -21,6 +21,8 @@ struct RawMetadata {
     std::vector<std::uint8_t> Icc;   // the whole profile, chunks joined
     std::string Xmp;
     std::vector<ExtraMetadata::Segment> Segments;  // other segments kept as they are
+    JfifHeader Jfif;
+    std::vector<std::uint8_t> Trailer;  // metadata after the picture's end, kept whole
     bool HaveQuant[2] = {false, false};
     std::uint16_t Quant[2][64] = {};  // luminance and chrominance tables, natural order
 };
@@ -50,6 +52,10 @@ struct EncodedMetadata {
     std::vector<std::uint8_t> Icc;
     std::string Xmp;
     std::vector<ExtraMetadata::Segment> Segments;
+    JfifHeader Jfif;                    // written when Present, or when there is no EXIF
+    std::vector<std::uint8_t> Trailer;  // written after the picture's end
+    // Names of what the file could not hold ("UserComment", "XMP"); it is written without them.
+    std::vector<std::string> LeftOut;
 };
 
 // A JPEG read row by row as 24-bit blue, green, red, with the metadata it carries: the
@@ -91,6 +97,9 @@ class JpegPictureReader {
     CmykToRgb Cmyk;
 };
 
+// What the metadata is built for: a JPEG file holds its EXIF in one 64 KB segment.
+enum class MetadataTarget { Jpeg, Png };
+
 // Decoders fill `out` and never throw; on failure out.Bitmap stays empty and Code/Message say why.
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
@@ -109,6 +118,13 @@ std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t siz
 // Rebuilds an EXIF block from a WebP or HEIF file without such layout tags, when it has any.
 void DropLayoutTags(std::vector<std::uint8_t>& exif);
 
+// The metadata trailer at the end of a JPEG file of `size` bytes: Samsung's (its directory
+// "SEFH" and footer "SEFT" at the file's end, its entries counted back from the directory),
+// whole, when a picture's end (FF D9) comes right before it. Empty when there is none or it does
+// not hold together. Other data after a picture (a second picture of a multi-picture file) is
+// not metadata and is not kept.
+std::vector<std::uint8_t> FindMetadataTrailer(const std::uint8_t* data, std::size_t size);
+
 // Encoders write the whole picture to `file`; false with the reason in `error` on failure.
 bool EncodeJpeg(std::FILE* file, WorkingBitmap& bitmap, int quality, const EncodedMetadata& meta,
                 std::string& error);
@@ -122,12 +138,18 @@ bool LockWholeForReading(WorkingBitmap& bitmap, BitmapData& data, std::string& e
 // left out; the rest still comes.
 void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap);
 
-// Builds what the encoders write from the bitmap's property items and extra metadata.
-bool BuildMetadata(WorkingBitmap& bitmap, EncodedMetadata& meta, std::string& error);
+// Builds what the encoders write from property items and extra metadata alone, so that any
+// road that writes the same picture's metadata writes the same bytes. False only when memory
+// runs out; what does not fit the target is named in meta.LeftOut.
+bool BuildMetadata(const std::vector<PropertyItem>& items, const ExtraMetadata& extra,
+                   MetadataTarget target, EncodedMetadata& meta, std::string& error);
+bool BuildMetadata(WorkingBitmap& bitmap, MetadataTarget target, EncodedMetadata& meta,
+                   std::string& error);
 
 // The metadata half of the save road of a converted picture: the items of `opened` without the
 // thumbnail and the quantisation tables copied onto `working`, ", vlr3" appended to the camera
-// model, and the opened picture's XMP and kept segments.
+// model, and what travels beside the items (XMP, kept segments, the opened EXIF block, JFIF's
+// header, a trailer).
 void PrepareConvertedMetadata(WorkingBitmap& working, WorkingBitmap& opened);
 
 // Far above any real photograph's file, far below what would hurt to hold in memory.

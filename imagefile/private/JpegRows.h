@@ -95,13 +95,14 @@ class JpegRowWriter {
     JpegRowWriter& operator=(const JpegRowWriter&) = delete;
 
     // Checks that `meta` fits JPEG segments, then writes the file's header with it: `quality`
-    // (clamped to 1-100), 4:4:4 chroma, the slow integer transform, no JFIF header when there is
-    // EXIF. Rows are 24-bit, blue, green, red.
+    // (clamped to 1-100), 4:4:4 chroma, the slow integer transform, the JFIF header the opened
+    // file had (none when it had none and there is EXIF). Rows are 24-bit, blue, green, red.
     bool Start(std::FILE* file, unsigned width, unsigned height, int quality,
                const EncodedMetadata& meta);
     bool WriteRows(const std::uint8_t* rows, std::int32_t stride, int count);
     unsigned NextRow() const;
-    // After the last row: the end of the file. The stream is left to its owner to flush.
+    // After the last row: the end of the picture, then the metadata trailer if any. The stream
+    // is left to its owner to flush.
     bool Finish();
 
     const std::string& Message() const;

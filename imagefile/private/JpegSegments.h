@@ -1,7 +1,8 @@
-// The segments of a JPEG file that travel on to a saved file: the first Exif block, the first XMP
-// packet, the chunks of the ICC profile, and every other application segment or comment as it
-// is. The others are bounded in count and size, so that a file made of nothing but segments
-// costs no more than reading it.
+// The segments of a JPEG file that travel on to a saved file: the Exif block (joined when it goes
+// on over several segments), JFIF's header fields, the first XMP packet, the chunks of the ICC
+// profile, and every other application segment or comment as it is. The Exif continuations and
+// the others are bounded in count and size, so that a file made of nothing but segments costs
+// no more than reading it.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,7 @@ class JpegSegments {
     void FinishIcc(RawMetadata& meta) const;
 
   private:
+    static void Jfif(const std::uint8_t* data, RawMetadata& meta);
     void IccChunk(unsigned sequence, unsigned count, const std::uint8_t* data, std::size_t length);
 
     bool SawExif = false;

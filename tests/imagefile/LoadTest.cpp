@@ -478,9 +478,13 @@ TEST(Load, CameraMetadataBecomesPropertyItems) {
     std::string model;
     ASSERT_TRUE(props.GetText(PropertyTagEquipModel, model));
     EXPECT_EQ(model, "COOLPIX P6000");
-    // GPS latitude reference, the maker note, the thumbnail and both quantisation tables.
+    // GPS latitude reference and the interoperability index, which share the tag number 1, the
+    // maker note, the thumbnail and both quantisation tables.
     EXPECT_TRUE(props.GetText(0x0001, model));
     EXPECT_EQ(model, "N");
+    EXPECT_TRUE(props.GetText(ExifPropertyId(ExifIfd::Interop, 0x0001), model));
+    EXPECT_EQ(model, "R98");
+    EXPECT_EQ(ExifPropertyId(ExifIfd::Interop, 0x0001), 0x040001u);
     std::unique_ptr<PropertyItem> maker = props.GetItem(0x927C);
     ASSERT_NE(maker, nullptr);
     EXPECT_EQ(maker->length(), 3298u);
@@ -506,6 +510,41 @@ TEST(Load, CameraMetadataBecomesPropertyItems) {
     ASSERT_NE(orientation, nullptr);
     const int value = orientation->bigEndian ? orientation->value[1] : orientation->value[0];
     EXPECT_EQ(value, 6);
+}
+
+// Every tag of every IFD has one id of its own, which leads back to it, and no id names two
+// places; the pointers between IFDs are no items.
+TEST(Load, ExifIdsNameOnePlaceEach) {
+    std::set<std::uint32_t> ids;
+    std::size_t places = 0;
+    for (ExifIfd ifd :
+         {ExifIfd::Main, ExifIfd::Exif, ExifIfd::Gps, ExifIfd::Interop, ExifIfd::Thumbnail}) {
+        for (std::uint32_t tag = 0; tag <= 0xFFFF; ++tag) {
+            const std::uint32_t id = ExifPropertyId(ifd, static_cast<std::uint16_t>(tag));
+            if (id == NoPropertyId) {
+                continue;
+            }
+            ++places;
+            ids.insert(id);
+            ExifIfd back;
+            std::uint16_t backTag = 0;
+            ASSERT_TRUE(ExifTagOf(id, back, backTag)) << std::hex << id;
+            ASSERT_TRUE(back == ifd && backTag == tag) << std::hex << id;
+        }
+    }
+    EXPECT_EQ(ids.size(), places);
+    for (std::uint16_t pointer : {0x8769, 0x8825, 0xA005}) {
+        EXPECT_EQ(ExifPropertyId(ExifIfd::Main, pointer), NoPropertyId);
+    }
+    // The platform's numbers where it has them; the ICC profile's item is no EXIF tag.
+    EXPECT_EQ(ExifPropertyId(ExifIfd::Main, 0x0110), 0x0110u);
+    EXPECT_EQ(ExifPropertyId(ExifIfd::Gps, 0x0000), 0x0000u);
+    EXPECT_EQ(ExifPropertyId(ExifIfd::Thumbnail, 0x0103), 0x5023u);
+    ExifIfd ifd;
+    std::uint16_t tag = 0;
+    EXPECT_FALSE(ExifTagOf(PropertyTagICCProfile, ifd, tag));
+    EXPECT_EQ(ExifTagName(0x040001), "InteroperabilityIndex");
+    EXPECT_EQ(ExifTagName(0x01829A), "ExposureTime");
 }
 
 TEST(Load, IccProfileChunksAreJoinedInOrder) {
