@@ -181,6 +181,16 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
             for (const std::string& warning : result.Warnings) {
                 display.Warning(Program + file.Input + ": warning: " + warning);
             }
+            if (!result.LeftOut.empty()) {
+                // Lost metadata is said even under --quiet: the file looks complete without it.
+                std::string names;
+                for (const std::string& name : result.LeftOut) {
+                    names += (names.empty() ? "" : ", ") + name;
+                }
+                display.LossWarning(
+                    Program + file.Input +
+                    ": warning: saved without metadata too large for the file: " + names);
+            }
             switch (result.Outcome) {
                 case RoadOutcome::Done:
                     converted.fetch_add(1);

@@ -85,12 +85,9 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
 
     // The save road reads only the opened picture's metadata, and a one-pixel clone carries all
     // of it: this keeps a second full-size copy out of memory.
-    BitmapRef opened;
-    if (format == OutputFormat::Jpeg) {
-        opened = loaded->Clone(0, 0, 1, 1);
-        if (!opened) {
-            return Failure("not enough memory to keep its metadata");
-        }
+    BitmapRef opened = loaded->Clone(0, 0, 1, 1);
+    if (!opened) {
+        return Failure("not enough memory to keep its metadata");
     }
     const int width = static_cast<int>(loaded->Width());
     Tell(observer, RoadStage::Converting, width);
@@ -113,17 +110,17 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
     Tell(observer, RoadStage::Saving, width);
     const ExistingTarget existing =
         options.Overwrite ? ExistingTarget::Replace : ExistingTarget::Keep;
-    SaveResult saved = format == OutputFormat::Jpeg
-                           ? SaveConvertedPicture(*road.Picture, *opened, output, existing)
-                           : SavePng(*road.Picture, output, existing);
+    SaveResult saved = SaveConvertedPicture(
+        *road.Picture, *opened, output, existing,
+        format == OutputFormat::Jpeg ? PictureFormat::Jpeg : PictureFormat::Png);
     if (saved.TargetExists) {
-        return RoadResult{RoadOutcome::Skipped, {}, warnings};
+        return RoadResult{RoadOutcome::Skipped, {}, warnings, {}};
     }
     if (!saved.Ok) {
         return Failure("cannot write '" + output +
                        "': " + (saved.Message.empty() ? "unknown error" : saved.Message));
     }
-    return RoadResult{RoadOutcome::Done, {}, warnings};
+    return RoadResult{RoadOutcome::Done, {}, warnings, std::move(saved.LeftOut)};
 }
 
 std::string CannotWrite(const std::string& output, const std::string& message) {
@@ -241,7 +238,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         }
         return Failure(CannotWrite(output, writer.Message()));
     }
-    return RoadResult{RoadOutcome::Done, {}, warnings};
+    return RoadResult{RoadOutcome::Done, {}, warnings, writer.LeftOut()};
 }
 
 }  // namespace velora::batch

@@ -33,6 +33,7 @@ struct RoadResult {
     RoadOutcome Outcome = RoadOutcome::Failed;
     std::string Message;                // why it failed
     std::vector<std::string> Warnings;  // what the decoder stepped over or left out
+    std::vector<std::string> LeftOut;   // metadata the saved file could not hold, by name
 };
 
 // The memory one file's road takes at its peak, for a picture of `width` x `height` read from

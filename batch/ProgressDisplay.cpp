@@ -276,6 +276,10 @@ void ProgressDisplay::Warning(const std::string& line) {
     }
 }
 
+void ProgressDisplay::LossWarning(const std::string& line) {
+    Print(line, "\x1b[33m");
+}
+
 void ProgressDisplay::Error(const std::string& line) {
     Print(line, "\x1b[31m");
 }

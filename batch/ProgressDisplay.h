@@ -50,6 +50,8 @@ class ProgressDisplay {
     // Shown unless quiet.
     void Note(const std::string& line);
     void Warning(const std::string& line);
+    // Shown even when quiet, in the colour of warnings: what the user is told here was lost.
+    void LossWarning(const std::string& line);
     // Always shown.
     void Error(const std::string& line);
 

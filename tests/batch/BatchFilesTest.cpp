@@ -223,6 +223,39 @@ TEST(BatchFiles, SegmentsAfterDamagedPictureDataAgreeWithTheWindow) {
     }
 }
 
+// A comment that fills the Exif segment leaves no room for ", vlr3": the JPEG is written
+// without it and the tool names it for that file, also when told to be quiet. A PNG holds all.
+TEST(BatchFiles, MetadataLeftOutIsNamedEvenWhenQuiet) {
+    ScratchFolder scratch;
+    const std::string input = scratch / "full.jpg";
+    BitmapRef picture = TexturedPicture(30, 20, 3);
+    SetModel(*picture, "M");
+    // Header 8, IFD0 with the model and the Exif pointer 30, the Exif IFD 18: 65527 in all.
+    const std::size_t comment = 65535 - 2 - 6 - 8 - 30 - 18;
+    picture->SetPropertyItem(
+        {0x9286, PropertyTagTypeUndefined, std::vector<std::uint8_t>(comment, 'c'), false});
+    SaveResult saved = SaveJpeg(*picture, input, 90);
+    ASSERT_TRUE(saved.Ok && saved.LeftOut.empty()) << saved.Message;
+    const std::string warning = "velora-batch: " + input +
+                                ": warning: saved without metadata too large for the file: "
+                                "UserComment\n";
+    for (bool quiet : {false, true}) {
+        RunOutput run =
+            RunInProcess(quiet ? std::vector<std::string>{"--quiet", "--overwrite", input}
+                               : std::vector<std::string>{"--overwrite", input});
+        EXPECT_EQ(run.ExitCode, 0) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, warning)) << run.Err;
+        EXPECT_EQ(ModelOf(scratch / "full_vlr.jpg"), "M, vlr3");
+    }
+    RunOutput png = RunInProcess({"--quiet", "--format", "png", input});
+    EXPECT_EQ(png.ExitCode, 0);
+    EXPECT_EQ(png.Err, "");
+    BitmapRef kept = Load(scratch / "full_vlr.png");
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(ModelOf(scratch / "full_vlr.png"), "M, vlr3");
+    EXPECT_EQ(kept->GetPropertyItemSize(0x9286), sizeof(PropertyItem) + comment);
+}
+
 TEST(BatchFiles, OneJobOrTwoGiveTheSameFiles) {
     ScratchFolder scratch;
     std::vector<std::string> inputs;
