@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStandardPaths>
+#include <QStringList>
 
 #include <cstring>
 
@@ -38,6 +39,16 @@ QString SaveFailureText(const SaveResult& saved) {
                 QStringLiteral(")");
     }
     return text;
+}
+
+// A save that went through but had to leave metadata out, which a JPEG file keeps in 64 KB.
+QString LeftOutText(const SaveResult& saved) {
+    QStringList names;
+    for (const std::string& name : saved.LeftOut) {
+        names << QString::fromStdString(name);
+    }
+    return QStringLiteral("저장했습니다. 다음 정보는 JPEG 화일에 다 들어가지 않아 빠졌습니다:\n") +
+           names.join(QStringLiteral(", "));
 }
 
 // Where Open starts the first time: the user's pictures, or the home folder without one.
@@ -216,6 +227,9 @@ void MainDialog::OnSave() {
             SaveConvertedPicture(*WorkingCopy, *OpenedCopy, path.toStdString());
         if (!saved.Ok) {
             Ui.ShowMessage(this, Caption, SaveFailureText(saved));
+        } else if (!saved.LeftOut.empty()) {
+            // The file looks complete without them; the user learns it here or never.
+            Ui.ShowMessage(this, Caption, LeftOutText(saved));
         }
     }
     DrawWindowContents();

@@ -1,5 +1,5 @@
-// Open, dropped files, the folders the file dialogs start in, the names they return, and Save's
-// question and failure messages, with files written at test time.
+// Open, dropped files, the folders the file dialogs start in, the names they return, and what Save
+// asks and tells, with files written at test time.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -503,6 +503,31 @@ class OpenSaveTest : public QObject {
         QVERIFY(!other);
         QCOMPARE(startedIn, QDir(folder.path()).absolutePath());
         QCOMPARE(path, folder.filePath(returned));
+    }
+
+    void saveSaysWhichMetadataItLeftOut() {
+        WindowSession s;
+        QVERIFY(s.Open(PositionPicture));
+        // A save that holds everything says nothing.
+        const QString target = Pictures.Path("commented_vlr.jpg");
+        s.Ui.FileAnswers.push_back(target);
+        s.Dialog.OnSave();
+        QVERIFY(QFileInfo::exists(target));
+        QVERIFY(s.Ui.Messages.empty());
+        // A comment that alone fills the JPEG file's Exif segment.
+        s.Dialog.Opened()->SetPropertyItem(
+            {0x9286, PropertyTagTypeUndefined, std::vector<std::uint8_t>(65500, 'c'), false});
+        QVERIFY(QFile::remove(target));
+        s.Ui.FileAnswers.push_back(target);
+        s.Dialog.OnSave();
+        QVERIFY(QFileInfo::exists(target));
+        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
+        QCOMPARE(s.Ui.Messages[0].Owner, static_cast<QWidget*>(&s.Dialog));
+        QCOMPARE(s.Ui.Messages[0].Text,
+                 QStringLiteral("저장했습니다. 다음 정보는 JPEG 화일에 다 들어가지 않아 "
+                                "빠졌습니다:\nUserComment"));
+        VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
     }
 };
 
