@@ -80,7 +80,7 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
         return refusal;
     }
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, warnings};
+        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}};
     }
 
     // The save road reads only the opened picture's metadata, and a one-pixel clone carries all
@@ -101,7 +101,7 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
     RoadEnding<WorkingBitmap> road =
         ConvertAndSharpen(std::move(loaded), options.Conversion, steps, cancel, threads);
     if (!road.Picture || cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, warnings};
+        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}};
     }
     if (!road.Sharpened) {
         // The window keeps the converted picture in this case too; the files stay alike.
