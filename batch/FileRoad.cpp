@@ -66,7 +66,7 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
     };
     LoadResult loadResult = LoadBitmapFromFile(input, loadOptions);
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, {}};
+        return RoadResult{RoadOutcome::Cancelled, {}, {}, {}};
     }
     BitmapRef loaded = std::move(loadResult.Bitmap);
     if (!loaded || !loaded->HasImage()) {

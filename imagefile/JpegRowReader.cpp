@@ -194,6 +194,16 @@ void ReadHeader(j_decompress_ptr info, JpegRowReader::State* state, std::FILE* f
     jpeg_set_marker_processor(info, JPEG_COM, OnSegment);
     state->Err.TrackDamage = true;
     jpeg_read_header(info, TRUE);
+    if (info->saw_JFIF_marker) {
+        // Its version and density travel to the saved file.
+        JfifHeader& jfif = state->Meta.Jfif;
+        jfif.Present = true;
+        jfif.Major = info->JFIF_major_version;
+        jfif.Minor = info->JFIF_minor_version;
+        jfif.Unit = info->density_unit;
+        jfif.X = info->X_density;
+        jfif.Y = info->Y_density;
+    }
     state->Cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
     state->Inverted = state->Cmyk && info->saw_Adobe_marker;
     state->Holds = CanHoldPicture(info, DataLeft(info, file));

@@ -29,10 +29,6 @@ const char* JpegSegments::Keep(int marker, const std::uint8_t* data, std::size_t
         OtherBytes += length - 6;
         return nullptr;
     }
-    if (marker == App0 && length >= 14 && std::memcmp(data, "JFIF\0", 5) == 0) {
-        Jfif(data, meta);
-        return nullptr;
-    }
     if (marker == App0 + 1 && length >= sizeof(xmpId) &&
         std::memcmp(data, xmpId, sizeof(xmpId)) == 0) {
         if (meta.Xmp.empty()) {
@@ -47,9 +43,9 @@ const char* JpegSegments::Keep(int marker, const std::uint8_t* data, std::size_t
                  length - sizeof(iccId) - 2);
         return nullptr;
     }
-    // JFIF's header travels as its fields (its thumbnail and JFXX's do not); Adobe's segment
-    // describes the old colour transform; other APP2 data (multi-picture index, FlashPix)
-    // points into data that is not carried over.
+    // JFIF's header travels as the fields libjpeg reads from it (its thumbnail and JFXX's do
+    // not); Adobe's segment describes the old colour transform; other APP2 data (multi-picture
+    // index, FlashPix) points into data that is not carried over.
     if (marker == App0 || marker == App0 + 14 || marker == App0 + 2) {
         return nullptr;
     }
@@ -65,19 +61,6 @@ const char* JpegSegments::Keep(int marker, const std::uint8_t* data, std::size_t
     meta.Segments.push_back(std::move(segment));
     OtherBytes += length;
     return nullptr;
-}
-
-// "JFIF\0", the version (major, minor), the unit, the horizontal and vertical density.
-void JpegSegments::Jfif(const std::uint8_t* data, RawMetadata& meta) {
-    if (meta.Jfif.Present) {
-        return;
-    }
-    meta.Jfif.Present = true;
-    meta.Jfif.Major = data[5];
-    meta.Jfif.Minor = data[6];
-    meta.Jfif.Unit = data[7];
-    meta.Jfif.X = static_cast<std::uint16_t>((data[8] << 8) | data[9]);
-    meta.Jfif.Y = static_cast<std::uint16_t>((data[10] << 8) | data[11]);
 }
 
 void JpegSegments::IccChunk(unsigned sequence, unsigned count, const std::uint8_t* data,

@@ -1,5 +1,5 @@
 // The segments of a JPEG file that travel on to a saved file: the Exif block (joined when it goes
-// on over several segments), JFIF's header fields, the first XMP packet, the chunks of the ICC
+// on over several segments), the first XMP packet, the chunks of the ICC
 // profile, and every other application segment or comment as it is. The Exif continuations and
 // the others are bounded in count and size, so that a file made of nothing but segments costs
 // no more than reading it.
@@ -27,7 +27,6 @@ class JpegSegments {
     void FinishIcc(RawMetadata& meta) const;
 
   private:
-    static void Jfif(const std::uint8_t* data, RawMetadata& meta);
     void IccChunk(unsigned sequence, unsigned count, const std::uint8_t* data, std::size_t length);
 
     bool SawExif = false;
