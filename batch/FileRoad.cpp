@@ -170,7 +170,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     RoadResult refusal;
     if (!reader.Open(input, loadOptions, onDamage)) {
         if (cancel.load() != 0) {
-            return RoadResult{RoadOutcome::Cancelled, {}, {}};
+            return RoadResult{RoadOutcome::Cancelled, {}, {}, {}};
         }
         if (reader.Damaged()) {
             RefuseDamage(reader.DamageReason(), false, warnings, refusal);
@@ -179,7 +179,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         return Failure(reader.Message().empty() ? "cannot be read as a picture" : reader.Message());
     }
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, reader.Warnings()};
+        return RoadResult{RoadOutcome::Cancelled, {}, reader.Warnings(), {}};
     }
     const int width = reader.Width();
     const int height = reader.Height();
@@ -217,7 +217,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         case PipelineOutcome::Done:
             break;
         case PipelineOutcome::Cancelled:
-            return RoadResult{RoadOutcome::Cancelled, {}, warnings};
+            return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}};
         case PipelineOutcome::Failed:
             return Failure(run.ReaderFailed ? run.Message : CannotWrite(output, run.Message));
     }
@@ -234,7 +234,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     Tell(observer, RoadStage::Saving, height);
     if (!writer.Commit()) {
         if (writer.TargetExists()) {
-            return RoadResult{RoadOutcome::Skipped, {}, warnings};
+            return RoadResult{RoadOutcome::Skipped, {}, warnings, {}};
         }
         return Failure(CannotWrite(output, writer.Message()));
     }

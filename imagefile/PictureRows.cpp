@@ -287,6 +287,7 @@ bool ConvertedPictureWriter::Fail(const std::string& message) {
 bool ConvertedPictureWriter::Start(const std::string& path, WorkingBitmap& opened, int width,
                                    int height, Format format, ExistingTarget existing) {
     S = std::make_unique<State>();
+    Dropped.clear();
     Existing = false;
     S->Kind = format;
     S->Existing = existing;
@@ -301,6 +302,7 @@ bool ConvertedPictureWriter::Start(const std::string& path, WorkingBitmap& opene
         if (!S->Collected->HasImage()) {
             return Fail("not enough memory for the picture");
         }
+        PrepareConvertedMetadata(*S->Collected, opened);
         return true;
     }
     // The saved picture's metadata, made on a stand-in of one pixel exactly as the window's save
@@ -312,9 +314,10 @@ bool ConvertedPictureWriter::Start(const std::string& path, WorkingBitmap& opene
     PrepareConvertedMetadata(*target, opened);
     EncodedMetadata meta;
     std::string error;
-    if (!BuildMetadata(*target, meta, error) || !S->File.Open(path, error)) {
+    if (!BuildMetadata(*target, MetadataTarget::Jpeg, meta, error) || !S->File.Open(path, error)) {
         return Fail(error);
     }
+    Dropped = meta.LeftOut;
     if (!S->Jpeg.Start(S->File.Stream(), static_cast<unsigned>(width),
                        static_cast<unsigned>(height), 97, meta)) {
         return Fail(S->Jpeg.Message());
@@ -364,6 +367,7 @@ bool ConvertedPictureWriter::Commit() {
             Existing = saved.TargetExists;
             return Fail(saved.Message);
         }
+        Dropped = saved.LeftOut;
         S.reset();
         return true;
     }

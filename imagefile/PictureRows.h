@@ -93,8 +93,8 @@ class PictureRowReader {
 
 // Writes the converted picture as its rows arrive: as JPEG, exactly the file that
 // SaveConvertedPicture writes (the metadata of the opened picture without the thumbnail and the
-// quantisation tables, ", vlr3" after the camera model, quality 97); as PNG, the file SavePng
-// writes for a picture without metadata. The target appears whole at Commit, or not at all.
+// quantisation tables, ", vlr3" after the camera model, quality 97), and as PNG likewise. The
+// target appears whole at Commit, or not at all.
 class ConvertedPictureWriter {
   public:
     enum class Format { Jpeg, Png };
@@ -116,6 +116,8 @@ class ConvertedPictureWriter {
 
     const std::string& Message() const { return FailureText; }
     bool TargetExists() const { return Existing; }
+    // After Commit: the metadata the file could not hold, by name; it was written without them.
+    const std::vector<std::string>& LeftOut() const { return Dropped; }
 
   private:
     struct State;
@@ -124,6 +126,7 @@ class ConvertedPictureWriter {
     std::unique_ptr<State> S;
     std::string FailureText;
     bool Existing = false;
+    std::vector<std::string> Dropped;
 };
 
 }  // namespace velora
