@@ -115,7 +115,8 @@ void WriteHeader(j_compress_ptr info, unsigned width, unsigned height, int quali
             jpeg_write_m_byte(info, c);
         }
     }
-    if (!meta->Icc.empty()) {
+    // Past the limit the chunk numbers would wrap; the metadata builder has named it left out.
+    if (!meta->Icc.empty() && meta->Icc.size() <= MaxJpegIccBytes) {
         jpeg_write_icc_profile(info, meta->Icc.data(), static_cast<unsigned>(meta->Icc.size()));
     }
     for (const ExtraMetadata::Segment& segment : meta->Segments) {

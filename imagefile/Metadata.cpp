@@ -137,6 +137,10 @@ bool BuildMetadata(const std::vector<PropertyItem>& items, const ExtraMetadata& 
             meta.Xmp.clear();
             meta.LeftOut.push_back("XMP");
         }
+        if (jpeg && meta.Icc.size() > MaxJpegIccBytes) {
+            meta.Icc.clear();
+            meta.LeftOut.push_back("ICC profile");
+        }
     } catch (const std::bad_alloc&) {
         error = "not enough memory for the metadata";
         return false;

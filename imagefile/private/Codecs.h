@@ -162,6 +162,8 @@ void DescribeDecodeFailure(Status code, const std::string& message, LoadResult& 
 
 // Largest EXIF structure that fits one APP1 segment with its "Exif\0\0" prefix.
 constexpr std::size_t MaxExifBytes = 65533 - 6;
+// A JPEG numbers its ICC chunks in one byte, each chunk holding at most 65519 bytes of profile.
+constexpr std::size_t MaxJpegIccBytes = 255 * 65519;
 
 // One-time, thread-safe start of the metadata library; every entry point calls it.
 void InitializeMetadataLibrary();

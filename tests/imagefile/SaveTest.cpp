@@ -363,6 +363,27 @@ TEST(Save, WhatAJpegCannotHoldIsLeftOutAndNamed) {
         const auto kept = test::ExifTags(png);
         EXPECT_EQ(kept.count(c.Key) ? kept.at(c.Key) : "(lost)", c.Value);
     }
+
+    // A profile longer than 255 APP2 chunks can number: left out of the JPEG rather than written
+    // with chunk numbers that wrap; the PNG keeps it whole.
+    const std::string iccSource =
+        std::string(VELORA_CORRUPT_DIR) + "/ok_png_icc_over_jpeg_limit.png";
+    Opened icc = Open(iccSource);
+    ASSERT_NE(icc.Opened, nullptr);
+    const std::string profile = test::Run("exiftool -b -ICC_Profile " + Quote(iccSource));
+    ASSERT_GT(profile.size(), 255u * 65519u);
+    const std::string iccJpeg = dir.File("icc.jpg");
+    const std::string iccPng = dir.File("icc.png");
+    SaveResult saved = SaveConvertedPicture(*test::SmoothBitmap(40, 30), *icc.Opened, iccJpeg);
+    ASSERT_TRUE(saved.Ok) << saved.Message;
+    EXPECT_EQ(saved.LeftOut, std::vector<std::string>{"ICC profile"});
+    EXPECT_EQ(test::Run("exiftool -b -ICC_Profile " + Quote(iccJpeg)), "");
+    EXPECT_EQ(test::Run("exiftool -s3 -Warning " + Quote(iccJpeg)), "");
+    saved = SaveConvertedPicture(*test::SmoothBitmap(40, 30), *icc.Opened, iccPng,
+                                 ExistingTarget::Replace, PictureFormat::Png);
+    ASSERT_TRUE(saved.Ok) << saved.Message;
+    EXPECT_TRUE(saved.LeftOut.empty());
+    EXPECT_TRUE(test::Run("exiftool -b -ICC_Profile " + Quote(iccPng)) == profile);
 }
 
 TEST(Save, JpegRoundTripIsCloseAndPngIsExact) {
