@@ -5,7 +5,9 @@
 
 #include <QObject>
 
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace velora {
@@ -28,8 +30,12 @@ class BackgroundTask : public QObject {
     void Wait();
 
   private:
+    Q_INVOKABLE void Deliver();  // on the user-interface thread, once for each finished Run
+
     std::thread Thread;
-    bool Busy = false;  // user-interface thread only
+    std::mutex OutcomesMutex;
+    std::deque<Finish> Outcomes;  // finished work's outcomes, in order, not yet handed over
+    bool Busy = false;            // user-interface thread only
 };
 
 }  // namespace velora
