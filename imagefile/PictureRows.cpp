@@ -17,6 +17,13 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// The footer a trailer of metadata after the picture's end closes with (see FindMetadataTrailer).
+bool EndsWithMetadataTrailer(std::FILE* stream) {
+    char footer[4] = {};
+    return std::fseek(stream, -4, SEEK_END) == 0 && std::fread(footer, 1, 4, stream) == 4 &&
+           std::memcmp(footer, "SEFT", 4) == 0;
+}
+
 }  // namespace
 
 struct PictureRowReader::Jpeg {
@@ -51,11 +58,12 @@ bool PictureRowReader::Open(const std::string& path, const LoadOptions& options,
     unsigned char magic[2] = {0, 0};
     const bool isJpeg =
         std::fread(magic, 1, 2, stream) == 2 && magic[0] == 0xFF && magic[1] == 0xD8;
-    if (isJpeg) {
+    if (isJpeg && !EndsWithMetadataTrailer(stream)) {
         std::rewind(stream);
         return OpenJpeg(std::move(jpeg), options);
     }
-    // Formats without a row-wise decoder here are decoded whole.
+    // Formats without a row-wise decoder here are decoded whole, and so is a JPEG with metadata
+    // after the picture's end: only the whole file shows where that begins.
     jpeg.reset();
     Kind = Source::Whole;
     LoadResult loaded = LoadBitmapFromFile(path, options);

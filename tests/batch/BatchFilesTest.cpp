@@ -139,6 +139,7 @@ TEST(BatchFiles, RealPhotosMatchTheWindowsSaveByte) {
     // CMYK, strips, one pixel) and one of each other kind a photographer meets, decoded whole.
     const std::vector<std::string> photos = {
         "camera/nikon_p6000_gps_small.jpg",
+        "camera/samsung_sm-g935l_gps_app4-5-11.jpg",  // metadata after the picture's end
         "large/canon_5d3_photoshop_5760x3840.jpg",
         "large/elephants_sony_rx100m4_5640x3172.jpg",
         "large/kleiber_6028x3391.jpg",
