@@ -27,14 +27,14 @@ enum LongOnly : int {
     FilesFromOption,
 };
 
-struct OptionSpec {
+struct OptionRow {
     const char* Name;  // without the leading "--"
     int Code;          // the short letter, or one of LongOnly
     bool TakesValue;
 };
 
 // Every option velora-batch knows. The letters here and in ShortOptions go together.
-constexpr OptionSpec Specs[] = {
+constexpr OptionRow OptionRows[] = {
     {"color", ColorOption, true},
     {"gray", GrayOption, true},
     {"no-gray-contrast", NoGrayContrastOption, false},
@@ -56,18 +56,18 @@ constexpr OptionSpec Specs[] = {
 // every message is ours, one line, through the usual usage-error path.
 constexpr char ShortOptions[] = ":o:j:qhr0";
 
-const OptionSpec* FindSpec(int code) {
-    for (const OptionSpec& spec : Specs) {
-        if (spec.Code == code) {
-            return &spec;
+const OptionRow* FindRow(int code) {
+    for (const OptionRow& row : OptionRows) {
+        if (row.Code == code) {
+            return &row;
         }
     }
     return nullptr;
 }
 
 std::string LongName(int code) {
-    const OptionSpec* spec = FindSpec(code);
-    return spec ? std::string("--") + spec->Name : std::string();
+    const OptionRow* row = FindRow(code);
+    return row ? std::string("--") + row->Name : std::string();
 }
 
 // Whole decimal numbers only: "35", not "35%", "+35", " 35" or "3.5".
@@ -92,9 +92,9 @@ std::string UnknownOrAmbiguous(const std::string& argument) {
     const std::string typed = argument.substr(2, argument.find('=') - 2);
     std::string candidates;
     int matches = 0;
-    for (const OptionSpec& spec : Specs) {
-        if (std::string(spec.Name).compare(0, typed.size(), typed) == 0) {
-            candidates += std::string(" '--") + spec.Name + "'";
+    for (const OptionRow& row : OptionRows) {
+        if (std::string(row.Name).compare(0, typed.size(), typed) == 0) {
+            candidates += std::string(" '--") + row.Name + "'";
             ++matches;
         }
     }
@@ -121,9 +121,9 @@ class Parser {
         }
         argv.push_back(nullptr);
         std::vector<option> longOptions;
-        for (const OptionSpec& spec : Specs) {
+        for (const OptionRow& row : OptionRows) {
             longOptions.push_back(
-                {spec.Name, spec.TakesValue ? required_argument : no_argument, nullptr, spec.Code});
+                {row.Name, row.TakesValue ? required_argument : no_argument, nullptr, row.Code});
         }
         longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -148,11 +148,11 @@ class Parser {
                 return result;
             }
             if (code == '?') {
-                const OptionSpec* spec = optopt != 0 ? FindSpec(optopt) : nullptr;
-                if (spec != nullptr) {
+                const OptionRow* row = optopt != 0 ? FindRow(optopt) : nullptr;
+                if (row != nullptr) {
                     // A known option refused: only a long one can carry an unwanted "=value".
                     result.Error =
-                        "option '--" + std::string(spec->Name) + "' doesn't allow an argument";
+                        "option '--" + std::string(row->Name) + "' doesn't allow an argument";
                 } else if (optopt != 0) {
                     result.Error = "unrecognized option '-" + std::string(1, char(optopt)) + "'";
                 } else {
