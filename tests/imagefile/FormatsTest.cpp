@@ -22,43 +22,6 @@ std::string Crafted(const std::string& name) {
     return std::string(VELORA_CORRUPT_DIR) + "/" + name;
 }
 
-// ImageMagick's 8-bit decode of a file's first picture, laid over white on the stored values.
-std::vector<std::uint8_t> ReferenceRgb(const std::string& path) {
-    const std::string out = test::Run("convert " + Quote(path + "[0]") + " -depth 8 rgba:-");
-    std::vector<std::uint8_t> rgb;
-    for (std::size_t i = 0; i + 3 < out.size(); i += 4) {
-        const unsigned a = static_cast<std::uint8_t>(out[i + 3]);
-        for (int c = 0; c < 3; ++c) {
-            const unsigned v = static_cast<std::uint8_t>(out[i + c]);
-            rgb.push_back(static_cast<std::uint8_t>((v * a + 255 * (255 - a) + 127) / 255));
-        }
-    }
-    return rgb;
-}
-
-// Largest channel difference, 1000 when the sizes differ.
-int MaxDifference(WorkingBitmap& bitmap, const std::vector<std::uint8_t>& rgb) {
-    const int w = static_cast<int>(bitmap.Width());
-    const int h = static_cast<int>(bitmap.Height());
-    if (w == 0 || rgb.size() != static_cast<std::size_t>(3 * w * h)) {
-        return 1000;
-    }
-    int worst = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            Argb c = 0;
-            bitmap.GetPixel(x, y, &c);
-            const std::uint8_t* ref = &rgb[3 * (static_cast<std::size_t>(y) * w + x)];
-            const int got[3] = {static_cast<int>((c >> 16) & 0xFF),
-                                static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
-            for (int i = 0; i < 3; ++i) {
-                worst = std::max(worst, std::abs(got[i] - ref[i]));
-            }
-        }
-    }
-    return worst;
-}
-
 // AVIF files whose colour profile libpng refuses to write keep heif-convert from writing a PNG;
 // the profile takes no part in decoding, so the reference decodes a copy with its colr box
 // renamed into a free box.
@@ -160,7 +123,7 @@ TEST(Formats, PixelsMatchEachFormatsReferenceTool) {
             reference = out + command.substr(command.rfind('.'));
             ASSERT_TRUE(fs::exists(reference)) << command;
         }
-        EXPECT_LE(MaxDifference(*r.Bitmap, ReferenceRgb(reference)), c.Tolerance);
+        EXPECT_LE(test::MaxDifferenceToRgb(*r.Bitmap, test::ReferenceRgb(reference)), c.Tolerance);
     }
 }
 

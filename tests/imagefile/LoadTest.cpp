@@ -18,43 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Photo;
 
-// ImageMagick's decode of a file as 8-bit samples, laid over white here by the blend
-// c * a + 255 * (1 - a) on the stored values: the independent reference.
-std::vector<std::uint8_t> ReferenceRgb(const std::string& path) {
-    const std::string out = test::Run("convert " + test::Quote(path + "[0]") + " -depth 8 rgba:-");
-    std::vector<std::uint8_t> rgb;
-    for (std::size_t i = 0; i + 3 < out.size(); i += 4) {
-        const unsigned a = static_cast<std::uint8_t>(out[i + 3]);
-        for (int c = 0; c < 3; ++c) {
-            const unsigned v = static_cast<std::uint8_t>(out[i + c]);
-            rgb.push_back(static_cast<std::uint8_t>((v * a + 255 * (255 - a) + 127) / 255));
-        }
-    }
-    return rgb;
-}
-
-int MaxDifferenceToRgb(WorkingBitmap& bitmap, const std::vector<std::uint8_t>& rgb) {
-    const int w = static_cast<int>(bitmap.Width());
-    const int h = static_cast<int>(bitmap.Height());
-    if (rgb.size() != static_cast<std::size_t>(3 * w * h)) {
-        return 1000;
-    }
-    int worst = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            Argb c = 0;
-            bitmap.GetPixel(x, y, &c);
-            const std::uint8_t* ref = &rgb[3 * (static_cast<std::size_t>(y) * w + x)];
-            const int got[3] = {static_cast<int>((c >> 16) & 0xFF),
-                                static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
-            for (int i = 0; i < 3; ++i) {
-                worst = std::max(worst, std::abs(got[i] - ref[i]));
-            }
-        }
-    }
-    return worst;
-}
-
 TEST(Load, MissingEmptyAndForeignFilesGiveClearErrors) {
     test::TempDir dir;
     LoadResult missing = LoadBitmapFromFile(dir.File("nothing-here.jpg"));
@@ -424,7 +387,7 @@ TEST(Load, JpegKindsMatchTheirReferenceDecodes) {
     for (auto [jpeg, png] : cases) {
         LoadResult r = LoadBitmapFromFile(Photo(jpeg));
         ASSERT_NE(r.Bitmap, nullptr) << jpeg << ": " << r.Message;
-        EXPECT_LE(MaxDifferenceToRgb(*r.Bitmap, ReferenceRgb(Photo(png))), 8) << jpeg;
+        EXPECT_LE(test::MaxDifferenceToRgb(*r.Bitmap, test::ReferenceRgb(Photo(png))), 8) << jpeg;
     }
     // Every subsampling and arithmetic coding against ImageMagick's decode of the same file (CMYK
     // and YCCK go through colour profiles: the formats test judges them).
@@ -436,7 +399,7 @@ TEST(Load, JpegKindsMatchTheirReferenceDecodes) {
           "special/rgb_adobe-t0.jpeg", "special/qtables16bit.jpg"}) {
         LoadResult r = LoadBitmapFromFile(Photo(name));
         ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
-        EXPECT_LE(MaxDifferenceToRgb(*r.Bitmap, ReferenceRgb(Photo(name))), 12) << name;
+        EXPECT_LE(test::MaxDifferenceToRgb(*r.Bitmap, test::ReferenceRgb(Photo(name))), 12) << name;
     }
 }
 
@@ -460,7 +423,7 @@ TEST(Load, PngAndBmpVariantsMatchReferenceDecodesOverWhite) {
                              "other-formats/bmp_rgb24.bmp", "other-formats/bmp_photo_pal8.bmp"}) {
         LoadResult r = LoadBitmapFromFile(Photo(name));
         ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
-        EXPECT_LE(MaxDifferenceToRgb(*r.Bitmap, ReferenceRgb(Photo(name))), 1) << name;
+        EXPECT_LE(test::MaxDifferenceToRgb(*r.Bitmap, test::ReferenceRgb(Photo(name))), 1) << name;
     }
     LoadResult icc = LoadBitmapFromFile(Photo("other-formats/png_16bit_icc.png"));
     ASSERT_NE(icc.Bitmap, nullptr);

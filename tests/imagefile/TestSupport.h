@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -191,5 +192,43 @@ inline double MeanDifference(WorkingBitmap& a, WorkingBitmap& b) {
         if (!::velora::test::HaveTool(name)) \
             GTEST_SKIP() << "no " name;      \
     } while (0)
+
+// ImageMagick's decode of a file's first picture as 8-bit samples, laid over white here by the
+// blend c * a + 255 * (1 - a) on the stored values: the independent reference.
+inline std::vector<std::uint8_t> ReferenceRgb(const std::string& path) {
+    const std::string out = Run("convert " + Quote(path + "[0]") + " -depth 8 rgba:-");
+    std::vector<std::uint8_t> rgb;
+    for (std::size_t i = 0; i + 3 < out.size(); i += 4) {
+        const unsigned a = static_cast<std::uint8_t>(out[i + 3]);
+        for (int c = 0; c < 3; ++c) {
+            const unsigned v = static_cast<std::uint8_t>(out[i + c]);
+            rgb.push_back(static_cast<std::uint8_t>((v * a + 255 * (255 - a) + 127) / 255));
+        }
+    }
+    return rgb;
+}
+
+// Largest channel difference between a picture and packed RGB samples; 1000 when the sizes differ.
+inline int MaxDifferenceToRgb(WorkingBitmap& bitmap, const std::vector<std::uint8_t>& rgb) {
+    const int w = static_cast<int>(bitmap.Width());
+    const int h = static_cast<int>(bitmap.Height());
+    if (w == 0 || rgb.size() != static_cast<std::size_t>(3 * w * h)) {
+        return 1000;
+    }
+    int worst = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            Argb c = 0;
+            bitmap.GetPixel(x, y, &c);
+            const std::uint8_t* ref = &rgb[3 * (static_cast<std::size_t>(y) * w + x)];
+            const int got[3] = {static_cast<int>((c >> 16) & 0xFF),
+                                static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
+            for (int i = 0; i < 3; ++i) {
+                worst = std::max(worst, std::abs(got[i] - ref[i]));
+            }
+        }
+    }
+    return worst;
+}
 
 }  // namespace velora::test
