@@ -203,6 +203,8 @@ ProgressDisplay::ProgressDisplay(const DisplaySettings& settings) : Settings(set
     }
     if (Settings.Terminal && !Settings.Quiet) {
         Redraw();
+    }
+    if (Settings.Terminal && !Settings.Quiet && Settings.RedrawMilliseconds > 0) {
         try {
             Redrawer = std::thread(&ProgressDisplay::RedrawLoop, this);
         } catch (const std::system_error&) {
@@ -389,7 +391,7 @@ void ProgressDisplay::Redraw() {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
     std::lock_guard<std::mutex> lock(Mutex);
-    if (Stopping) {
+    if (Stopping || !Settings.Terminal || Settings.Quiet) {
         return;
     }
     FollowResize();

@@ -30,6 +30,7 @@ struct DisplaySettings {
     std::function<int()> ColumnsNow;
     std::size_t Total = 0;  // files to convert
     unsigned Slots = 1;     // files converted at once
+    // How often the display's own thread redraws the line; 0: no thread, the owner calls Redraw.
     unsigned RedrawMilliseconds = 100;
 };
 
@@ -60,6 +61,8 @@ class ProgressDisplay {
     // The progress line for the current state, `elapsedSeconds` into the run (exposed for tests),
     // without colours.
     std::string RenderLine(double elapsedSeconds);
+    // Draws the progress line now, on a terminal and unless quiet.
+    void Redraw();
 
   private:
     struct Slot {
@@ -72,7 +75,6 @@ class ProgressDisplay {
 
     void Print(const std::string& line, const char* colour);
     void Write(const std::string& text);  // with Mutex held
-    void Redraw();
     void RedrawLoop();
     // Called with Mutex held: takes in a size change, and gives what erases the line shown.
     void FollowResize();

@@ -62,7 +62,6 @@ TEST(MemoryBudget, JobsWaitForRoomInsteadOfOvercommitting) {
         MemoryShare second(&budget);
         EXPECT_FALSE(second.Take(40, cancel));
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     cancel = 2;
     waiting.join();
 }
@@ -147,7 +146,7 @@ struct CapturedDisplay {
         settings.Columns = 60;
         settings.Total = total;
         settings.Slots = slots;
-        settings.RedrawMilliseconds = 1;
+        settings.RedrawMilliseconds = 0;
         Display = std::make_unique<ProgressDisplay>(settings);
     }
     ~CapturedDisplay() { std::fclose(Stream); }
@@ -244,15 +243,15 @@ TEST(ProgressDisplay, TheLineFollowsTheTerminalsWidth) {
         settings.Resizes = &resizes;
         settings.ColumnsNow = [&width] { return width.load(); };
         settings.Total = 3;
-        settings.RedrawMilliseconds = 1;
+        settings.RedrawMilliseconds = 0;
         ProgressDisplay display(settings);
         display.Begin(0, "a-photo-with-a-rather-long-name-from-the-camera.jpg");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        display.Redraw();
         width.store(20);
         resizes.fetch_add(1);
         // A message after the resize is printed at the new width at the latest.
         display.Note("resized");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        display.Redraw();
     }
     std::string text = testing::ReadStream(stream);
     std::fclose(stream);
@@ -274,12 +273,15 @@ TEST(ProgressDisplay, TheLineFollowsTheTerminalsWidth) {
     // Everything drawn afterwards fits the narrow terminal.
     std::string after = text.substr(climb);
     std::size_t start = 0;
+    int drawn = 0;
     while ((start = after.find('\r', start)) != std::string::npos) {
         std::size_t end = after.find_first_of("\r\n", start + 1);
         std::string line = testing::Visible(after.substr(start + 1, end - start - 1));
         EXPECT_LT(DisplayColumns(line), 20) << line;
+        drawn += line.empty() ? 0 : 1;
         start = start + 1;
     }
+    EXPECT_EQ(drawn, 1) << after;
     EXPECT_NE(text.find("resized\n"), std::string::npos);
 }
 
@@ -292,13 +294,13 @@ TEST(ProgressDisplay, ColoursOnlyWhenAllowed) {
             settings.Terminal = true;
             settings.Colour = colour;
             settings.Total = 2;
-            settings.RedrawMilliseconds = 1;
+            settings.RedrawMilliseconds = 0;
             ProgressDisplay display(settings);
             display.Begin(0, "a.jpg");
             display.Finish(0, "a.jpg -> a_vlr.jpg");
             display.Warning("velora-batch: b.jpg: warning: damaged");
             display.Error("velora-batch: c.jpg: broken");
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            display.Redraw();
         }
         std::string text = testing::ReadStream(stream);
         std::fclose(stream);
