@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -25,7 +26,7 @@ struct Band {
 };
 
 // The first half: the next rows of the file, converted in place. False when the file failed.
-bool ReadAndConvert(PictureRowReader& reader, RowRoad& road, Band& band, std::int32_t stride) {
+bool ReadAndConvert(RowSource& reader, RowRoad& road, Band& band, std::int32_t stride) {
     band.FirstRow = reader.NextRow();
     band.Rows = reader.ReadRows(band.Pixels.data(), stride,
                                 std::min(BandRows, reader.Height() - reader.NextRow()));
@@ -42,8 +43,7 @@ bool ReadAndConvert(PictureRowReader& reader, RowRoad& road, Band& band, std::in
 // filter borrows the band's rows; a band may be used again once Releasable says so.
 class SecondHalf {
   public:
-    SecondHalf(RowRoad& road, ConvertedPictureWriter& writer, int width,
-               const std::function<void()>& rowWritten)
+    SecondHalf(RowRoad& road, RowSink& writer, int width, const std::function<void()>& rowWritten)
         : Road(road),
           Writer(writer),
           Out(3 * static_cast<std::size_t>(width)),
@@ -71,7 +71,7 @@ class SecondHalf {
 
   private:
     RowRoad& Road;
-    ConvertedPictureWriter& Writer;
+    RowSink& Writer;
     std::vector<std::uint8_t> Out;
     const std::function<void()>& RowWritten;
 };
@@ -82,6 +82,19 @@ PipelineResult Failed(bool readerFailed, std::string message) {
     result.ReaderFailed = readerFailed;
     result.Message = std::move(message);
     return result;
+}
+
+// What a half threw, as the reason its picture failed.
+std::string Reason(const std::exception_ptr& thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+        return "not enough memory";
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "an unexpected failure";
+    }
 }
 
 PipelineResult Cancelled() {
@@ -155,54 +168,68 @@ class HandOver {
     bool Stopped = false;
 };
 
-PipelineResult RunOnOneThread(PictureRowReader& reader, std::vector<Band>& bands,
-                              std::int32_t stride, RowRoad& road, SecondHalf& second,
-                              ConvertedPictureWriter& writer, const std::atomic<int>& cancel) {
-    std::deque<int> held;
-    std::deque<int> free;
-    for (int i = 0; i < static_cast<int>(bands.size()); ++i) {
-        free.push_back(i);
-    }
-    while (reader.NextRow() < reader.Height()) {
-        if (cancel.load() != 0) {
-            return Cancelled();
+PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::int32_t stride,
+                              RowRoad& road, SecondHalf& second, RowSink& writer,
+                              const std::atomic<int>& cancel) {
+    bool reading = false;
+    try {
+        std::deque<int> held;
+        std::deque<int> free;
+        for (int i = 0; i < static_cast<int>(bands.size()); ++i) {
+            free.push_back(i);
         }
-        const int band = free.front();
-        free.pop_front();
-        if (!ReadAndConvert(reader, road, bands[band], stride)) {
-            return Failed(true, reader.Message());
+        while (reader.NextRow() < reader.Height()) {
+            if (cancel.load() != 0) {
+                return Cancelled();
+            }
+            const int band = free.front();
+            free.pop_front();
+            reading = true;
+            if (!ReadAndConvert(reader, road, bands[band], stride)) {
+                return Failed(true, reader.Message());
+            }
+            reading = false;
+            if (!second.Take(bands[band], stride)) {
+                return Failed(false, writer.Message());
+            }
+            held.push_back(band);
+            while (!held.empty() && second.Releasable(bands[held.front()])) {
+                reader.BandReturned(bands[held.front()].Pixels.data());
+                free.push_back(held.front());
+                held.pop_front();
+            }
         }
-        if (!second.Take(bands[band], stride)) {
-            return Failed(false, writer.Message());
-        }
-        held.push_back(band);
-        while (!held.empty() && second.Releasable(bands[held.front()])) {
-            free.push_back(held.front());
-            held.pop_front();
-        }
+    } catch (...) {
+        return Failed(reading, Reason(std::current_exception()));
     }
     return PipelineResult{PipelineOutcome::Done, false, {}};
 }
 
-PipelineResult RunOnTwoThreads(PictureRowReader& reader, std::vector<Band>& bands,
-                               std::int32_t stride, RowRoad& road, SecondHalf& second,
-                               ConvertedPictureWriter& writer, const std::atomic<int>& cancel) {
+PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std::int32_t stride,
+                               RowRoad& road, SecondHalf& second, RowSink& writer,
+                               const std::atomic<int>& cancel) {
     HandOver handOver(static_cast<int>(bands.size()));
     bool readerFailed = false;
+    std::exception_ptr firstThrew;
     std::thread firstHalf;
     try {
         firstHalf = std::thread([&] {
-            while (reader.NextRow() < reader.Height() && cancel.load() == 0) {
-                const int band = handOver.TakeFree();
-                if (band < 0) {
-                    break;
+            try {
+                while (reader.NextRow() < reader.Height() && cancel.load() == 0) {
+                    const int band = handOver.TakeFree();
+                    if (band < 0) {
+                        break;
+                    }
+                    if (!ReadAndConvert(reader, road, bands[band], stride)) {
+                        readerFailed = true;
+                        handOver.Stop();
+                        break;
+                    }
+                    handOver.PutFull(band);
                 }
-                if (!ReadAndConvert(reader, road, bands[band], stride)) {
-                    readerFailed = true;
-                    handOver.Stop();
-                    break;
-                }
-                handOver.PutFull(band);
+            } catch (...) {
+                firstThrew = std::current_exception();
+                handOver.Stop();
             }
             handOver.FinishFirstHalf();
         });
@@ -210,22 +237,35 @@ PipelineResult RunOnTwoThreads(PictureRowReader& reader, std::vector<Band>& band
         return RunOnOneThread(reader, bands, stride, road, second, writer, cancel);
     }
     bool writerFailed = false;
-    std::deque<int> held;
-    for (int band; (band = handOver.TakeFull()) >= 0;) {
-        if (!second.Take(bands[band], stride)) {
-            writerFailed = true;
-            handOver.Stop();
-            break;
+    std::exception_ptr secondThrew;
+    try {
+        std::deque<int> held;
+        for (int band; (band = handOver.TakeFull()) >= 0 && cancel.load() == 0;) {
+            if (!second.Take(bands[band], stride)) {
+                writerFailed = true;
+                break;
+            }
+            held.push_back(band);
+            while (!held.empty() && second.Releasable(bands[held.front()])) {
+                reader.BandReturned(bands[held.front()].Pixels.data());
+                handOver.PutFree(held.front());
+                held.pop_front();
+            }
         }
-        held.push_back(band);
-        while (!held.empty() && second.Releasable(bands[held.front()])) {
-            handOver.PutFree(held.front());
-            held.pop_front();
-        }
+    } catch (...) {
+        secondThrew = std::current_exception();
     }
+    // A first half still reading stops at its next band.
+    handOver.Stop();
     firstHalf.join();
+    if (firstThrew) {
+        return Failed(true, Reason(firstThrew));
+    }
     if (readerFailed) {
         return Failed(true, reader.Message());
+    }
+    if (secondThrew) {
+        return Failed(false, Reason(secondThrew));
     }
     if (writerFailed) {
         return Failed(false, writer.Message());
@@ -236,10 +276,37 @@ PipelineResult RunOnTwoThreads(PictureRowReader& reader, std::vector<Band>& band
     return PipelineResult{PipelineOutcome::Done, false, {}};
 }
 
+// The file road's reader and writer as the pipeline's source and sink.
+class FileRows final : public RowSource {
+  public:
+    explicit FileRows(PictureRowReader& reader) : Reader(reader) {}
+    int Width() const override { return Reader.Width(); }
+    int Height() const override { return Reader.Height(); }
+    int NextRow() const override { return Reader.NextRow(); }
+    int ReadRows(std::uint8_t* rows, std::int32_t stride, int count) override {
+        return Reader.ReadRows(rows, stride, count);
+    }
+    std::string Message() const override { return Reader.Message(); }
+
+  private:
+    PictureRowReader& Reader;
+};
+
+class ResultRows final : public RowSink {
+  public:
+    explicit ResultRows(ConvertedPictureWriter& writer) : Writer(writer) {}
+    bool WriteRows(const std::uint8_t* rows, std::int32_t stride, int count) override {
+        return Writer.WriteRows(rows, stride, count);
+    }
+    std::string Message() const override { return Writer.Message(); }
+
+  private:
+    ConvertedPictureWriter& Writer;
+};
+
 }  // namespace
 
-PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
-                              ConvertedPictureWriter& writer, unsigned threads,
+PipelineResult RunRowPipeline(RowSource& reader, RowRoad& road, RowSink& writer, unsigned threads,
                               const std::atomic<int>& cancel,
                               const std::function<void()>& rowWritten) {
     const int width = reader.Width();
@@ -258,6 +325,15 @@ PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
     }
     return threads > 1 ? RunOnTwoThreads(reader, bands, stride, road, *second, writer, cancel)
                        : RunOnOneThread(reader, bands, stride, road, *second, writer, cancel);
+}
+
+PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
+                              ConvertedPictureWriter& writer, unsigned threads,
+                              const std::atomic<int>& cancel,
+                              const std::function<void()>& rowWritten) {
+    FileRows source(reader);
+    ResultRows sink(writer);
+    return RunRowPipeline(source, road, sink, threads, cancel, rowWritten);
 }
 
 }  // namespace velora::batch

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -20,10 +21,37 @@ struct PipelineResult {
     std::string Message;
 };
 
-// Reads every row of `reader`, converts and sharpens it with `road` (already started for the
-// picture's size) and writes it to `writer` (already started); `rowWritten` hears of every row
-// written, on either thread. `cancel` is looked at between bands. Neither the reader nor the
-// writer is finished here.
+// Where the rows come from: a picture file's PictureRowReader, as its own calls say.
+class RowSource {
+  public:
+    virtual ~RowSource() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual int NextRow() const = 0;
+    virtual int ReadRows(std::uint8_t* rows, std::int32_t stride, int count) = 0;
+    virtual std::string Message() const = 0;
+    // The band that ReadRows filled at `rows` is no longer read, not even by the filter, and may
+    // be filled again.
+    virtual void BandReturned(const std::uint8_t* /*rows*/) {}
+};
+
+// Where the finished rows go: the result's ConvertedPictureWriter, as its own calls say.
+class RowSink {
+  public:
+    virtual ~RowSink() = default;
+    virtual bool WriteRows(const std::uint8_t* rows, std::int32_t stride, int count) = 0;
+    virtual std::string Message() const = 0;
+};
+
+// Reads every row of `source`, converts and sharpens it with `road` (already started for the
+// picture's size) and writes it to `sink`; `rowWritten` hears of every row written, on either
+// thread. `cancel` is looked at between bands, in both halves. Whatever either half throws ends
+// in a failure of this picture; no thread outlives the call.
+PipelineResult RunRowPipeline(RowSource& source, RowRoad& road, RowSink& sink, unsigned threads,
+                              const std::atomic<int>& cancel,
+                              const std::function<void()>& rowWritten);
+
+// The same for a file: neither the reader nor the writer (both started) is finished here.
 PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
                               ConvertedPictureWriter& writer, unsigned threads,
                               const std::atomic<int>& cancel,

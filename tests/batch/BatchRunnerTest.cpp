@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <new>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "JobRunner.h"
 #include "MemoryBudget.h"
 #include "ProgressDisplay.h"
+#include "RowPipeline.h"
 
 namespace velora::batch {
 namespace {
@@ -134,6 +138,122 @@ TEST(RunJobs, StartsNothingOnceCancelled) {
         }
     });
     EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3}));
+}
+
+// A picture file and its result for the row pipeline. A band may come back to the reader only
+// once the writer has had every row it held, the last one included.
+struct FakeFile final : RowSource, RowSink {
+    FakeFile(const std::vector<std::uint8_t>& picture, int width, int height)
+        : Picture(picture), W(width), H(height) {}
+    int Width() const override { return W; }
+    int Height() const override { return H; }
+    int NextRow() const override { return Next; }
+    int ReadRows(std::uint8_t* rows, std::int32_t stride, int count) override {
+        count = std::min(count, H - Next);
+        for (int y = 0; y < count; ++y) {
+            std::copy_n(&Picture[3 * W * (Next + y)], 3 * W, rows + stride * y);
+        }
+        std::lock_guard<std::mutex> lock(Mutex);
+        HeldUntil[rows] = Next += count;
+        FirstBand = Reads++ == 0 ? count : FirstBand;
+        Changed.notify_all();
+        if (Reads == ThrowAtRead) {
+            throw std::bad_alloc();
+        }
+        Cancel = Reads == CancelAtRead ? 1 : Cancel.load();
+        return count;
+    }
+    void BandReturned(const std::uint8_t* rows) override {
+        std::lock_guard<std::mutex> lock(Mutex);
+        EXPECT_GE(Written, HeldUntil[rows]) << "a band returned before its last row was written";
+    }
+    bool WriteRows(const std::uint8_t* rows, std::int32_t, int count) override {
+        std::unique_lock<std::mutex> lock(Mutex);
+        if (Written == ThrowAtRow) {
+            throw std::runtime_error("the disk is full");
+        }
+        if (Written == CancelAtRow) {
+            Changed.wait(lock, [&] { return Reads >= ReadsBeforeCancel; });
+            Cancel = 1;
+        }
+        Result.insert(Result.end(), rows, rows + 3 * W * count);
+        Written += count;
+        Changed.notify_all();
+        return true;
+    }
+    std::string Message() const override { return "unused"; }
+
+    const std::vector<std::uint8_t>& Picture;
+    const int W, H;
+    int Next = 0;
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::map<const std::uint8_t*, int> HeldUntil;  // the row after the last a band holds
+    int Reads = 0, FirstBand = 0, Written = 0;
+    int ThrowAtRead = 0, CancelAtRead = 0, ThrowAtRow = -1, CancelAtRow = -1, ReadsBeforeCancel = 0;
+    std::vector<std::uint8_t> Result;
+    std::atomic<int> Cancel{0};
+};
+
+std::vector<std::uint8_t> BgrRows(WorkingBitmap& bitmap) {
+    std::vector<std::uint8_t> bytes;
+    for (std::uint32_t argb : Pixels(bitmap)) {
+        bytes.insert(bytes.end(),
+                     {static_cast<std::uint8_t>(argb), static_cast<std::uint8_t>(argb >> 8),
+                      static_cast<std::uint8_t>(argb >> 16)});
+    }
+    return bytes;
+}
+
+TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
+    constexpr int W = 24, H = 150;
+    BitmapRef picture = TexturedPicture(W, H, 7);
+    const std::vector<std::uint8_t> source = BgrRows(*picture);
+    const std::atomic<int> never{0};
+    const std::vector<std::uint8_t> expected =
+        BgrRows(*ConvertAndSharpen(picture, ConversionOptions{}, RoadSteps{}, never).Picture);
+    const struct {
+        const char* What;
+        int ThrowAtRead, CancelAtRead, ThrowAtRow, CancelAtRow;
+        PipelineOutcome Outcome;
+        const char* Message;
+    } cases[] = {
+        {"every row", 0, 0, -1, -1, PipelineOutcome::Done, ""},
+        {"cancelled while reading", 0, 3, -1, -1, PipelineOutcome::Cancelled, ""},
+        {"cancelled while writing", 0, 0, -1, 0, PipelineOutcome::Cancelled, ""},
+        {"the reader throws", 3, 0, -1, -1, PipelineOutcome::Failed, "not enough memory"},
+        {"the writer throws", 0, 0, 20, -1, PipelineOutcome::Failed, "the disk is full"},
+    };
+    // One thread works with a pool of two bands; two threads with a larger one.
+    for (unsigned threads : {1u, 2u}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.What) + " on " + std::to_string(threads) + " threads");
+            FakeFile file(source, W, H);
+            file.ThrowAtRead = c.ThrowAtRead;
+            file.CancelAtRead = c.CancelAtRead;
+            file.ThrowAtRow = c.ThrowAtRow;
+            file.CancelAtRow = c.CancelAtRow;
+            // On two threads the first half has a band waiting when the second is cancelled.
+            file.ReadsBeforeCancel = threads > 1 ? 2 : 0;
+            RowRoad road;
+            road.Start(W, H, ConversionOptions{});
+            const PipelineResult run = RunRowPipeline(file, road, file, threads, file.Cancel, {});
+            EXPECT_EQ(run.Outcome, c.Outcome);
+            EXPECT_EQ(run.Message, c.Message);
+            EXPECT_EQ(run.ReaderFailed, c.ThrowAtRead != 0);
+            // Every row written is the road's, as far as the rows go.
+            ASSERT_LE(file.Result.size(), expected.size());
+            EXPECT_TRUE(std::equal(file.Result.begin(), file.Result.end(), expected.begin()));
+            EXPECT_EQ(file.Result.size() == expected.size(), c.Outcome == PipelineOutcome::Done);
+            // Both halves stop at the band after the cancel.
+            if (c.CancelAtRead != 0) {
+                EXPECT_EQ(file.Reads, c.CancelAtRead);
+            }
+            if (c.CancelAtRow >= 0) {
+                EXPECT_LE(file.Written, file.FirstBand);
+            }
+        }
+    }
 }
 
 struct CapturedDisplay {
