@@ -383,16 +383,32 @@ TEST(ShareCores, GivesEveryPassItsShare) {
     }
 }
 
-TEST(FitToColumns, CutsWholeCharactersAndCountsWideOnesTwice) {
-    EXPECT_EQ(FitToColumns("abcdef", 4), "abcd");
-    EXPECT_EQ(FitToColumns("abc", 10), "abc");
-    // Each Hangul syllable is three bytes and two columns.
-    EXPECT_EQ(FitToColumns("a사진b", 4), "a사");
-    EXPECT_EQ(FitToColumns("a사진b", 3), "a사");
-    EXPECT_EQ(FitToColumns("a사진b", 2), "a");
-    EXPECT_EQ(FitToColumns("é", 1), "é");
-    // A broken sequence at the end is never read past.
-    EXPECT_EQ(FitToColumns(std::string("ab\xE1", 3), 5), std::string("ab\xE1", 3));
+TEST(FitToColumns, CutsWholeCharactersAndCountsTheirColumns) {
+    const struct {
+        std::string Text;
+        int Columns;  // of the whole text
+        int FitTo;
+        std::string Fitted;
+    } cases[] = {
+        {"abcdef", 6, 4, "abcd"},
+        {"abc", 3, 10, "abc"},
+        // Each Hangul syllable is three bytes and two columns.
+        {"a사진b", 6, 4, "a사"},
+        {"a사진b", 6, 3, "a사"},
+        {"a사진b", 6, 2, "a"},
+        {"é", 1, 1, "é"},
+        // A combining mark takes no column of its own and stays with its letter.
+        {"e\u0301e\u0301x", 3, 2, "e\u0301e\u0301"},
+        {"\u0915\u094D\u0937", 2, 1, "\u0915\u094D"},
+        // Wide beyond the Basic Multilingual Plane, and the fullwidth forms.
+        {"\U0001F600\U00020000ｶＡ", 7, 5, "\U0001F600\U00020000ｶ"},
+        // A broken sequence at the end is never read past.
+        {std::string("ab\xE1", 3), 3, 5, std::string("ab\xE1", 3)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DisplayColumns(c.Text), c.Columns) << c.Text;
+        EXPECT_EQ(FitToColumns(c.Text, c.FitTo), c.Fitted) << c.Text;
+    }
 }
 
 }  // namespace
