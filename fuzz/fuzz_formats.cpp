@@ -1,7 +1,7 @@
-// The TIFF, GIF, ICO, WebP and HEIF decoders with the colour and metadata work after them, for
-// libFuzzer. An input goes the way a file would (known by its first bytes); its first byte also
-// picks one of the decoders to read it as it is, so that mutated headers still reach a decoder.
-// Any crash, leak, hang or sanitizer report is a finding.
+// The TIFF, GIF, ICO, WebP, HEIF and camera-raw decoders with the colour and metadata work after
+// them, for libFuzzer. An input goes the way a file would (known by its first bytes); its first
+// byte also picks one of the decoders to read it as it is, so that mutated headers still reach a
+// decoder. Any crash, leak, hang or sanitizer report is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,8 +12,8 @@
 namespace {
 
 using Decoder = void (*)(const std::uint8_t*, std::size_t, velora::DecodeOutcome&);
-constexpr Decoder Decoders[] = {velora::DecodeTiff, velora::DecodeGif, velora::DecodeIco,
-                                velora::DecodeWebp, velora::DecodeHeif};
+constexpr Decoder Decoders[] = {velora::DecodeTiff, velora::DecodeGif,  velora::DecodeIco,
+                                velora::DecodeWebp, velora::DecodeHeif, velora::DecodeRaw};
 
 }  // namespace
 

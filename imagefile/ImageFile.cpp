@@ -33,7 +33,7 @@ Decoder DecoderFor(const std::uint8_t* data, std::size_t size) {
     }
     if (StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4) ||
         StartsWith(data, size, "II+\0", 4) || StartsWith(data, size, "MM\0+", 4)) {
-        return DecodeTiff;
+        return IsTiffCameraRaw(data, size) ? DecodeRaw : DecodeTiff;
     }
     if (StartsWith(data, size, "GIF87a", 6) || StartsWith(data, size, "GIF89a", 6)) {
         return DecodeGif;
@@ -42,14 +42,14 @@ Decoder DecoderFor(const std::uint8_t* data, std::size_t size) {
         return DecodeWebp;
     }
     if (size >= 12 && std::memcmp(data + 4, "ftyp", 4) == 0) {
-        return DecodeHeif;
+        return IsCanonCr3(data, size) ? DecodeRaw : DecodeHeif;
     }
     // Icons and cursors: reserved 0, type 1 or 2, at least one entry.
     if (size >= 6 && data[0] == 0 && data[1] == 0 && (data[2] == 1 || data[2] == 2) &&
         data[3] == 0 && (data[4] != 0 || data[5] != 0)) {
         return DecodeIco;
     }
-    return nullptr;
+    return IsOtherCameraRaw(data, size) ? DecodeRaw : nullptr;
 }
 
 // The decoder turned the picture as its Orientation said: a viewer must not turn it again.

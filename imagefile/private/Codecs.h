@@ -109,6 +109,13 @@ void DecodeGif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodeIco(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+void DecodeRaw(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
+
+// Camera raws, known by content: a TIFF structure holding sensor data (whatever its first
+// directory shows), Canon's CR3 among the ISO media files, and the other raws LibRaw knows.
+bool IsTiffCameraRaw(const std::uint8_t* data, std::size_t size);
+bool IsCanonCr3(const std::uint8_t* data, std::size_t size);
+bool IsOtherCameraRaw(const std::uint8_t* data, std::size_t size);
 
 // The EXIF structure of a TIFF file's first page: its descriptive tags with the Exif, GPS and
 // interoperability IFDs and the maker note, without the tags that describe the file's own layout

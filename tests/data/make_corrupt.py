@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """Writes the crafted broken pictures of tests/data/corrupt/ and their README.
 
-Standard library only (crafted_formats.py adds the other formats). A file named ok_* must still
-open (perhaps with warnings or without its metadata); a file named dmg_* opens as damaged (read in
-part, the rest filled in); a file named err_* must be refused with a message. Run it again after
-changing a case.
+Standard library only (crafted_formats.py adds the other formats, crafted_raw.py camera raws). A
+file named ok_* must still open (perhaps with warnings or without its metadata); a file named dmg_*
+opens as damaged (read in part, the rest filled in); a file named err_* must be refused with a
+message. Run it again after changing a case.
 """
 import os
 import struct
 import zlib
 
 import crafted_formats
+import crafted_raw
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "corrupt")
@@ -247,7 +248,7 @@ def main():
              "open, `dmg_*` files open as damaged (read in part, velora-batch refuses them without",
              "--allow-damaged), `err_*` files must be refused with a message; none may crash, hang",
              "or allocate gigabytes. Each line says what the file guards.", ""]
-    for name, data, why in CASES + crafted_formats.cases():
+    for name, data, why in CASES + crafted_formats.cases() + crafted_raw.cases():
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
         lines.append("- `%s` (%d bytes): %s" % (name, len(data), why))

@@ -1,0 +1,225 @@
+// Camera raws through LibRaw, into the same 8-bit picture every other format gives: the whole
+// sensor picture, the camera's own white balance, sRGB primaries and tone curve, LibRaw's
+// default demosaic (AHD) and automatic brightness, turned upright as the camera recorded. These
+// are the settings of `dcraw_emu -w -o 1`, so a photographer can check a result against LibRaw's
+// own tool. The metadata comes through exiv2, which reads the raws' EXIF.
+#include <libraw.h>
+
+#include <exiv2/exiv2.hpp>
+
+#include <algorithm>
+#include <memory>
+
+#include "Codecs.h"
+
+namespace velora {
+
+namespace {
+
+// Far above what a 250-megapixel sensor needs in LibRaw's largest single buffer (4 x 16 bits a
+// pixel), so only files that ask for more than any camera are stopped here.
+constexpr unsigned MaxLibRawAllocationMb = 2048;
+
+// What LibRaw reports about broken data while it decodes; it never prints.
+struct DataErrors {
+    std::string First;
+    static void Record(void* self, const char*, const int offset) {
+        auto* errors = static_cast<DataErrors*>(self);
+        if (errors->First.empty()) {
+            errors->First = offset < 0
+                                ? "the raw data ends early"
+                                : "the raw data is corrupt near byte " + std::to_string(offset);
+        }
+    }
+};
+
+bool Fail(DecodeOutcome& out, Status code, const std::string& message) {
+    out.Bitmap.reset();
+    out.Code = code;
+    out.Message = message;
+    return false;
+}
+
+bool LibRawFailed(DecodeOutcome& out, int code, const DataErrors& errors, const char* step) {
+    std::string message = std::string("the camera raw cannot be ") + step + ": ";
+    message += code == LIBRAW_FILE_UNSUPPORTED ? "LibRaw does not know this camera or file kind"
+                                               : libraw_strerror(code);
+    if (!errors.First.empty()) {
+        message += " (" + errors.First + ")";
+    }
+    return Fail(out,
+                code == LIBRAW_UNSUFFICIENT_MEMORY ? Status::OutOfMemory : Status::GenericError,
+                message);
+}
+
+// A hostile file declares a sensor far larger than the data it holds; LibRaw would allocate for
+// the declared size before noticing. Uncompressed data is measured exactly; compressed data
+// needs at least one bit a pixel (every lossless code is a bit or more), except lossy DNG.
+bool RawDataFits(LibRaw& raw, std::size_t fileSize, DecodeOutcome& out) {
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+    const auto& unpacker = raw.get_internal_data_pointer()->unpacker_data;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(sizes.raw_width) * sizes.raw_height;
+    const std::string sensor =
+        std::to_string(sizes.raw_width) + " x " + std::to_string(sizes.raw_height);
+    if (pixels == 0 || sizes.width == 0 || sizes.height == 0) {
+        return Fail(out, Status::GenericError, "the camera raw gives its sensor no size");
+    }
+    const std::uint64_t offset = unpacker.data_offset > 0 ? unpacker.data_offset : 0;
+    if (offset >= fileSize) {
+        return Fail(out, Status::GenericError, "the camera raw's data lies outside the file");
+    }
+    libraw_decoder_info_t decoder{};
+    raw.get_decoder_info(&decoder);
+    const bool flat = (decoder.decoder_flags & LIBRAW_DECODER_FLATDATA) != 0;
+    const std::uint64_t bits = flat && unpacker.tiff_bps > 0 ? unpacker.tiff_bps : 1;
+    const std::uint64_t samples = std::max(1u, flat ? unpacker.tiff_samples : 1u);
+    const bool lossy = unpacker.tiff_compress == 34892;
+    if (!lossy && pixels * samples * bits > 8 * (fileSize - offset)) {
+        return Fail(
+            out, Status::GenericError,
+            "the file is damaged: its raw data is too short for a sensor of " + sensor + " pixels");
+    }
+    return true;
+}
+
+// The picture LibRaw made, as blue, green, red rows of a new bitmap. The caller's hook ran before
+// LibRaw's own allocations; this one is the picture's share of what it allowed.
+bool TakePicture(const libraw_processed_image_t& image, DecodeOutcome& out) {
+    if (image.type != LIBRAW_IMAGE_BITMAP || image.colors != 3 || image.bits != 8) {
+        return Fail(out, Status::GenericError, "LibRaw made a picture of an unexpected kind");
+    }
+    const LoadOptions* asked = out.Options;
+    LoadOptions noHook = asked ? *asked : LoadOptions{};
+    noHook.BeforeAllocation = nullptr;
+    out.Options = &noHook;
+    std::int32_t stride = 0;
+    std::uint8_t* rows = AllocateDecodeTarget(out, image.width, image.height, &stride);
+    out.Options = asked;
+    if (rows == nullptr) {
+        return false;
+    }
+    const std::uint8_t* from = image.data;
+    for (unsigned y = 0; y < image.height; ++y) {
+        std::uint8_t* to = rows + static_cast<std::size_t>(y) * stride;
+        for (unsigned x = 0; x < image.width; ++x, from += 3, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    }
+    return true;
+}
+
+// Tags of a raw's first directory that describe its sensor data for raw converters: the
+// colour-filter pattern and the DNG tags (colour matrices, levels, private data). The picture
+// that travels is already rendered; they would describe it wrongly.
+bool SensorTag(std::uint16_t tag) {
+    return tag == 0x828D || tag == 0x828E || (tag >= 0xC612 && tag <= 0xC7FF) ||
+           (tag >= 0xCD00 && tag <= 0xCDFF);
+}
+
+bool TravellingGroup(const std::string& group) {
+    return group == "Image" || group == "Photo" || group == "GPSInfo" || group == "Iop" ||
+           group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group);
+}
+
+void ReadRawMetadata(const std::uint8_t* data, std::size_t size, RawMetadata& meta) {
+    InitializeMetadataLibrary();
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
+        image->readMetadata();
+        Exiv2::ExifData kept;
+        for (const Exiv2::Exifdatum& datum : image->exifData()) {
+            const std::string group = datum.groupName();
+            if (TravellingGroup(group) && !(group == "Image" && SensorTag(datum.tag()))) {
+                kept.add(datum);
+            }
+        }
+        if (!kept.empty()) {
+            Exiv2::ByteOrder order = image->byteOrder();
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(
+                blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, kept);
+            // The preview's own layout (size, strips, compression) stays behind with the rest of
+            // a TIFF file's layout tags.
+            meta.Exif = ExifFromTiff(blob.data(), blob.size());
+        }
+        meta.Xmp = image->xmpPacket();
+        // A raw's profile describes its preview's rendering; the picture made here is sRGB.
+        if (image->iccProfileDefined()) {
+            meta.Icc = SrgbProfile();
+        }
+    } catch (...) {
+        // Metadata exiv2 cannot make sense of is left out; the picture still opens.
+        meta.Exif.clear();
+    }
+}
+
+bool Decode(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    DataErrors errors;
+    auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK);
+    raw->set_dataerror_handler(&DataErrors::Record, &errors);
+    libraw_output_params_t& params = raw->imgdata.params;
+    params.use_camera_wb = 1;  // the white balance the photographer shot with
+    params.output_color = 1;   // sRGB primaries
+    params.output_bps = 8;     // with the sRGB tone curve
+    params.max_raw_memory_mb = MaxLibRawAllocationMb;
+
+    int code = raw->open_buffer(const_cast<std::uint8_t*>(data), size);
+    if (code != LIBRAW_SUCCESS) {
+        return LibRawFailed(out, code, errors, "read");
+    }
+    if (!RawDataFits(*raw, size, out)) {
+        return false;
+    }
+    // The size of the upright picture LibRaw will make, under the same limits as any picture.
+    unsigned width = raw->imgdata.sizes.width;
+    unsigned height = raw->imgdata.sizes.height;
+    if ((raw->imgdata.sizes.flip & 4) != 0) {
+        std::swap(width, height);
+    }
+    if (!DeclaredSizeAllowed(out, width, height)) {
+        return false;
+    }
+    if (out.Options && out.Options->BeforeAllocation &&
+        !out.Options->BeforeAllocation(width, height)) {
+        return Fail(out, Status::Aborted, "stopped before the picture was read");
+    }
+    if ((code = raw->unpack()) != LIBRAW_SUCCESS) {
+        return LibRawFailed(out, code, errors, "unpacked");
+    }
+    if ((code = raw->dcraw_process()) != LIBRAW_SUCCESS) {
+        return LibRawFailed(out, code, errors, "developed");
+    }
+    std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> image(
+        raw->dcraw_make_mem_image(&code), LibRaw::dcraw_clear_mem);
+    if (!image) {
+        return LibRawFailed(out, code, errors, "developed");
+    }
+    // LibRaw's sensor buffers go before the picture's own memory is taken.
+    raw.reset();
+    if (!TakePicture(*image, out)) {
+        return false;
+    }
+    if (!errors.First.empty()) {
+        out.Warnings.push_back("LibRaw stepped over damaged raw data: " + errors.First);
+    }
+    out.Upright = true;
+    return true;
+}
+
+}  // namespace
+
+void DecodeRaw(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    try {
+        if (Decode(data, size, out)) {
+            ReadRawMetadata(data, size, out.Meta);
+        }
+    } catch (const std::bad_alloc&) {
+        Fail(out, Status::OutOfMemory, "not enough memory for the camera raw");
+    } catch (...) {
+        Fail(out, Status::GenericError, "the camera raw cannot be read");
+    }
+}
+
+}  // namespace velora
