@@ -62,7 +62,9 @@ QString FirstOpenFolder() {
 const QString OpenFilters = QStringLiteral(
     "JPEG Files (*.jpg *.jpeg *.jpe *.jfif);;"
     "All Pictures (*.jpg *.jpeg *.jpe *.jfif *.png *.bmp *.dib *.gif *.tif *.tiff *.ico *.cur "
-    "*.webp *.heic *.heif *.hif *.avif);;"
+    "*.webp *.heic *.heif *.hif *.avif *.dng *.cr2 *.cr3 *.crw *.nef *.nrw *.arw *.sr2 *.srf *.raf "
+    "*.orf *.rw2 *.rwl *.pef *.srw *.mrw *.dcr *.kdc *.k25 *.x3f *.3fr *.fff *.iiq *.mos *.mef "
+    "*.erf);;"
     "All Files (*)");
 
 }  // namespace

@@ -132,9 +132,12 @@ bool WalkTakes(const std::string& name) {
         return false;
     }
     // The kinds of picture that open, by the names the window's Open dialog lists.
-    static const char* const Extensions[] = {"jpg",  "jpeg", "jpe",  "jfif", "png", "bmp",
-                                             "dib",  "gif",  "tif",  "tiff", "ico", "cur",
-                                             "webp", "heic", "heif", "hif",  "avif"};
+    static const char* const Extensions[] = {
+        "jpg", "jpeg", "jpe", "jfif", "png", "bmp", "dib", "gif", "tif", "tiff", "ico", "cur",
+        "webp", "heic", "heif", "hif", "avif",
+        // camera raws
+        "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "sr2", "srf", "raf", "orf", "rw2", "rwl",
+        "pef", "srw", "mrw", "dcr", "kdc", "k25", "x3f", "3fr", "fff", "iiq", "mos", "mef", "erf"};
     const std::string extension = Lowered(name.substr(lastDot + 1));
     return std::any_of(std::begin(Extensions), std::end(Extensions),
                        [&](const char* known) { return extension == known; });

@@ -40,6 +40,6 @@ _velora_batch()
     fi
 
     # The pictures velora-batch opens, and folders (to reach them, or to walk with -r).
-    _filedir '@(jp?(e)g|jpe|jfif|png|bmp|dib|gif|tif?(f)|ico|webp|hei[cf]|avif)'
+    _filedir '@(jp?(e)g|jpe|jfif|png|bmp|dib|gif|tif?(f)|ico|webp|hei[cf]|avif|dng|cr[23w]|nef|nrw|arw|sr[2f]|raf|orf|rw[2l]|pef|srw|mrw|dcr|kdc|k25|x3f|3fr|fff|iiq|mos|mef|erf)'
 } &&
     complete -F _velora_batch velora-batch

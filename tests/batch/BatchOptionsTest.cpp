@@ -209,9 +209,10 @@ TEST(InputList, AWalkTakesPicturesButNotResultsOrHiddenFiles) {
         {"e.gif", true},        {"f.bmp", true},          {"g.ico", true},
         {"p.png", true},        {"h.hif", true},          {"pointer.cur", true},
         {"a.b.jpg", true},      {"notes.txt", false},     {"jpg", false},
-        {"raw.cr2", false},     {".hidden.jpg", false},   {"a_vlr.jpg", false},
+        {"raw.cr2", true},      {".hidden.jpg", false},   {"a_vlr.jpg", false},
         {"a_vlr.b.jpg", false}, {"_vlrphoto.jpg", false}, {"a_vlrx.jpg", true},
-        {"vlr.jpg", true},      {"a.jpg_vlr.png", true},
+        {"vlr.jpg", true},      {"a.jpg_vlr.png", true},  {"DSC_0001.NEF", true},
+        {"sensor.dng", true},   {"photo.arw", true},      {"a_vlr.cr3", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(WalkTakes(c.Name), c.Taken) << c.Name;
