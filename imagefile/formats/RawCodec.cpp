@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 #include "Codecs.h"
 
@@ -125,6 +126,11 @@ bool TravellingGroup(const std::string& group) {
 
 void ReadRawMetadata(const std::uint8_t* data, std::size_t size, RawMetadata& meta) {
     InitializeMetadataLibrary();
+#ifdef EXV_ENABLE_BMFF
+    // exiv2 reads Canon's CR3 (an ISO media file) only when asked to.
+    static std::once_flag bmff;
+    std::call_once(bmff, [] { Exiv2::enableBMFF(true); });
+#endif
     try {
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
         image->readMetadata();

@@ -183,6 +183,25 @@ TEST(Formats, CraftedPicturesShowWhatTheyHold) {
     }
 }
 
+// Raws are known by their content: a broken one is refused as a camera raw, never read as a
+// TIFF preview, a HEIF or no picture at all.
+TEST(Formats, CameraRawsAreKnownByContent) {
+    const std::string tiffHeader("II*\0\x08\0\0\0", 8);
+    for (const std::string& start :
+         {tiffHeader + "CR\x02\0",
+          std::string("\0\0\0\x18"
+                      "ftypcrx ",
+                      12),
+          std::string("FUJIFILMCCD-RAW "), std::string("IIRO\x08\0\0\0", 8),
+          std::string("IIU\0\x08\0\0\0", 8), std::string("\0MRM\0\0\0\x20", 8)}) {
+        std::vector<std::uint8_t> bytes(start.begin(), start.end());
+        bytes.resize(4096, 0x5A);
+        const LoadResult r = LoadBitmapFromMemory(bytes.data(), bytes.size());
+        EXPECT_EQ(r.Bitmap, nullptr) << start;
+        EXPECT_NE(r.Message.find("camera raw"), std::string::npos) << start << ": " << r.Message;
+    }
+}
+
 // A photo of every newer format cut short (a download broken off, a file still being written):
 // whatever opens of it is marked damaged, never passed off as the whole picture. (Metadata
 // stored after the pixels, as TIFF and WebP often have it, is why the cuts stay early.)

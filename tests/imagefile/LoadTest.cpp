@@ -96,9 +96,10 @@ TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
         EXPECT_EQ(LoadBitmapFromFile(dirName + name).Code, Status::ValueOverflow) << name;
     }
     // Files far too short for the size they declare are damaged, said before any allocation.
-    for (const char* name : {"err_jpeg_bomb_15811.jpg", "err_jpeg_progressive_999_scans.jpg",
-                             "err_png_bomb_interlaced_rgba.png", "err_bmp_bomb_54_bytes.bmp",
-                             "err_bmp_rle_bomb.bmp", "err_bmp_short_data.bmp"}) {
+    for (const char* name :
+         {"err_jpeg_bomb_15811.jpg", "err_jpeg_progressive_999_scans.jpg",
+          "err_png_bomb_interlaced_rgba.png", "err_bmp_bomb_54_bytes.bmp", "err_bmp_rle_bomb.bmp",
+          "err_bmp_short_data.bmp", "err_raw_mosaic_larger_than_data.dng"}) {
         LoadResult bomb = LoadBitmapFromFile(dirName + name);
         EXPECT_NE(bomb.Message.find("damaged"), std::string::npos) << name << ": " << bomb.Message;
     }
