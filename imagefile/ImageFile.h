@@ -93,8 +93,8 @@ SaveResult SaveConvertedPicture(WorkingBitmap& working, WorkingBitmap& opened,
                                 PictureFormat format = PictureFormat::Jpeg);
 
 // Temporaries in `folder` that a save stopped midway (power loss, a killed program) left behind,
-// as full paths. They never hold a finished picture and may be deleted once no save into that
-// folder is running.
+// as full paths; one that a living save still writes (in this process or another) is not among
+// them. They never hold a finished picture and may be deleted.
 std::vector<std::string> LeftoverTemporaries(const std::string& folder);
 
 // The name of a converted picture: "_vlr" before the first "." of `fileName`, or in front of a

@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,6 +184,16 @@ AtomicFile::~AtomicFile() {
     Discard();
 }
 
+bool TemporaryOwned(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT;
+    }
+    const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return locked;
+}
+
 void AtomicFile::Discard() {
     if (File != nullptr) {
         std::fclose(File);
@@ -191,6 +202,11 @@ void AtomicFile::Discard() {
     if (!TempPath.empty()) {
         ::unlink(TempPath.c_str());
         TempPath.clear();
+    }
+    // Only once the name is gone, so that no scan ever sees it unowned.
+    if (LockFd >= 0) {
+        ::close(LockFd);
+        LockFd = -1;
     }
 }
 
@@ -215,6 +231,10 @@ bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
         return false;
     }
     TempPath = name;
+    // The lock tells other runs that a living save owns this temporary. It belongs to the open
+    // file, so a second descriptor keeps it through the stream's close until the rename.
+    ::flock(fd, LOCK_EX);
+    LockFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     File = ::fdopen(fd, "wb");
     if (File == nullptr) {
         LastErrno = errno;
@@ -262,6 +282,7 @@ AtomicFile::CommitResult AtomicFile::Commit(bool replaceExisting, std::string& e
         return code == EEXIST ? CommitResult::TargetExists : CommitResult::Failed;
     }
     TempPath.clear();
+    Discard();
     SyncFolder(FolderOf(Target));
     return CommitResult::Done;
 }

@@ -30,6 +30,11 @@ ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxByte
 // The prefix of the temporaries beside a target; a crash can leave one behind.
 constexpr char TemporaryPrefix[] = ".vlr-save-";
 
+// Whether a living save (of any process) still owns the temporary at `path`: its writer holds a
+// lock on it from creation until it is renamed or removed, and the lock ends with the process. A
+// temporary that is gone counts as owned: nothing is left over there.
+bool TemporaryOwned(const std::string& path);
+
 // A file that appears at its target path complete or not at all. It is written under a unique
 // temporary name in the target's folder, flushed to the disk and renamed onto the target only by
 // Commit. Without a successful Commit the temporary is removed and the target is untouched.
@@ -54,6 +59,7 @@ class AtomicFile {
     void Discard();
 
     std::FILE* File = nullptr;
+    int LockFd = -1;  // holds the temporary's lock until it is renamed or removed
     std::string TempPath;
     std::string Target;
     int LastErrno = 0;

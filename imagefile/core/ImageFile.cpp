@@ -287,7 +287,8 @@ std::vector<std::string> LeftoverTemporaries(const std::string& folder) {
     for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error), end;
          !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            !TemporaryOwned(it->path().string())) {
             found.push_back(it->path().string());
         }
     }
