@@ -1,6 +1,9 @@
 #include "Batch.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -11,8 +14,11 @@
 #include "InputList.h"
 #include "JobRunner.h"
 #include "OutputPlan.h"
+#include "PipeRun.h"
 #include "Platform.h"
 #include "ProgressDisplay.h"
+#include "ResultFile.h"
+#include "RunReport.h"
 
 namespace velora::batch {
 
@@ -26,22 +32,32 @@ int UsageError(const BatchEnvironment& environment, const std::string& reason) {
     return ExitBadUsage;
 }
 
-// Temporaries that an earlier run left where this one writes: said, never deleted, since a run
-// going on beside this one may still be writing them.
-std::vector<std::string> LeftoverNotes(const std::vector<PlannedFile>& plan) {
+// Temporaries that a stopped save left where this run writes: said, never deleted. Those a living
+// run still writes are not among them.
+std::vector<std::string> LeftoverNotes(const std::vector<PlannedFile>& plan, int verbosity) {
     std::set<std::string> folders;
     for (const PlannedFile& file : plan) {
         if (file.Action == PlanAction::Convert) {
             folders.insert(std::filesystem::path(file.Output).parent_path().string());
         }
     }
-    std::vector<std::string> notes;
+    std::vector<std::string> paths;
     for (const std::string& folder : folders) {
         for (const std::string& path : LeftoverTemporaries(folder)) {
-            notes.push_back(Program + path +
-                            ": left by a save that was stopped midway; it can be deleted once no "
-                            "Velora save into this folder is running");
+            paths.push_back(path);
         }
+    }
+    std::vector<std::string> notes;
+    const std::string why = "left by a save that was stopped midway; no running save owns ";
+    if (verbosity < 0 && !paths.empty()) {
+        notes.push_back(Program + paths.front() + ": " + why + "it, it can be deleted" +
+                        (paths.size() > 1 ? " (and " + std::to_string(paths.size() - 1) +
+                                                " more such temporaries)"
+                                          : std::string()));
+        return notes;
+    }
+    for (const std::string& path : paths) {
+        notes.push_back(Program + path + ": " + why + "it, it can be deleted");
     }
     return notes;
 }
@@ -63,6 +79,53 @@ bool MakeFolderFor(const std::string& output, std::string& error) {
     error = "cannot make the folder '" + folder.string() +
             "': " + (made ? made.message() : std::string("a file is in its place"));
     return false;
+}
+
+// FNV-1a: the same number for the same name on every machine.
+std::uint64_t NameHash(const std::string& name) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : name) {
+        hash = (hash ^ c) * 1099511628211ull;
+    }
+    return hash;
+}
+
+// Skips of one kind: each named with -v, else one line for all (the file's own line when alone).
+struct SkipGroup {
+    std::vector<std::string> Lines;
+    std::string Summary;  // "N <Summary>"
+};
+
+void SaySkips(ProgressDisplay& display, const SkipGroup& group, int verbosity) {
+    if (group.Lines.size() == 1 || (verbosity > 0 && !group.Lines.empty())) {
+        for (const std::string& line : group.Lines) {
+            display.Note(line);
+        }
+    } else if (!group.Lines.empty()) {
+        display.Note(Program + std::to_string(group.Lines.size()) + " " + group.Summary);
+    }
+}
+
+// What the run reports and counts, shared by its workers.
+struct Tally {
+    std::atomic<std::size_t> Converted{0};
+    std::atomic<std::size_t> Failed{0};
+    std::atomic<std::size_t> Skipped{0};
+    std::mutex Mutex;
+    SkipGroup EarlierResults;
+};
+
+int DryRun(const BatchOptions& options, const BatchEnvironment& environment,
+           const std::vector<const PlannedFile*>& work) {
+    const char end = options.NullSeparated ? '\0' : '\n';
+    const char between = options.NullSeparated ? '\0' : '\t';
+    for (const PlannedFile* file : work) {
+        std::fputs(file->Input.c_str(), environment.Out);
+        std::fputc(between, environment.Out);
+        std::fputs(file->Output.c_str(), environment.Out);
+        std::fputc(end, environment.Out);
+    }
+    return std::fflush(environment.Out) == 0 ? ExitAllDone : ExitSomeFailed;
 }
 
 }  // namespace
@@ -91,6 +154,14 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                                                     : "does not exist"));
         }
     }
+    const ConversionOptions& conversion = options.Conversion;
+    if ((conversion.ReddishFilm || conversion.BlueishFilm) && !conversion.GrayContrast &&
+        options.Verbosity > -2) {
+        std::fprintf(environment.Err,
+                     "%swarning: --film has no effect with --no-gray-contrast: the film tints "
+                     "ride on the lightness curve\n",
+                     Program.c_str());
+    }
 
     std::atomic<int> neverCancelled{0};
     const std::atomic<int>& cancel = environment.Cancel ? *environment.Cancel : neverCancelled;
@@ -99,33 +170,76 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
     if (!inputs.ListError.empty()) {
         return UsageError(environment, inputs.ListError);
     }
+    const bool photoFromInput = std::any_of(inputs.Files.begin(), inputs.Files.end(),
+                                            [](const InputFile& file) { return file.Path == "-"; });
+    if (options.ToStandardOutput || photoFromInput) {
+        if (inputs.Files.size() != 1 || !inputs.Problems.empty()) {
+            return UsageError(environment, "the result goes to standard output: one photo, not " +
+                                               std::to_string(inputs.Files.size()));
+        }
+        return RunPipe(inputs.Files.front().Path, options, environment, cancel);
+    }
     std::vector<PlannedFile> plan = PlanOutputs(options, inputs.Files);
+    if (options.ShardCount > 0) {
+        // Planned whole, so that no part replaces what another part reads.
+        plan.erase(std::remove_if(plan.begin(), plan.end(),
+                                  [&](const PlannedFile& file) {
+                                      return NameHash(file.Input) % options.ShardCount !=
+                                             options.ShardIndex - 1;
+                                  }),
+                   plan.end());
+    }
     std::vector<const PlannedFile*> work;
     std::size_t failed = inputs.Problems.size();
-    std::size_t skipped = 0;
     std::vector<std::string> notes;
     std::vector<std::string> errors;
+    SkipGroup existing{{}, "results exist already, skipped (--overwrite replaces them)"};
+    SkipGroup duplicates{{}, "inputs named more than once, converted once"};
     for (const std::string& problem : inputs.Problems) {
         errors.push_back(Program + problem);
     }
     if (plan.empty() && errors.empty()) {
         notes.push_back(Program + "no files to convert");
     }
+    std::FILE* reportStream = nullptr;
+    if (!options.Report.empty() && !options.DryRun) {
+        reportStream =
+            options.Report == "-" ? environment.Out : std::fopen(options.Report.c_str(), "w");
+        if (reportStream == nullptr) {
+            return UsageError(environment, "cannot write the report '" + options.Report + "'");
+        }
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> ownReport(
+        reportStream != environment.Out ? reportStream : nullptr,
+        [](std::FILE* stream) { return stream ? std::fclose(stream) : 0; });
+    RunReport report(reportStream);
     for (const PlannedFile& file : plan) {
         switch (file.Action) {
             case PlanAction::Convert:
                 work.push_back(&file);
-                break;
+                continue;
             case PlanAction::SkipExisting:
+                existing.Lines.push_back(Program + file.Input + ": " + file.Reason);
+                break;
             case PlanAction::SkipDuplicate:
-                ++skipped;
-                notes.push_back(Program + file.Input + ": " + file.Reason);
+                duplicates.Lines.push_back(Program + file.Input + ": " + file.Reason);
                 break;
             case PlanAction::Refuse:
                 ++failed;
                 errors.push_back(Program + file.Input + ": " + file.Reason);
                 break;
         }
+        report.Add(FileReport(file.Input, file.Output,
+                              file.Action == PlanAction::Refuse ? "failed" : "skipped",
+                              file.Reason));
+    }
+    std::size_t skipped = existing.Lines.size() + duplicates.Lines.size();
+    if (options.DryRun) {
+        for (const std::string& error : errors) {
+            std::fprintf(environment.Err, "%s\n", EscapeControls(error).c_str());
+        }
+        const int listed = DryRun(options, environment, work);
+        return failed == 0 ? listed : ExitSomeFailed;
     }
 
     unsigned cores = environment.Cores ? environment.Cores : std::thread::hardware_concurrency();
@@ -134,7 +248,8 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
     settings.Stream = environment.Err;
     settings.Terminal = environment.Terminal;
     settings.Colour = environment.Colour;
-    settings.Quiet = options.Quiet;
+    settings.Quiet = options.Verbosity < 0;
+    settings.BarWhenQuiet = options.Verbosity == -1;
     settings.Columns = environment.Columns > 0 ? environment.Columns : 80;
     settings.Resizes = environment.Resizes;
     settings.ColumnsNow = environment.ColumnsNow;
@@ -147,9 +262,9 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
     MemoryBudget ownBudget(machine != 0 ? machine / 2 : std::uint64_t{2} << 30);
     MemoryBudget* budget = environment.Budget ? environment.Budget : &ownBudget;
 
-    std::atomic<std::size_t> converted{0};
-    std::atomic<std::size_t> failedOnTheWay{0};
-    std::atomic<std::size_t> skippedOnTheWay{0};
+    Tally tally;
+    tally.EarlierResults.Summary =
+        "inputs are Velora results, skipped (--include-results converts them)";
     {
         ProgressDisplay display(settings);
         for (const std::string& note : notes) {
@@ -158,17 +273,31 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
         for (const std::string& error : errors) {
             display.Error(error);
         }
-        for (const std::string& note : LeftoverNotes(plan)) {
-            display.Note(note);
+        SaySkips(display, existing, options.Verbosity);
+        SaySkips(display, duplicates, options.Verbosity);
+        if (options.Verbosity > -2) {
+            for (const std::string& note : LeftoverNotes(plan, options.Verbosity)) {
+                display.LossWarning(note);
+            }
         }
         RunJobs(work.size(), shares.Workers, cancel, [&](std::size_t index, unsigned slot) {
             const PlannedFile& file = *work[index];
+            const auto started = std::chrono::steady_clock::now();
+            FileReport entry(file.Input, file.Output, "failed");
+            auto finish = [&](const std::string& line) {
+                entry.Seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                        .count();
+                report.Add(entry);
+                display.Finish(slot, line);
+            };
             display.Begin(slot, FileName(file.Input));
             std::string folderError;
             if (!options.OutputDir.empty() && !MakeFolderFor(file.Output, folderError)) {
-                failedOnTheWay.fetch_add(1);
+                tally.Failed.fetch_add(1);
                 display.Error(Program + file.Input + ": " + folderError);
-                display.Finish(slot, "");
+                entry.Reason = folderError;
+                finish("");
                 return;
             }
             RoadObserver observer;
@@ -178,6 +307,14 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
             observer.Column = [&display, slot](int) { display.Column(slot); };
             RoadResult result = ConvertFile(file.Input, file.Output, options, shares.PassThreads,
                                             cancel, observer, budget);
+            if (result.Outcome == RoadOutcome::Done) {
+                const std::string warning =
+                    FinishResult(file.Input, file.Output, options.Preserve, result.Taken);
+                if (!warning.empty()) {
+                    result.Warnings.push_back(warning);
+                }
+            }
+            entry.Warnings = result.Warnings;
             for (const std::string& warning : result.Warnings) {
                 display.Warning(Program + file.Input + ": warning: " + warning);
             }
@@ -187,42 +324,68 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                 for (const std::string& name : result.LeftOut) {
                     names += (names.empty() ? "" : ", ") + name;
                 }
-                display.LossWarning(
-                    Program + file.Input +
-                    ": warning: saved without metadata too large for the file: " + names);
+                const std::string loss = "saved without metadata too large for the file: " + names;
+                entry.Warnings.push_back(loss);
+                display.LossWarning(Program + file.Input + ": warning: " + loss);
             }
             switch (result.Outcome) {
-                case RoadOutcome::Done:
-                    converted.fetch_add(1);
-                    display.Finish(slot, file.Input + " -> " + file.Output);
+                case RoadOutcome::Done: {
+                    tally.Converted.fetch_add(1);
+                    entry.Status = "converted";
+                    std::error_code sizeError;
+                    const auto bytes = std::filesystem::file_size(file.Output, sizeError);
+                    entry.Bytes = sizeError ? -1 : static_cast<std::int64_t>(bytes);
+                    finish(file.Input + " -> " + file.Output);
                     break;
+                }
                 case RoadOutcome::Failed:
-                    failedOnTheWay.fetch_add(1);
+                    tally.Failed.fetch_add(1);
+                    entry.Reason = result.Message;
                     display.Error(Program + file.Input + ": " + result.Message);
-                    display.Finish(slot, "");
+                    finish("");
                     break;
                 case RoadOutcome::Skipped:
                     // Another run (or program) wrote it after this run was planned.
-                    skippedOnTheWay.fetch_add(1);
+                    tally.Skipped.fetch_add(1);
+                    entry.Status = "skipped";
+                    entry.Reason = "'" + file.Output + "' appeared meanwhile";
                     display.Note(Program + file.Input + ": '" + file.Output +
                                  "' appeared meanwhile, skipped (--overwrite replaces it)");
-                    display.Finish(slot, "");
+                    finish("");
                     break;
+                case RoadOutcome::EarlierResult: {
+                    tally.Skipped.fetch_add(1);
+                    entry.Status = "skipped";
+                    entry.Reason = "a Velora result";
+                    std::lock_guard<std::mutex> lock(tally.Mutex);
+                    tally.EarlierResults.Lines.push_back(
+                        Program + file.Input +
+                        ": a Velora result, skipped (--include-results converts it)");
+                    finish("");
+                    break;
+                }
                 case RoadOutcome::Cancelled:
-                    display.Finish(slot, "");
+                    entry.Status = "interrupted";
+                    finish("");
                     break;
             }
         });
-        failed += failedOnTheWay.load();
-        skipped += skippedOnTheWay.load();
+        failed += tally.Failed.load();
+        skipped += tally.Skipped.load();
+        std::sort(tally.EarlierResults.Lines.begin(), tally.EarlierResults.Lines.end());
+        SaySkips(display, tally.EarlierResults, options.Verbosity);
+        if (report.Failed()) {
+            display.Error(Program + "cannot write the report '" + options.Report + "'");
+            ++failed;
+        }
 
         if (cancel.load() != 0) {
-            display.Error(Program + "interrupted; " + std::to_string(converted.load()) + " of " +
-                          std::to_string(work.size()) + " files converted");
+            display.Error(Program + "interrupted; " + std::to_string(tally.Converted.load()) +
+                          " of " + std::to_string(work.size()) + " files converted");
             return ExitInterrupted;
         }
         if (plan.size() > 1) {
-            display.Note(Program + std::to_string(converted.load()) + " converted, " +
+            display.Note(Program + std::to_string(tally.Converted.load()) + " converted, " +
                          std::to_string(skipped) + " skipped, " + std::to_string(failed) +
                          " failed");
         }

@@ -2,9 +2,12 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <string>
+
+#include "OutputPlan.h"
 
 namespace velora::batch {
 
@@ -25,36 +28,51 @@ enum LongOnly : int {
     AllowDamagedOption,
     VersionOption,
     FilesFromOption,
+    IncludeResultsOption,
+    NameOption,
+    ShardOption,
+    ReportOption,
+    PreserveOption,
+    StdoutOption,
 };
 
 struct OptionRow {
     const char* Name;  // without the leading "--"
     int Code;          // the short letter, or one of LongOnly
-    bool TakesValue;
+    int Argument;      // no_argument, required_argument or optional_argument
 };
 
 // Every option velora-batch knows. The letters here and in ShortOptions go together.
 constexpr OptionRow OptionRows[] = {
-    {"color", ColorOption, true},
-    {"gray", GrayOption, true},
-    {"no-gray-contrast", NoGrayContrastOption, false},
-    {"film", FilmOption, true},
-    {"output", 'o', true},
-    {"jobs", 'j', true},
-    {"format", FormatOption, true},
-    {"overwrite", OverwriteOption, false},
-    {"allow-damaged", AllowDamagedOption, false},
-    {"quiet", 'q', false},
-    {"help", 'h', false},
-    {"version", VersionOption, false},
-    {"files-from", FilesFromOption, true},
-    {"null", '0', false},
-    {"recursive", 'r', false},
+    {"color", ColorOption, required_argument},
+    {"colour", ColorOption, required_argument},
+    {"gray", GrayOption, required_argument},
+    {"no-gray-contrast", NoGrayContrastOption, no_argument},
+    {"film", FilmOption, required_argument},
+    {"output", 'o', required_argument},
+    {"stdout", StdoutOption, no_argument},
+    {"name", NameOption, required_argument},
+    {"jobs", 'j', required_argument},
+    {"format", FormatOption, required_argument},
+    {"overwrite", OverwriteOption, no_argument},
+    {"include-results", IncludeResultsOption, no_argument},
+    {"allow-damaged", AllowDamagedOption, no_argument},
+    {"preserve", PreserveOption, optional_argument},
+    {"dry-run", 'n', no_argument},
+    {"shard", ShardOption, required_argument},
+    {"report", ReportOption, required_argument},
+    {"verbose", 'v', no_argument},
+    {"quiet", 'q', no_argument},
+    {"help", 'h', no_argument},
+    {"version", VersionOption, no_argument},
+    {"files-from", FilesFromOption, required_argument},
+    {"null", '0', no_argument},
+    {"recursive", 'r', no_argument},
 };
 
 // The leading ':' makes a missing value come back as ':' rather than '?', and keeps getopt quiet:
 // every message is ours, one line, through the usual usage-error path.
-constexpr char ShortOptions[] = ":o:j:qhr0";
+constexpr char ShortOptions[] = ":o:j:qvnhr0";
 
 const OptionRow* FindRow(int code) {
     for (const OptionRow& row : OptionRows) {
@@ -122,8 +140,7 @@ class Parser {
         argv.push_back(nullptr);
         std::vector<option> longOptions;
         for (const OptionRow& row : OptionRows) {
-            longOptions.push_back(
-                {row.Name, row.TakesValue ? required_argument : no_argument, nullptr, row.Code});
+            longOptions.push_back({row.Name, row.Argument, nullptr, row.Code});
         }
         longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -173,9 +190,27 @@ class Parser {
             result.Error = "no input files";
             return result;
         }
-        if (result.Options.NullSeparated && result.Options.FilesFrom.empty()) {
+        if (result.Options.NullSeparated && result.Options.FilesFrom.empty() &&
+            !result.Options.DryRun) {
             result.Error =
                 "option '--null' applies to the lists of --files-from, and none is given";
+            return result;
+        }
+        const BatchOptions& options = result.Options;
+        const bool photoFromInput =
+            std::find(options.Files.begin(), options.Files.end(), "-") != options.Files.end();
+        if (photoFromInput && std::find(options.FilesFrom.begin(), options.FilesFrom.end(), "-") !=
+                                  options.FilesFrom.end()) {
+            result.Error = "standard input cannot give both a photo ('-') and a list";
+            return result;
+        }
+        if (options.ToStandardOutput && (options.DryRun || options.Report == "-")) {
+            result.Error = std::string("the result goes to standard output; ") +
+                           (options.DryRun ? "--dry-run" : "--report=-") + " cannot share it";
+            return result;
+        }
+        if (photoFromInput && !options.OutputDir.empty()) {
+            result.Error = "the photo from standard input ('-') goes to standard output, not -o";
             return result;
         }
         result.Outcome = ParseOutcome::Run;
@@ -227,7 +262,56 @@ class Parser {
                 options.AllowDamaged = true;
                 return true;
             case 'q':
-                options.Quiet = true;
+                options.Verbosity = std::max(options.Verbosity - 1, -2);
+                return true;
+            case 'v':
+                options.Verbosity = std::min(options.Verbosity + 1, 1);
+                return true;
+            case 'n':
+                options.DryRun = true;
+                return true;
+            case IncludeResultsOption:
+                options.IncludeResults = true;
+                return true;
+            case StdoutOption:
+                options.ToStandardOutput = true;
+                return true;
+            case NameOption: {
+                std::string problem;
+                if (!CheckNameTemplate(value, problem)) {
+                    return Fail("invalid name template '" + value + "': " + problem);
+                }
+                options.NameTemplate = value;
+                return true;
+            }
+            case ShardOption: {
+                const std::size_t slash = value.find('/');
+                long index = 0;
+                long count = 0;
+                if (slash == std::string::npos ||
+                    !ParseInteger(value.substr(slash + 1), 1, 1000000, count) ||
+                    !ParseInteger(value.substr(0, slash), 1, count, index)) {
+                    return Fail("invalid value '" + value +
+                                "' for --shard (K/N: part K of N, 1 <= K <= N)");
+                }
+                options.ShardIndex = static_cast<unsigned>(index);
+                options.ShardCount = static_cast<unsigned>(count);
+                return true;
+            }
+            case ReportOption:
+                if (value.empty()) {
+                    return Fail("option '--report' requires a file ('-' for standard output)");
+                }
+                options.Report = value;
+                return true;
+            case PreserveOption:
+                if (value.empty() || value == "mtime") {
+                    options.Preserve = PreserveTime::Modified;
+                } else if (value == "exif") {
+                    options.Preserve = PreserveTime::Taken;
+                } else {
+                    return Fail("invalid value '" + value + "' for --preserve (mtime or exif)");
+                }
                 return true;
             case FilmOption:
                 if (value != "reddish" && value != "blueish") {
@@ -237,8 +321,8 @@ class Parser {
                 options.Conversion.BlueishFilm = value == "blueish";
                 return true;
             case FormatOption:
-                if (value != "jpeg" && value != "png") {
-                    return Fail("invalid value '" + value + "' for --format (jpeg or png)");
+                if (value != "jpeg" && value != "jpg" && value != "png") {
+                    return Fail("invalid value '" + value + "' for --format (jpeg, jpg or png)");
                 }
                 options.Format = value == "png" ? OutputFormat::Png : OutputFormat::Jpeg;
                 return true;
@@ -256,9 +340,13 @@ class Parser {
                 return true;
             case 'o':
                 if (value.empty()) {
-                    return Fail("option '--output' requires a folder");
+                    return Fail("option '--output' requires a folder ('-' for standard output)");
                 }
-                options.OutputDir = value;
+                if (value == "-") {
+                    options.ToStandardOutput = true;
+                } else {
+                    options.OutputDir = value;
+                }
                 return true;
         }
         return Fail("unrecognized option");
@@ -269,60 +357,20 @@ class Parser {
 
 }  // namespace
 
+std::vector<std::string> OptionNames() {
+    std::vector<std::string> names;
+    for (const OptionRow& row : OptionRows) {
+        names.push_back(std::string("--") + row.Name);
+        if (row.Code < 256) {
+            names.push_back("-" + std::string(1, static_cast<char>(row.Code)));
+        }
+    }
+    return names;
+}
+
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     return Parser().Run(arguments);
 }
-std::string HelpText() {
-    const auto range = [](int maximum, int start) {
-        return "0-" + std::to_string(maximum) + " (default " + std::to_string(start) + ")\n";
-    };
-    return "Usage: velora-batch [OPTION]... FILE...\n"
-           "  or:  velora-batch [OPTION]... --files-from=LIST\n"
-           "Restyle photos with Velora's tone conversion and sharpening, and save each\n"
-           "result with its metadata under the name with \"_vlr\" (photo.jpg ->\n"
-           "photo_vlr.jpg).\n"
-           "\n"
-           "      --color=N            colour strength, " +
-           range(ColorStrengthMax, ColorStrengthStart) +
-           "      --gray=N             grey strength, " +
-           range(GrayStrengthMax, GrayStrengthStart) +
-           "      --no-gray-contrast   leave out the lightness curve (on by default);\n"
-           "                           the film tints need it\n"
-           "      --film=reddish|blueish\n"
-           "                           add a warm or a cool film tint\n"
-           "  -o, --output=DIR         write the results into DIR, which must exist\n"
-           "                           (default: beside each input)\n"
-           "  -j, --jobs=N             convert with N threads: N files at once, or fewer\n"
-           "                           files with a file's halves side by side\n"
-           "                           (default: one per core that the process may use)\n"
-           "      --format=jpeg|png    JPEG of quality 97 (default) or lossless PNG,\n"
-           "                           both with the metadata\n"
-           "      --overwrite          replace existing results (default: skip them)\n"
-           "      --allow-damaged      convert what a damaged input holds, with a warning\n"
-           "                           (default: a damaged input fails, nothing written)\n"
-           "  -r, --recursive          convert the pictures in the folders named and in the\n"
-           "                           folders below; under -o each result keeps its folder\n"
-           "      --files-from=LIST    also convert the files named in LIST, one per line;\n"
-           "                           '-' reads the names from standard input\n"
-           "  -0, --null               the names in LIST end with a NUL character,\n"
-           "                           as find -print0 writes them\n"
-           "  -q, --quiet              print nothing but errors and lost metadata\n"
-           "  -h, --help               show this help and exit\n"
-           "      --version            show the version and exit\n"
-           "\n"
-           "Long options may be shortened to any unambiguous prefix (--col 60), short ones\n"
-           "bundled (-qj2). A folder walk takes JPEG, PNG, BMP, GIF, TIFF, ICO, WebP, HEIC,\n"
-           "AVIF and camera raw files by extension; it leaves out hidden files and folders\n"
-           "and earlier results (names with \"_vlr\" before the first dot).\n"
-           "\n"
-           "An input is never written over, and an existing result is skipped, so a rerun\n"
-           "finishes what is missing. Ctrl+C stops after the files being saved; no\n"
-           "half-written file is left behind. NO_COLOR turns colours off.\n"
-           "\n"
-           "Exit status: 0 if every file was converted or skipped, 1 if some failed,\n"
-           "2 on bad usage, 130 when interrupted.\n";
-}
-
 std::string VersionText() {
     return std::string("velora-batch ") + VELORA_VERSION + "\n";
 }

@@ -6,6 +6,7 @@
 
 #include "ConversionRoad.h"
 #include "ImageFile.h"
+#include "ImageProperties.h"
 #include "PictureRows.h"
 #include "RowPipeline.h"
 
@@ -42,7 +43,32 @@ bool RefuseDamage(const std::string& reason, bool allowed, std::vector<std::stri
     return false;
 }
 
+// The ASCII item `tag` of `bitmap`, or "". The save road copies nothing from a bitmap whose
+// LastStatus tells of a failure, so the status is left as it was.
+std::string TextItem(WorkingBitmap& bitmap, std::uint32_t tag) {
+    const Status before = bitmap.LastStatus();
+    std::string text;
+    ImageProperties(bitmap).GetText(tag, text);
+    bitmap.GetLastStatus();
+    if (before != Status::Ok) {
+        bitmap.RecordStatus(before);
+    }
+    return text;
+}
+
+// The time the photo was taken, as its EXIF gives it ("2024:05:01 12:30:00"), or "".
+std::string TakenAt(WorkingBitmap& metadata) {
+    return TextItem(metadata, 0x9003);
+}
+
 }  // namespace
+
+bool MadeByVelora(WorkingBitmap& metadata) {
+    static const std::string Marker = ", vlr3";
+    const std::string model = TextItem(metadata, PropertyTagEquipModel);
+    return model.size() >= Marker.size() &&
+           model.compare(model.size() - Marker.size(), Marker.size(), Marker) == 0;
+}
 
 std::uint64_t RoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes) {
     return 9 * static_cast<std::uint64_t>(width) * height + fileBytes;
@@ -66,7 +92,7 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
     };
     LoadResult loadResult = LoadBitmapFromFile(input, loadOptions);
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, {}, {}};
+        return RoadResult{RoadOutcome::Cancelled, {}, {}, {}, {}};
     }
     BitmapRef loaded = std::move(loadResult.Bitmap);
     if (!loaded || !loaded->HasImage()) {
@@ -80,7 +106,7 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
         return refusal;
     }
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}};
+        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}, {}};
     }
 
     // The save road reads only the opened picture's metadata, and a one-pixel clone carries all
@@ -101,7 +127,7 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
     RoadEnding<WorkingBitmap> road =
         ConvertAndSharpen(std::move(loaded), options.Conversion, steps, cancel, threads);
     if (!road.Picture || cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}};
+        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}, {}};
     }
     if (!road.Sharpened) {
         // The window keeps the converted picture in this case too; the files stay alike.
@@ -114,13 +140,13 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
         *road.Picture, *opened, output, existing,
         format == OutputFormat::Jpeg ? PictureFormat::Jpeg : PictureFormat::Png);
     if (saved.TargetExists) {
-        return RoadResult{RoadOutcome::Skipped, {}, warnings, {}};
+        return RoadResult{RoadOutcome::Skipped, {}, warnings, {}, {}};
     }
     if (!saved.Ok) {
         return Failure("cannot write '" + output +
                        "': " + (saved.Message.empty() ? "unknown error" : saved.Message));
     }
-    return RoadResult{RoadOutcome::Done, {}, warnings, std::move(saved.LeftOut)};
+    return RoadResult{RoadOutcome::Done, {}, warnings, std::move(saved.LeftOut), TakenAt(*opened)};
 }
 
 std::string CannotWrite(const std::string& output, const std::string& message) {
@@ -170,7 +196,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     RoadResult refusal;
     if (!reader.Open(input, loadOptions, onDamage)) {
         if (cancel.load() != 0) {
-            return RoadResult{RoadOutcome::Cancelled, {}, {}, {}};
+            return RoadResult{RoadOutcome::Cancelled, {}, {}, {}, {}};
         }
         if (reader.Damaged()) {
             RefuseDamage(reader.DamageReason(), false, warnings, refusal);
@@ -179,7 +205,10 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         return Failure(reader.Message().empty() ? "cannot be read as a picture" : reader.Message());
     }
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, reader.Warnings(), {}};
+        return RoadResult{RoadOutcome::Cancelled, {}, reader.Warnings(), {}, {}};
+    }
+    if (!options.IncludeResults && MadeByVelora(*reader.Metadata())) {
+        return RoadResult{RoadOutcome::EarlierResult, {}, {}, {}, {}};
     }
     const int width = reader.Width();
     const int height = reader.Height();
@@ -217,7 +246,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         case PipelineOutcome::Done:
             break;
         case PipelineOutcome::Cancelled:
-            return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}};
+            return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}, {}};
         case PipelineOutcome::Failed:
             return Failure(run.ReaderFailed ? run.Message : CannotWrite(output, run.Message));
     }
@@ -234,11 +263,12 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     Tell(observer, RoadStage::Saving, height);
     if (!writer.Commit()) {
         if (writer.TargetExists()) {
-            return RoadResult{RoadOutcome::Skipped, {}, warnings, {}};
+            return RoadResult{RoadOutcome::Skipped, {}, warnings, {}, {}};
         }
         return Failure(CannotWrite(output, writer.Message()));
     }
-    return RoadResult{RoadOutcome::Done, {}, warnings, writer.LeftOut()};
+    return RoadResult{
+        RoadOutcome::Done, {}, warnings, writer.LeftOut(), TakenAt(*reader.Metadata())};
 }
 
 }  // namespace velora::batch

@@ -26,7 +26,8 @@ enum class RoadOutcome {
     Done,
     Failed,
     Cancelled,
-    Skipped,  // the result appeared while this one was made, and --overwrite was not given
+    Skipped,        // the result appeared while this one was made, and --overwrite was not given
+    EarlierResult,  // the input is itself a Velora result and --include-results was not given
 };
 
 struct RoadResult {
@@ -34,7 +35,11 @@ struct RoadResult {
     std::string Message;                // why it failed
     std::vector<std::string> Warnings;  // what the decoder stepped over or left out
     std::vector<std::string> LeftOut;   // metadata the saved file could not hold, by name
+    std::string Taken;                  // the input's EXIF DateTimeOriginal, when it has one
 };
+
+// Whether the picture's metadata marks it as made by Velora: its camera model ends in ", vlr3".
+bool MadeByVelora(WorkingBitmap& metadata);
 
 // The memory one file's road takes at its peak, for a picture of `width` x `height` read from
 // a file of `fileBytes`: the file, the decoded picture and the sharpened one (3 bytes a pixel

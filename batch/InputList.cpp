@@ -57,8 +57,9 @@ bool ReadList(const std::string& name, std::FILE* standardInput, std::string& te
 }
 
 // The pictures below `root`, depth first with the names of each folder sorted, so that every run
-// plans the same files in the same order.
-void Walk(const fs::path& root, const fs::path& below, CollectedInputs& inputs) {
+// plans the same files in the same order. Each keeps `kept` / its folder below `root`.
+void Walk(const fs::path& root, const fs::path& below, const fs::path& kept,
+          CollectedInputs& inputs) {
     std::error_code error;
     fs::directory_iterator entries(root / below, error);
     if (error) {
@@ -87,14 +88,29 @@ void Walk(const fs::path& root, const fs::path& below, CollectedInputs& inputs) 
         }
         if (entry.is_directory(statusError)) {
             if (name[0] != '.') {
-                Walk(root, below / name, inputs);
+                Walk(root, below / name, kept, inputs);
             }
             continue;
         }
         if (WalkTakes(name)) {
-            inputs.Files.push_back({entry.path().string(), below.string()});
+            inputs.Files.push_back({entry.path().string(), (kept / below).string()});
         }
     }
+}
+
+// The name a root folder keeps under -o: its own ("photos/" and "./photos" give "photos"), or
+// for "." and ".." the name of the folder they stand for.
+fs::path RootName(const std::string& root) {
+    fs::path name = fs::path(root).lexically_normal();
+    if (!name.has_filename()) {
+        name = name.parent_path();  // a trailing "/"
+    }
+    name = name.filename();
+    if (name.empty() || name == "." || name == "..") {
+        std::error_code error;
+        name = fs::weakly_canonical(fs::absolute(root, error), error).filename();
+    }
+    return name;
 }
 
 }  // namespace
@@ -154,10 +170,16 @@ CollectedInputs CollectInputs(const BatchOptions& options, std::FILE* standardIn
         std::vector<std::string> entries = SplitList(text, options.NullSeparated);
         names.insert(names.end(), entries.begin(), entries.end());
     }
+    std::size_t roots = 0;
+    for (const std::string& name : names) {
+        std::error_code error;
+        roots += options.Recursive && fs::is_directory(name, error) ? 1 : 0;
+    }
     for (const std::string& name : names) {
         std::error_code error;
         if (options.Recursive && fs::is_directory(name, error)) {
-            Walk(fs::path(name), fs::path(), inputs);
+            // Several roots each keep their own name, so that d1/a.jpg and d2/a.jpg stay apart.
+            Walk(fs::path(name), fs::path(), roots > 1 ? RootName(name) : fs::path(), inputs);
         } else {
             inputs.Files.push_back({name, ""});
         }

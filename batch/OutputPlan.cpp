@@ -69,6 +69,80 @@ std::string OutputFileName(const std::string& fileName, OutputFormat format) {
     return name + (format == OutputFormat::Jpeg ? ".jpg" : ".png");
 }
 
+namespace {
+
+// Walks `text`, handing each literal run and each field to `take`; false with the problem when
+// a brace stands alone or a field is unknown.
+template <typename Take>
+bool ExpandTemplate(const std::string& text, std::string& problem, Take take) {
+    static const char* const Fields[] = {"stem", "ext", "suffix", "folder"};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c == '{' || c == '}') && i + 1 < text.size() && text[i + 1] == c) {
+            take(std::string(1, c), false);
+            ++i;
+        } else if (c == '{') {
+            const std::size_t close = text.find('}', i);
+            const std::string field =
+                close == std::string::npos ? "" : text.substr(i + 1, close - i - 1);
+            if (std::none_of(std::begin(Fields), std::end(Fields),
+                             [&](const char* known) { return field == known; })) {
+                problem = close == std::string::npos
+                              ? "a '{' without its '}'"
+                              : "no field {" + field + "} (stem, ext, suffix, folder)";
+                return false;
+            }
+            take(field, true);
+            i = close;
+        } else if (c == '}') {
+            problem = "a '}' without its '{'";
+            return false;
+        } else {
+            take(std::string(1, c), false);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CheckNameTemplate(const std::string& text, std::string& problem) {
+    std::string literal;
+    if (!ExpandTemplate(text, problem, [&](const std::string& part, bool field) {
+            literal += field ? "x" : part;
+        })) {
+        return false;
+    }
+    if (text.find('/') != std::string::npos || literal == "." || literal == ".." || text.empty()) {
+        problem = "a file name is needed, without '/'";
+        return false;
+    }
+    return true;
+}
+
+std::string TemplateFileName(const std::string& nameTemplate, const std::string& path,
+                             OutputFormat format) {
+    const fs::path input(path);
+    const std::string fileName = input.filename().string();
+    const std::string defaultName = OutputFileName(fileName, format);
+    const std::size_t dot = fileName.rfind('.');
+    const std::size_t resultDot = defaultName.rfind('.');
+    const std::string stem =
+        dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
+    const std::string ext = defaultName.substr(resultDot + 1);
+    fs::path folder = fs::absolute(input).parent_path().filename();
+    std::string name;
+    std::string problem;
+    ExpandTemplate(nameTemplate, problem, [&](const std::string& part, bool field) {
+        name += !field             ? part
+                : part == "stem"   ? stem
+                : part == "ext"    ? ext
+                : part == "suffix" ? std::string("_vlr")
+                                   : folder.string();
+    });
+    return name;
+}
+
 std::vector<PlannedFile> PlanOutputs(const BatchOptions& options) {
     std::vector<InputFile> inputs;
     for (const std::string& file : options.Files) {
@@ -95,7 +169,9 @@ std::vector<PlannedFile> PlanOutputs(const BatchOptions& options,
                           : input.Folder.empty()    ? fs::path(options.OutputDir)
                                                     : fs::path(options.OutputDir) / input.Folder;
         fs::path outputPath =
-            folder / OutputFileName(inputPath.filename().string(), options.Format);
+            folder / (options.NameTemplate.empty()
+                          ? OutputFileName(inputPath.filename().string(), options.Format)
+                          : TemplateFileName(options.NameTemplate, input.Path, options.Format));
         file.Output = outputPath.string();
         Seen entry{Resolved(inputPath), Resolved(outputPath), HasOtherNames(inputPath)};
         inputs.emplace(entry.Input, seen.size());

@@ -16,6 +16,15 @@ namespace velora::batch {
 // a name without one gets it appended.
 std::string OutputFileName(const std::string& fileName, OutputFormat format);
 
+// Whether `text` can name results for --name: fields {stem} (the input's name without its last
+// extension), {ext} (the result's extension, without the dot), {suffix} ("_vlr") and {folder}
+// (the name of the input's folder), "{{" and "}}" for braces, and no "/". False with the problem.
+bool CheckNameTemplate(const std::string& text, std::string& problem);
+
+// The result's file name for the input `path` under a checked template.
+std::string TemplateFileName(const std::string& nameTemplate, const std::string& path,
+                             OutputFormat format);
+
 enum class PlanAction {
     Convert,
     SkipExisting,   // the result is there already and --overwrite was not given

@@ -7,9 +7,11 @@
 #include <initializer_list>
 #include <thread>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velora::batch {
@@ -116,6 +118,13 @@ void IgnoreBrokenPipes() {
     action.sa_handler = SIG_IGN;
     sigemptyset(&action.sa_mask);
     sigaction(SIGPIPE, &action, nullptr);
+}
+
+bool SetModifiedTime(const std::string& path, long long seconds) {
+    timespec times[2] = {};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 }  // namespace velora::batch

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace velora::batch {
 
@@ -34,6 +35,10 @@ const std::atomic<int>& InstallInterruptHandlers();
 
 // Counts the terminal's size changes (SIGWINCH) in the returned counter.
 const std::atomic<unsigned>& InstallResizeHandler();
+
+// Sets the modification time of the file at `path` to `seconds` since 1970 (UTC); false with
+// errno on failure.
+bool SetModifiedTime(const std::string& path, long long seconds);
 
 // A reader that goes away (velora-batch ... 2>&1 | head -1) must not end the run: writes to a
 // closed pipe then fail instead of raising SIGPIPE, and the progress display stops printing.

@@ -35,10 +35,10 @@ ProgressDisplay::ProgressDisplay(const DisplaySettings& settings) : Settings(set
     for (unsigned i = 0; i < Settings.Slots; ++i) {
         Slots.push_back(std::make_unique<Slot>());
     }
-    if (Settings.Terminal && !Settings.Quiet) {
+    if (ShowsLine()) {
         Redraw();
     }
-    if (Settings.Terminal && !Settings.Quiet && Settings.RedrawMilliseconds > 0) {
+    if (ShowsLine() && Settings.RedrawMilliseconds > 0) {
         try {
             Redrawer = std::thread(&ProgressDisplay::RedrawLoop, this);
         } catch (const std::system_error&) {
@@ -225,7 +225,7 @@ void ProgressDisplay::Redraw() {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
     std::lock_guard<std::mutex> lock(Mutex);
-    if (Stopping || !Settings.Terminal || Settings.Quiet) {
+    if (Stopping || !ShowsLine()) {
         return;
     }
     FollowResize();

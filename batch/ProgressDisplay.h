@@ -25,7 +25,8 @@ struct DisplaySettings {
     bool Terminal = false;
     bool Colour = false;  // errors red, warnings yellow, the bar green
     bool Quiet = false;
-    int Columns = 80;  // terminal width
+    bool BarWhenQuiet = false;  // a terminal keeps its progress line under Quiet
+    int Columns = 80;           // terminal width
     // Counts the terminal's size changes; after each the width is asked for again.
     const std::atomic<unsigned>* Resizes = nullptr;
     std::function<int()> ColumnsNow;
@@ -64,6 +65,9 @@ class ProgressDisplay {
     std::string RenderLine(double elapsedSeconds);
     // Draws the progress line now, on a terminal and unless quiet.
     void Redraw();
+    bool ShowsLine() const {
+        return Settings.Terminal && (!Settings.Quiet || Settings.BarWhenQuiet);
+    }
 
   private:
     struct Slot {

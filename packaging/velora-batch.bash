@@ -5,7 +5,20 @@ _velora_batch()
     _init_completion -s || return
 
     case $prev in
-        --color | --gray | -j | --jobs)
+        --color | --colour | --gray | -j | --jobs | --shard)
+            return
+            ;;
+        --name)
+            # The fields a template may hold.
+            COMPREPLY=($(compgen -W '{stem}{suffix}.{ext} {stem} {ext} {suffix} {folder}' -- "$cur"))
+            return
+            ;;
+        --preserve)
+            COMPREPLY=($(compgen -W 'mtime exif' -- "$cur"))
+            return
+            ;;
+        --report)
+            _filedir
             return
             ;;
         --film)
@@ -13,7 +26,7 @@ _velora_batch()
             return
             ;;
         --format)
-            COMPREPLY=($(compgen -W 'jpeg png' -- "$cur"))
+            COMPREPLY=($(compgen -W 'jpeg jpg png' -- "$cur"))
             return
             ;;
         -o | --output)
@@ -32,9 +45,10 @@ _velora_batch()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--color= --gray= --no-gray-contrast --film= --output=
-            --jobs= --format= --overwrite --allow-damaged --recursive --files-from= --null --quiet --help
-            --version -o -j -r -0 -q -h' -- "$cur"))
+        COMPREPLY=($(compgen -W '--color= --colour= --gray= --no-gray-contrast --film= --output=
+            --stdout --name= --jobs= --format= --overwrite --include-results --allow-damaged
+            --preserve --preserve= --dry-run --shard= --report= --verbose --recursive
+            --files-from= --null --quiet --help --version -o -j -n -r -0 -v -q -h' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

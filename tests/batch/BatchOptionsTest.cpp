@@ -1,6 +1,9 @@
 // The command line, the result names and the plan that keeps inputs and results apart.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
+#include <set>
 #include <sstream>
 
 #include "BatchOptions.h"
@@ -21,10 +24,30 @@ ParseResult Parse(std::vector<std::string> arguments) {
 }
 
 TEST(BatchOptions, EveryOptionReachesItsField) {
-    ParseResult result =
-        Parse({"--color=100", "a.jpg", "--gray", "0", "--no-gray-contrast", "--film", "blueish",
-               "-oout", "--jobs=3", "--format", "png", "--overwrite", "--allow-damaged", "--quiet",
-               "-", "--", "--color", "-o"});
+    ParseResult result = Parse({"--colour=100",
+                                "a.jpg",
+                                "--gray",
+                                "0",
+                                "--no-gray-contrast",
+                                "--film",
+                                "blueish",
+                                "-oout",
+                                "--jobs=3",
+                                "--format",
+                                "png",
+                                "--overwrite",
+                                "--allow-damaged",
+                                "--quiet",
+                                "--name={stem}.{ext}",
+                                "--include-results",
+                                "-n",
+                                "--shard=2/3",
+                                "--report",
+                                "r",
+                                "--preserve=exif",
+                                "--",
+                                "--color",
+                                "-o"});
     ASSERT_EQ(result.Outcome, ParseOutcome::Run) << result.Error;
     const BatchOptions& options = result.Options;
     EXPECT_EQ(options.Conversion.ColorStrength, 100);
@@ -37,9 +60,14 @@ TEST(BatchOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(options.Format, OutputFormat::Png);
     EXPECT_TRUE(options.Overwrite);
     EXPECT_TRUE(options.AllowDamaged);
-    EXPECT_TRUE(options.Quiet);
+    EXPECT_EQ(options.Verbosity, -1);
+    EXPECT_EQ(options.NameTemplate, "{stem}.{ext}");
+    EXPECT_TRUE(options.IncludeResults && options.DryRun);
+    EXPECT_EQ(options.ShardIndex * 10 + options.ShardCount, 23u);
+    EXPECT_EQ(options.Report, "r");
+    EXPECT_EQ(options.Preserve, PreserveTime::Taken);
     // Files keep their order; after "--" option-like names are files too.
-    EXPECT_EQ(options.Files, (std::vector<std::string>{"a.jpg", "-", "--color", "-o"}));
+    EXPECT_EQ(options.Files, (std::vector<std::string>{"a.jpg", "--color", "-o"}));
 
     // The last film named wins; both flags are never set together.
     result = Parse({"--film", "blueish", "--film=reddish", "-o", "x", "a.jpg"});
@@ -47,6 +75,10 @@ TEST(BatchOptions, EveryOptionReachesItsField) {
     EXPECT_TRUE(result.Options.Conversion.ReddishFilm);
     EXPECT_FALSE(result.Options.Conversion.BlueishFilm);
     EXPECT_EQ(result.Options.OutputDir, "x");
+    result = Parse({"-qqvo", "-", "--preserve", "-"});
+    EXPECT_TRUE(result.Options.ToStandardOutput && result.Options.OutputDir.empty());
+    EXPECT_EQ(result.Options.Verbosity, -1);
+    EXPECT_EQ(result.Options.Preserve, PreserveTime::Modified);
     // Without --jobs the cores decide; the other defaults show in what the runs write.
     EXPECT_EQ(Parse({"a.jpg"}).Options.Jobs, 0u);
 }
@@ -75,7 +107,7 @@ TEST(BatchOptions, FollowsGnuConventions) {
         const std::string label = ::testing::PrintToString(c.Arguments);
         ASSERT_EQ(result.Outcome, ParseOutcome::Run) << label << ": " << result.Error;
         EXPECT_EQ(result.Options.Jobs, c.Jobs) << label;
-        EXPECT_EQ(result.Options.Quiet, c.Quiet) << label;
+        EXPECT_EQ(result.Options.Verbosity < 0, c.Quiet) << label;
         EXPECT_EQ(result.Options.OutputDir, c.OutputDir) << label;
         EXPECT_EQ(result.Options.Conversion.ColorStrength, c.Color) << label;
         EXPECT_EQ(result.Options.Files, std::vector<std::string>{"a.jpg"}) << label;
@@ -92,13 +124,19 @@ TEST(BatchOptions, NumbersAreWholeAndInRange) {
         bool Accepted;
     };
     const Case cases[] = {
-        {{"--color", "0"}, true},    {{"--color", "100"}, true},
-        {{"--color", "101"}, false}, {{"--gray", "90"}, true},
-        {{"--gray", "91"}, false},   {{"--gray", "-1"}, false},
-        {{"--color", "35%"}, false}, {{"--color", ""}, false},
-        {{"--color", " 35"}, false}, {{"--color", "+35"}, false},
-        {{"--color", "3.5"}, false}, {{"--jobs", "0"}, false},
-        {{"--jobs", "1"}, true},     {{"--jobs", "99999999999"}, false},
+        {{"--color", "0"}, true},         {{"--color", "100"}, true},
+        {{"--color", "101"}, false},      {{"--gray", "90"}, true},
+        {{"--gray", "91"}, false},        {{"--gray", "-1"}, false},
+        {{"--color", "35%"}, false},      {{"--color", ""}, false},
+        {{"--color", " 35"}, false},      {{"--color", "+35"}, false},
+        {{"--color", "3.5"}, false},      {{"--jobs", "0"}, false},
+        {{"--jobs", "1"}, true},          {{"--jobs", "99999999999"}, false},
+        {{"--format", "jpg"}, true},      {{"--shard", "2/2"}, true},
+        {{"--shard", "0/2"}, false},      {{"--shard", "3/2"}, false},
+        {{"--shard", "1"}, false},        {{"--preserve=time", "-v"}, false},
+        {{"--name", "{{{stem}}}"}, true}, {{"--name", "{base}.jpg"}, false},
+        {{"--name", "{stem"}, false},     {{"--name", "a}"}, false},
+        {{"--name", "d/{stem}"}, false},  {{"--name", ".."}, false},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments = c.Arguments;
@@ -117,7 +155,9 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
     const Case cases[] = {
         {{}, "no input files"},
         {{"--color", "5"}, "no input files"},
-        {{"--colour", "5", "a.jpg"}, "--colour"},
+        {{"-", "-o", "out"}, "standard output"},
+        {{"-", "--files-from=-"}, "standard input"},
+        {{"--stdout", "-n", "a.jpg"}, "--dry-run"},
         {{"-x", "a.jpg"}, "-x"},
         {{"a.jpg", "--gray"}, "requires an argument"},
         {{"--film", "sepia", "a.jpg"}, "sepia"},
@@ -146,15 +186,33 @@ TEST(BatchOptions, HelpAndVersionNeedNoFiles) {
     EXPECT_EQ(Parse({"--help"}).Outcome, ParseOutcome::Help);
     EXPECT_EQ(Parse({"a.jpg", "-h"}).Outcome, ParseOutcome::Help);
     EXPECT_EQ(Parse({"--version"}).Outcome, ParseOutcome::Version);
-    // Every option the parser knows is in the help.
-    for (const char* option : {"--color",     "--gray",       "--no-gray-contrast",
-                               "--film",      "-o",           "--jobs",
-                               "--format",    "--overwrite",  "--allow-damaged",
-                               "--quiet",     "--help",       "--version",
-                               "--recursive", "--files-from", "--null",
-                               "-r,",         "-0,",          "-j,",
-                               "-q,",         "-h,"}) {
-        EXPECT_NE(HelpText().find(option), std::string::npos) << option;
+    // Every option the parser knows is in the help, the manual page and the completion.
+    const auto words = [](const std::string& text) {
+        std::set<std::string> found;
+        std::string word;
+        for (std::size_t i = 0; i <= text.size(); ++i) {
+            const char c = i < text.size() ? text[i] : ' ';
+            if (c == '\\' && i + 1 < text.size() && text[i + 1] == '-') {
+                continue;  // the manual page writes "\-"
+            }
+            const bool font = c == '\\' && i + 2 < text.size() && text[i + 1] == 'f';
+            i += font ? 2 : 0;  // and switches fonts with "\fB", "\fR"
+            if (font || std::isspace(static_cast<unsigned char>(c)) || std::strchr("\"'=[,|)", c)) {
+                found.insert(word);
+                word.clear();
+            } else {
+                word += c;
+            }
+        }
+        return found;
+    };
+    const std::string sources = VELORA_SOURCE_DIR "/packaging/velora-batch";
+    for (const std::string& text : {HelpText(), testing::ReadBytes(sources + ".1.in"),
+                                    testing::ReadBytes(sources + ".bash")}) {
+        const std::set<std::string> found = words(text);
+        for (const std::string& option : OptionNames()) {
+            EXPECT_TRUE(found.count(option)) << option << " missing in " << text.substr(0, 40);
+        }
     }
     // It fits a terminal of 80 columns without wrapping.
     std::istringstream lines(HelpText());
@@ -242,6 +300,21 @@ TEST(OutputNames, FollowTheVlrRuleAndTheFormat) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(OutputFileName(c.Input, c.Format), c.Output) << c.Input;
+    }
+    const struct {
+        const char* Template;
+        const char* Input;
+        OutputFormat Format;
+        const char* Output;
+    } templates[] = {
+        {"{stem}_x.{ext}", "/a/b/IMG_1.JPG", OutputFormat::Jpeg, "IMG_1_x.JPG"},
+        {"{folder}-{stem}{suffix}.{ext}", "/a/b/my.trip.png", OutputFormat::Jpeg,
+         "b-my.trip_vlr.jpg"},
+        {"{{{stem}}}.{ext}", "/a/photo", OutputFormat::Png, "{photo}.png"},
+        {"{stem}.{ext}", "/a/.hidden", OutputFormat::Jpeg, ".hidden.jpg"},
+    };
+    for (const auto& c : templates) {
+        EXPECT_EQ(TemplateFileName(c.Template, c.Input, c.Format), c.Output) << c.Template;
     }
 }
 

@@ -2,12 +2,18 @@
 // process.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <regex>
 #include <thread>
 
 #include "BatchTestSupport.h"
 #include "FileRoad.h"
+#include "InputList.h"
 #include "ProgressDisplay.h"
+#include "RunReport.h"
 
 namespace velora::batch {
 namespace {
@@ -135,13 +141,25 @@ TEST_F(BatchSafety, LeftoverTemporariesAreReportedAndKept) {
     const std::string out = Scratch.Folder("out");
     const std::string leftover = out + "/.vlr-save-Ab3dE9";
     WriteBytes(leftover, "half a picture");
+    WriteBytes(out + "/.vlr-save-Zz3dE9", "another");
     WriteBytes(out + "/.vlr-save-notours.txt", "");
+    // One that a living save holds, as a writer does from creation to rename.
+    WriteBytes(out + "/.vlr-save-Live01", "");
+    const int held = ::open((out + "/.vlr-save-Live01").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
     RunOutput run = RunInProcess({"-o", out, input});
     EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
     EXPECT_TRUE(Contains(run.Err, "velora-batch: " + leftover + ": left by a save")) << run.Err;
-    EXPECT_FALSE(Contains(run.Err, "notours")) << run.Err;
+    EXPECT_FALSE(Contains(run.Err, "notours") || Contains(run.Err, "Live01")) << run.Err;
     EXPECT_EQ(ReadBytes(leftover), "half a picture");
     EXPECT_TRUE(Load(out + "/photo_vlr.jpg"));
+    // Quiet says it in one line; twice quiet not at all.
+    run = RunInProcess({"-q", "--overwrite", "-o", out, input});
+    EXPECT_EQ(run.Err, "velora-batch: " + leftover +
+                           ": left by a save that was stopped midway; no running save owns it, it "
+                           "can be deleted (and 1 more such temporaries)\n");
+    EXPECT_EQ(RunInProcess({"-qq", "--overwrite", "-o", out, input}).Err, "");
+    ::close(held);
 }
 
 // File names reach the terminal with their control characters written out.
@@ -213,14 +231,28 @@ TEST_F(BatchSafety, APictureTooWideForAJpegFailsBeforeItIsConverted) {
     EXPECT_TRUE(Load(Scratch / "png/wide_vlr.png"));
 }
 
+// A rerun over the inputs and the first run's results ("photos/*.jpg" twice) leaves the results
+// alone: no input is replaced, and a Velora result is no new input unless asked for.
 TEST_F(BatchSafety, NoInputIsEverWrittenOver) {
     std::string first = Picture("photo.jpg", 1);
-    std::string second = Picture("photo_vlr.jpg", 2);
+    std::string other = Picture("other_vlr.jpg", 2);  // the name alone makes no result
+    ASSERT_EQ(RunInProcess({first}).ExitCode, ExitAllDone);
+    std::string second = Scratch / "photo_vlr.jpg";
     std::string secondBytes = ReadBytes(second);
-    RunOutput run = RunInProcess({"--overwrite", first, second});
+    RunOutput run = RunInProcess({"--overwrite", first, second, other});
     EXPECT_EQ(run.ExitCode, ExitSomeFailed);
     EXPECT_TRUE(Contains(run.Err, "velora-batch: " + first + ": ")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, second + ": a Velora result, skipped")) << run.Err;
     EXPECT_EQ(ReadBytes(second), secondBytes);
+    EXPECT_TRUE(Load(Scratch / "other_vlr_vlr.jpg"));
+    run = RunInProcess({first, second, Scratch / "other_vlr_vlr.jpg"});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "2 inputs are Velora results, skipped")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "0 converted, 3 skipped, 0 failed")) << run.Err;
+    EXPECT_EQ(Scratch.Names(), (std::vector<std::string>{"other_vlr.jpg", "other_vlr_vlr.jpg",
+                                                         "photo.jpg", "photo_vlr.jpg"}));
+    run = RunInProcess({"--include-results", second});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
     EXPECT_TRUE(Load(Scratch / "photo_vlr_vlr.jpg"));
 
     // The result's name already leads to the input.
@@ -268,6 +300,23 @@ TEST_F(BatchSafety, ProgressLinesAndQuiet) {
     EXPECT_EQ(run.ExitCode, ExitAllDone);
     EXPECT_EQ(run.Err, "");
     EXPECT_EQ(run.Out, "");
+
+    // Skips of one kind share a line unless -v.
+    run = RunInProcess({a, b});
+    EXPECT_EQ(run.Err,
+              "velora-batch: 2 results exist already, skipped (--overwrite replaces them)\n"
+              "velora-batch: 0 converted, 2 skipped, 0 failed\n");
+    EXPECT_EQ(LineCount(RunInProcess({"-v", a, b}).Err), 3u);
+    // A terminal keeps its progress line under -q, not under -qq.
+    for (const char* level : {"-q", "-qq"}) {
+        std::FILE* err = std::tmpfile();
+        BatchEnvironment terminal;
+        terminal.Err = err;
+        terminal.Terminal = true;
+        EXPECT_EQ(RunBatch({level, "--overwrite", a}, terminal), ExitAllDone);
+        EXPECT_EQ(Contains(ReadStream(err), "0/1"), std::string(level) == "-q") << level;
+        std::fclose(err);
+    }
 
     // Quiet keeps errors, one line each, and leaves out the skip.
     run = RunInProcess({"--quiet", a, Scratch / "missing.jpg"});
@@ -318,6 +367,16 @@ TEST_F(BatchSafety, FoldersAreWalkedAndKeepTheirShapeUnderTheOutputFolder) {
     EXPECT_EQ(FilesBelow(Scratch / "album/2023/summer"),
               (std::vector<std::string>{"b.JPG", "b_vlr.JPG"}));
 
+    // Several roots each keep their name under -o.
+    Scratch.Folder("d1");
+    Scratch.Folder("d2");
+    Picture("d1/IMG.jpg", 7);
+    Picture("d2/IMG.jpg", 8);
+    run = RunInProcess({"-rq", "-o", Scratch.Folder("roots"), Scratch / "d1", Scratch / "d2/"});
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    EXPECT_EQ(FilesBelow(Scratch / "roots"),
+              (std::vector<std::string>{"d1/IMG_vlr.jpg", "d2/IMG_vlr.jpg"}));
+
     // Without -r a folder is refused, with a hint.
     run = RunInProcess({Scratch / "album"});
     EXPECT_EQ(run.ExitCode, ExitSomeFailed);
@@ -353,6 +412,69 @@ TEST_F(BatchSafety, InputsComeFromListsToo) {
     run = RunInProcess({"--files-from", Scratch / "none.txt", a});
     EXPECT_EQ(run.ExitCode, ExitBadUsage);
     EXPECT_TRUE(Contains(run.Err, "none.txt': No such file or directory")) << run.Err;
+}
+
+// What scripts and schedulers build on: a dry run's list, its parts, the report and the pipe.
+TEST_F(BatchSafety, ScriptsGetPlansPartsReportsAndPipes) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 6; ++i) {
+        names.push_back(Picture("p" + std::to_string(i) + ".jpg", i + 1));
+    }
+    RunOutput run = RunInProcess(Joined({"-n"}, names));
+    std::string expected;
+    for (const std::string& name : names) {
+        expected += name + "\t" + name.substr(0, name.size() - 4) + "_vlr.jpg\n";
+    }
+    EXPECT_EQ(run.Out, expected);
+    // The parts of a shuffled list are the same, and together they are the whole.
+    std::vector<std::string> lines;
+    for (int k = 1; k <= 3; ++k) {
+        std::vector<std::string> shuffled(names.rbegin(), names.rend());
+        const std::string part =
+            RunInProcess(Joined({"-n0", "--shard=" + std::to_string(k) + "/3"}, shuffled)).Out;
+        const std::string same =
+            RunInProcess(Joined({"-n0", "--shard", std::to_string(k) + "/3"}, names)).Out;
+        EXPECT_EQ(SplitList(part, true).size(), SplitList(same, true).size());
+        for (const std::string& entry : SplitList(part, true)) {
+            lines.push_back(entry);
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines.size(), 12u);
+    EXPECT_TRUE(std::unique(lines.begin(), lines.end()) == lines.end());
+    EXPECT_EQ(Scratch.Names().size(), 6u);  // nothing converted
+
+    // One JSON line a file, said as it ends; a mode-600 original keeps its readers and time.
+    fs::permissions(names[0], fs::perms::owner_read | fs::perms::owner_write);
+    fs::last_write_time(names[0], fs::last_write_time(names[0]) - std::chrono::hours(9999));
+    const std::string report = Scratch / "report.json";
+    WriteBytes(Scratch / "p1_vlr.jpg", "kept");
+    run = RunInProcess({"--preserve", "--report", report, names[0], names[1], Scratch / "no.jpg"});
+    EXPECT_EQ(run.ExitCode, ExitSomeFailed);
+    const std::string json = ReadBytes(report);
+    EXPECT_EQ(LineCount(json), 3u) << json;
+    EXPECT_TRUE(std::regex_search(
+        json,
+        std::regex(
+            "\\{\"input\":\"[^\"]*p0.jpg\",\"result\":\"[^\"]*p0_vlr.jpg\",\"status\":"
+            "\"converted\",\"warnings\":\\[\\],\"seconds\":[0-9.]+,\"bytes\":[1-9][0-9]*\\}\n")))
+        << json;
+    EXPECT_TRUE(Contains(json, "p1_vlr.jpg\",\"status\":\"skipped\",\"reason\":\"'")) << json;
+    EXPECT_TRUE(Contains(json, "no_vlr.jpg\",\"status\":\"failed\",\"reason\":\"")) << json;
+    EXPECT_EQ(fs::status(Scratch / "p0_vlr.jpg").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(fs::last_write_time(Scratch / "p0_vlr.jpg") == fs::last_write_time(names[0]));
+    EXPECT_EQ(JsonString("a\"b\\c\n\x01\xff\xed\xa0\x80사"),
+              "\"a\\\"b\\\\c\\n\\u0001\\ufffd\\ufffd\\ufffd\\ufffd사\"");
+
+    // From a pipe to a pipe: the bytes a file run writes, and a film without its curve is said.
+    run = RunInProcess({"-", "-o", "-"}, 2, nullptr, ReadBytes(names[2]));
+    EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
+    RunInProcess({"-q", names[2]});
+    EXPECT_TRUE(run.Out == ReadBytes(Scratch / "p2_vlr.jpg"));
+    run = RunInProcess({"--stdout", "--film=reddish", "--no-gray-contrast", names[3], names[4]});
+    EXPECT_EQ(run.ExitCode, ExitBadUsage);
+    EXPECT_TRUE(Contains(run.Err, "--film has no effect")) << run.Err;
 }
 
 TEST_F(BatchSafety, ACancelledRunWritesNothing) {

@@ -1,0 +1,85 @@
+// The text of velora-batch --help: every option the parser knows, in a terminal's 80 columns.
+#include "BatchOptions.h"
+
+namespace velora::batch {
+
+std::string HelpText() {
+    const auto range = [](int maximum, int start) {
+        return "0-" + std::to_string(maximum) + " (default " + std::to_string(start) + ")\n";
+    };
+    return "Usage: velora-batch [OPTION]... FILE...\n"
+           "  or:  velora-batch [OPTION]... --files-from=LIST\n"
+           "  or:  velora-batch [OPTION]... FILE|- -o - > RESULT\n"
+           "Restyle photos with Velora's tone conversion and sharpening, and save each\n"
+           "result with its metadata under the name with \"_vlr\" (photo.jpg ->\n"
+           "photo_vlr.jpg).\n"
+           "\n"
+           "      --color=N, --colour=N\n"
+           "                           colour strength, " +
+           range(ColorStrengthMax, ColorStrengthStart) +
+           "      --gray=N             grey strength, " +
+           range(GrayStrengthMax, GrayStrengthStart) +
+           "      --no-gray-contrast   leave out the lightness curve (on by default);\n"
+           "                           the film tints need it\n"
+           "      --film=reddish|blueish\n"
+           "                           add a warm or a cool film tint\n"
+           "  -o, --output=DIR         write the results into DIR, which must exist\n"
+           "                           (default: beside each input); '-o -' is --stdout\n"
+           "      --stdout             write the one result to standard output; a FILE\n"
+           "                           '-' reads the photo from standard input\n"
+           "      --name=TEMPLATE      name each result by TEMPLATE, with the fields\n"
+           "                           {stem} (the input's name without its extension),\n"
+           "                           {ext} (the result's extension), {suffix} (_vlr)\n"
+           "                           and {folder} (the name of the input's folder);\n"
+           "                           {{ and }} are braces (default: {stem}{suffix}.{ext}\n"
+           "                           with the suffix before the name's first dot)\n"
+           "  -j, --jobs=N             convert with N threads: N files at once, or fewer\n"
+           "                           files with a file's halves side by side\n"
+           "                           (default: one per core that the process may use)\n"
+           "      --format=jpeg|jpg|png\n"
+           "                           JPEG of quality 97 (default) or lossless PNG,\n"
+           "                           both with the metadata\n"
+           "      --overwrite          replace existing results (default: skip them)\n"
+           "      --include-results    convert inputs that are Velora results too\n"
+           "                           (default: skip them)\n"
+           "      --allow-damaged      convert what a damaged input holds, with a warning\n"
+           "                           (default: a damaged input fails, nothing written)\n"
+           "      --preserve[=mtime|exif]\n"
+           "                           give the result the original's modification time,\n"
+           "                           or with exif the time the photo was taken\n"
+           "  -r, --recursive          convert the pictures in the folders named and in the\n"
+           "                           folders below; under -o each result keeps its\n"
+           "                           folder (and its root's name, for several roots)\n"
+           "      --files-from=LIST    also convert the files named in LIST, one per line;\n"
+           "                           '-' reads the names from standard input\n"
+           "  -0, --null               the names in LIST end with a NUL character,\n"
+           "                           as find -print0 writes them; --dry-run's too\n"
+           "  -n, --dry-run            convert nothing; list each input to convert and its\n"
+           "                           result on standard output, a tab between them\n"
+           "      --shard=K/N          take only part K of N of the inputs, the same part\n"
+           "                           for the same names on every machine\n"
+           "      --report=FILE        write one JSON object per file to FILE ('-':\n"
+           "                           standard output): input, result, status, reason,\n"
+           "                           warnings, seconds, bytes\n"
+           "  -v, --verbose            name every skipped file (default: one line a kind)\n"
+           "  -q, --quiet              print nothing but errors and lost metadata; a\n"
+           "                           terminal keeps its progress line unless -qq\n"
+           "  -h, --help               show this help and exit\n"
+           "      --version            show the version and exit\n"
+           "\n"
+           "Long options may be shortened to any unambiguous prefix (--col 60), short ones\n"
+           "bundled (-qj2). A folder walk takes JPEG, PNG, BMP, GIF, TIFF, ICO, WebP, HEIC,\n"
+           "AVIF and camera raw files by extension; it leaves out hidden files and folders\n"
+           "and earlier results (names with \"_vlr\" before the first dot).\n"
+           "\n"
+           "An input is never written over, an existing result is skipped, and so is a\n"
+           "Velora result given as input (its camera model ends in \", vlr3\"), so a rerun\n"
+           "finishes what is missing. A result is never readable by more people than its\n"
+           "original. Ctrl+C stops after the files being saved; no half-written file is\n"
+           "left behind. NO_COLOR turns colours off.\n"
+           "\n"
+           "Exit status: 0 if every file was converted or skipped, 1 if some failed,\n"
+           "2 on bad usage, 130 when interrupted.\n";
+}
+
+}  // namespace velora::batch
