@@ -201,8 +201,10 @@ TEST(Save, AMakerNoteKeepsItsPlaceAndAChangedOneTravelsAsItsBytes) {
     EXPECT_EQ(test::Run(note + Quote(dir.File("c.jpg"))), expected + "\n");
 }
 
-// A small EXIF block of IFD0 alone, in either byte order: (tag, type, count, value) with the
-// value already in that order; values over four bytes follow the table.
+// A small EXIF block in either byte order: IFD0's entries (tag, type, count, value) with the
+// values already in that order, then, when there are any, those of the Exif IFD. The values of
+// each table follow it unpadded, so an odd length puts the next value, or the block's end, at
+// an odd offset.
 struct Entry {
     std::uint16_t Tag;
     std::uint16_t Type;
@@ -210,34 +212,49 @@ struct Entry {
     std::vector<std::uint8_t> Value;
 };
 
-std::vector<std::uint8_t> TiffBlock(bool big, const std::vector<Entry>& entries) {
+std::vector<std::uint8_t> TiffBlock(bool big, const std::vector<Entry>& ifd0,
+                                    const std::vector<Entry>& exif = {}) {
     std::vector<std::uint8_t> out;
     auto put = [&](std::uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) {
             out.push_back(static_cast<std::uint8_t>(v >> (8 * (big ? bytes - 1 - i : i))));
         }
     };
+    auto table = [&](const std::vector<Entry>& entries, bool pointsOn) {
+        const std::size_t count = entries.size() + (pointsOn ? 1 : 0);
+        put(static_cast<std::uint32_t>(count), 2);
+        const std::size_t data = out.size() + 12 * count + 4;
+        std::vector<std::uint8_t> tail;
+        for (const Entry& e : entries) {
+            put(e.Tag, 2);
+            put(e.Type, 2);
+            put(e.Count, 4);
+            if (e.Value.size() <= 4) {
+                out.insert(out.end(), e.Value.begin(), e.Value.end());
+                out.resize(out.size() + 4 - e.Value.size(), 0);
+            } else {
+                put(static_cast<std::uint32_t>(data + tail.size()), 4);
+                tail.insert(tail.end(), e.Value.begin(), e.Value.end());
+            }
+        }
+        if (pointsOn) {
+            tail.resize((tail.size() + 1) & ~std::size_t{1}, 0);  // the next table on a word
+            put(0x8769, 2);
+            put(4, 2);
+            put(1, 4);
+            put(static_cast<std::uint32_t>(data + tail.size()), 4);
+        }
+        put(0, 4);
+        out.insert(out.end(), tail.begin(), tail.end());
+    };
     out.push_back(big ? 'M' : 'I');
     out.push_back(big ? 'M' : 'I');
     put(42, 2);
     put(8, 4);
-    put(static_cast<std::uint32_t>(entries.size()), 2);
-    std::size_t data = 8 + 2 + 12 * entries.size() + 4;
-    std::vector<std::uint8_t> tail;
-    for (const Entry& e : entries) {
-        put(e.Tag, 2);
-        put(e.Type, 2);
-        put(e.Count, 4);
-        if (e.Value.size() <= 4) {
-            out.insert(out.end(), e.Value.begin(), e.Value.end());
-            out.resize(out.size() + 4 - e.Value.size(), 0);
-        } else {
-            put(static_cast<std::uint32_t>(data + tail.size()), 4);
-            tail.insert(tail.end(), e.Value.begin(), e.Value.end());
-        }
+    table(ifd0, !exif.empty());
+    if (!exif.empty()) {
+        table(exif, false);
     }
-    put(0, 4);
-    out.insert(out.end(), tail.begin(), tail.end());
     return out;
 }
 
@@ -254,15 +271,22 @@ void WriteWithExif(WorkingBitmap& picture, const std::vector<std::uint8_t>& tiff
     test::WriteBytes(path, file);
 }
 
+std::vector<std::uint8_t> Text(const std::string& text) {
+    return std::vector<std::uint8_t>(text.c_str(), text.c_str() + text.size() + 1);
+}
+
 // Shapes a rebuilt EXIF structure tends to lose, in both byte orders: empty texts of count 0 (as
 // Canon writes Artist and Copyright), a tag in IFD0 that belongs to the Exif IFD, a private tag,
-// and a value that the program itself set in the other byte order. exiftool reads back what it
-// read before, but the model and the orientation that were changed.
-TEST(Save, UnusualEntriesComeBackAsExiftoolReadThem) {
+// and a value that the program itself set in the other byte order; and layouts that must change:
+// values of odd length beside the free room, a table that grows by a tag while values follow
+// it, a maker note at an odd offset, which stays where it is. exiftool reads back what it read
+// before, but the model and what was changed, and finds nothing wrong that it did not find
+// before.
+TEST(Save, UnusualEntriesAndLayoutsComeBackAsExiftoolReadThem) {
     VELORA_NEED_TOOL("exiftool");
+    VELORA_NEED_TOOL("exiv2");
     test::TempDir dir;
     for (bool big : {false, true}) {
-        SCOPED_TRACE(big ? "big-endian" : "little-endian");
         auto order = [big](std::vector<std::uint8_t> v) {
             if (big) {
                 std::reverse(v.begin(), v.end());
@@ -272,31 +296,70 @@ TEST(Save, UnusualEntriesComeBackAsExiftoolReadThem) {
         std::vector<std::uint8_t> exposure = order({125, 0, 0, 0});
         const std::vector<std::uint8_t> one = order({1, 0, 0, 0});
         exposure.insert(exposure.begin(), one.begin(), one.end());
-        const std::string source = dir.File(big ? "mm.jpg" : "ii.jpg");
-        WriteWithExif(*test::SmoothBitmap(40, 30),
-                      TiffBlock(big, {{0x0110, 2, 4, {'C', 'a', 'm', 0}},
-                                      {0x0112, 3, 1, order({1, 0})},
-                                      {0x013B, 2, 0, {}},
-                                      {0x8298, 2, 0, {}},
-                                      {0x829A, 5, 1, exposure},
-                                      {0xC6F0, 7, 6, {1, 2, 3, 4, 5, 6}}}),
-                      source);
-        Opened pic = Open(source);
-        ASSERT_NE(pic.Opened, nullptr);
-        EXPECT_EQ(pic.Opened->GetPropertyItemSize(0x01829A), sizeof(PropertyItem) + 8);
-        pic.Opened->SetPropertyItem({0x0112, PropertyTagTypeShort, {6, 0}, false});
-        const std::string out = dir.File(big ? "mm_vlr.jpg" : "ii_vlr.jpg");
-        ASSERT_TRUE(SaveConvertedPicture(*test::SmoothBitmap(40, 30), *pic.Opened, out).Ok);
-        auto before = test::ExifTags(source);
-        const auto after = test::ExifTags(out);
-        ASSERT_EQ(before.count("[IFD0] Artist"), 1u);
-        ASSERT_EQ(before.count("[IFD0] ExposureTime"), 1u);
-        before["[IFD0] Model"] = "Cam, vlr3";
-        before["[IFD0] Orientation"] = "6";
-        for (const auto& [key, value] : before) {
-            if (!IgnoredTag(key) || key == "[IFD0] Model") {
-                EXPECT_EQ(after.count(key) ? after.at(key) : "(lost)", value) << key;
+        const std::vector<std::uint8_t> note = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+        const struct {
+            const char* Name;
+            std::vector<Entry> Ifd0, Exif;
+            PropertyItem Set;  // changed before the save
+            const char* Changed;
+            const char* Read;  // what exiftool then reads there
+        } cases[] = {
+            {"unusual entries",
+             {{0x0110, 2, 4, Text("Cam")},
+              {0x0112, 3, 1, order({1, 0})},
+              {0x013B, 2, 0, {}},
+              {0x8298, 2, 0, {}},
+              {0x829A, 5, 1, exposure},
+              {0xC6F0, 7, 6, {1, 2, 3, 4, 5, 6}}},
+             {},
+             {0x0112, PropertyTagTypeShort, {6, 0}, false},
+             "[IFD0] Orientation",
+             "6"},
+            {"odd lengths and a grown table",
+             {{0x010F, 2, 11, Text("Maker Make")},
+              {0x0110, 2, 4, Text("Cam")},
+              {0x0131, 2, 9, Text("Soft 1.0")}},
+             {},
+             {0x010E, PropertyTagTypeASCII, Text("Desc"), false},
+             "[IFD0] ImageDescription",
+             "Desc"},
+            {"a maker note at an odd offset",
+             {{0x0110, 2, 4, Text("Cam")}},
+             {{0x9010, 2, 7, Text("+09:00")}, {0x927C, 7, 10, note}},
+             {0x0131, PropertyTagTypeASCII, Text("Software too long for the room freed"), false},
+             "[IFD0] Software",
+             "Software too long for the room freed"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + (big ? ", big-endian" : ", little-endian"));
+            const std::string source = dir.File("source.jpg");
+            WriteWithExif(*test::SmoothBitmap(40, 30), TiffBlock(big, c.Ifd0, c.Exif), source);
+            Opened pic = Open(source);
+            ASSERT_NE(pic.Opened, nullptr);
+            if (&c == &cases[0]) {
+                EXPECT_EQ(pic.Opened->GetPropertyItemSize(0x01829A), sizeof(PropertyItem) + 8);
             }
+            pic.Opened->SetPropertyItem(c.Set);
+            const std::string out = dir.File("saved.jpg");
+            ASSERT_TRUE(SaveConvertedPicture(*test::SmoothBitmap(40, 30), *pic.Opened, out).Ok);
+            auto before = test::ExifTags(source);
+            const auto after = test::ExifTags(out);
+            EXPECT_GE(before.size(), c.Ifd0.size() + c.Exif.size());
+            before["[IFD0] Model"] = "Cam, vlr3";
+            before[c.Changed] = c.Read;
+            for (const auto& [key, value] : before) {
+                if (!IgnoredTag(key) || key == "[IFD0] Model") {
+                    EXPECT_EQ(after.count(key) ? after.at(key) : "(lost)", value) << key;
+                }
+            }
+            const std::set<std::string> complaints = test::MetadataWarnings(source);
+            for (const std::string& complaint : test::MetadataWarnings(out)) {
+                EXPECT_EQ(complaints.count(complaint), 1u) << complaint;
+            }
+            const std::string exif = test::Run("exiftool -b -exif " + Quote(out));
+            const std::string noted(note.begin(), note.end());
+            EXPECT_EQ(exif.find(noted),
+                      test::Run("exiftool -b -exif " + Quote(source)).find(noted));
         }
     }
 }
