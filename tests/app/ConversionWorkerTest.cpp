@@ -7,7 +7,6 @@
 #include <QtTest>
 
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "ConversionWorker.h"
@@ -73,6 +72,12 @@ struct Recorded {
     bool FirstColumn() {
         return SpinUntil([this] { return !Columns.empty(); });
     }
+    // Joins the thread and delivers whatever it posted: nothing more can arrive after this.
+    void Settle() {
+        Worker.Wait();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
 };
 
 ConversionOptions ContrastOptions() {
@@ -126,7 +131,7 @@ void ConversionWorkerTest::completedEndingGivesSharpenedConversion() {
     QCOMPARE(DifferingPixels(*picture, *converted), 0LL);
     QVERIFY(r.OnUiThread);
     // Nothing more arrives later.
-    QTest::qWait(50);
+    r.Settle();
     QCOMPARE(r.Endings(), 1);
 }
 
@@ -191,8 +196,8 @@ void ConversionWorkerTest::cancelDuringPassEndsCancelled() {
     QVERIFY(r.Finish());
     QCOMPARE(r.CancelledCount, 1);
     QVERIFY(r.Results.empty());
-    // Neither a late Completed nor a second ending follows, not even after the pause would end.
-    QTest::qWait(ConversionWorker::PauseMilliseconds + 100);
+    // Neither a late Completed nor a second ending follows, not even once the thread is gone.
+    r.Settle();
     QCOMPARE(r.Endings(), 1);
     QVERIFY(r.OnUiThread);
 }
@@ -283,7 +288,8 @@ void ConversionWorkerTest::destructionDuringPassJoins() {
     // The thread is gone: it released its reference and writes nothing more.
     QCOMPARE(picture.use_count(), 1L);
     const BitmapRef snapshot = CopyOf(*picture);
-    QTest::qWait(50);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     QCOMPARE(DifferingPixels(*picture, *snapshot), 0LL);
     QCOMPARE(endings, 0);
 }
@@ -296,7 +302,7 @@ void ConversionWorkerTest::startWhileRunningReplacesTheRun() {
     r.Worker.Start(MakePatternPicture(900, 600), options);
     r.Worker.Start(second, options);  // no events in between: nothing of the first was delivered
     QVERIFY(r.Finish());
-    QTest::qWait(50);
+    r.Settle();
     QCOMPARE(r.Ranges, std::vector<int>{70});
     QCOMPARE(r.Columns.size(), size_t{71});
     QCOMPARE(r.Endings(), 1);
@@ -307,6 +313,8 @@ void ConversionWorkerTest::startWhileRunningReplacesTheRun() {
 void ConversionWorkerTest::manyStartCancelCycles() {
     const BitmapRef original = MakePatternPicture(120, 80);
     Recorded r;
+    // A pause that outlasts any cancel, so that every cycle ends cancelled however slow the test.
+    r.Worker.SetPauseMilliseconds(24 * 3600 * 1000);
     for (int cycle = 0; cycle < 200; ++cycle) {
         r.Worker.Start(CopyOf(*original), ContrastOptions());
         // Cancel at different moments: at once, after a first delivery, or after the pass.
@@ -315,7 +323,8 @@ void ConversionWorkerTest::manyStartCancelCycles() {
         } else if (cycle % 4 == 2) {
             QVERIFY(r.FirstColumn());
         } else if (cycle % 4 == 3) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            // Every column and the pass's closing 0 delivered: the pause or the filter runs.
+            QVERIFY(SpinUntil([&r] { return r.Columns.size() == 121; }));
         }
         r.Worker.RequestCancel();
         QVERIFY(r.Finish());
