@@ -12,15 +12,10 @@
 #include <QSignalSpy>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "AppTestSupport.h"
 #include "CommandLine.h"
@@ -209,34 +204,6 @@ class OpenSaveTest : public QObject {
         QCOMPARE(s.Ui.Messages.size(), std::size_t(2));
         QCOMPARE(s.Ui.Messages[1].Text, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
         QCOMPARE(s.Dialog.Working(), before);
-    }
-
-    void aFifoTypedIntoOpenDoesNotFreezeTheWindow() {
-        const QString fifo = Pictures.Path("pipe.jpg");
-        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
-        std::atomic<bool> done{false};
-        std::atomic<bool> blocked{false};
-        // Had the window waited for a writer, this one lets it go on, so the test ends anyway.
-        std::thread rescue([&] {
-            for (int i = 0; i < 500 && !done; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            if (!done) {
-                blocked = true;
-                const int fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
-                if (fd >= 0) {
-                    ::close(fd);
-                }
-            }
-        });
-        WindowSession s;
-        const bool opened = s.Open(fifo);
-        done = true;
-        rescue.join();
-        QVERIFY2(!blocked, "the window waited for a writer");
-        QVERIFY(!opened);
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Text, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
     }
 
     void openingTheSameFileTwiceEqualsOpeningOnce() {

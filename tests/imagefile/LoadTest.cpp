@@ -1,11 +1,7 @@
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <set>
-#include <thread>
 
 #include "ImageFile.h"
 #include "ImageProperties.h"
@@ -34,30 +30,13 @@ TEST(Load, MissingEmptyAndForeignFilesGiveClearErrors) {
     EXPECT_FALSE(text.Message.empty());
 }
 
-// A FIFO (or a device) given as a picture must neither block the caller nor be read.
+// A FIFO (or a device) given as a picture must neither block the caller nor be read. No writer
+// ever comes: a load that waited for one would hang until the test's time limit ends it.
 TEST(Load, AFifoIsRefusedWithoutWaitingForAWriter) {
     test::TempDir dir;
     const std::string fifo = dir.File("pipe.jpg");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::atomic<bool> done{false};
-    std::atomic<bool> blocked{false};
-    // Had the load waited for a writer, this one lets it go on, so that the test ends either way.
-    std::thread rescue([&] {
-        for (int i = 0; i < 500 && !done; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!done) {
-            blocked = true;
-            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    });
     LoadResult r = LoadBitmapFromFile(fifo);
-    done = true;
-    rescue.join();
-    EXPECT_FALSE(blocked) << "the load waited for a writer";
     EXPECT_EQ(r.Bitmap, nullptr);
     EXPECT_NE(r.Message.find("not a regular file"), std::string::npos) << r.Message;
     EXPECT_EQ(LoadBitmapFromFile("/dev/zero").Bitmap, nullptr);
