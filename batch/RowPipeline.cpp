@@ -49,7 +49,7 @@ class SecondHalf {
           Out(3 * static_cast<std::size_t>(width)),
           RowWritten(rowWritten) {}
 
-    bool Take(const Band& band, std::int32_t stride) {
+    bool Feed(const Band& band, std::int32_t stride) {
         for (int y = 0; y < band.Rows; ++y) {
             Road.PushBorrowed(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
             while (Road.OutputReady()) {
@@ -189,7 +189,7 @@ PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::
                 return Failed(true, reader.Message());
             }
             reading = false;
-            if (!second.Take(bands[band], stride)) {
+            if (!second.Feed(bands[band], stride)) {
                 return Failed(false, writer.Message());
             }
             held.push_back(band);
@@ -241,7 +241,7 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
     try {
         std::deque<int> held;
         for (int band; (band = handOver.TakeFull()) >= 0 && cancel.load() == 0;) {
-            if (!second.Take(bands[band], stride)) {
+            if (!second.Feed(bands[band], stride)) {
                 writerFailed = true;
                 break;
             }

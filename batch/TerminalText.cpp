@@ -126,9 +126,9 @@ std::string EscapeControls(const std::string& text) {
 
 namespace {
 
-// Walks the characters of UTF-8 `text` while `take(cells)` agrees; gives the bytes taken.
-template <typename Take>
-std::size_t WalkCharacters(const std::string& text, Take take) {
+// Walks the characters of UTF-8 `text` while `fits(columns)` agrees; gives the bytes walked.
+template <typename Fits>
+std::size_t WalkCharacters(const std::string& text, Fits fits) {
     std::size_t i = 0;
     while (i < text.size()) {
         unsigned char lead = static_cast<unsigned char>(text[i]);
@@ -142,7 +142,7 @@ std::size_t WalkCharacters(const std::string& text, Take take) {
         for (std::size_t k = 1; k < length; ++k) {
             code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
         }
-        if (!take(CharacterColumns(code))) {
+        if (!fits(CharacterColumns(code))) {
             break;
         }
         i += length;
@@ -186,6 +186,5 @@ std::string FormatTimeLeft(double seconds) {
     }
     return text;
 }
-
 
 }  // namespace velora::batch

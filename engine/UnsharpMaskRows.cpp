@@ -33,14 +33,14 @@ bool UnsharpMaskRows::Start(int width, int height, float sigma, float amount, un
 }
 
 bool UnsharpMaskRows::Push(const std::uint8_t* row) {
-    return Take(row, true);
+    return PushRow(row, true);
 }
 
 bool UnsharpMaskRows::PushBorrowed(const std::uint8_t* row) {
-    return Take(row, false);
+    return PushRow(row, false);
 }
 
-bool UnsharpMaskRows::Take(const std::uint8_t* row, bool copy) {
+bool UnsharpMaskRows::PushRow(const std::uint8_t* row, bool copy) {
     // The row pushed now takes the place of the one Span rows back, which the waiting output
     // row must no longer need.
     if (NextIn >= SourceEnd || OutputReady()) {

@@ -41,7 +41,7 @@ class UnsharpMaskRows {
     std::uint8_t* Slot(std::vector<std::uint8_t>& ring, int row) {
         return ring.data() + static_cast<std::size_t>(row % Span) * RowBytes;
     }
-    bool Take(const std::uint8_t* row, bool copy);
+    bool PushRow(const std::uint8_t* row, bool copy);
 
     UnsharpMaskFilter Filter;
     std::int32_t K = 0;
