@@ -144,6 +144,8 @@ def cases():
         ("ok_raw_nef_like.nef", preview_first(b"NIKON CORPORATION", b"NIKON D70", False),
          "the same layout without a DNG version, under a Nikon name: known as raw by its "
          "sub-directory's mosaic"),
+        ("ok_raw_arw_like.arw", preview_first(b"SONY", b"ILCE-7M3", False),
+         "the same under a Sony name: colour from LibRaw's own table of cameras, not the file"),
         ("ok_raw_bogus_maker_note.nef",
          preview_first(b"NIKON CORPORATION", b"NIKON D70", False,
                        maker_note=b"Nikon\0\2\x10\0\0MM\0*\0\0\0\x08\xff\xff" + b"\xee" * 64),
