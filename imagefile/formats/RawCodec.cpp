@@ -86,7 +86,9 @@ bool RawDataFits(LibRaw& raw, std::size_t fileSize, DecodeOutcome& out) {
 // The picture LibRaw made, as blue, green, red rows of a new bitmap. The caller's hook ran before
 // LibRaw's own allocations; this one is the picture's share of what it allowed.
 bool TakePicture(const libraw_processed_image_t& image, DecodeOutcome& out) {
-    if (image.type != LIBRAW_IMAGE_BITMAP || image.colors != 3 || image.bits != 8) {
+    // Monochrome sensors (no colour filter) give one channel.
+    const unsigned colours = image.colors;
+    if (image.type != LIBRAW_IMAGE_BITMAP || (colours != 3 && colours != 1) || image.bits != 8) {
         return Fail(out, Status::GenericError, "LibRaw made a picture of an unexpected kind");
     }
     const LoadOptions* asked = out.Options;
@@ -102,9 +104,9 @@ bool TakePicture(const libraw_processed_image_t& image, DecodeOutcome& out) {
     const std::uint8_t* from = image.data;
     for (unsigned y = 0; y < image.height; ++y) {
         std::uint8_t* to = rows + static_cast<std::size_t>(y) * stride;
-        for (unsigned x = 0; x < image.width; ++x, from += 3, to += 3) {
-            to[0] = from[2];
-            to[1] = from[1];
+        for (unsigned x = 0; x < image.width; ++x, from += colours, to += 3) {
+            to[0] = from[colours - 1];
+            to[1] = from[colours / 2];
             to[2] = from[0];
         }
     }

@@ -133,6 +133,16 @@ def preview_first(make, model, dng, width=96, height=64, maker_note=None):
     return t.finish(t.ifd(entries))
 
 
+def dng_monochrome(width=64, height=48):
+    """Linear raw of one channel, as from a sensor without a colour filter."""
+    t = Tiff()
+    data = b"".join(struct.pack("<H", (x * 40 + y * 20) % WHITE) for y in range(height)
+                    for x in range(width))
+    entries = [e for e in cfa_entries(t, width, height, data) if e[0] not in (262, 0x828D, 0x828E)]
+    entries += [(262, 3, [34892]), (0xC612, 1, b"\1\4\0\0")] + camera(b"Velora", b"Mono")
+    return t.finish(t.ifd(entries))
+
+
 def cases():
     return [
         ("ok_raw_dng_bayer.dng", dng_bayer(),
@@ -144,6 +154,9 @@ def cases():
         ("ok_raw_nef_like.nef", preview_first(b"NIKON CORPORATION", b"NIKON D70", False),
          "the same layout without a DNG version, under a Nikon name: known as raw by its "
          "sub-directory's mosaic"),
+        ("ok_raw_dng_monochrome.dng", dng_monochrome(),
+         "64x48 linear raw of one channel (a sensor without colour filter): once refused as a "
+         "picture of an unexpected kind, now grey"),
         ("ok_raw_arw_like.arw", preview_first(b"SONY", b"ILCE-7M3", False),
          "the same under a Sony name: colour from LibRaw's own table of cameras, not the file"),
         ("ok_raw_bogus_maker_note.nef",

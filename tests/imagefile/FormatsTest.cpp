@@ -199,8 +199,9 @@ TEST(Formats, CameraRawsAreKnownByContentAndDevelopedAsLibRawDoes) {
     VELORA_NEED_TOOL("dcraw_emu");
     VELORA_NEED_TOOL("convert");
     test::TempDir dir;
-    for (const char* name : {"ok_raw_dng_bayer.dng", "ok_raw_dng_preview_first.dng",
-                             "ok_raw_nef_like.nef", "ok_raw_arw_like.arw"}) {
+    for (const char* name :
+         {"ok_raw_dng_bayer.dng", "ok_raw_dng_preview_first.dng", "ok_raw_nef_like.nef",
+          "ok_raw_arw_like.arw", "ok_raw_dng_monochrome.dng"}) {
         const std::string reference = dir.File(std::string(name) + ".ppm");
         test::Run("dcraw_emu -w -o 1 -Z - " + Quote(Crafted(name)) + " > " + Quote(reference));
         LoadResult r = LoadBitmapFromFile(Crafted(name));
