@@ -125,30 +125,52 @@ bool ReadHeader(const Reader& in, Header& h, std::string& error) {
     return true;
 }
 
-void Palette(const Reader& in, const Header& h, std::uint8_t (*palette)[3]) {
+// The colours the file holds; the count of them.
+unsigned Palette(const Reader& in, const Header& h, std::uint8_t (*palette)[3]) {
     const std::uint32_t count = h.Colours == 0 || h.Colours > 256 ? (1u << h.Bits) : h.Colours;
-    for (std::uint32_t i = 0; i < count && i < 256; ++i) {
+    unsigned i = 0;
+    for (; i < count && i < 256; ++i) {
         const std::size_t at = h.PaletteOffset + static_cast<std::size_t>(i) * h.PaletteEntrySize;
         if (!in.Has(at, 3)) {
             break;
         }
         std::memcpy(palette[i], in.Data + at, 3);  // stored blue, green, red like our pixels
     }
+    return i;
 }
 
-// RLE: runs and literal groups. Data that ends before the end-of-bitmap code marks the picture
-// damaged, the rest left black, as damaged bitmaps usually look; `damage` gets the reason.
+constexpr const char* BadIndex = "pixels name colours the palette does not have";
+
+// RLE: runs and literal groups. Data that ends before the end-of-bitmap code, runs past the
+// picture's edge and colours the palette lacks mark the picture damaged, the rest left black, as
+// damaged bitmaps usually look; `damage` gets the first reason.
 void DecodeRle(const Reader& in, const Header& h, const std::uint8_t (*palette)[3],
-               std::uint8_t* rows, std::int32_t stride, bool topDown, std::string& damage) {
+               unsigned colours, std::uint8_t* rows, std::int32_t stride, bool topDown,
+               std::string& damage) {
     const std::int64_t width = h.Width;
     const std::int64_t height = topDown ? -h.Height : h.Height;
     std::int64_t x = 0;
     std::int64_t y = 0;
     std::size_t at = h.PixelOffset;
+    auto damaged = [&](const char* why) {
+        if (damage.empty()) {
+            damage = why;
+        }
+    };
+    if (topDown) {
+        damaged("run-length data cannot run from the top down");
+    }
+    // A run of a 4-bit picture of odd width may pad its last byte with one pixel.
+    const std::int64_t slack = h.Bits == 4 ? 1 : 0;
     auto put = [&](unsigned index) {
         if (x < width && y < height) {
             const std::int64_t row = topDown ? y : height - 1 - y;
+            if (index >= colours) {
+                damaged(BadIndex);
+            }
             std::memcpy(rows + row * stride + 3 * x, palette[index & 0xFF], 3);
+        } else if (x >= width + slack || y >= height) {
+            damaged("the run-length data runs past the picture's edge");
         }
         ++x;
     };
@@ -178,6 +200,9 @@ void DecodeRle(const Reader& in, const Header& h, const std::uint8_t (*palette)[
             x += in.Data[at];
             y += in.Data[at + 1];
             at += 2;
+            if (x > width || y > height) {
+                damaged("the run-length data moves past the picture's edge");
+            }
         } else {
             const std::size_t bytes = four ? (code + 1) / 2 : code;
             if (!in.Has(at, bytes)) {
@@ -227,12 +252,10 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
         return;
     }
     std::uint8_t palette[256][3] = {};
-    if (h.Bits <= 8) {
-        Palette(in, h, palette);
-    }
+    const unsigned colours = h.Bits <= 8 ? Palette(in, h, palette) : 0;
+    std::string damage;
     if (rle) {
-        std::string damage;
-        DecodeRle(in, h, palette, rows, stride, topDown, damage);
+        DecodeRle(in, h, palette, colours, rows, stride, topDown, damage);
         if (!damage.empty()) {
             out.Damaged = true;
             out.DamageReason = damage;
@@ -254,6 +277,9 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
                     const std::size_t bit = static_cast<std::size_t>(x) * h.Bits;
                     const unsigned shift = 8 - h.Bits - (bit % 8);
                     const unsigned index = (src[bit / 8] >> shift) & ((1u << h.Bits) - 1);
+                    if (index >= colours && damage.empty()) {
+                        damage = BadIndex;
+                    }
                     std::memcpy(dst, palette[index], 3);
                     break;
                 }
@@ -269,6 +295,10 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
                 }
             }
         }
+    }
+    if (!damage.empty()) {
+        out.Damaged = true;
+        out.DamageReason = damage;
     }
 }
 

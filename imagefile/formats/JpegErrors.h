@@ -25,6 +25,12 @@ struct JpegErrorManager {
     // Damaged and its text.
     bool TrackDamage = false;
     bool Damaged = false;
+    // Once the scans are under way, the data's end is met by libjpeg reading ahead as often as by
+    // data that is missing; only the decoders' own warnings (a code that needed bits past the
+    // end) or scans that never came tell the two apart. Until then the end means damage.
+    bool EndIsLookAhead = false;
+    bool SawEnd = false;
+    char EndText[JMSG_LENGTH_MAX] = {};
     char DamageText[JMSG_LENGTH_MAX] = {};
 };
 
@@ -68,6 +74,23 @@ inline bool MeansDamage(int code) {
     }
 }
 
+// The same judgement on a warning that reached us only as text (libtiff's JPEG codec passes
+// libjpeg's first warning of each strip on that way). The end of the data counts: a strip is a
+// whole JPEG stream with its end marker, so libjpeg never reads ahead past it.
+inline bool JpegTextMeansDamage(const char* text) {
+    jpeg_error_mgr table;
+    jpeg_std_error(&table);
+    for (int code : {JWRN_JPEG_EOF, JWRN_HIT_MARKER, JWRN_HUFF_BAD_CODE, JWRN_ARITH_BAD_CODE,
+                     JWRN_MUST_RESYNC, JWRN_BOGUS_PROGRESSION, JWRN_NOT_SEQUENTIAL}) {
+        const char* format = table.jpeg_message_table[code];
+        const std::size_t fixed = std::strcspn(format, "%");
+        if (fixed > 0 && std::strncmp(text, format, fixed) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 inline void OnJpegMessage(j_common_ptr info, int level) {
     auto* err = reinterpret_cast<JpegErrorManager*>(info->err);
     if (level >= 0) {
@@ -76,9 +99,18 @@ inline void OnJpegMessage(j_common_ptr info, int level) {
     err->Base.num_warnings++;
     char text[JMSG_LENGTH_MAX];
     (*info->err->format_message)(info, text);
+    if (err->Base.msg_code == JWRN_JPEG_EOF && err->EndIsLookAhead) {
+        err->SawEnd = true;  // said once the rows show whether anything was lost
+        std::memcpy(err->EndText, text, sizeof text);
+        return;
+    }
     if (err->TrackDamage && !err->Damaged && MeansDamage(err->Base.msg_code)) {
         err->Damaged = true;
-        std::memcpy(err->DamageText, text, sizeof text);
+        // Data that stopped short of a code is the file's end when there was one.
+        std::memcpy(err->DamageText, err->SawEnd ? err->EndText : text, sizeof text);
+        if (err->SawEnd && err->Warnings != nullptr) {
+            KeepJpegWarning(*err->Warnings, err->EndText);
+        }
     }
     if (err->Warnings != nullptr) {
         KeepJpegWarning(*err->Warnings, text);

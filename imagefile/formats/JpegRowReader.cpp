@@ -182,6 +182,22 @@ bool CanHoldPicture(j_decompress_ptr info, long long available) {
     return bits / 8 <= static_cast<unsigned long long>(available);
 }
 
+// A multi-scan file that ended without its end marker lost nothing when every coefficient of
+// every component reached its final precision; scans after that would have nothing to add.
+bool AllScansCame(j_decompress_ptr info) {
+    if (!info->progressive_mode || info->coef_bits == nullptr) {
+        return false;  // sequential scans do not say which are still to come
+    }
+    for (int c = 0; c < info->num_components; ++c) {
+        for (int k = 0; k < DCTSIZE2; ++k) {
+            if (info->coef_bits[c][k] != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // The part of opening that both sources share, after the source is set.
 void ReadHeader(j_decompress_ptr info, JpegRowReader::State* state, std::FILE* file) {
     info->client_data = state;
@@ -294,7 +310,14 @@ bool JpegRowReader::Start() {
                       s->Info.image_width, s->Info.image_height);
         return s->Fail();
     }
+    // The arithmetic decoder fills missing data in silence: only the end marker vouches for it.
+    s->Err.EndIsLookAhead = !s->Info.arith_code;
     jpeg_start_decompress(&s->Info);
+    if (s->Err.SawEnd && !s->Err.Damaged && !s->SingleScan && !AllScansCame(&s->Info)) {
+        s->Err.Damaged = true;
+        std::snprintf(s->Err.DamageText, sizeof s->Err.DamageText,
+                      "the file ends before the last of its scans");
+    }
     if (s->Info.output_width != s->Info.image_width ||
         s->Info.output_height != s->Info.image_height) {
         ERREXIT(&s->Info, JERR_NOT_COMPILED);
@@ -329,9 +352,13 @@ int JpegRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) 
             break;  // no data source here ever suspends; this only guards the loop
         }
     }
-    if (s->Info.output_scanline == s->Info.output_height) {
+    if (s->Info.output_scanline == s->Info.output_height && s->Err.TrackDamage) {
         // What comes after the last row (a missing end marker, say) no longer touches it.
         s->Err.TrackDamage = false;
+        if (s->Err.SawEnd && !s->Err.Damaged) {
+            KeepJpegWarning(s->Warnings,
+                            "the file has no end marker, but every row of it is there");
+        }
     }
     return static_cast<int>(s->Info.output_scanline - first);
 }

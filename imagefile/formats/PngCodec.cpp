@@ -90,7 +90,32 @@ struct PngContext {
     std::size_t Position;
     // Set once the picture's rows exist, so that a failure after that keeps what was read.
     std::uint8_t* Rows = nullptr;
+    // A file that ends where its end chunk should begin (or inside it) is read as if that chunk
+    // were there: libpng then judges by the picture data alone whether anything is missing.
+    std::size_t EndChunkAt = 0;
+    bool EndChunkAdded = false;
 };
+
+constexpr std::uint8_t EndChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+
+// Where the end chunk would begin when the file's chunks all end whole and the bytes after the
+// last are the start of an end chunk (or nothing); 0 when the file has its end chunk or is cut
+// inside another chunk.
+std::size_t MissingEndChunkAt(const std::uint8_t* data, std::size_t size) {
+    std::size_t at = 8;
+    while (size > at && size - at >= 12) {
+        const std::uint64_t length = (std::uint64_t{data[at]} << 24) | (data[at + 1] << 16) |
+                                     (data[at + 2] << 8) | data[at + 3];
+        if (std::memcmp(data + at + 4, "IEND", 4) == 0 || length > size - at - 12) {
+            break;
+        }
+        at += 12 + static_cast<std::size_t>(length);
+    }
+    if (size <= at || size - at >= 12) {
+        return size == at ? at : 0;
+    }
+    return std::memcmp(data + at, EndChunk, size - at) == 0 ? at : 0;
+}
 
 // Bytes of compressed picture data the file holds: the IDAT chunks' lengths, as far as the file
 // has them.
@@ -137,6 +162,16 @@ void OnPngWarning(png_structp png, png_const_charp message) {
 
 void OnPngRead(png_structp png, png_bytep target, png_size_t length) {
     auto* context = static_cast<PngContext*>(png_get_io_ptr(png));
+    const std::size_t end = context->EndChunkAt;
+    if (end != 0 && context->Position >= end) {
+        if (length > sizeof EndChunk - (context->Position - end)) {
+            png_error(png, "the file ends before the picture does");
+        }
+        std::memcpy(target, EndChunk + (context->Position - end), length);
+        context->Position += length;
+        context->EndChunkAdded = true;
+        return;
+    }
     if (length > context->Size - context->Position) {
         png_error(png, "the file ends before the picture does");
     }
@@ -323,7 +358,11 @@ int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, un
 void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     PngSink sink(&out);
     PngContext context{&sink, {}, data, size, 0};
+    context.EndChunkAt = MissingEndChunkAt(data, size);
     const int result = RunDecode(&context);
+    if (result == 0 && context.EndChunkAdded) {
+        sink.Warning("the file has no end chunk, but every row of it is there");
+    }
     if (result == 4) {
         out.Damaged = true;
         try {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "Codecs.h"
+#include "JpegErrors.h"
 #include "TiffSamples.h"
 
 namespace velora {
@@ -27,6 +28,8 @@ struct Source {
     std::uint64_t Size = 0;
     std::uint64_t Position = 0;
     char LastError[256] = "";
+    // The first warning of the JPEG codec inside the file that means rows were lost.
+    char CodecDamage[256] = "";
 };
 
 tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t length) {
@@ -78,8 +81,66 @@ int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
 }
 
 // libtiff warns about tags it does not know or whose type it dislikes: nothing a user can act on.
-int OnWarning(TIFF*, void*, const char*, const char*, va_list) {
+// Its JPEG codec, though, passes on libjpeg's word that a strip's data ran out or was corrupt,
+// and the rows after that point are filler.
+int OnWarning(TIFF*, void* user, const char* module, const char* format, va_list args) {
+    auto* source = static_cast<Source*>(user);
+    if (module == nullptr || std::strcmp(module, "JPEGLib") != 0 || source->CodecDamage[0] != 0) {
+        return 1;
+    }
+    char text[sizeof source->CodecDamage];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (JpegTextMeansDamage(text)) {
+        std::memcpy(source->CodecDamage, text, sizeof text);
+    }
     return 1;
+}
+
+// The most a compression can make of one stored byte, asymptotically: PackBits 128 from 2,
+// Deflate 1032, LZW a 4096-byte string from a 9-bit code, JPEG a block of 64 samples from two
+// bits; others (modern ones like ZSTD reach tens of thousands) are given a bound far above any.
+std::uint64_t MostBytesFromOne(std::uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE:
+            return 1;
+        case COMPRESSION_PACKBITS:
+            return 64;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+            return 1032;
+        case COMPRESSION_LZW:
+            return 4096 * 8 / 9 + 1;
+        case COMPRESSION_JPEG:
+        case COMPRESSION_OJPEG:
+            return 256;
+        default:
+            return 65536;
+    }
+}
+
+// The file must hold enough of its strips or tiles for the picture it declares before anything
+// that grows with the picture is allocated: a few bytes must not claim gigabytes. A quarter of
+// the least is enough to open a cut file as damaged.
+bool HoldsPictureData(TIFF* tif, std::uint64_t fileSize, std::uint64_t width,
+                      std::uint64_t height) {
+    std::uint16_t bits = 8, samples = 1, compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    const std::uint64_t decoded = width * height * bits * samples / 8;
+    const std::uint64_t needed = decoded / MostBytesFromOne(compression) / 4;
+    const std::uint32_t pieces =
+        TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    std::uint64_t present = 0;
+    for (std::uint32_t i = 0; i < pieces && present < needed; ++i) {
+        int failed = 0;
+        const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif, i, &failed);
+        const std::uint64_t bytes = TIFFGetStrileByteCountWithErr(tif, i, &failed);
+        if (failed == 0 && offset < fileSize) {
+            present += std::min(bytes, fileSize - offset);
+        }
+    }
+    return present >= needed;
 }
 
 struct TiffCloser {
@@ -139,6 +200,15 @@ class TiffReader {
         return true;
     }
 
+    // Rows the codec filled in after its data ran out or broke: the picture opens, damaged.
+    void NoteCodecDamage(std::uint32_t row) {
+        if (Src.CodecDamage[0] != '\0' && !Out.Damaged) {
+            Out.Damaged = true;
+            Out.DamageReason = "the picture data is damaged from row " + std::to_string(row) +
+                               " on: " + Src.CodecDamage;
+        }
+    }
+
     bool ReadStrips(const TiffLayout& layout, TiffPixelConverter& converter) {
         const tmsize_t lineBytes = TIFFScanlineSize(Tif);
         const std::size_t pixelBytes = static_cast<std::size_t>(layout.Samples) * layout.Bits / 8;
@@ -159,11 +229,13 @@ class TiffReader {
                     }
                     TiffInterleave(line.data(), W, layout, s, row.data());
                 }
+                NoteCodecDamage(y);
                 converter.Convert(row.data(), W, RowAt(y));
             } else {
                 if (TIFFReadScanline(Tif, line.data(), y, 0) < 0) {
                     return Damaged(y, "a row cannot be read");
                 }
+                NoteCodecDamage(y);
                 converter.Convert(line.data(), W, RowAt(y));
             }
         }
@@ -208,6 +280,7 @@ class TiffReader {
                     firstDamage = std::min(firstDamage, y0);
                     continue;
                 }
+                NoteCodecDamage(y0);
                 anyRead = true;
                 if (layout.Separate) {
                     source = pixels.data();
@@ -259,6 +332,7 @@ class TiffReader {
                 result = Damaged(y, "a row cannot be read");
                 break;
             }
+            NoteCodecDamage(y);
             for (std::uint32_t r = 0; r < rows; ++r) {
                 const std::uint32_t* pixel = &band[static_cast<std::size_t>(r) * W];
                 std::uint8_t* bgr = RowAt(y + r);
@@ -323,6 +397,15 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0) {
         out.Code = Status::GenericError;
         out.Message = "the TIFF file does not say how large its picture is";
+        return;
+    }
+    if (!DeclaredSizeAllowed(out, width, height)) {
+        return;
+    }
+    if (!HoldsPictureData(tif.get(), size, width, height)) {
+        out.Code = Status::GenericError;
+        out.Message = "the file is damaged: its picture data is too short for " +
+                      std::to_string(width) + " x " + std::to_string(height) + " pixels";
         return;
     }
     KeepField(tif.get(), TIFFTAG_ICCPROFILE, out.Meta.Icc);

@@ -151,6 +151,40 @@ def progressive_jpeg(width, height, scans):
             b"\xFF\xD9")
 
 
+def bits_to_bytes(bits):
+    bits += "1" * (-len(bits) % 8)
+    data = bytearray()
+    for i in range(0, len(bits), 8):
+        data.append(int(bits[i:i + 8], 2))
+        if data[-1] == 0xFF:
+            data.append(0)
+    return bytes(data)
+
+
+def progressive_grey(width, height, ac=True):
+    # A DC scan, then (with ac) one scan of all 63 AC coefficients: every coefficient reaches
+    # its final precision. No EOI: the caller adds it or not.
+    blocks = ((width + 7) // 8) * ((height + 7) // 8)
+    dc = segment(0xDA, bytes([1, 1, 0x00, 0, 0, 0])) + bits_to_bytes("00" * blocks)
+    acs = segment(0xDA, bytes([1, 1, 0x00, 1, 63, 0])) + bits_to_bytes("1010" * blocks)
+    return (b"\xFF\xD8" + dqt() + sof(width, height, marker=0xC2) + dht() + dc +
+            (acs if ac else b""))
+
+
+def jpeg_in_tiff(width, strip_rows, strips, cut=None):
+    # Grey 8-bit TIFF whose strips are whole JPEG streams; `cut` shortens the last strip.
+    blocks = [grey_jpeg(width, strip_rows) for _ in range(strips)]
+    if cut is not None:
+        blocks[-1] = blocks[-1][:cut]
+    entries = [(256, 3, [width]), (257, 3, [strip_rows * strips]), (258, 3, [8]), (259, 3, [7]),
+               (262, 3, [1]), (273, 4, None), (277, 3, [1]), (278, 3, [strip_rows]),
+               (279, 4, [len(b) for b in blocks])]
+    return crafted_formats.tiff(entries, blocks)
+
+
+BMP_GREYS = b"\0\0\0\0\xff\xff\xff\0"
+
+
 def rle8_runs(count):
     # Runs of 255 pixels of colour 1, and no end-of-bitmap code.
     return b"\xFF\x01" * count
@@ -232,12 +266,30 @@ CASES = [
     ("err_bmp_bomb_54_bytes.bmp", bmp(15811, 15811, pixel_bytes=b""),
      "54-byte BMP declaring 15811 x 15811: once 750 MB allocated, now refused since its rows are "
      "not there"),
-    ("err_bmp_rle_bomb.bmp", bmp(15811, 15811, bits=8, compression=1,
-                                 palette=b"\0\0\0\0\xff\xff\xff\0", pixel_bytes=rle8_runs(480)),
+    ("err_bmp_rle_bomb.bmp", bmp(15811, 15811, bits=8, compression=1, palette=BMP_GREYS,
+                                 pixel_bytes=rle8_runs(480)),
      "1 KB RLE8 BMP declaring 15811 x 15811: refused since two bytes code at most 255 pixels"),
-    ("dmg_bmp_rle_cut.bmp", bmp(8, 8, bits=8, compression=1, palette=b"\0\0\0\0\xff\xff\xff\0",
+    ("dmg_bmp_rle_cut.bmp", bmp(8, 8, bits=8, compression=1, palette=BMP_GREYS,
                                 pixel_bytes=b"\x08\x01\x00\x00" * 4),
      "RLE8 BMP whose data ends after four of eight rows: damaged, the rest black"),
+    ("ok_jpeg_no_eoi.jpg", good[:-2],
+     "baseline without its end marker: once refused as damaged with the last rows grey since "
+     "libjpeg reads ahead; every row is there"),
+    ("ok_jpeg_progressive_no_eoi.jpg", progressive_grey(64, 64),
+     "progressive without its end marker, every coefficient complete: opens whole"),
+    ("dmg_jpeg_progressive_no_ac_scan.jpg", progressive_grey(64, 64, ac=False),
+     "progressive that ends after its DC scan, the AC scan never came: damaged"),
+    ("ok_png_no_iend.png", png(4, 4)[:-12],
+     "PNG without its end chunk, the picture data whole: once refused, opens with a warning"),
+    ("dmg_tiff_jpeg_cut_strip.tif", jpeg_in_tiff(16, 64, 2, cut=-8),
+     "JPEG-compressed TIFF whose second strip is cut: once exit 0 with grey rows and no word, now "
+     "damaged"),
+    ("dmg_bmp_rle_overrun.bmp", bmp(8, 2, bits=8, compression=1, palette=BMP_GREYS,
+                                    pixel_bytes=b"\x0c\x01\x00\x00\x08\x00\x00\x01"),
+     "RLE8 run of 12 pixels in a row of 8: once clipped without a word, now damaged"),
+    ("dmg_bmp_pal8_bad_index.bmp", bmp(4, 2, bits=8, palette=BMP_GREYS,
+                                       pixel_bytes=b"\x00\x01\x05\x01" * 2),
+     "8-bit BMP with a palette of two colours whose pixels name colour 5: damaged"),
 ]
 
 

@@ -112,6 +112,38 @@ TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
     EXPECT_NE(LoadBitmapFromFile(dirName + "ok_png_65520_wide.png", png).Bitmap, nullptr);
 }
 
+// A file whose only fault is a missing end (JPEG's EOI, PNG's IEND) holds every row: complete,
+// the same pixels as the whole file; every JPEG kind reads ahead differently. (An arithmetic
+// decoder says nothing when it runs out of data: without its end it stays damaged.)
+TEST(Load, AMissingEndMarkerLosesNothing) {
+    const std::pair<std::string, std::size_t> cases[] = {
+        {std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg", 2},
+        {std::string(VELORA_CORRUPT_DIR) + "/ok_png_65520_wide.png", 12},
+        {Photo("special/baseline_plain.jpeg"), 2},
+        {Photo("special/progressive_plain.jpeg"), 2},
+        {Photo("special/subsampling_420.jpeg"), 2},
+        {Photo("special/subsampling_411.jpeg"), 2},
+        {Photo("special/cmyk_adobe-t0.jpeg"), 2},
+        {Photo("camera/apple_iphone6_gps.jpg"), 2},  // restart markers
+        {Photo("other-formats/png_rgb16_interlaced.png"), 12},
+    };
+    for (const auto& [file, cut] : cases) {
+        if (!fs::exists(file)) {
+            continue;  // no sample photos here; the crafted files stand in
+        }
+        SCOPED_TRACE(file);
+        std::vector<std::uint8_t> bytes = test::ReadBytes(file);
+        LoadResult whole = LoadBitmapFromMemory(bytes.data(), bytes.size());
+        LoadResult ended = LoadBitmapFromMemory(bytes.data(), bytes.size() - cut);
+        ASSERT_NE(ended.Bitmap, nullptr) << ended.Message;
+        EXPECT_FALSE(ended.Damaged) << ended.DamageReason;
+        EXPECT_EQ(test::MeanDifference(*whole.Bitmap, *ended.Bitmap), 0.0);
+        // One byte more gone is a lost code or lost pixels: damaged.
+        LoadResult cutShort = LoadBitmapFromMemory(bytes.data(), bytes.size() - cut - 1);
+        EXPECT_TRUE(cutShort.Damaged || !cutShort.Bitmap);
+    }
+}
+
 // The size rule at its edges, and the hook that runs before the memory is taken.
 TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
     struct Case {
