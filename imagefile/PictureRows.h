@@ -85,6 +85,7 @@ class PictureRowReader {
     Damage OnDamage = Damage::FillIn;
     bool IsDamaged = false;
     std::string DamageText;
+    std::string Path;
     Status FailureCode = Status::Ok;
     std::string FailureText;
     std::vector<std::string> WholeWarnings;

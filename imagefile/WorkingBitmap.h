@@ -125,6 +125,9 @@ struct ExtraMetadata {
     JfifHeader Jfif;
     // Metadata that a phone appends after the picture's end (Samsung's timestamps and tags).
     std::vector<std::uint8_t> Trailer;
+    // The permission bits of the file the picture was read from (-1: not from a file). A new
+    // file saved from it is never readable by more people than that one.
+    int SourcePermissions = -1;
 };
 
 class WorkingBitmap {

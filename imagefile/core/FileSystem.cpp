@@ -86,7 +86,26 @@ int CreateUniqueFile(const std::string& prefix, std::string& name) {
     return -1;
 }
 
+// Set before a byte is written, so that a private picture is never readable even for a moment.
+bool SetPermissions(int fd, const std::string& target, int readableAtMost) {
+    struct stat info {};
+    mode_t mode = 0;
+    if (::stat(target.c_str(), &info) == 0) {
+        mode = info.st_mode & 0777;
+    } else if (readableAtMost >= 0 && ::fstat(fd, &info) == 0) {
+        mode = info.st_mode & 0777 & (static_cast<mode_t>(readableAtMost) | 0700);
+    } else {
+        return true;
+    }
+    return ::fchmod(fd, mode) == 0;
+}
+
 }  // namespace
+
+int PermissionBits(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 0777) : -1;
+}
 
 ReadFileResult OpenForReading(const std::string& path, int& fd, std::uint64_t& size,
                               std::string& error) {
@@ -210,7 +229,7 @@ void AtomicFile::Discard() {
     }
 }
 
-bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
+bool AtomicFile::Open(const std::string& targetPath, std::string& error, int readableAtMost) {
     Discard();
     LastErrno = 0;
     if (targetPath.empty() || targetPath.back() == '/') {
@@ -235,6 +254,13 @@ bool AtomicFile::Open(const std::string& targetPath, std::string& error) {
     // file, so a second descriptor keeps it through the stream's close until the rename.
     ::flock(fd, LOCK_EX);
     LockFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (!SetPermissions(fd, targetPath, readableAtMost)) {
+        LastErrno = errno;
+        ::close(fd);
+        Discard();
+        error = "cannot set the file's permissions: " + ErrnoText(LastErrno);
+        return false;
+    }
     File = ::fdopen(fd, "wb");
     if (File == nullptr) {
         LastErrno = errno;

@@ -27,6 +27,9 @@ ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
 ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxBytes,
                                   std::FILE** stream, std::string& error);
 
+// The permission bits of an existing file, -1 when it cannot be looked at.
+int PermissionBits(const std::string& path);
+
 // The prefix of the temporaries beside a target; a crash can leave one behind.
 constexpr char TemporaryPrefix[] = ".vlr-save-";
 
@@ -45,7 +48,10 @@ class AtomicFile {
     AtomicFile& operator=(const AtomicFile&) = delete;
     ~AtomicFile();
 
-    bool Open(const std::string& targetPath, std::string& error);
+    // The file gets the permission bits of the target it replaces; a new one those the umask
+    // gives, without any that `readableAtMost` (permission bits, -1: no limit) lacks for the
+    // group and others.
+    bool Open(const std::string& targetPath, std::string& error, int readableAtMost = -1);
     std::FILE* Stream() const { return File; }
 
     enum class CommitResult { Done, TargetExists, Failed };

@@ -87,7 +87,7 @@ SaveResult WriteSafely(WorkingBitmap& bitmap, const std::string& path, ExistingT
         return Failed(bitmap, Status::GenericError, error, SaveStep::Picture);
     }
     AtomicFile file;
-    if (!file.Open(path, error)) {
+    if (!file.Open(path, error, bitmap.GetExtraMetadata().SourcePermissions)) {
         return Failed(bitmap, Status::AccessDenied, error, SaveStep::Folder, file.SystemError());
     }
     errno = 0;
@@ -210,7 +210,17 @@ LoadResult LoadBitmapFromFile(const std::string& path, const LoadOptions& option
         DescribeFileFailure(read, error, result);
         return result;
     }
-    return LoadBitmapFromMemory(bytes.data(), bytes.size(), options);
+    result = LoadBitmapFromMemory(bytes.data(), bytes.size(), options);
+    if (result.Bitmap) {
+        KeepSourcePermissions(*result.Bitmap, path);
+    }
+    return result;
+}
+
+void KeepSourcePermissions(WorkingBitmap& bitmap, const std::string& path) {
+    ExtraMetadata extra = bitmap.GetExtraMetadata();
+    extra.SourcePermissions = PermissionBits(path);
+    bitmap.SetExtraMetadata(std::move(extra));
 }
 
 void DescribeDecodeFailure(Status code, const std::string& message, LoadResult& result) {

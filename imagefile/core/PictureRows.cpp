@@ -43,6 +43,7 @@ bool PictureRowReader::Fail(Status code, const std::string& message) {
 
 bool PictureRowReader::Open(const std::string& path, const LoadOptions& options, Damage damage) {
     OnDamage = damage;
+    Path = path;
     std::FILE* stream = nullptr;
     std::string error;
     const ReadFileResult read = path.empty()
@@ -154,6 +155,7 @@ void PictureRowReader::SettleJpegMetadata(WorkingBitmap& carrier) {
         // The warning is lost, never the picture.
     }
     ApplyMetadata(meta, carrier);
+    KeepSourcePermissions(carrier, Path);
 }
 
 int PictureRowReader::Width() const {
@@ -322,7 +324,8 @@ bool ConvertedPictureWriter::Start(const std::string& path, WorkingBitmap& opene
     PrepareConvertedMetadata(*target, opened);
     EncodedMetadata meta;
     std::string error;
-    if (!BuildMetadata(*target, MetadataTarget::Jpeg, meta, error) || !S->File.Open(path, error)) {
+    if (!BuildMetadata(*target, MetadataTarget::Jpeg, meta, error) ||
+        !S->File.Open(path, error, target->GetExtraMetadata().SourcePermissions)) {
         return Fail(error);
     }
     Dropped = meta.LeftOut;

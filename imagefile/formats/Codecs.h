@@ -167,6 +167,9 @@ constexpr std::uint64_t MaxPictureFileBytes = 1024ull * 1024 * 1024;
 void DescribeFileFailure(ReadFileResult read, const std::string& error, LoadResult& result);
 void DescribeDecodeFailure(Status code, const std::string& message, LoadResult& result);
 
+// Notes the permission bits of the file `bitmap` was read from, for the files saved from it.
+void KeepSourcePermissions(WorkingBitmap& bitmap, const std::string& path);
+
 // Largest EXIF structure that fits one APP1 segment with its "Exif\0\0" prefix.
 constexpr std::size_t MaxExifBytes = 65533 - 6;
 // A JPEG numbers its ICC chunks in one byte, each chunk holding at most 65519 bytes of profile.

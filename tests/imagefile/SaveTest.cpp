@@ -10,6 +10,7 @@
 
 #include "ImageFile.h"
 #include "ImageProperties.h"
+#include "PictureRows.h"
 #include "TestSupport.h"
 
 namespace velora {
@@ -616,6 +617,57 @@ TEST(Save, ParallelSavesGetTheUmasksModeAndLeaveItAlone) {
     }
     EXPECT_EQ(files, Threads * Saves + 1);
     EXPECT_EQ(wrong, 0);
+}
+
+// A replaced file keeps its permission bits; a new result is no more readable than its source,
+// by either road (the streamed JPEG road takes the source's bits from the row reader).
+TEST(Save, ReplacedFilesKeepTheirModeAndResultsStayAsPrivateAsTheirSource) {
+    test::TempDir dir;
+    const mode_t before = ::umask(022);
+    struct Case {
+        mode_t Source;
+        int Existing;  // the target's mode before the save, -1: no target yet
+        mode_t Expected;
+    };
+    const Case cases[] = {{0600, -1, 0600}, {0640, -1, 0640},   {0604, -1, 0604},
+                          {0664, -1, 0644}, {0644, 0600, 0600}, {0600, 0664, 0664}};
+    const std::string source = dir.File("source.jpg");
+    ASSERT_TRUE(SaveJpeg(*test::SmoothBitmap(16, 8), source).Ok);
+    int n = 0;
+    for (const Case& c : cases) {
+        ASSERT_EQ(::chmod(source.c_str(), c.Source), 0);
+        LoadResult opened = LoadBitmapFromFile(source);
+        PictureRowReader rows;
+        ASSERT_NE(opened.Bitmap, nullptr);
+        ASSERT_TRUE(rows.Open(source));
+        for (int road = 0; road < 3; ++road) {
+            const std::string target = dir.File(std::to_string(n++) + ".out");
+            if (c.Existing >= 0) {
+                test::WriteBytes(target, {1});
+                ASSERT_EQ(::chmod(target.c_str(), static_cast<mode_t>(c.Existing)), 0);
+            }
+            BitmapRef working = test::SmoothBitmap(16, 8);
+            if (road < 2) {
+                const auto format = road == 0 ? PictureFormat::Jpeg : PictureFormat::Png;
+                ASSERT_TRUE(SaveConvertedPicture(*working, *opened.Bitmap, target,
+                                                 ExistingTarget::Replace, format)
+                                .Ok);
+            } else {
+                ConvertedPictureWriter writer;
+                BitmapData data;
+                working->LockBits({0, 0, 16, 8}, ImageLockModeRead, PixelFormat24bppRGB, &data);
+                ASSERT_TRUE(writer.Start(target, *rows.Metadata(), 16, 8,
+                                         ConvertedPictureWriter::Format::Jpeg) &&
+                            writer.WriteRows(data.Scan0, data.Stride, 8) && writer.Commit());
+                working->UnlockBits(&data);
+            }
+            struct stat info {};
+            ASSERT_EQ(::stat(target.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, c.Expected)
+                << std::oct << c.Source << " " << c.Existing << " road " << road;
+        }
+    }
+    ::umask(before);
 }
 
 TEST(Save, PropertyViewAndEncoderLookup) {
