@@ -16,6 +16,8 @@ namespace {
 // Frames after the first are only skimmed for metadata; giflib keeps a record of each, so a
 // file of endless tiny frames is not followed to its end.
 constexpr int MaxSkimmedFrames = 1000;
+// A screen larger than its first frame is white around it; this much white is taken on trust.
+constexpr std::uint64_t MaxFillerPixels = 16ull * 1024 * 1024;
 
 struct Source {
     const std::uint8_t* Data;
@@ -179,6 +181,29 @@ class GifReader {
         return true;
     }
 
+    // Judged before the screen's memory is taken: LZW codes have at least three bits and stand
+    // for at most 4096 pixels, and a screen far larger than its first frame is white filler.
+    bool HoldsFrame(std::uint64_t width, std::uint64_t height, std::uint64_t framePixels) {
+        if (!DeclaredSizeAllowed(Out, width, height)) {
+            return false;
+        }
+        const auto* source = static_cast<const Source*>(Gif->UserData);
+        std::uint64_t bytes = 0;
+        for (std::size_t at = source->Position; at < source->Size && source->Data[at] != 0;
+             at += 1u + source->Data[at]) {
+            bytes += std::min<std::uint64_t>(source->Data[at], source->Size - at - 1);
+        }
+        const std::string size = std::to_string(width) + " x " + std::to_string(height);
+        if (framePixels > (bytes * 8 / 3 + 1) * 4096) {
+            return Fail("the file is damaged: its picture data is too short for " + size +
+                        " pixels");
+        }
+        if (width * height > MaxFillerPixels && width * height / 16 > framePixels) {
+            return Fail("the GIF's screen of " + size + " pixels is far larger than its picture");
+        }
+        return true;
+    }
+
     bool Frame(int transparent) {
         const GifImageDesc& frame = Gif->Image;
         const ColorMapObject* map = frame.ColorMap != nullptr ? frame.ColorMap : Gif->SColorMap;
@@ -188,11 +213,20 @@ class GifReader {
         if (map == nullptr || map->Colors == nullptr) {
             return Fail("the GIF has no colour table");
         }
-        // A frame that reaches beyond the logical screen widens it, as browsers show it.
+        // A frame that reaches beyond the logical screen widens it, as browsers show it; one that
+        // lies wholly outside it has a bogus place, and would make a picture of nothing.
+        if ((frame.Left > 0 && frame.Left >= Gif->SWidth) ||
+            (frame.Top > 0 && frame.Top >= Gif->SHeight)) {
+            return Fail("the GIF's first frame lies outside its screen, at (" +
+                        std::to_string(frame.Left) + ", " + std::to_string(frame.Top) + ")");
+        }
         const std::uint64_t width = std::max<std::uint64_t>(
             Gif->SWidth, static_cast<std::uint64_t>(frame.Left) + frame.Width);
         const std::uint64_t height = std::max<std::uint64_t>(
             Gif->SHeight, static_cast<std::uint64_t>(frame.Top) + frame.Height);
+        if (!HoldsFrame(width, height, static_cast<std::uint64_t>(frame.Width) * frame.Height)) {
+            return false;
+        }
         std::int32_t stride = 0;
         std::uint8_t* rows = AllocateDecodeTarget(Out, width, height, &stride);
         if (rows == nullptr) {

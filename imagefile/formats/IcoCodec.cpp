@@ -11,6 +11,8 @@ namespace velora {
 namespace {
 
 constexpr std::size_t DirectoryEntryBytes = 16;
+// An icon has a handful of sizes; a directory of thousands of broken entries is not tried out.
+constexpr std::size_t MaxTriedEntries = 8;
 
 std::uint32_t U16(const std::uint8_t* p) {
     return p[0] | (p[1] << 8);
@@ -119,42 +121,12 @@ void ApplyTransparency(const std::uint8_t* dib, std::size_t size, std::size_t pi
     bitmap.UnlockBits(&rows);
 }
 
-}  // namespace
-
-void DecodeIco(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
-    const std::size_t count = size >= 6 ? U16(data + 4) : 0;
-    if (size < 6 || size < 6 + count * DirectoryEntryBytes) {
-        out.Code = Status::GenericError;
-        out.Message = "the icon's directory is cut short";
-        return;
-    }
-    Entry best;
-    bool found = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* record = data + 6 + i * DirectoryEntryBytes;
-        Entry entry;
-        const unsigned width = record[0] == 0 ? 256 : record[0];
-        const unsigned height = record[1] == 0 ? 256 : record[1];
-        entry.Pixels = static_cast<std::uint64_t>(width) * height;
-        entry.Bits = U16(record + 6);
-        entry.Bytes = U32(record + 8);
-        entry.Offset = U32(record + 12);
-        if (entry.Offset >= size || entry.Bytes == 0) {
-            continue;
-        }
-        if (!found || Larger(entry, best)) {
-            best = entry;
-            found = true;
-        }
-    }
-    if (!found) {
-        out.Code = Status::GenericError;
-        out.Message = "the icon holds no picture inside the file";
-        return;
-    }
-    const std::uint8_t* picture = data + best.Offset;
+// One entry of the directory, decoded whole into `out`.
+void DecodeEntry(const std::uint8_t* data, std::size_t size, const Entry& entry,
+                 DecodeOutcome& out) {
+    const std::uint8_t* picture = data + entry.Offset;
     // An entry that claims more bytes than the file has keeps what is there.
-    const std::size_t length = std::min<std::size_t>(best.Bytes, size - best.Offset);
+    const std::size_t length = std::min<std::size_t>(entry.Bytes, size - entry.Offset);
     if (length >= 8 && std::memcmp(picture, "\x89PNG\r\n\x1A\n", 8) == 0) {
         DecodePng(picture, length, out);
         return;
@@ -170,6 +142,58 @@ void DecodeIco(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     if (out.Bitmap) {
         ApplyTransparency(picture, length, pixelOffset, *out.Bitmap);
     }
+}
+
+}  // namespace
+
+void DecodeIco(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    const std::size_t count = size >= 6 ? U16(data + 4) : 0;
+    if (size < 6 || size < 6 + count * DirectoryEntryBytes) {
+        out.Code = Status::GenericError;
+        out.Message = "the icon's directory is cut short";
+        return;
+    }
+    std::vector<Entry> entries;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* record = data + 6 + i * DirectoryEntryBytes;
+        Entry entry;
+        const unsigned width = record[0] == 0 ? 256 : record[0];
+        const unsigned height = record[1] == 0 ? 256 : record[1];
+        entry.Pixels = static_cast<std::uint64_t>(width) * height;
+        entry.Bits = U16(record + 6);
+        entry.Bytes = U32(record + 8);
+        entry.Offset = U32(record + 12);
+        if (entry.Offset < size && entry.Bytes != 0) {
+            entries.push_back(entry);
+        }
+    }
+    if (entries.empty()) {
+        out.Code = Status::GenericError;
+        out.Message = "the icon holds no picture inside the file";
+        return;
+    }
+    // The largest sound entry opens; a damaged or unreadable larger one gives way to it. Only
+    // when none is sound does the largest say what is wrong with it.
+    std::stable_sort(entries.begin(), entries.end(), Larger);
+    DecodeOutcome first;
+    for (std::size_t i = 0; i < entries.size() && i < MaxTriedEntries; ++i) {
+        DecodeOutcome trial;
+        trial.Options = out.Options;
+        DecodeEntry(data, size, entries[i], trial);
+        if (trial.Bitmap && !trial.Damaged) {
+            if (i > 0) {
+                trial.Warnings.push_back(
+                    "the icon's largest picture is damaged; a smaller one "
+                    "opened instead");
+            }
+            out = std::move(trial);
+            return;
+        }
+        if (i == 0 || (!first.Bitmap && trial.Bitmap)) {
+            first = std::move(trial);
+        }
+    }
+    out = std::move(first);
 }
 
 }  // namespace velora

@@ -168,6 +168,30 @@ void KeepChunks(const WebPData& webp, RawMetadata& meta) {
     }
 }
 
+// An extended file declares its canvas apart from the picture's own bitstream; a still picture
+// must fill it, or the canvas would be allocated for data the file does not hold.
+bool StillFillsCanvas(const WebPData& webp, const WebPBitstreamFeatures& features,
+                      DecodeOutcome& out) {
+    WebPDemuxState state;
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemuxPartial(&webp, &state));
+    WebPIterator frame;
+    if (!demux || !WebPDemuxGetFrame(demux.get(), 1, &frame)) {
+        Fail(out, "the WebP file holds no picture data");
+        return false;
+    }
+    const int width = frame.width;
+    const int height = frame.height;
+    WebPDemuxReleaseIterator(&frame);
+    if (width != features.width || height != features.height) {
+        Fail(out, "the file is damaged: its picture data is " + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels, not the " +
+                      std::to_string(features.width) + " x " + std::to_string(features.height) +
+                      " it declares");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
@@ -183,6 +207,9 @@ void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         return;
     }
     const WebPData webp{data, size};
+    if (!features.has_animation && !StillFillsCanvas(webp, features, out)) {
+        return;
+    }
     if (features.has_animation) {
         DecodeFirstFrame(webp, features, out);
     } else {
