@@ -303,9 +303,52 @@ def webp_animated():
                  riff_chunk(b"ANMF", second + riff_chunk(b"VP8L", vp8l(8, 8, (255, 0, 0, 200))))])
 
 
+def gif_frame_without_data(width, height):
+    # A frame of the given size whose LZW data is one sub-block of two bytes.
+    head = b"GIF89a" + struct.pack("<HHBBB", width, height, 0x81, 0, 0)
+    head += b"".join(bytes(c) for c in GIF_PALETTE)
+    return (head + b"\x2C" + struct.pack("<HHHHB", 0, 0, width, height, 0) +
+            b"\x02\x02\x44\x01\x00\x3B")
+
+
+def tiff_deflate_bomb(side):
+    block = zlib.compress(b"\0" * 100)
+    entries = [(256, 4, [side]), (257, 4, [side]), (258, 3, [8, 8, 8]), (259, 3, [8]),
+               (262, 3, [2]), (273, 4, None), (277, 3, [3]), (278, 4, [side]),
+               (279, 4, [len(block)])]
+    return tiff(entries, [block])
+
+
+def webp_canvas_over(width, height, bitstream):
+    vp8x = bytes([0x10, 0, 0, 0]) + u24(width - 1) + u24(height - 1)
+    return webp([riff_chunk(b"VP8X", vp8x), riff_chunk(b"VP8L", bitstream)])
+
+
+def ico_damaged_largest():
+    sound = dib(4, 4, 24, b"\x10" * 48, b"\0" * 16)
+    short = dib(64, 64, 24, b"\x20" * 100, b"")
+    return ico([(4, 4, 24, sound), (64, 64, 24, short)])
+
+
 def cases():
     heic = heif_base()
     out = [
+        ("err_gif_frame_outside_screen.gif", gif((1, 1), (60000, 0, 1, 1), [1]),
+         "a 1x1 frame at x = 60000 on a 1x1 screen: once a 60001x1 picture, now refused"),
+        ("err_gif_huge_frame_tiny_data.gif", gif_frame_without_data(15000, 15000),
+         "41 bytes declaring a 15000x15000 frame: once 712 MB taken before failing, now refused "
+         "since an LZW code of at least 3 bits gives at most 4096 pixels"),
+        ("err_gif_tiny_frame_huge_screen.gif", gif((15000, 15000), (0, 0, 1, 1), [1]),
+         "a 1x1 frame on a 15000x15000 screen: 675 MB of white filler, refused"),
+        ("err_tiff_deflate_bomb.tif", tiff_deflate_bomb(15000),
+         "15000x15000 RGB from one Deflate strip of 11 bytes: once 669 MB taken before failing, "
+         "now refused since Deflate gives at most 1032 bytes a byte"),
+        ("err_webp_canvas_over_tiny_bitstream.webp",
+         webp_canvas_over(15000, 15000, vp8l(1, 1, (255, 1, 2, 3))),
+         "an extended WebP whose 15000x15000 canvas holds a 1x1 still: once 724 MB, now refused "
+         "before allocation"),
+        ("ok_ico_damaged_largest.ico", ico_damaged_largest(),
+         "its 64x64 entry holds 100 bytes of rows: the sound 4x4 entry opens instead"),
         ("ok_tiff_tiled_planar.tif", tiff_rgb_tiled_planar(),
          "20x12 RGB in 16x16 tiles, one plane per colour: pixels that tell their position catch "
          "tile-edge and plane mix-ups"),

@@ -147,6 +147,7 @@ TEST(Formats, CraftedPicturesShowWhatTheyHold) {
              return inFrame ? gifColours[((x - 2) + 2 * (y - 1)) % 4] : white;
          },
          6},
+        {"ok_ico_damaged_largest.ico", 4, 4, [](int, int) { return Argb{0xFF101010}; }, 4},
         {"ok_ico_bmp_mask.ico", 8, 8,
          [&](int x, int y) { return x < 4 ? white : test::PatternColour(x, y); }, 8},
         {"ok_webp_animated_offset.webp", 8, 8,

@@ -78,7 +78,9 @@ TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
     for (const char* name :
          {"err_jpeg_bomb_15811.jpg", "err_jpeg_progressive_999_scans.jpg",
           "err_png_bomb_interlaced_rgba.png", "err_bmp_bomb_54_bytes.bmp", "err_bmp_rle_bomb.bmp",
-          "err_bmp_short_data.bmp", "err_raw_mosaic_larger_than_data.dng"}) {
+          "err_bmp_short_data.bmp", "err_raw_mosaic_larger_than_data.dng",
+          "err_gif_huge_frame_tiny_data.gif", "err_tiff_deflate_bomb.tif",
+          "err_webp_canvas_over_tiny_bitstream.webp"}) {
         LoadResult bomb = LoadBitmapFromFile(dirName + name);
         EXPECT_NE(bomb.Message.find("damaged"), std::string::npos) << name << ": " << bomb.Message;
     }
