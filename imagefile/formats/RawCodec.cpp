@@ -54,8 +54,10 @@ bool LibRawFailed(DecodeOutcome& out, int code, const DataErrors& errors, const 
 }
 
 // A hostile file declares a sensor far larger than the data it holds; LibRaw would allocate for
-// the declared size before noticing. Uncompressed data is measured exactly; compressed data
-// needs at least one bit a pixel (every lossless code is a bit or more), except lossy DNG.
+// the declared size before noticing. Uncompressed data, read in one run from where it starts, is
+// measured exactly. Compressed data needs at least one bit a pixel (every lossless code is a bit
+// or more; lossy DNG aside) somewhere in the file: its start may be a list of tile offsets,
+// which can lie after the tiles.
 bool RawDataFits(LibRaw& raw, std::size_t fileSize, DecodeOutcome& out) {
     const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     const auto& unpacker = raw.get_internal_data_pointer()->unpacker_data;
@@ -74,8 +76,9 @@ bool RawDataFits(LibRaw& raw, std::size_t fileSize, DecodeOutcome& out) {
     const bool flat = (decoder.decoder_flags & LIBRAW_DECODER_FLATDATA) != 0;
     const std::uint64_t bits = flat && unpacker.tiff_bps > 0 ? unpacker.tiff_bps : 1;
     const std::uint64_t samples = std::max(1u, flat ? unpacker.tiff_samples : 1u);
+    const std::uint64_t available = flat ? fileSize - offset : fileSize;
     const bool lossy = unpacker.tiff_compress == 34892;
-    if (!lossy && pixels * samples * bits > 8 * (fileSize - offset)) {
+    if (!lossy && pixels * samples * bits > 8 * available) {
         return Fail(
             out, Status::GenericError,
             "the file is damaged: its raw data is too short for a sensor of " + sensor + " pixels");

@@ -133,6 +133,48 @@ def preview_first(make, model, dng, width=96, height=64, maker_note=None):
     return t.finish(t.ifd(entries))
 
 
+def ljpeg(samples, width, height):
+    """Lossless JPEG (SOF3) of one 16-bit component, predictor 1, every category a 5-bit code."""
+    bits = []
+    for y in range(height):
+        for x in range(width):
+            pred = (samples[y * width + x - 1] if x else samples[(y - 1) * width]) if x or y \
+                else 1 << 15
+            diff = (samples[y * width + x] - pred + 32768) % 65536 - 32768
+            size = abs(diff).bit_length()
+            bits.append(format(size, "05b"))
+            if 0 < size < 16:
+                bits.append(format(diff if diff > 0 else diff + (1 << size) - 1, "0%db" % size))
+    text = "".join(bits)
+    text += "1" * (-len(text) % 8)
+    scan = bytearray()
+    for k in range(0, len(text), 8):
+        scan.append(int(text[k:k + 8], 2))
+        if scan[-1] == 0xFF:
+            scan.append(0)
+    seg = lambda m, body: bytes([0xFF, m]) + struct.pack(">H", len(body) + 2) + body
+    dht = bytes([0, 0, 0, 0, 17] + [0] * 11) + bytes(range(17))
+    return (b"\xff\xd8" + seg(0xC4, b"\0" + dht) +
+            seg(0xC3, struct.pack(">BHHB", 16, height, width, 1) + b"\1\x11\0") +
+            seg(0xDA, b"\1\1\0\1\0\0") + bytes(scan) + b"\xff\xd9")
+
+
+def dng_tiled(width=96, height=64, tile=(48, 32)):
+    """The mosaic as lossless-JPEG tiles, the list of their offsets after them (as libtiff lays a
+    file out), as most DNG writers compress."""
+    t = Tiff()
+    raw = struct.unpack("<%dH" % (width * height), mosaic(width, height))
+    tw, th = tile
+    tiles = [ljpeg([raw[y * width + x] for y in range(y0, y0 + th) for x in range(x0, x0 + tw)],
+                   tw, th) for y0 in range(0, height, th) for x0 in range(0, width, tw)]
+    offsets = [t.add(data) for data in tiles]
+    entries = [e for e in cfa_entries(t, width, height, b"") if e[0] not in (259, 273, 278, 279)]
+    entries += [(259, 3, [7]), (322, 3, [tw]), (323, 3, [th]), (324, 4, offsets),
+                (325, 4, [len(data) for data in tiles])]
+    entries += dng_colour() + camera(b"Velora", b"Test Bayer")
+    return t.finish(t.ifd(entries))
+
+
 def dng_monochrome(width=64, height=48):
     """Linear raw of one channel, as from a sensor without a colour filter."""
     t = Tiff()
@@ -154,6 +196,9 @@ def cases():
         ("ok_raw_nef_like.nef", preview_first(b"NIKON CORPORATION", b"NIKON D70", False),
          "the same layout without a DNG version, under a Nikon name: known as raw by its "
          "sub-directory's mosaic"),
+        ("ok_raw_dng_tiled.dng", dng_tiled(),
+         "the 96x64 mosaic in four lossless-JPEG tiles, their offsets listed after them: once "
+         "refused as too short for its sensor, since LibRaw names the list's place as the data's"),
         ("ok_raw_dng_monochrome.dng", dng_monochrome(),
          "64x48 linear raw of one channel (a sensor without colour filter): once refused as a "
          "picture of an unexpected kind, now grey"),

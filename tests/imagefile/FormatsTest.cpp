@@ -202,7 +202,7 @@ TEST(Formats, CameraRawsAreKnownByContentAndDevelopedAsLibRawDoes) {
     test::TempDir dir;
     for (const char* name :
          {"ok_raw_dng_bayer.dng", "ok_raw_dng_preview_first.dng", "ok_raw_nef_like.nef",
-          "ok_raw_arw_like.arw", "ok_raw_dng_monochrome.dng"}) {
+          "ok_raw_arw_like.arw", "ok_raw_dng_monochrome.dng", "ok_raw_dng_tiled.dng"}) {
         const std::string reference = dir.File(std::string(name) + ".ppm");
         test::Run("dcraw_emu -w -o 1 -Z - " + Quote(Crafted(name)) + " > " + Quote(reference));
         LoadResult r = LoadBitmapFromFile(Crafted(name));
