@@ -30,6 +30,24 @@ bool PressKeys(const QString& keys) {
     return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys}) == 0;
 }
 
+// Presses Shift and waits until the window has its release: the X server delivers key events
+// in order, so every key pressed before has been handled by then.
+bool AfterEarlierKeys() {
+    struct Watch : QObject {
+        bool Seen = false;
+        bool eventFilter(QObject*, QEvent* event) override {
+            Seen = Seen || (event->type() == QEvent::KeyRelease &&
+                            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Shift);
+            return false;
+        }
+    } watch;
+    qApp->installEventFilter(&watch);
+    const bool seen =
+        PressKeys(QStringLiteral("shift")) && QTest::qWaitFor([&watch] { return watch.Seen; });
+    qApp->removeEventFilter(&watch);
+    return seen;
+}
+
 }  // namespace
 
 class ShapeTest : public QObject {
@@ -191,7 +209,7 @@ class ShapeTest : public QObject {
             watch.stop();
             QCOMPARE(seen.size(), 4);
             QCOMPARE(seen.at(3), QStringLiteral("Velora 정보(&A)..."));
-            QTest::qWait(50);
+            QVERIFY(AfterEarlierKeys());
             QVERIFY(s.Dialog.isVisible());
             QCOMPARE(contrast.GetCheck(), 1);
             QCOMPARE(clicked.count(), 0);
