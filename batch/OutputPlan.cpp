@@ -130,7 +130,8 @@ std::string TemplateFileName(const std::string& nameTemplate, const std::string&
     const std::string stem =
         dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
     const std::string ext = defaultName.substr(resultDot + 1);
-    fs::path folder = fs::absolute(input).parent_path().filename();
+    std::error_code error;
+    const fs::path folder = fs::absolute(input, error).parent_path().filename();
     std::string name;
     std::string problem;
     ExpandTemplate(nameTemplate, problem, [&](const std::string& part, bool field) {
