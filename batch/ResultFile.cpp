@@ -35,23 +35,10 @@ bool ParseExifTime(const std::string& text, long long& seconds) {
 
 std::string FinishResult(const std::string& input, const std::string& output, PreserveTime preserve,
                          const std::string& taken) {
-    std::error_code error;
-    const fs::perms original = fs::status(input, error).permissions();
-    if (!error) {
-        const fs::perms unreadable =
-            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
-        const fs::perms missing = unreadable & ~original;
-        if (missing != fs::perms::none) {
-            fs::permissions(output, missing, fs::perm_options::remove, error);
-        }
-    }
-    if (error) {
-        return "cannot take the original's read permissions away from the result: " +
-               error.message();
-    }
     if (preserve == PreserveTime::None) {
         return "";
     }
+    std::error_code error;
     long long seconds = 0;
     if (preserve == PreserveTime::Taken && ParseExifTime(taken, seconds)) {
         if (!SetModifiedTime(output, seconds)) {

@@ -1,5 +1,5 @@
-// What a written result takes from its original besides the picture: never more readers than the
-// original has, and with --preserve its time.
+// What a written result takes from its original besides the picture and the metadata: with
+// --preserve, its time.
 #pragma once
 
 #include <string>
@@ -8,9 +8,9 @@
 
 namespace velora::batch {
 
-// Takes from the result at `output` every read permission that the original at `input` lacks,
-// and with `preserve` sets its modification time: the original's, or the time `taken` (EXIF
-// "YYYY:MM:DD HH:MM:SS", local time). A warning in words when something could not be done, else "".
+// With `preserve`, sets the modification time of the result at `output`: that of the original at
+// `input`, or the time `taken` (EXIF "YYYY:MM:DD HH:MM:SS", local time). A warning in words when
+// it could not be done, else "".
 std::string FinishResult(const std::string& input, const std::string& output, PreserveTime preserve,
                          const std::string& taken);
 
