@@ -1,10 +1,12 @@
 #include "BitmapButton.h"
 
+#include "AccessibleControls.h"
 #include "ControlEvents.h"
 #include "FocusRect.h"
 #include "WindowRegion.h"
 
 #include <qdrawutil.h>
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -25,6 +27,7 @@ BitmapButton::BitmapButton(QWidget* parent)
     // Hover starts on a plain mouse move, so moves must arrive without a button held.
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
+    InstallAccessibleControls();
 }
 
 void BitmapButton::PreSubclassWindow(unsigned style) {
@@ -68,7 +71,14 @@ void BitmapButton::SetTooltip(const QString& text) {
 }
 
 void BitmapButton::SetCheck(int check) {
+    const bool was = Checked;
     Checked = check != 0 && CurrentBehaviour != ButtonBehaviour::Push;
+    if (was != Checked && QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
     if (CurrentBehaviour == ButtonBehaviour::Radio && check != 0) {
         for (BitmapButton* member : GroupMembers()) {
             QCoreApplication::postEvent(member,
@@ -76,6 +86,11 @@ void BitmapButton::SetCheck(int check) {
         }
     }
     Redraw();
+}
+
+void BitmapButton::ClickFromUser() {
+    SetCheckFromUser();
+    click();
 }
 
 int BitmapButton::GetCheck() const {
@@ -137,8 +152,7 @@ std::vector<BitmapButton*> BitmapButton::GroupMembers() const {
 bool BitmapButton::event(QEvent* e) {
     if (e->type() == WM_GROUP_UNCHECK) {
         if (Checked) {
-            Checked = false;
-            Redraw();
+            SetCheck(0);
         }
         return true;
     }
@@ -268,7 +282,8 @@ void BitmapButton::DrawItem(QImage& buffer) {
         QPainter painter(&buffer);
         const ButtonFace* face = nullptr;
         if (disabled) {
-            face = &Faces.DisabledFace;
+            face = Checked && Faces.DisabledCheckedFace.Exists() ? &Faces.DisabledCheckedFace
+                                                                 : &Faces.DisabledFace;
         } else if (pushed) {
             face = &Faces.PressedFace;
         } else if (Faces.NormalFace.Exists()) {

@@ -32,6 +32,8 @@ class BitmapButton : public QAbstractButton {
                    int drawMode, int border, int margin);
     void SetTooltip(const QString& text);
     void SetCheck(int check);
+    // A click as a person makes it with Space: the check changes first, then clicked() follows.
+    void ClickFromUser();
     int GetCheck() const;
     // The pushed state; setting it repaints at once.
     void SetState(bool pushed);

@@ -54,6 +54,26 @@ ButtonFace MakeFace(int id) {
     return face;
 }
 
+// Each pixel of `pressed` turned grey and mixed half and half with the pixel of `disabled` at the
+// same place (grey alone where `disabled` has none).
+QImage Greyed(const QImage& pressed, const QImage& disabled) {
+    if (pressed.isNull()) {
+        return QImage();
+    }
+    QImage result = pressed.convertToFormat(QImage::Format_RGB32);
+    result.setDevicePixelRatio(pressed.devicePixelRatio());
+    for (int y = 0; y < result.height(); ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x) {
+            const int grey = qGray(row[x]);
+            const QRgb under = disabled.valid(x, y) ? disabled.pixel(x, y) : qRgb(grey, grey, grey);
+            row[x] = qRgb((grey + qRed(under)) / 2, (grey + qGreen(under)) / 2,
+                          (grey + qBlue(under)) / 2);
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 void ButtonFaces::Clear() {
@@ -67,6 +87,10 @@ void ButtonFaces::Load(int normal, int pressed, int hover, int disabled, int foc
     HoverFace = MakeFace(hover);
     FocusFace = MakeFace(focus);
     DisabledFace = disabled != 0 ? MakeFace(disabled) : NormalFace;
+    if (PressedFace.Exists() && DisabledFace.Exists()) {
+        DisabledCheckedFace.Opaque = Greyed(PressedFace.Opaque, DisabledFace.Opaque);
+        DisabledCheckedFace.SharpOpaque = Greyed(PressedFace.SharpOpaque, DisabledFace.SharpOpaque);
+    }
     MaskBitmap = LoadBitmapResource(mask);
     if (MaskBitmap.isNull()) {
         return;
@@ -76,7 +100,8 @@ void ButtonFaces::Load(int normal, int pressed, int hover, int disabled, int foc
         // No twin of the mask: each of its pixels stands for a 2 x 2 block.
         sharpMask = MaskBitmap.scaled(MaskBitmap.size() * 2);
     }
-    for (ButtonFace* face : {&NormalFace, &PressedFace, &DisabledFace, &HoverFace, &FocusFace}) {
+    for (ButtonFace* face :
+         {&NormalFace, &PressedFace, &DisabledFace, &HoverFace, &FocusFace, &DisabledCheckedFace}) {
         if (face->Exists()) {
             face->Transparent = ApplyMask(face->Opaque, MaskBitmap);
         }

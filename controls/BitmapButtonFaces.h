@@ -37,6 +37,9 @@ class ButtonFaces {
     QImage MaskBitmap;
     ButtonFace HoverFace;
     ButtonFace FocusFace;
+    // A checked control that is disabled: the pressed face greyed towards the disabled one, so
+    // the state stays readable while it cannot be changed. Made when both faces exist.
+    ButtonFace DisabledCheckedFace;
 };
 
 }  // namespace velora

@@ -1,10 +1,12 @@
 #include "BitmapSlider.h"
 
+#include "AccessibleControls.h"
 #include "BitmapResource.h"
 #include "ControlEvents.h"
 #include "FocusRect.h"
 #include "WindowRegion.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -68,8 +70,10 @@ QImage PrepareTrack(const QImage& loaded, bool transparent, quint32 keyColour, i
 
 BitmapSlider::BitmapSlider(int controlId, QWidget* parent)
     : QWidget(parent), ControlIdValue(controlId) {
-    // Not a tab stop: the slider takes the focus when it is pressed.
+    // Not a tab stop: the slider takes the focus when it is pressed (an owner may add it to the
+    // tab chain).
     setFocusPolicy(Qt::ClickFocus);
+    InstallAccessibleControls();
 }
 
 void BitmapSlider::ClearBitmaps() {
@@ -144,8 +148,17 @@ void BitmapSlider::SetPosition(int value) {
     if (value < RangeMinValue) {
         value = RangeMinValue;
     }
-    PositionValue.store(value, std::memory_order_relaxed);
+    const int previous = PositionValue.exchange(value, std::memory_order_relaxed);
     update();
+    if (previous != value && QAccessible::isActive()) {
+        QAccessibleValueChangeEvent changed(this, value);
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
+void BitmapSlider::MoveTo(int value) {
+    SetPosition(value);
+    Post(WM_SLIDER_DONE);
 }
 
 int BitmapSlider::SetPageStep(int step) {
@@ -258,8 +271,7 @@ void BitmapSlider::keyPressEvent(QKeyEvent* e) {
             return;
     }
     // Every key-down counts, auto-repeated ones included, and each ends a change.
-    SetPosition(ClampToInt(value));
-    Post(WM_SLIDER_DONE);
+    MoveTo(ClampToInt(value));
     e->accept();
 }
 

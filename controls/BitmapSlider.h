@@ -28,6 +28,9 @@ class BitmapSlider : public QWidget {
     // The position is not adjusted to the new range.
     void SetRange(int min, int max, bool redraw);
     void SetPosition(int value);
+    // A change the user made without the mouse (a key, assistive technology): SetPosition, then
+    // WM_SLIDER_DONE to the parent.
+    void MoveTo(int value);
     // Returns the previous step.
     int SetPageStep(int step);
     // Safe to read from another thread (the conversion worker reads it when it starts).

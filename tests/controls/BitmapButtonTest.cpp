@@ -211,8 +211,12 @@ class BitmapButtonTest : public QObject {
         QCOMPARE(b->GetCheck(), 1);
         QCOMPARE(Face(b), PressedColour);
         b->setEnabled(false);
-        QCOMPARE(Face(b), DisabledColour);
+        // Checked, it keeps showing so: the pressed face's grey (qGray 100) halfway to the
+        // disabled face's 90. Unchecked, the disabled face.
+        QCOMPARE(Face(b), QColor(95, 95, 95));
         QCOMPARE(b->GetCheck(), 1);
+        b->SetCheck(0);
+        QCOMPARE(Face(b), DisabledColour);
         // Disabled identifier 0 shows the normal face.
         b->LoadFaces(CheckNormal, CheckPressed, CheckHover, 0, 0, CheckMask, 0, 0, 0);
         QCOMPARE(Face(b), NormalColour);
