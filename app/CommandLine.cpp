@@ -72,6 +72,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             line.What = CommandLine::Action::Version;
             return line;
         } else if (const int length = ToolkitOptionLength(argument)) {
+            const QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1)
+                                     .section(QLatin1Char('='), 0, 0);
+            line.DisplayNamed = line.DisplayNamed || name == QLatin1String("platform") ||
+                                name == QLatin1String("display");
             i += length - 1;
         } else {
             return Failed(QStringLiteral("알 수 없는 옵션입니다: %1").arg(argument));
@@ -84,6 +88,26 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         line.File = LocalPath(files.front());
     }
     return line;
+}
+
+QString MissingDisplayText(const CommandLine& line, const QProcessEnvironment& environment) {
+    if (line.DisplayNamed) {
+        return QString();
+    }
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!environment.value(QString::fromLatin1(name)).isEmpty()) {
+            return QString();
+        }
+    }
+    return QStringLiteral(
+        "velora: 창을 띄울 화면이 없습니다 (DISPLAY도 WAYLAND_DISPLAY도 정해지지 않았습니다).\n"
+        "화면 없이 사진을 바꾸려면 velora-batch를 쓰십시오.\n");
+}
+
+QString UnreachableDisplayText() {
+    return QStringLiteral(
+        "velora: 화면에 창을 띄울 수 없습니다. DISPLAY나 WAYLAND_DISPLAY가 가리키는 화면에\n"
+        "닿지 못했습니다. 화면 없이 사진을 바꾸려면 velora-batch를 쓰십시오.\n");
 }
 
 QString UsageText() {

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QScreen>
 
+#include "AccessibleWindow.h"
 #include "BitmapResource.h"
 #include "Conversion.h"
 #include "Resources.h"
@@ -18,6 +19,10 @@ namespace {
 
 // Slider 1015 is hidden; it stands at the top of its range, and the probe's readout reads it.
 constexpr int HiddenSliderMax = 100;
+
+// Insets of the buttons' focus marks, in the faces' pixels.
+constexpr int PushFocusMargin = 6;
+constexpr int CheckFocusMargin = 3;
 
 const DialogTemplate& MainTemplate() {
     return *FindDialogTemplate(IDD_MAIN_DIALOG);
@@ -57,7 +62,9 @@ MainDialog::MainDialog(UserInteraction& ui, QWidget* parent)
       BlueishFilmBox(this),
       ColorSlider(IDC_SLIDER_COLOR, this),
       GraySlider(IDC_SLIDER_GRAY, this),
-      HiddenSlider(IDC_SLIDER_1015, this) {
+      HiddenSlider(IDC_SLIDER_1015, this),
+      PictureView(this) {
+    InstallAccessibleWindow();
     setFont(WindowFont());
     setAcceptDrops(true);
     BindControls();
@@ -86,7 +93,7 @@ MainDialog::~MainDialog() {
 }
 
 std::array<MainDialog::ControlBinding, 14> MainDialog::ControlBindings() {
-    // The order in which the template's controls are bound (also the tab order).
+    // The order in which the template's controls are bound.
     return {{
         {IDC_OPEN, &OpenButton},
         {IDC_CHECK_1006, &Check1006},
@@ -107,7 +114,6 @@ std::array<MainDialog::ControlBinding, 14> MainDialog::ControlBindings() {
 
 void MainDialog::BindControls() {
     const DialogTemplate& layout = MainTemplate();
-    QWidget* previous = nullptr;
     for (const ControlBinding& binding : ControlBindings()) {
         const DialogItem* item = layout.Find(binding.Id);
         if (item == nullptr) {
@@ -121,15 +127,36 @@ void MainDialog::BindControls() {
             button->setFont(ButtonFont());
         }
         widget->setVisible((item->Style & StyleVisible) != 0);
-        if (previous != nullptr) {
-            setTabOrder(previous, widget);
+    }
+    // Tab walks the controls in the template's order: the buttons down the curve of the skin,
+    // then the options, then the sliders, which a keyboard alone could not reach otherwise.
+    QWidget* previous = nullptr;
+    for (const DialogItem& item : layout) {
+        if (QWidget* widget = Control(item.Id)) {
+            if (previous != nullptr) {
+                setTabOrder(previous, widget);
+            }
+            previous = widget;
         }
-        previous = widget;
     }
     ProgressBar.setOrientation(Qt::Vertical);
     ProgressBar.setTextVisible(false);
+    ProgressBar.setAccessibleName(QStringLiteral("변환 진행"));
     ReddishFilmBox.setFocusPolicy(Qt::TabFocus);
     BlueishFilmBox.setFocusPolicy(Qt::TabFocus);
+    ColorSlider.setFocusPolicy(Qt::StrongFocus);
+    GraySlider.setFocusPolicy(Qt::StrongFocus);
+    // The options' labels are painted by the window; assistive technology hears them here.
+    GrayContrastCheck.setAccessibleName(QStringLiteral("Gray Contrast"));
+    ReddishFilmBox.setAccessibleName(QStringLiteral("Reddish Film"));
+    BlueishFilmBox.setAccessibleName(QStringLiteral("Blueish Film"));
+    PictureView.setObjectName(QLatin1String(PictureObjectName));
+    PictureView.setGeometry(PictureFrame::Left, PictureFrame::Top, PictureFrame::Side,
+                            PictureFrame::Side);
+    PictureView.setAttribute(Qt::WA_TransparentForMouseEvents);
+    PictureView.hide();
+    ColorSlider.setAccessibleName(QStringLiteral("Color"));
+    GraySlider.setAccessibleName(QStringLiteral("Gray"));
 }
 
 void MainDialog::ConnectCommands() {
@@ -177,15 +204,16 @@ void MainDialog::SkinButtons() {
         const char* Tooltip;
     };
     const Skin pushes[] = {
-        {&OpenButton, "JPG 화일을 엽니다."},
+        {&OpenButton, "사진 화일(JPEG, PNG, TIFF, WebP, HEIC 등)을 엽니다."},
         {&SaveButton, "JPG 화일로 저장합니다."},
         {&StartButton, "VLR 변환을 시작합니다."},
         {&CancelButton, "VLR 변환을 취소하고 처음으로 되돌립니다.."},
         {&ExitButton, "소프트웨어를 종료합니다."},
     };
     for (const Skin& skin : pushes) {
+        // The margin keeps the focus mark inside the face's rounded outline.
         skin.Button->LoadFaces(IDB_PUSH_NORMAL, IDB_PUSH_PRESSED, IDB_PUSH_HOVER, IDB_PUSH_DISABLED,
-                               0, IDB_PUSH_MASK, BitmapButton::Natural, 0, 0);
+                               0, IDB_PUSH_MASK, BitmapButton::Natural, 0, PushFocusMargin);
         skin.Button->SetTooltip(QString::fromUtf8(skin.Tooltip));
     }
     const Skin checks[] = {
@@ -195,7 +223,8 @@ void MainDialog::SkinButtons() {
     };
     for (const Skin& skin : checks) {
         skin.Button->LoadFaces(IDB_CHECK_NORMAL, IDB_CHECK_PRESSED, IDB_CHECK_HOVER,
-                               IDB_CHECK_DISABLED, 0, IDB_CHECK_MASK, BitmapButton::Natural, 0, 0);
+                               IDB_CHECK_DISABLED, 0, IDB_CHECK_MASK, BitmapButton::Natural, 0,
+                               CheckFocusMargin);
         skin.Button->SetTooltip(QString::fromUtf8(skin.Tooltip));
     }
 }
@@ -268,6 +297,14 @@ void MainDialog::OnGrayContrastClicked() {
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
+    // A finished conversion is work: Enter, Escape, Exit and Close do not throw it away unasked.
+    // No, the safe answer, is the default and keeps the window.
+    if (UnsavedResult && !Ui.AskYesNo(this, QStringLiteral("Velora"),
+                                      QStringLiteral("변환한 그림을 저장하지 않았습니다.\n"
+                                                     "저장하지 않고 끝내시겠습니까?"))) {
+        event->ignore();
+        return;
+    }
     // A running pass is stopped and joined before anything it refers to goes away.
     Conversion.RequestCancel();
     Conversion.Wait();

@@ -59,6 +59,8 @@ class MainDialog : public QWidget {
     // The window's menu (the window has no caption): Minimise, Close, About.
     std::unique_ptr<QMenu> BuildSystemMenu();
     void ShowSystemMenu(const QPoint& globalPosition);
+    // Where Alt+Space opens the menu, in screen coordinates: always on the skin.
+    QPoint KeyboardMenuPosition() const;
     void OpenWebPage();
 
     // Read access for the program's tests and tools.
@@ -75,6 +77,8 @@ class MainDialog : public QWidget {
     QString CurrentName() const { return CurrentFileName; }
     QString OpenedName() const { return OpenedFileName; }
     bool IsOpening() const { return Opening; }
+    // A converted result is on screen that no Save has written yet.
+    bool HasUnsavedResult() const { return UnsavedResult; }
     const DisplayPicture& Shown() const { return Display; }
     bool IsProbeShown() const { return Probe.has_value(); }
     QStringList ProbeReadout() const { return Probe ? Probe->Lines : QStringList(); }
@@ -165,6 +169,9 @@ class MainDialog : public QWidget {
     BitmapSlider ColorSlider;
     BitmapSlider GraySlider;
     BitmapSlider HiddenSlider;
+    // Stands where the picture is painted, for assistive technology only: it draws nothing and
+    // lets the mouse through to the window.
+    QWidget PictureView;
 
     // Picture state: OpenedCopy never changes after Open; WorkingCopy is what is shown,
     // converted and saved.
@@ -191,6 +198,7 @@ class MainDialog : public QWidget {
     std::shared_ptr<PreparedDisplay> PendingDisplay;
     quint64 DisplayGeneration = 0;  // changes with every picture shown; late work is dropped
     bool Opening = false;
+    bool UnsavedResult = false;
 
     // Reads pictures and remakes displays off the user-interface thread.
     BackgroundTask Jobs;

@@ -57,16 +57,6 @@ QString FirstOpenFolder() {
     return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
 }
 
-// JPEG first, as the window has always asked; then every kind of picture the file layer reads,
-// and any file at all (pictures are known by their content, whatever their names say).
-const QString OpenFilters = QStringLiteral(
-    "JPEG Files (*.jpg *.jpeg *.jpe *.jfif);;"
-    "All Pictures (*.jpg *.jpeg *.jpe *.jfif *.png *.bmp *.dib *.gif *.tif *.tiff *.ico *.cur "
-    "*.webp *.heic *.heif *.hif *.avif *.dng *.cr2 *.cr3 *.crw *.nef *.nrw *.arw *.sr2 *.srf *.raf "
-    "*.orf *.rw2 *.rwl *.pef *.srw *.mrw *.dcr *.kdc *.k25 *.x3f *.3fr *.fff *.iiq *.mos *.mef "
-    "*.erf);;"
-    "All Files (*)");
-
 }  // namespace
 
 void MainDialog::OnOpen() {
@@ -74,9 +64,8 @@ void MainDialog::OnOpen() {
     DragSuppressed = true;
     FileRequest request;
     request.Kind = FileRequest::Mode::Open;
-    request.Filter = OpenFilters;
+    request.Filter = PictureOpenFilter();
     request.DefaultSuffix = QStringLiteral("jpg");
-    request.InitialName = QStringLiteral("*.jpg");
     request.Directory = LastOpenFolder.isEmpty() ? FirstOpenFolder() : LastOpenFolder;
     const QString path = Ui.AskForFile(this, request);
     if (path.isEmpty()) {
@@ -149,6 +138,7 @@ void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, Displ
     OpenedFileName = name;
     CurrentFileName = name;
     setWindowTitle(QStringLiteral("Velora - ") + name);
+    UnsavedResult = false;
     SetControlState(ControlState::Ready);
     Check1007.SetCheck(0);
     GrayContrastCheck.SetCheck(1);
@@ -166,6 +156,8 @@ void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, Displ
 void MainDialog::ShowPicture(DisplayPicture shown) {
     ++DisplayGeneration;
     Display = std::move(shown);
+    PictureView.setAccessibleName(CurrentFileName);
+    PictureView.setVisible(PictureLoaded);
     DrawWindowContents();
     emit PictureShown();
 }
@@ -227,6 +219,7 @@ void MainDialog::OnSave() {
     if (!path.isEmpty() && WorkingCopy && OpenedCopy) {
         const SaveResult saved =
             SaveConvertedPicture(*WorkingCopy, *OpenedCopy, path.toStdString());
+        UnsavedResult = UnsavedResult && !saved.Ok;
         if (!saved.Ok) {
             Ui.ShowMessage(this, Caption, SaveFailureText(saved));
         } else if (!saved.LeftOut.empty()) {
@@ -275,6 +268,7 @@ void MainDialog::OnConversionCompleted(BitmapRef result) {
     PendingDisplay.reset();
     WorkingCopy = std::move(result);
     CurrentFileName = QString::fromStdString(InsertVlrSuffix(CurrentFileName.toStdString()));
+    UnsavedResult = true;
     SetControlState(ControlState::Converted);
     ShowPicture(std::move(shown));
 }
@@ -291,6 +285,7 @@ void MainDialog::OnCancelConversion() {
     Conversion.RequestCancel();
     PendingDisplay.reset();
     CurrentFileName = OpenedFileName;
+    UnsavedResult = false;
     // The opened picture itself: the running pass writes only into the copy it made, and the
     // display of the opened picture is still at hand.
     WorkingCopy = OpenedCopy;

@@ -1,5 +1,7 @@
 // Mouse, keyboard, the window menu, F1 and dropped files.
 #include <QApplication>
+#include <QCursor>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -11,6 +13,7 @@
 #include "MainDialog.h"
 #include "UserGuide.h"
 #include "UserInteraction.h"
+#include "WindowGeometry.h"
 
 namespace velora {
 
@@ -88,7 +91,7 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
         auto* widget = static_cast<QWidget*>(watched);
         if (key->key() == Qt::Key_Space && (key->modifiers() & Qt::AltModifier) != 0 &&
             (widget == this || isAncestorOf(widget))) {
-            ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+            ShowSystemMenu(KeyboardMenuPosition());
             return true;
         }
     }
@@ -115,7 +118,13 @@ void MainDialog::OpenWebPage() {
                        QStringLiteral("사용 설명서를 찾을 수 없습니다."));
         return;
     }
-    Ui.OpenUrl(QUrl::fromLocalFile(guide));
+    // Without a browser the guide can still be read: the user learns where it is.
+    if (!Ui.OpenUrl(QUrl::fromLocalFile(guide))) {
+        Ui.ShowMessage(
+            this, QStringLiteral("Velora"),
+            QStringLiteral("웹 브라우저를 열 수 없습니다.\n사용 설명서는 다음 화일입니다:\n") +
+                QDir::toNativeSeparators(guide));
+    }
 }
 
 std::unique_ptr<QMenu> MainDialog::BuildSystemMenu() {
@@ -127,6 +136,17 @@ std::unique_ptr<QMenu> MainDialog::BuildSystemMenu() {
         menu->addAction(AboutMenuText, this, [this] { OnAbout(); });
     }
     return menu;
+}
+
+QPoint MainDialog::KeyboardMenuPosition() const {
+    // At the pointer when it is on the window; otherwise at the picture frame's corner, since the
+    // window's own corner lies outside its shape.
+    const QPoint pointer = QCursor::pos();
+    const QPoint local = mapFromGlobal(pointer);
+    if (rect().contains(local) && (mask().isEmpty() || mask().contains(local))) {
+        return pointer;
+    }
+    return mapToGlobal(QPoint(PictureFrame::Left, PictureFrame::Top));
 }
 
 void MainDialog::ShowSystemMenu(const QPoint& globalPosition) {

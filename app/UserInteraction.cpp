@@ -8,7 +8,26 @@
 #include <QPushButton>
 #include <QWindow>
 
+#include "PictureKinds.h"
+
 namespace velora {
+
+QString PictureOpenFilter() {
+    QStringList all;
+    QStringList kinds;
+    for (const PictureKind& kind : PictureKinds) {
+        QStringList patterns;
+        for (const QString& extension :
+             QString::fromLatin1(kind.Extensions).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            patterns << QStringLiteral("*.") + extension;
+        }
+        all << patterns;
+        kinds << QStringLiteral("%1 Files (%2)")
+                     .arg(QLatin1String(kind.Name), patterns.join(QLatin1Char(' ')));
+    }
+    return QStringLiteral("All Pictures (%1);;").arg(all.join(QLatin1Char(' '))) +
+           kinds.join(QStringLiteral(";;")) + QStringLiteral(";;All Files (*)");
+}
 
 QString ResolveOpenedName(const QString& typed, const QString& defaultSuffix) {
     const QFileInfo info(typed);
@@ -64,9 +83,8 @@ void DesktopInteraction::RunModal(QDialog& dialog) {
     dialog.exec();
 }
 
-void DesktopInteraction::OpenUrl(const QUrl& url) {
-    // A browser that cannot be started is not worth a message.
-    QDesktopServices::openUrl(url);
+bool DesktopInteraction::OpenUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }
 
 bool DesktopInteraction::StartSystemMove(QWindow* window) {

@@ -35,7 +35,8 @@ class UserInteraction {
     virtual bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) = 0;
     // Runs `dialog` modally and returns when it is closed.
     virtual void RunModal(QDialog& dialog) = 0;
-    virtual void OpenUrl(const QUrl& url) = 0;
+    // False when no program could be started to show it.
+    virtual bool OpenUrl(const QUrl& url) = 0;
     // Hands a drag of `window` under the held button to the desktop, which moves the window
     // itself from then on until the button is released. False where the platform offers no such
     // move (the window then moves itself); native Wayland lets a program move its window only
@@ -49,9 +50,13 @@ class DesktopInteraction : public UserInteraction {
     void ShowMessage(QWidget* owner, const QString& caption, const QString& text) override;
     bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) override;
     void RunModal(QDialog& dialog) override;
-    void OpenUrl(const QUrl& url) override;
+    bool OpenUrl(const QUrl& url) override;
     bool StartSystemMove(QWindow* window) override;
 };
+
+// Open's filter: every kind of picture that opens first, then each kind alone, then any file
+// (pictures are known by their content, whatever their names say).
+QString PictureOpenFilter();
 
 // The file an Open dialog's answer names: the name as typed when such a file exists, otherwise
 // the name with `defaultSuffix` added when it has no suffix of its own.

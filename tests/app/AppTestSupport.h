@@ -76,7 +76,11 @@ class ScriptedInteraction : public UserInteraction {
             OnModal(dialog);
         }
     }
-    void OpenUrl(const QUrl& url) override { OpenedUrls.push_back(url); }
+    bool BrowserStarts = true;
+    bool OpenUrl(const QUrl& url) override {
+        OpenedUrls.push_back(url);
+        return BrowserStarts;
+    }
     bool StartSystemMove(QWindow* window) override {
         SystemMoves += window != nullptr ? 1 : 0;
         return window != nullptr && SystemMoveOffered;

@@ -4,9 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <functional>
 
 #include "AppTestSupport.h"
 #include "ImageFile.h"
@@ -207,6 +210,56 @@ class ConversionTest : public QObject {
             QCOMPARE(call.at(0).toInt(), 0);
         }
         QCOMPARE(CountPixels(*s.Dialog.Working(), Rgb(179, 147, 128)), 40L);
+    }
+
+    void closingAsksOnlyForAnUnsavedResult() {
+        const std::function<void(MainDialog&)> ends[] = {
+            [](MainDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+            [](MainDialog& d) { QTest::keyClick(&d, Qt::Key_Return); },
+            [](MainDialog& d) { QTest::mouseClick(&d.Button(IDOK), Qt::LeftButton); },
+            [](MainDialog& d) { d.BuildSystemMenu()->actions().at(1)->trigger(); }};
+        const QString question =
+            QStringLiteral("변환한 그림을 저장하지 않았습니다.\n저장하지 않고 끝내시겠습니까?");
+        for (const auto& end : ends) {
+            // Without a picture, after Cancel and after a Save the window ends unasked.
+            WindowSession empty;
+            end(empty.Dialog);
+            QVERIFY(!empty.Dialog.isVisible());
+            WindowSession undone;
+            QVERIFY(undone.Open(Grey) && undone.Convert());
+            undone.Dialog.OnCancelConversion();
+            end(undone.Dialog);
+            QVERIFY(!undone.Dialog.isVisible());
+            QVERIFY(empty.Ui.Questions.empty() && undone.Ui.Questions.empty());
+
+            WindowSession s;
+            QVERIFY(s.Open(Grey) && s.Convert());
+            // No, the default answer, keeps the window and its result.
+            end(s.Dialog);
+            QCOMPARE(s.Ui.Questions.size(), std::size_t(1));
+            QCOMPARE(s.Ui.Questions[0].Text, question);
+            QVERIFY(s.Dialog.isVisible());
+            VELORA_VERIFY_STATE(s.Dialog, ControlState::Converted, 0);
+            // A save that fails leaves the result unsaved; one that succeeds saves it.
+            s.Ui.FileAnswers = {Pictures.Path("no-such-folder/grey_vlr.jpg")};
+            s.Dialog.OnSave();
+            QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+            end(s.Dialog);
+            QCOMPARE(s.Ui.Questions.size(), std::size_t(2));
+            QVERIFY(s.Dialog.isVisible());
+            s.Ui.FileAnswers = {Pictures.Path(QStringLiteral("closing%1.jpg").arg(&end - ends))};
+            s.Dialog.OnSave();
+            end(s.Dialog);
+            QCOMPARE(s.Ui.Questions.size(), std::size_t(2));
+            QVERIFY(!s.Dialog.isVisible());
+            // Yes ends the window without saving.
+            WindowSession t;
+            QVERIFY(t.Open(Grey) && t.Convert());
+            t.Ui.YesNoAnswers = {true};
+            end(t.Dialog);
+            QCOMPARE(t.Ui.Questions.size(), std::size_t(1));
+            QVERIFY(!t.Dialog.isVisible());
+        }
     }
 
     void closingDuringAPassStopsAndWaits() {

@@ -19,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "CommandLine.h"
+#include "PictureKinds.h"
 
 namespace velora {
 
@@ -42,13 +43,25 @@ class OpenSaveTest : public QObject {
         QCOMPARE(s.Ui.FileRequests.size(), std::size_t(1));
         const FileRequest& asked = s.Ui.FileRequests.front();
         QCOMPARE(asked.Kind, FileRequest::Mode::Open);
+        // Every kind that opens is offered first, each kind alone after it, then any file; no
+        // pattern in the name field narrows the folder down again.
         const QStringList filters = asked.Filter.split(QStringLiteral(";;"));
-        QCOMPARE(filters.size(), 3);
-        QCOMPARE(filters[0], QStringLiteral("JPEG Files (*.jpg *.jpeg *.jpe *.jfif)"));
-        QVERIFY(filters[1].startsWith(QStringLiteral("All Pictures (")));
-        QCOMPARE(filters[2], QStringLiteral("All Files (*)"));
+        QCOMPARE(filters.size(), int(std::size(PictureKinds)) + 2);
+        QVERIFY(filters[0].startsWith(QStringLiteral("All Pictures (*.jpg ")));
+        QCOMPARE(filters[1], QStringLiteral("JPEG Files (*.jpg *.jpeg *.jpe *.jfif)"));
+        for (const QString& kind : filters.mid(1, filters.size() - 2)) {
+            for (const QString& pattern : kind.section('(', 1).chopped(1).split(' ')) {
+                QVERIFY2(filters[0].contains(pattern + ' ') || filters[0].contains(pattern + ')'),
+                         qPrintable(pattern));
+            }
+        }
+        for (const char* pattern : {"*.heic ", "*.webp ", "*.png ", "*.dng "}) {
+            QVERIFY2(filters[0].contains(QLatin1String(pattern)), pattern);
+        }
+        QCOMPARE(filters.back(), QStringLiteral("All Files (*)"));
         QCOMPARE(asked.DefaultSuffix, QStringLiteral("jpg"));
-        QCOMPARE(asked.InitialName, QStringLiteral("*.jpg"));
+        QVERIFY(asked.InitialName.isEmpty());
+        QVERIFY(s.Dialog.Button(IDC_OPEN).toolTip().contains(QStringLiteral("HEIC")));
         QCOMPARE(s.Ui.FileOwners.front(), static_cast<QWidget*>(&s.Dialog));
 
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - positions.png"));
@@ -145,7 +158,7 @@ class OpenSaveTest : public QObject {
         WindowSession s;
         s.Ui.FileAnswers.push_back(QString());
         s.Dialog.OnOpen();
-        const QString pictures = s.Ui.FileRequests.front().Filter.split(QStringLiteral(";;"))[1];
+        const QString pictures = s.Ui.FileRequests.front().Filter.split(QStringLiteral(";;"))[0];
         const QString inside = pictures.mid(pictures.indexOf('(') + 1).chopped(1);
         QList<QRegularExpression> patterns;
         for (const QString& pattern : inside.split(' ')) {
@@ -290,36 +303,51 @@ class OpenSaveTest : public QObject {
         QCOMPARE(t.Ui.Messages[0].Text, QStringLiteral("없는 화일 입니다."));
     }
 
-    void helpAndVersionNeedNoDisplay() {
+    void withoutADisplayOnlyWordsAreGiven_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("display");  // "-" for an empty environment
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("said");  // the start of what is printed or of one of its lines
+        QTest::newRow("version") << QStringList{"--version"} << "" << 0 << "velora 3.0\n";
+        QTest::newRow("help") << QStringList{"--help"} << "" << 0 << "사용법: velora [그림 화일]";
+        QTest::newRow("wrong option") << QStringList{"--colour", "60"} << "" << 2
+                                      << "velora: 알 수 없는 옵션입니다: --colour";
+        const QString none = QStringLiteral("velora: 창을 띄울 화면이 없습니다");
+        QTest::newRow("file, empty environment") << QStringList{"a.jpg"} << "-" << 1 << none;
+        QTest::newRow("no file, no display") << QStringList{} << "" << 1 << none;
+        QTest::newRow("display that is not there")
+            << QStringList{"a.jpg"} << ":7391" << 1 << "velora: 화면에 창을 띄울 수 없습니다";
+    }
+
+    void withoutADisplayOnlyWordsAreGiven() {
 #if defined(__SANITIZE_THREAD__)
         QSKIP("no child processes under ThreadSanitizer");
 #endif
-        QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, display);
+        QFETCH(int, code);
+        QFETCH(QString, said);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            bare.remove(QString::fromLatin1(name));
+            environment.remove(QString::fromLatin1(name));
         }
-        const auto run = [&bare](const QStringList& arguments, int* code) {
-            QProcess program;
-            program.setProcessEnvironment(bare);
-            program.start(QStringLiteral(VELORA_WINDOW_PROGRAM), arguments);
-            if (!program.waitForFinished(60000)) {
-                *code = -1;
-                return QString();
-            }
-            *code = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-            return QString::fromUtf8(program.readAllStandardOutput() +
-                                     program.readAllStandardError());
-        };
-        int code = 0;
-        QCOMPARE(run({"--version"}, &code), QStringLiteral("velora 3.0\n"));
-        QCOMPARE(code, 0);
-        const QString usage = run({"--help"}, &code);
-        QCOMPARE(code, 0);
-        QVERIFY(usage.startsWith(QStringLiteral("사용법: velora [그림 화일]")));
-        QVERIFY(usage.contains(QStringLiteral("--version")));
-        const QString wrong = run({"--colour", "60"}, &code);
-        QCOMPARE(code, 2);
-        QVERIFY(wrong.contains(QStringLiteral("--colour")));
+        if (display == QLatin1String("-")) {
+            environment = QProcessEnvironment();
+        } else if (!display.isEmpty()) {
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        }
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(VELORA_WINDOW_PROGRAM), arguments);
+        QVERIFY(program.waitForFinished(60000));
+        // A crash (the toolkit's abort) is not an exit with a code.
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), code);
+        const QString output =
+            QString::fromUtf8(program.readAllStandardOutput() + program.readAllStandardError());
+        QVERIFY2(output.startsWith(said) || output.contains('\n' + said), qPrintable(output));
+        QVERIFY2(!output.contains(QStringLiteral("Reinstalling")), qPrintable(output));
+        QVERIFY2(code != 1 || output.contains(QStringLiteral("velora-batch")), qPrintable(output));
     }
 
     void saveFailureIsReported() {

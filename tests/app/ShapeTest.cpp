@@ -171,6 +171,52 @@ class ShapeTest : public QObject {
         }
     }
 
+    void tabMarksEachControlAndTheSlidersTakeTheirKeys() {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+            QSKIP("xdotool is not installed");
+        }
+        WindowSession s;
+        QVERIFY(s.Exposed);
+        QVERIFY(s.Open(Pictures.Write("tab.png", 64, 48, Rgb(128, 128, 128))));
+        s.Dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.Dialog));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&s.Dialog));
+        // The ready state's Tab order, skipping what is disabled or hidden; each control, drawn
+        // with the focus, differs from itself drawn without it.
+        const int order[] = {IDC_OPEN,          IDC_START,        IDOK,
+                             IDC_GRAY_CONTRAST, IDC_REDDISH_FILM, IDC_BLUEISH_FILM,
+                             IDC_SLIDER_COLOR,  IDC_SLIDER_GRAY,  IDC_OPEN};
+        for (const int id : order) {
+            QWidget* control = s.Dialog.Control(id);
+            const QImage before = control->grab().toImage();
+            QVERIFY(PressKeys(QStringLiteral("Tab")));
+            QTRY_COMPARE(QApplication::focusWidget(), control);
+            const QImage after = control->grab().toImage();
+            QCOMPARE(after.size(), before.size());
+            long differing = 0;
+            for (int y = 0; y < after.height(); ++y) {
+                for (int x = 0; x < after.width(); ++x) {
+                    differing += after.pixel(x, y) != before.pixel(x, y) ? 1 : 0;
+                }
+            }
+            QVERIFY2(differing >= 20,
+                     qPrintable(QStringLiteral("control %1: %2 pixels").arg(id).arg(differing)));
+        }
+        // Back to the Gray slider, then its keys: each press lands before the next is sent.
+        QVERIFY(PressKeys(QStringLiteral("shift+Tab")));
+        BitmapSlider& gray = s.Dialog.Slider(IDC_SLIDER_GRAY);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&gray));
+        const struct {
+            const char* Key;
+            int Position;
+        } keys[] = {{"Right", 42}, {"Up", 41},   {"Next", 66}, {"Prior", 41},
+                    {"End", 90},   {"Down", 90}, {"Home", 0},  {"Left", 0}};
+        for (const auto& key : keys) {
+            QVERIFY(PressKeys(QString::fromLatin1(key.Key)));
+            QTRY_COMPARE(gray.Position(), key.Position);
+        }
+    }
+
     void altSpaceOpensTheMenuAndPressesNoButton() {
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
             QSKIP("xdotool is not installed");
@@ -195,8 +241,10 @@ class ShapeTest : public QObject {
             QStringList seen;
             QTimer watch;
             watch.setInterval(20);
-            connect(&watch, &QTimer::timeout, [&seen] {
+            QPoint shownAt;
+            connect(&watch, &QTimer::timeout, [&seen, &shownAt] {
                 if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    shownAt = menu->geometry().topLeft();
                     for (QAction* action : menu->actions()) {
                         seen << (action->isSeparator() ? QStringLiteral("-") : action->text());
                     }
@@ -208,6 +256,9 @@ class ShapeTest : public QObject {
             QTRY_VERIFY(!seen.isEmpty());
             watch.stop();
             QCOMPARE(seen.size(), 4);
+            // On the skin, not at the window's corner outside its shape.
+            QVERIFY2(s.Dialog.mask().contains(s.Dialog.mapFromGlobal(shownAt)),
+                     qPrintable(QStringLiteral("%1, %2").arg(shownAt.x()).arg(shownAt.y())));
             QCOMPARE(seen.at(3), QStringLiteral("Velora 정보(&A)..."));
             QVERIFY(AfterEarlierKeys());
             QVERIFY(s.Dialog.isVisible());
