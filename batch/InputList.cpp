@@ -7,18 +7,13 @@
 #include <fstream>
 #include <system_error>
 
+#include "PictureKinds.h"
+
 namespace velora::batch {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return text;
-}
 
 bool ReadAll(std::FILE* stream, std::string& text) {
     char buffer[65536];
@@ -148,15 +143,7 @@ bool WalkTakes(const std::string& name) {
         return false;
     }
     // The kinds of picture that open, by the names the window's Open dialog lists.
-    static const char* const Extensions[] = {
-        "jpg", "jpeg", "jpe", "jfif", "png", "bmp", "dib", "gif", "tif", "tiff", "ico", "cur",
-        "webp", "heic", "heif", "hif", "avif",
-        // camera raws
-        "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "sr2", "srf", "raf", "orf", "rw2", "rwl",
-        "pef", "srw", "mrw", "dcr", "kdc", "k25", "x3f", "3fr", "fff", "iiq", "mos", "mef", "erf"};
-    const std::string extension = Lowered(name.substr(lastDot + 1));
-    return std::any_of(std::begin(Extensions), std::end(Extensions),
-                       [&](const char* known) { return extension == known; });
+    return IsPictureExtension(name.substr(lastDot + 1));
 }
 
 CollectedInputs CollectInputs(const BatchOptions& options, std::FILE* standardInput) {
