@@ -119,8 +119,14 @@ void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, Displ
     QGuiApplication::restoreOverrideCursor();
     // A file that is there but holds no readable picture leaves the current picture and state
     // as they are.
+    // The message names the file and what is wrong with it, in the words velora-batch prints.
+    const QString why = QFileInfo(path).fileName() + QStringLiteral(": ");
     if (!loaded.Bitmap || !shown.HasPicture()) {
-        Ui.ShowMessage(this, Caption, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
+        const std::string& cause =
+            loaded.Message.empty() ? std::string("not enough memory to show it") : loaded.Message;
+        Ui.ShowMessage(this, Caption,
+                       QStringLiteral("그림을 읽을 수 없는 화일 입니다.\n") + why +
+                           QString::fromStdString(cause));
         DrawWindowContents();
         emit OpenFinished(false);
         return;
@@ -148,7 +154,8 @@ void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, Displ
     // A picture read only in part is still shown, with word that it is not whole.
     if (loaded.Damaged) {
         Ui.ShowMessage(this, Caption,
-                       QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다."));
+                       QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다.\n") + why +
+                           QString::fromStdString(loaded.DamageReason));
     }
     emit OpenFinished(true);
 }

@@ -110,11 +110,18 @@ class OpenSaveTest : public QObject {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");  // empty: no such file
         QTest::addColumn<QString>("message");
-        const QString unreadable = QStringLiteral("그림을 읽을 수 없는 화일 입니다.");
+        // Each names the file and the cause, as velora-batch does.
+        const QString unreadable = QStringLiteral("그림을 읽을 수 없는 화일 입니다.\n");
         QTest::newRow("missing") << "no-such-photo.jpg" << QByteArray()
                                  << QStringLiteral("없는 화일 입니다.");
-        QTest::newRow("text") << "notes.jpg" << QByteArray("these are not pixels\n") << unreadable;
-        QTest::newRow("truncated") << "cut.jpg" << QByteArray("\xFF\xD8\xFF\xE0", 4) << unreadable;
+        QTest::newRow("text") << "notes.jpg" << QByteArray("these are not pixels\n")
+                              << unreadable +
+                                     "notes.jpg: the file is not a picture this program "
+                                     "can read";
+        QTest::newRow("truncated")
+            << "cut.jpg" << QByteArray("\xFF\xD8\xFF\xE0", 4)
+            << unreadable +
+                   "cut.jpg: the picture cannot be decoded: JPEG datastream contains no image";
     }
 
     void openThatFailsKeepsThePicture() {
@@ -201,7 +208,8 @@ class OpenSaveTest : public QObject {
         QVERIFY(s.Open(cut));
         QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
         QCOMPARE(s.Ui.Messages[0].Text,
-                 QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다."));
+                 QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다.\n"
+                                "cut-short.jpg: Premature end of JPEG file"));
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - cut-short.jpg"));
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         // The top as the file has it, the bottom never read.
@@ -215,7 +223,9 @@ class OpenSaveTest : public QObject {
         const BitmapRef before = s.Dialog.Working();
         QVERIFY(s.Open(wide));
         QCOMPARE(s.Ui.Messages.size(), std::size_t(2));
-        QCOMPARE(s.Ui.Messages[1].Text, QStringLiteral("그림을 읽을 수 없는 화일 입니다."));
+        QVERIFY(s.Ui.Messages[1].Text.startsWith(
+            QStringLiteral("그림을 읽을 수 없는 화일 입니다.\nwide.png: ")));
+        QVERIFY(s.Ui.Messages[1].Text.contains(QStringLiteral("65500")));
         QCOMPARE(s.Dialog.Working(), before);
     }
 
