@@ -87,8 +87,8 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
     MemoryShare share(budget);
     LoadOptions loadOptions;
     loadOptions.SavedAs = format == OutputFormat::Jpeg ? SaveFormat::Jpeg : SaveFormat::Png;
-    loadOptions.BeforeAllocation = [&](unsigned width, unsigned height) {
-        return share.Take(RoadMemory(width, height, sizeError ? 0 : fileBytes), cancel);
+    loadOptions.BeforeAllocation = [&](unsigned width, unsigned height, std::uint64_t decoder) {
+        return share.Take(RoadMemory(width, height, sizeError ? 0 : fileBytes) + decoder, cancel);
     };
     LoadResult loadResult = LoadBitmapFromFile(input, loadOptions);
     if (cancel.load() != 0) {
@@ -184,9 +184,10 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     PictureRowReader reader;
     LoadOptions loadOptions;
     loadOptions.SavedAs = format == OutputFormat::Jpeg ? SaveFormat::Jpeg : SaveFormat::Png;
-    loadOptions.BeforeAllocation = [&](unsigned width, unsigned height) {
+    loadOptions.BeforeAllocation = [&](unsigned width, unsigned height, std::uint64_t decoder) {
         return share.Take(
-            StreamedRoadMemory(width, height, sizeError ? 0 : fileBytes, reader.From(), format),
+            StreamedRoadMemory(width, height, sizeError ? 0 : fileBytes, reader.From(), format) +
+                decoder,
             cancel);
     };
     // Without --allow-damaged the rows stop at the damage: there will be no result anyway.

@@ -24,9 +24,11 @@ bool PictureSizeAllowed(std::uint64_t width, std::uint64_t height, SaveFormat sa
 struct LoadOptions {
     SaveFormat SavedAs = SaveFormat::Any;
     // Runs once the declared size has passed the limits, before the picture's memory is taken,
-    // on the loading thread (velora-batch waits there for room in its memory budget). false
+    // on the loading thread (velora-batch waits there for room in its memory budget), with the
+    // bytes the decoder's own library will hold beside the picture's rows at the most. false
     // gives the load up.
-    std::function<bool(unsigned width, unsigned height)> BeforeAllocation;
+    std::function<bool(unsigned width, unsigned height, std::uint64_t decoderBytes)>
+        BeforeAllocation;
 };
 
 struct LoadResult {

@@ -151,16 +151,24 @@ bool DeclaredSizeAllowed(DecodeOutcome& out, std::uint64_t width, std::uint64_t 
     return false;
 }
 
-std::uint8_t* AllocateDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
-                                   std::int32_t* stride) {
+bool ApproveDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
+                         std::uint64_t decoderBytes) {
     if (!DeclaredSizeAllowed(out, width, height)) {
-        return nullptr;
+        return false;
     }
     if (out.Options && out.Options->BeforeAllocation &&
-        !out.Options->BeforeAllocation(static_cast<unsigned>(width),
-                                       static_cast<unsigned>(height))) {
+        !out.Options->BeforeAllocation(static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                       decoderBytes)) {
         out.Code = Status::Aborted;
         out.Message = "stopped before the picture was read";
+        return false;
+    }
+    return true;
+}
+
+std::uint8_t* AllocateDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
+                                   std::int32_t* stride, bool approved) {
+    if (!approved && !ApproveDecodeTarget(out, width, height, 0)) {
         return nullptr;
     }
     BitmapRef bitmap =

@@ -112,7 +112,7 @@ bool PictureRowReader::OpenJpeg(std::unique_ptr<Jpeg> jpeg, const LoadOptions& o
         return Fail(described.Code, described.Message);
     }
     Kind = reader.SingleScan() ? Source::Rows : Source::Scans;
-    if (options.BeforeAllocation && !options.BeforeAllocation(width, height)) {
+    if (options.BeforeAllocation && !options.BeforeAllocation(width, height, 0)) {
         DescribeDecodeFailure(Status::Aborted, "stopped before the picture was read", described);
         return Fail(described.Code, described.Message);
     }

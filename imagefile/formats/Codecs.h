@@ -186,6 +186,12 @@ bool DeclaredSizeAllowed(DecodeOutcome& out, std::uint64_t width, std::uint64_t 
 // the limits, and runs the caller's BeforeAllocation, before allocating; on failure `out` holds
 // the reason.
 std::uint8_t* AllocateDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
-                                   std::int32_t* stride);
+                                   std::int32_t* stride, bool approved = false);
+// The refusals and the caller's hook of AllocateDecodeTarget alone, told the bytes the decoder's
+// library holds beside the rows, for a decoder whose library allocates large buffers of its own
+// or that must see its data decoded before it knows the picture is there; it then allocates
+// `approved`.
+bool ApproveDecodeTarget(DecodeOutcome& out, std::uint64_t width, std::uint64_t height,
+                         std::uint64_t decoderBytes);
 
 }  // namespace velora

@@ -193,16 +193,19 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         Fail(out, "the HEIF picture has no pixels");
         return;
     }
-    // The limits, and the room the caller waits for, hold before libheif decodes anything: the
-    // picture's own memory is taken first.
-    std::int32_t stride = 0;
-    std::uint8_t* rows = AllocateDecodeTarget(out, static_cast<std::uint64_t>(declaredWidth),
-                                              static_cast<std::uint64_t>(declaredHeight), &stride);
-    if (rows == nullptr) {
-        return;
-    }
+    // The limits, and the room the caller waits for, hold before libheif decodes anything; the
+    // picture's own memory is taken only once the decoded data has shown that it fills the size
+    // the file declares.
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8;
+    // libheif holds the decoded planes and the interleaved picture made from them (a grid its
+    // tiles too): at most four samples each way, two bytes each when deep.
+    const std::uint64_t pixels = static_cast<std::uint64_t>(declaredWidth) * declaredHeight;
+    if (!ApproveDecodeTarget(out, static_cast<std::uint64_t>(declaredWidth),
+                             static_cast<std::uint64_t>(declaredHeight),
+                             pixels * (deep ? 16 : 8))) {
+        return;
+    }
     const heif_chroma chroma =
         deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
              : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
@@ -222,7 +225,15 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
     if (plane == nullptr || width != declaredWidth || height != declaredHeight || bits < 1 ||
         bits > 16 || (bits > 8) != deep) {
-        Fail(out, "the HEIF picture came out in an unexpected form");
+        Fail(out, "the file is damaged: its picture data does not fill the " +
+                      std::to_string(declaredWidth) + " x " + std::to_string(declaredHeight) +
+                      " pixels it declares");
+        return;
+    }
+    std::int32_t stride = 0;
+    std::uint8_t* rows = AllocateDecodeTarget(out, static_cast<std::uint64_t>(width),
+                                              static_cast<std::uint64_t>(height), &stride, true);
+    if (rows == nullptr) {
         return;
     }
     CopyRows(plane, planeStride, bits, alpha,

@@ -192,8 +192,9 @@ bool Decode(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     if (!DeclaredSizeAllowed(out, width, height)) {
         return false;
     }
+    // LibRaw holds the sensor's samples (2 bytes a pixel) and its four-channel 16-bit picture.
     if (out.Options && out.Options->BeforeAllocation &&
-        !out.Options->BeforeAllocation(width, height)) {
+        !out.Options->BeforeAllocation(width, height, 10ull * width * height)) {
         return Fail(out, Status::Aborted, "stopped before the picture was read");
     }
     if ((code = raw->unpack()) != LIBRAW_SUCCESS) {

@@ -56,8 +56,16 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
                  DecodeOutcome& out) {
     const auto width = static_cast<std::uint32_t>(features.width);
     const auto height = static_cast<std::uint32_t>(features.height);
+    // A lossless picture is decoded whole into libwebp's own ARGB pixels; a lossy one keeps a few
+    // rows (and its alpha plane). Pictures with alpha take a detour through BGRA.
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
+    const std::uint64_t library =
+        pixels * ((features.format == 2 ? 4 : 0) + (features.has_alpha ? 5 : 0));
     std::int32_t stride = 0;
-    std::uint8_t* rows = AllocateDecodeTarget(out, width, height, &stride);
+    if (!ApproveDecodeTarget(out, width, height, library)) {
+        return;
+    }
+    std::uint8_t* rows = AllocateDecodeTarget(out, width, height, &stride, true);
     if (rows == nullptr) {
         return;
     }
@@ -105,10 +113,18 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
 // The first frame of an animation, on its canvas.
 void DecodeFirstFrame(const WebPData& webp, const WebPBitstreamFeatures& features,
                       DecodeOutcome& out) {
-    // The picture's memory, and the room the caller waits for, come before libwebp's canvases.
+    // The picture's memory, and the room the caller waits for, come before libwebp's canvases:
+    // the one it shows and the one before, and a frame decoded whole.
     std::int32_t stride = 0;
-    std::uint8_t* rows = AllocateDecodeTarget(out, static_cast<std::uint64_t>(features.width),
-                                              static_cast<std::uint64_t>(features.height), &stride);
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(features.width) * static_cast<std::uint64_t>(features.height);
+    if (!ApproveDecodeTarget(out, static_cast<std::uint64_t>(features.width),
+                             static_cast<std::uint64_t>(features.height), 13 * pixels)) {
+        return;
+    }
+    std::uint8_t* rows =
+        AllocateDecodeTarget(out, static_cast<std::uint64_t>(features.width),
+                             static_cast<std::uint64_t>(features.height), &stride, true);
     if (rows == nullptr) {
         return;
     }

@@ -169,7 +169,7 @@ TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
     const std::string path = std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg";
     std::vector<std::pair<unsigned, unsigned>> asked;
     LoadOptions options;
-    options.BeforeAllocation = [&](unsigned w, unsigned h) {
+    options.BeforeAllocation = [&](unsigned w, unsigned h, std::uint64_t) {
         asked.emplace_back(w, h);
         return false;
     };
@@ -178,8 +178,23 @@ TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
     EXPECT_EQ(refused.Code, Status::Aborted);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], std::make_pair(64u, 64u));
-    options.BeforeAllocation = [](unsigned, unsigned) { return true; };
+    options.BeforeAllocation = [](unsigned, unsigned, std::uint64_t) { return true; };
     EXPECT_NE(LoadBitmapFromFile(path, options).Bitmap, nullptr);
+    // A 32-byte lossless WebP of 225 megapixels is a whole picture; the hook is told the bytes
+    // libwebp holds beside the rows (its ARGB pixels, and with alpha a BGRA detour).
+    for (const std::uint8_t alphaBit : {0x0e, 0x1e}) {
+        const std::vector<std::uint8_t> bomb = {'R',      'I',  'F',  'F',  0x18, 0,    0,    0,
+                                                'W',      'E',  'B',  'P',  'V',  'P',  '8',  'L',
+                                                0x0c,     0,    0,    0,    0x2f, 0x97, 0xfa, 0xa5,
+                                                alphaBit, 0xa8, 0x40, 0x03, 0x3a, 0xd0, 0xff, 0x00};
+        std::uint64_t told = 0;
+        options.BeforeAllocation = [&](unsigned w, unsigned h, std::uint64_t library) {
+            told = library / (std::uint64_t{w} * h);
+            return false;
+        };
+        EXPECT_EQ(LoadBitmapFromMemory(bomb.data(), bomb.size(), options).Code, Status::Aborted);
+        EXPECT_EQ(told, alphaBit == 0x0e ? 4u : 9u);
+    }
 
     // The row reader asks the same, once it knows how its rows will come; a refusal stops it
     // before libjpeg allocates.
@@ -191,7 +206,7 @@ TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
         PictureRowReader reader;
         PictureRowReader::Source source = PictureRowReader::Source::Whole;
         asked.clear();
-        options.BeforeAllocation = [&](unsigned w, unsigned h) {
+        options.BeforeAllocation = [&](unsigned w, unsigned h, std::uint64_t) {
             asked.emplace_back(w, h);
             source = reader.From();
             return false;
