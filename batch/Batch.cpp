@@ -256,10 +256,14 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
     settings.Total = work.size();
     settings.Slots = shares.Workers;
 
-    // Half the machine's memory for the pictures, so that parallel jobs never push it into swap;
-    // one picture larger than that is still converted, alone.
+    // Three quarters of the memory available to this run (the rest for the program itself), so
+    // that parallel jobs never push the machine into swap or past a container's limit; one
+    // picture larger than that is still tried, alone.
+    const std::uint64_t available = AvailableMemory();
     const std::uint64_t machine = PhysicalMemory();
-    MemoryBudget ownBudget(machine != 0 ? machine / 2 : std::uint64_t{2} << 30);
+    MemoryBudget ownBudget(available != 0 ? available / 4 * 3
+                           : machine != 0 ? machine / 2
+                                          : std::uint64_t{2} << 30);
     MemoryBudget* budget = environment.Budget ? environment.Budget : &ownBudget;
 
     Tally tally;

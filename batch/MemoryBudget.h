@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 namespace velora::batch {
@@ -16,15 +17,18 @@ class MemoryBudget {
     MemoryBudget(const MemoryBudget&) = delete;
     MemoryBudget& operator=(const MemoryBudget&) = delete;
 
-    // Waits until `bytes` fit beside what the others hold. A share larger than the whole budget
-    // waits until nothing else is held and then runs alone. false, holding nothing, when
-    // `cancel` is set while waiting.
+    // Waits until `bytes` fit beside what the others hold. Shares are granted in the order they
+    // were asked for, so that a large one is not passed for ever by small ones asked for after
+    // it. A share larger than the whole budget waits until nothing else is held and then runs
+    // alone. false, holding nothing, when `cancel` is set while waiting.
     bool Acquire(std::uint64_t bytes, const std::atomic<int>& cancel);
     void Release(std::uint64_t bytes);
 
     std::uint64_t Size() const { return Limit; }
     // The most that was ever held at once.
     std::uint64_t Peak() const;
+    // How many are waiting for their share now.
+    std::size_t Waiters() const;
 
   private:
     const std::uint64_t Limit;
@@ -32,6 +36,8 @@ class MemoryBudget {
     std::condition_variable Freed;
     std::uint64_t Held = 0;
     std::uint64_t Highest = 0;
+    std::deque<std::uint64_t> Waiting;  // the tickets of those waiting, oldest first
+    std::uint64_t NextTicket = 0;
 };
 
 // One job's share, given back when it ends.

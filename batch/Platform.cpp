@@ -4,13 +4,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
+#include <string>
 #include <thread>
 
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +86,58 @@ unsigned UsableCores() {
         }
     }
     return std::max(1u, std::thread::hardware_concurrency());
+}
+
+namespace {
+
+// A number from a file of the kernel's (/proc, /sys); 0 when there is none ("max", missing).
+std::uint64_t NumberIn(const char* path, const char* key = nullptr) {
+    std::ifstream in(path);
+    std::string word;
+    while (in >> word) {
+        if (key == nullptr || word == key) {
+            std::uint64_t value = 0;
+            if (key != nullptr && !(in >> value)) {
+                return 0;
+            }
+            if (key == nullptr) {
+                value = std::strtoull(word.c_str(), nullptr, 10);
+            }
+            return value;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::uint64_t AvailableMemory() {
+    std::uint64_t available = NumberIn("/proc/meminfo", "MemAvailable:") * 1024;
+    auto within = [&available](std::uint64_t limit, std::uint64_t used) {
+        // Limits of "no limit" read as 0 or as numbers near 2^63.
+        if (limit != 0 && limit < (std::uint64_t{1} << 60)) {
+            const std::uint64_t room = limit > used ? limit - used : 0;
+            available = available == 0 ? room : std::min(available, room);
+        }
+    };
+    // The control group this process is in (cgroup v2: "0::/its/path"), and the one above all.
+    std::ifstream own("/proc/self/cgroup");
+    std::string line;
+    while (std::getline(own, line)) {
+        if (line.rfind("0::", 0) == 0) {
+            const std::string folder = "/sys/fs/cgroup" + line.substr(3);
+            within(NumberIn((folder + "/memory.max").c_str()),
+                   NumberIn((folder + "/memory.current").c_str()));
+        }
+    }
+    within(NumberIn("/sys/fs/cgroup/memory.max"), NumberIn("/sys/fs/cgroup/memory.current"));
+    within(NumberIn("/sys/fs/cgroup/memory/memory.limit_in_bytes"),
+           NumberIn("/sys/fs/cgroup/memory/memory.usage_in_bytes"));
+    rlimit space{};
+    if (::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
+        within(space.rlim_cur, NumberIn("/proc/self/statm") * ::sysconf(_SC_PAGESIZE));
+    }
+    return available;
 }
 
 std::uint64_t PhysicalMemory() {

@@ -27,6 +27,9 @@ unsigned UsableCores();
 
 // The machine's memory in bytes, or 0 when it cannot be told.
 std::uint64_t PhysicalMemory();
+// The memory this process may use: what the system has available now, within the limits of its
+// control group and of its own address space; 0 when none of these can be read.
+std::uint64_t AvailableMemory();
 
 // Makes SIGINT, SIGTERM and SIGHUP set the returned flag to the signal's number instead of ending
 // the program; a second signal of the same kind ends it the usual way. The flag is the cancel

@@ -80,6 +80,32 @@ TEST(BatchCommand, ExitStatusTellsWhetherEveryFileWasDone) {
     EXPECT_EQ(run.Err.find('\r'), std::string::npos);
 }
 
+// Two hostile WebPs of 32 bytes, each a whole picture of 225 megapixels of one colour (one with
+// alpha), side by side under an address-space cap far below what either takes: each is refused
+// with its name and a cause, nothing is written, and the run ends by itself, not by a signal.
+TEST(BatchCommand, HostileWebpsUnderAMemoryCapAreRefusedByName) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit under the cap";
+#endif
+    ScratchFolder scratch;
+    const std::string header("RIFF\x18\0\0\0WEBPVP8L\x0c\0\0\0\x2f\x97\xfa\xa5", 24);
+    WriteBytes(scratch / "opaque.webp", header + std::string("\x0e\xa8\x40\x03\x3a\xd0\xff\0", 8));
+    WriteBytes(scratch / "clear.webp", header + std::string("\x1e\xa8\x40\x03\x3a\x50\xc0\0", 8));
+    const std::string err = scratch / "run.err";
+    const std::string command = "ulimit -v 1048576; exec " + Quoted(ToolPath()) + " -j2 -o " +
+                                Quoted(scratch.Folder("out")) + " " +
+                                Quoted(scratch / "opaque.webp") + " " +
+                                Quoted(scratch / "clear.webp") + " 2>" + Quoted(err);
+    const int status = std::system(command.c_str());
+    const std::string said = ReadBytes(err);
+    ASSERT_TRUE(WIFEXITED(status)) << said;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+    for (const char* name : {"opaque.webp: ", "clear.webp: "}) {
+        EXPECT_NE(said.find(name), std::string::npos) << said;
+    }
+    EXPECT_TRUE(fs::is_empty(scratch / "out"));
+}
+
 // A reader that goes away stops the printing, never the work.
 TEST(BatchCommand, AClosedOutputStopsThePrintingNotTheWork) {
     ScratchFolder scratch;

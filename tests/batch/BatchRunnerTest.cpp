@@ -60,7 +60,33 @@ TEST(MemoryBudget, JobsWaitForRoomInsteadOfOvercommitting) {
     EXPECT_EQ(budget.Peak(), 150u);
     EXPECT_LE(mostHeld.load(), 150u);
 
+    // In order of asking: a small share that would fit waits behind a large one asked for
+    // before it, so the large one is never passed for ever.
     MemoryShare first(&budget);
+    ASSERT_TRUE(first.Take(60, cancel));
+    std::mutex orderMutex;
+    std::vector<std::uint64_t> order;
+    auto asker = [&](std::uint64_t bytes) {
+        return std::thread([&, bytes] {
+            MemoryShare share(&budget);
+            ASSERT_TRUE(share.Take(bytes, cancel));
+            std::lock_guard<std::mutex> lock(orderMutex);
+            order.push_back(bytes);
+        });
+    };
+    std::thread large = asker(80);
+    while (budget.Waiters() < 1) {
+        std::this_thread::yield();
+    }
+    std::thread small = asker(30);
+    while (budget.Waiters() < 2) {
+        std::this_thread::yield();
+    }
+    first.Return();
+    large.join();
+    small.join();
+    EXPECT_EQ(order, (std::vector<std::uint64_t>{80, 30}));
+
     ASSERT_TRUE(first.Take(80, cancel));
     std::thread waiting([&] {
         MemoryShare second(&budget);
