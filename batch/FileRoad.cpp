@@ -8,6 +8,7 @@
 #include "ImageFile.h"
 #include "ImageProperties.h"
 #include "PictureRows.h"
+#include "Platform.h"
 #include "RowPipeline.h"
 
 namespace velora::batch {
@@ -177,6 +178,12 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
                        const std::atomic<int>& cancel, const RoadObserver& observer,
                        MemoryBudget* budget) {
     const OutputFormat format = options.Format;
+    // A folder that takes no files is found before the picture is decoded for nothing.
+    const std::string folder = std::filesystem::path(output).parent_path().string();
+    std::string why;
+    if (!FolderTakesFiles(folder.empty() ? "." : folder, why)) {
+        return Failure(why);
+    }
     Tell(observer, RoadStage::Loading, 0);
     std::error_code sizeError;
     const std::uint64_t fileBytes = std::filesystem::file_size(input, sizeError);

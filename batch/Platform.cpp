@@ -140,6 +140,14 @@ std::uint64_t AvailableMemory() {
     return available;
 }
 
+bool FolderTakesFiles(const std::string& folder, std::string& why) {
+    if (::access(folder.c_str(), W_OK | X_OK) == 0) {
+        return true;
+    }
+    why = "cannot write into " + folder + ": " + std::strerror(errno);
+    return false;
+}
+
 std::uint64_t PhysicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long size = sysconf(_SC_PAGESIZE);

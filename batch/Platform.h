@@ -30,6 +30,8 @@ std::uint64_t PhysicalMemory();
 // The memory this process may use: what the system has available now, within the limits of its
 // control group and of its own address space; 0 when none of these can be read.
 std::uint64_t AvailableMemory();
+// Whether this process may make files in `folder`; false with the reason in `why`.
+bool FolderTakesFiles(const std::string& folder, std::string& why);
 
 // Makes SIGINT, SIGTERM and SIGHUP set the returned flag to the signal's number instead of ending
 // the program; a second signal of the same kind ends it the usual way. The flag is the cancel

@@ -1,5 +1,7 @@
 // The job runner and the progress display, with several threads at once.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -118,6 +120,24 @@ TEST(MemoryBudget, ARunKeepsItsPicturesWithinTheBudget) {
         std::distance(fs::directory_iterator(scratch.path() / "out"), fs::directory_iterator()), 4);
     EXPECT_GE(budget.Peak(), smallest);
     EXPECT_LT(budget.Peak(), 2 * smallest);
+}
+
+// An output folder that takes no files fails each picture before it is decoded: nothing is
+// granted from the budget. (Root may write anywhere: the case needs another user.)
+TEST(MemoryBudget, AnUnwritableFolderIsFoundBeforeAnyDecoding) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into any folder";
+    }
+    ScratchFolder scratch;
+    const std::string out = scratch.Folder("out");
+    ASSERT_TRUE(WriteJpeg(scratch / "p.jpg", 160, 120, 1));
+    ASSERT_EQ(::chmod(out.c_str(), 0555), 0);
+    MemoryBudget budget(std::uint64_t{1} << 30);
+    RunOutput run = RunInProcess({"-o", out, scratch / "p.jpg"}, 1, nullptr, "", &budget);
+    ::chmod(out.c_str(), 0755);
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    EXPECT_NE(run.Err.find("cannot write into " + out), std::string::npos) << run.Err;
+    EXPECT_EQ(budget.Peak(), 0u);
 }
 
 TEST(RunJobs, RunsEveryJobOnceWithinItsWorkers) {
