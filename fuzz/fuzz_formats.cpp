@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Codecs.h"
+#include "FuzzBudget.h"
 #include "ImageFile.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr Decoder Decoders[] = {velora::DecodeTiff, velora::DecodeGif,  velora::
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    velora::LoadResult result = velora::LoadBitmapFromMemory(data, size);
+    velora::LoadResult result = velora::LoadBitmapFromMemory(data, size, FuzzLoadOptions());
     if (result.Bitmap) {
         // Whatever was read must also be writable again, whole or with what does not fit named.
         velora::EncodedMetadata meta;
@@ -28,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (size > 0) {
         velora::DecodeOutcome out;
+        out.Options = &FuzzLoadOptions();
         Decoders[data[0] % (sizeof Decoders / sizeof Decoders[0])](data, size, out);
         if (out.Bitmap) {
             velora::SettleColourProfile(out.Meta, out.Colour, out.Warnings);

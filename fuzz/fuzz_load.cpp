@@ -5,11 +5,12 @@
 #include <string>
 
 #include "Codecs.h"
+#include "FuzzBudget.h"
 #include "ImageFile.h"
 #include "ImageProperties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    velora::LoadResult result = velora::LoadBitmapFromMemory(data, size);
+    velora::LoadResult result = velora::LoadBitmapFromMemory(data, size, FuzzLoadOptions());
     if (!result.Bitmap) {
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "FuzzBudget.h"
 #include "ImageFile.h"
 
 namespace {
@@ -44,7 +45,7 @@ const std::string& Folder() {
 void CheckSaved(const velora::SaveResult& saved, const std::string& path, unsigned width,
                 unsigned height, const char* kind) {
     if (saved.Ok) {
-        const velora::LoadResult back = velora::LoadBitmapFromFile(path);
+        const velora::LoadResult back = velora::LoadBitmapFromFile(path, FuzzLoadOptions());
         if (!back.Bitmap || back.Damaged || back.Bitmap->Width() != width ||
             back.Bitmap->Height() != height) {
             std::fprintf(stderr, "a %s save reported done does not read back at %ux%u: %s%s\n",
@@ -61,7 +62,7 @@ void CheckSaved(const velora::SaveResult& saved, const std::string& path, unsign
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    velora::LoadResult opened = velora::LoadBitmapFromMemory(data, size);
+    velora::LoadResult opened = velora::LoadBitmapFromMemory(data, size, FuzzLoadOptions());
     if (!opened.Bitmap) {
         return 0;
     }
