@@ -120,6 +120,28 @@ class PictureFolder {
     QTemporaryDir Folder;
 };
 
+// The pictures the window's tests open, each written once on first use: a grey and a warm
+// colour whose conversions are worked examples, one whose every pixel tells its position, and a
+// large one whose pass lasts long enough to act while it runs. Empty when it cannot be written.
+class TestPictures : public PictureFolder {
+  public:
+    const QString& Grey() { return Once(GreyPath, "grey.png", 64, 48, Rgb(128, 128, 128)); }
+    const QString& Warm() { return Once(WarmPath, "warm.png", 80, 60, Rgb(200, 150, 120)); }
+    const QString& Positions() { return Once(PositionsPath, "positions.png", 300, 200, 0); }
+    const QString& Big() { return Once(BigPath, "big.png", 3000, 2000, 0); }
+
+  private:
+    // A uniform `colour`, or with 0 the colours that tell positions.
+    const QString& Once(QString& path, const char* name, int width, int height, Argb colour) {
+        if (path.isEmpty()) {
+            path = colour != 0 ? Write(QLatin1String(name), width, height, colour)
+                               : Write(QLatin1String(name), width, height, PositionColour);
+        }
+        return path;
+    }
+    QString GreyPath, WarmPath, PositionsPath, BigPath;
+};
+
 // True when every pixel of the two pictures is equal (sizes included).
 bool SamePixels(WorkingBitmap& a, WorkingBitmap& b);
 // The number of pixels equal to `colour`.

@@ -20,21 +20,9 @@ class ConversionTest : public QObject {
     Q_OBJECT
 
   private:
-    PictureFolder Pictures;
-    QString Grey;
-    QString Warm;
-    QString Big;
+    TestPictures Pictures;
 
   private slots:
-    void initTestCase() {
-        QVERIFY(Pictures.IsValid());
-        Grey = Pictures.Write("grey.png", 64, 48, Rgb(128, 128, 128));
-        Warm = Pictures.Write("warm.png", 80, 60, Rgb(200, 150, 120));
-        // Large enough that a pass is still running when the test reacts to its first columns.
-        Big = Pictures.Write("big.png", 3000, 2000, PositionColour);
-        QVERIFY(!Grey.isEmpty() && !Warm.isEmpty() && !Big.isEmpty());
-    }
-
     static QByteArray ReadAll(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -42,7 +30,7 @@ class ConversionTest : public QObject {
 
     void startRunsToTheConvertedStateAndSaves() {
         WindowSession s;
-        QVERIFY(s.Open(Grey));
+        QVERIFY(s.Open(Pictures.Grey()));
         s.Dialog.OnStartConversion();
         // Converting at once, before the thread reports anything.
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Converting, 10);
@@ -92,7 +80,7 @@ class ConversionTest : public QObject {
         };
         for (const Case& c : cases) {
             WindowSession s;
-            QVERIFY(s.Open(c.WarmPicture ? Warm : Grey));
+            QVERIFY(s.Open(c.WarmPicture ? Pictures.Warm() : Pictures.Grey()));
             s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(c.Color);
             s.Dialog.Slider(IDC_SLIDER_GRAY).SetPosition(c.Gray);
             // The film boxes are set while they can be clicked, then Gray Contrast as asked.
@@ -121,7 +109,7 @@ class ConversionTest : public QObject {
 
     void cancelDuringAPassRestoresTheOpenedPictureAtOnce() {
         WindowSession s;
-        QVERIFY(s.Open(Big));
+        QVERIFY(s.Open(Pictures.Big()));
         // However slowly the test goes on, the cancel comes before the ending.
         s.Dialog.Worker().SetPauseMilliseconds(24 * 3600 * 1000);
         QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
@@ -151,7 +139,7 @@ class ConversionTest : public QObject {
 
     void cancelAfterCompletionAndConvertAgainWithOtherOptions() {
         WindowSession s;
-        QVERIFY(s.Open(Warm));
+        QVERIFY(s.Open(Pictures.Warm()));
         QVERIFY(s.Convert());
         QCOMPARE(Described(s.PixelAt(5, 5)), Described(Rgb(179, 147, 128)));
         const QPoint centre(385, 405);
@@ -179,9 +167,9 @@ class ConversionTest : public QObject {
 
     void openingOverAConvertedPictureDiscardsTheConversion() {
         WindowSession s;
-        QVERIFY(s.Open(Warm));
+        QVERIFY(s.Open(Pictures.Warm()));
         QVERIFY(s.Convert());
-        QVERIFY(s.Open(Grey));
+        QVERIFY(s.Open(Pictures.Grey()));
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("grey.png"));
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - grey.png"));
         QVERIFY(AllPixelsAre(*s.Dialog.Working(), Rgb(128, 128, 128)));
@@ -189,7 +177,7 @@ class ConversionTest : public QObject {
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         // A picture that cannot be read leaves the converted one untouched.
         WindowSession t;
-        QVERIFY(t.Open(Warm));
+        QVERIFY(t.Open(Pictures.Warm()));
         QVERIFY(t.Convert());
         t.Ui.FileAnswers.push_back(Pictures.WriteText("bad.jpg", "no picture"));
         t.Dialog.OnOpen();
@@ -226,14 +214,14 @@ class ConversionTest : public QObject {
             end(empty.Dialog);
             QVERIFY(!empty.Dialog.isVisible());
             WindowSession undone;
-            QVERIFY(undone.Open(Grey) && undone.Convert());
+            QVERIFY(undone.Open(Pictures.Grey()) && undone.Convert());
             undone.Dialog.OnCancelConversion();
             end(undone.Dialog);
             QVERIFY(!undone.Dialog.isVisible());
             QVERIFY(empty.Ui.Questions.empty() && undone.Ui.Questions.empty());
 
             WindowSession s;
-            QVERIFY(s.Open(Grey) && s.Convert());
+            QVERIFY(s.Open(Pictures.Grey()) && s.Convert());
             // No, the default answer, keeps the window and its result.
             end(s.Dialog);
             QCOMPARE(s.Ui.Questions.size(), std::size_t(1));
@@ -254,7 +242,7 @@ class ConversionTest : public QObject {
             QVERIFY(!s.Dialog.isVisible());
             // Yes ends the window without saving.
             WindowSession t;
-            QVERIFY(t.Open(Grey) && t.Convert());
+            QVERIFY(t.Open(Pictures.Grey()) && t.Convert());
             t.Ui.YesNoAnswers = {true};
             end(t.Dialog);
             QCOMPARE(t.Ui.Questions.size(), std::size_t(1));
@@ -264,7 +252,7 @@ class ConversionTest : public QObject {
 
     void closingDuringAPassStopsAndWaits() {
         WindowSession s;
-        QVERIFY(s.Open(Big));
+        QVERIFY(s.Open(Pictures.Big()));
         QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
         s.Dialog.OnStartConversion();
         QVERIFY(progress.wait(EndingTimeoutMs));
@@ -272,13 +260,13 @@ class ConversionTest : public QObject {
         QVERIFY(!s.Dialog.isVisible());
         // Escape works in the converting state too.
         WindowSession t;
-        QVERIFY(t.Open(Grey));
+        QVERIFY(t.Open(Pictures.Grey()));
         t.Dialog.OnStartConversion();
         QTest::keyClick(&t.Dialog, Qt::Key_Escape);
         QVERIFY(!t.Dialog.isVisible());
         // And a window destroyed during a pass joins its worker first.
         auto u = std::make_unique<WindowSession>();
-        QVERIFY(u->Open(Big));
+        QVERIFY(u->Open(Pictures.Big()));
         u->Dialog.OnStartConversion();
         u.reset();
     }

@@ -27,19 +27,12 @@ class OpenSaveTest : public QObject {
     Q_OBJECT
 
   private:
-    PictureFolder Pictures;
-    QString PositionPicture;
+    TestPictures Pictures;
 
   private slots:
-    void initTestCase() {
-        QVERIFY(Pictures.IsValid());
-        PositionPicture = Pictures.Write("positions.png", 300, 200, PositionColour);
-        QVERIFY(!PositionPicture.isEmpty());
-    }
-
     void openAsksForAJpegAndSetsTheReadyState() {
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         QCOMPARE(s.Ui.FileRequests.size(), std::size_t(1));
         const FileRequest& asked = s.Ui.FileRequests.front();
         QCOMPARE(asked.Kind, FileRequest::Mode::Open);
@@ -86,7 +79,7 @@ class OpenSaveTest : public QObject {
     }
 
     void openReadsThePictureOffTheWindowsThread() {
-        const QString big = Pictures.Write("big.png", 3000, 2000, PositionColour);
+        const QString& big = Pictures.Big();
         WindowSession s;
         QSignalSpy finished(&s.Dialog, &MainDialog::OpenFinished);
         QSignalSpy shown(&s.Dialog, &MainDialog::PictureShown);
@@ -131,7 +124,7 @@ class OpenSaveTest : public QObject {
         const QString path =
             bytes.isEmpty() ? Pictures.Path(name) : Pictures.WriteText(name, bytes);
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         const BitmapRef working = s.Dialog.Working();
         const BitmapRef opened = s.Dialog.Opened();
         QVERIFY(s.Open(path));  // still loaded: the earlier picture
@@ -249,7 +242,7 @@ class OpenSaveTest : public QObject {
     void droppedFileOpensLikeOpen() {
         WindowSession s;
         QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(PositionPicture)});
+        mime.setUrls({QUrl::fromLocalFile(Pictures.Positions())});
         QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &mime, Qt::LeftButton,
                               Qt::NoModifier);
         QCoreApplication::sendEvent(&s.Dialog, &enter);
@@ -298,7 +291,7 @@ class OpenSaveTest : public QObject {
 
     void fileFromTheCommandLineOpensAsOpenDoes() {
         // What the program does with the file named on its command line.
-        const QString relative = QDir::current().relativeFilePath(PositionPicture);
+        const QString relative = QDir::current().relativeFilePath(Pictures.Positions());
         const CommandLine line = ParseCommandLine({relative});
         WindowSession s;
         s.Dialog.OpenPicture(line.File);
@@ -362,7 +355,7 @@ class OpenSaveTest : public QObject {
 
     void saveFailureIsReported() {
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         const QString target = Pictures.Path("no-such-folder/out.jpg");
         s.Ui.FileAnswers.push_back(target);
         s.Dialog.OnSave();
@@ -402,10 +395,11 @@ class OpenSaveTest : public QObject {
         qputenv("HOME", oldHome);
 
         // Then where the last picture was opened, also one that was dropped or failed.
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         s.Ui.FileAnswers.push_back(QString());
         s.Dialog.OnOpen();
-        QCOMPARE(s.Ui.FileRequests.back().Directory, QFileInfo(PositionPicture).absolutePath());
+        QCOMPARE(s.Ui.FileRequests.back().Directory,
+                 QFileInfo(Pictures.Positions()).absolutePath());
         QVERIFY(QDir(Pictures.Path(".")).mkdir("elsewhere"));
         const QString missing = Pictures.Path("elsewhere/gone.jpg");
         s.Open(missing);
@@ -416,13 +410,14 @@ class OpenSaveTest : public QObject {
         // Save starts in the opened picture's folder, with the name the window shows.
         s.Ui.FileAnswers.push_back(QString());
         s.Dialog.OnSave();
-        QCOMPARE(s.Ui.FileRequests.back().Directory, QFileInfo(PositionPicture).absolutePath());
+        QCOMPARE(s.Ui.FileRequests.back().Directory,
+                 QFileInfo(Pictures.Positions()).absolutePath());
         QCOMPARE(s.Ui.FileRequests.back().InitialName, QStringLiteral("positions.png"));
     }
 
     void replacingAFileIsAskedInKorean() {
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         const QString existing = Pictures.WriteText("taken.jpg", "keep me");
         const QString other = Pictures.Path("fresh.jpg");
         // No: the dialog comes back with the chosen name, and nothing is written.
@@ -512,7 +507,7 @@ class OpenSaveTest : public QObject {
 
     void saveSaysWhichMetadataItLeftOut() {
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         // A save that holds everything says nothing.
         const QString target = Pictures.Path("commented_vlr.jpg");
         s.Ui.FileAnswers.push_back(target);

@@ -15,18 +15,9 @@ class ProbeTest : public QObject {
     Q_OBJECT
 
   private:
-    PictureFolder Pictures;
-    QString Warm;
-    QString Big;
+    TestPictures Pictures;
 
   private slots:
-    void initTestCase() {
-        QVERIFY(Pictures.IsValid());
-        Warm = Pictures.Write("warm.png", 80, 60, Rgb(200, 150, 120));
-        Big = Pictures.Write("big.png", 3000, 2000, PositionColour);
-        QVERIFY(!Warm.isEmpty() && !Big.isEmpty());
-    }
-
     void probeMapsClicksToPixels_data() {
         // The mapping's own edges are tested with it; here the window must route a click
         // through it, read that pixel, and show black where the read fails.
@@ -196,7 +187,7 @@ class ProbeTest : public QObject {
 
     void probeReadoutOfAKnownColour() {
         WindowSession s;
-        QVERIFY(s.Open(Warm));
+        QVERIFY(s.Open(Pictures.Warm()));
         // A click without a picture first: it only arms the drag.
         WindowSession empty;
         empty.Click(QPoint(385, 405));
@@ -233,7 +224,7 @@ class ProbeTest : public QObject {
 
     void twoClicksLeaveOnlyTheSecondMarker() {
         WindowSession s;
-        QVERIFY(s.Open(Warm));
+        QVERIFY(s.Open(Pictures.Warm()));
         const QImage before = s.Dialog.grab().toImage();
         s.Click(QPoint(250, 250));
         s.Click(QPoint(350, 300));
@@ -250,7 +241,7 @@ class ProbeTest : public QObject {
 
     void probeDuringAPassReadsWhateverThePixelHolds() {
         WindowSession s;
-        QVERIFY(s.Open(Big));
+        QVERIFY(s.Open(Pictures.Big()));
         QSignalSpy progress(&s.Dialog.Worker(), &ConversionWorker::Progress);
         s.Dialog.OnStartConversion();
         QVERIFY(progress.wait(EndingTimeoutMs));

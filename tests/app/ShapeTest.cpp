@@ -54,7 +54,7 @@ class ShapeTest : public QObject {
     Q_OBJECT
 
   private:
-    PictureFolder Pictures;
+    TestPictures Pictures;
 
     // Aligned 2 x 2 blocks of a grab at device pixel ratio 2 whose four pixels are not all the
     // same, per thousand blocks of area (logical coordinates). A bitmap merely doubled has none.
@@ -224,7 +224,7 @@ class ShapeTest : public QObject {
         QVERIFY(Pictures.IsValid());
         WindowSession s;
         QVERIFY(s.Exposed);
-        QVERIFY(s.Open(Pictures.Write("grey.png", 64, 48, Rgb(128, 128, 128))));
+        QVERIFY(s.Open(Pictures.Grey()));
         s.Dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&s.Dialog));
         // With each of the skinned buttons focused in turn: Gray Contrast (which Space would

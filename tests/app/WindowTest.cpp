@@ -79,16 +79,13 @@ class WindowTest : public QObject {
     Q_OBJECT
 
   private:
-    PictureFolder Pictures;
+    TestPictures Pictures;
     QString RedWide;
-    QString PositionPicture;
 
   private slots:
     void initTestCase() {
-        QVERIFY(Pictures.IsValid());
         RedWide = Pictures.Write("red.png", 1000, 500, Rgb(255, 0, 0));
-        PositionPicture = Pictures.Write("positions.png", 300, 200, PositionColour);
-        QVERIFY(!RedWide.isEmpty() && !PositionPicture.isEmpty());
+        QVERIFY(!RedWide.isEmpty());
     }
 
     void startsSizedTitledAndWithoutPicture() {
@@ -184,7 +181,7 @@ class WindowTest : public QObject {
         QCOMPARE(s.Dialog.pos(), start + QPoint(5, 6));
 
         // After Open nothing moves until the next press.
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         const QPoint opened = s.Dialog.pos();
         move({30, 30});
         move({40, 40});
@@ -195,7 +192,7 @@ class WindowTest : public QObject {
         QCOMPARE(s.Dialog.pos(), opened + QPoint(-7, 2));
 
         // A double click's second press arms nothing.
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         press(QEvent::MouseButtonDblClick);
         move({0, 0});
         move({5, 5});
@@ -239,7 +236,7 @@ class WindowTest : public QObject {
 
     void grayContrastGreysTheFilmOptions() {
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         QVERIFY(DarkestChannel(s.Dialog.grab().toImage(), ReddishLabel) < 60);
         QVERIFY(s.Dialog.FilmBox(IDC_REDDISH_FILM).isEnabled());
 
@@ -266,7 +263,7 @@ class WindowTest : public QObject {
 
     void filmBoxesExcludeEachOther() {
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         QCheckBox& reddish = s.Dialog.FilmBox(IDC_REDDISH_FILM);
         QCheckBox& blueish = s.Dialog.FilmBox(IDC_BLUEISH_FILM);
         QTest::mouseClick(&blueish, Qt::LeftButton);
@@ -329,7 +326,7 @@ class WindowTest : public QObject {
 
     void assistiveTechnologyHearsEveryVisibleControl() {
         WindowSession s;
-        QVERIFY(s.Open(PositionPicture));
+        QVERIFY(s.Open(Pictures.Positions()));
         QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&s.Dialog);
         QVERIFY(window != nullptr);
         // Captions without their layout blanks; the painted labels as names; the hidden
