@@ -96,53 +96,6 @@ int OnWarning(TIFF*, void* user, const char* module, const char* format, va_list
     return 1;
 }
 
-// The most a compression can make of one stored byte, asymptotically: PackBits 128 from 2,
-// Deflate 1032, LZW a 4096-byte string from a 9-bit code, JPEG a block of 64 samples from two
-// bits; others (modern ones like ZSTD reach tens of thousands) are given a bound far above any.
-std::uint64_t MostBytesFromOne(std::uint16_t compression) {
-    switch (compression) {
-        case COMPRESSION_NONE:
-            return 1;
-        case COMPRESSION_PACKBITS:
-            return 64;
-        case COMPRESSION_ADOBE_DEFLATE:
-        case COMPRESSION_DEFLATE:
-            return 1032;
-        case COMPRESSION_LZW:
-            return 4096 * 8 / 9 + 1;
-        case COMPRESSION_JPEG:
-        case COMPRESSION_OJPEG:
-            return 256;
-        default:
-            return 65536;
-    }
-}
-
-// The file must hold enough of its strips or tiles for the picture it declares before anything
-// that grows with the picture is allocated: a few bytes must not claim gigabytes. A quarter of
-// the least is enough to open a cut file as damaged.
-bool HoldsPictureData(TIFF* tif, std::uint64_t fileSize, std::uint64_t width,
-                      std::uint64_t height) {
-    std::uint16_t bits = 8, samples = 1, compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    const std::uint64_t decoded = width * height * bits * samples / 8;
-    const std::uint64_t needed = decoded / MostBytesFromOne(compression) / 4;
-    const std::uint32_t pieces =
-        TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-    std::uint64_t present = 0;
-    for (std::uint32_t i = 0; i < pieces && present < needed; ++i) {
-        int failed = 0;
-        const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif, i, &failed);
-        const std::uint64_t bytes = TIFFGetStrileByteCountWithErr(tif, i, &failed);
-        if (failed == 0 && offset < fileSize) {
-            present += std::min(bytes, fileSize - offset);
-        }
-    }
-    return present >= needed;
-}
-
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
@@ -390,6 +343,13 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         out.Code = Status::GenericError;
         out.Message =
             source.LastError[0] != '\0' ? source.LastError : "the TIFF file cannot be read";
+        return;
+    }
+    if (PaletteWithoutColours(data, size)) {
+        out.Code = Status::GenericError;
+        out.Message =
+            "the TIFF file is damaged: its picture is in palette colours, but it has no "
+            "palette";
         return;
     }
     std::uint32_t width = 0, height = 0;

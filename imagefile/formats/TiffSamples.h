@@ -45,4 +45,11 @@ class TiffPixelConverter {
 void TiffInterleave(const std::uint8_t* plane, unsigned count, const TiffLayout& layout,
                     unsigned sample, std::uint8_t* row);
 
+// Whether the file holds enough of its strips or tiles for the picture it declares: a quarter
+// of the least its compression needs (so that a cut file still opens as damaged).
+bool HoldsPictureData(TIFF* tif, std::uint64_t fileSize, std::uint64_t width, std::uint64_t height);
+
+// A palette picture whose first directory has no colour map (libtiff would read it as grey).
+bool PaletteWithoutColours(const std::uint8_t* data, std::uint64_t size);
+
 }  // namespace velora

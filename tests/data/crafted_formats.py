@@ -119,6 +119,12 @@ def tiff_rgb_strips(width, height, rows_per_strip, declared=None):
     return tiff(entries, blocks)
 
 
+def tiff_palette_without_colormap():
+    entries = [(256, 3, [4]), (257, 3, [2]), (258, 3, [8]), (259, 3, [1]), (262, 3, [3]),
+               (273, 4, None), (277, 3, [1]), (278, 3, [2]), (279, 4, [8])]
+    return tiff(entries, [bytes(range(8))])
+
+
 def tiff_float():
     data = struct.pack("<4f", 0.1, 0.2, 0.3, 0.4)
     entries = [(256, 3, [4]), (257, 3, [1]), (258, 3, [32]), (259, 3, [1]), (262, 3, [1]),
@@ -363,6 +369,8 @@ def cases():
         ("err_tiff_ifd_outside.tif", b"II*\0" + struct.pack("<I", 0x7FFFFFF0) + b"\0" * 8,
          "its first directory lies far past the end of the file"),
         ("err_tiff_float.tif", tiff_float(), "32-bit floating-point samples, which are refused"),
+        ("err_tiff_palette_without_colormap.tif", tiff_palette_without_colormap(),
+         "8-bit palette picture without its colour map: once converted as grey, now refused"),
         ("ok_gif_offset_transparent.gif",
          gif((8, 6), (2, 1, 5, 4), gif_frame_indices(5, 4), interlace=True, transparent=3),
          "8x6 screen, an interlaced 5x4 frame at (2, 1) with a transparent colour: white around "
