@@ -1,8 +1,9 @@
 // TIFF over libtiff: the first page, in strips or tiles, with any compression libtiff reads.
 // Grey, RGB and CMYK with 8 or 16 bits per sample are read as samples (CMYK through its colour
-// profile); every other kind (palette, fewer bits, subsampled YCbCr, ...) through libtiff's own
-// RGBA reader, one band of rows at a time. libtiff reports errors by return values, so nothing
-// here jumps.
+// profile), 8-bit CIELab through the colour library; every other kind (palette, fewer bits,
+// subsampled YCbCr, ...) through libtiff's own RGBA reader, one band of rows at a time. libtiff
+// reports errors by return values, so nothing here jumps.
+#include <lcms2.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -107,6 +108,15 @@ class TiffReader {
     bool Read(std::uint32_t width, std::uint32_t height) {
         W = width;
         H = height;
+        std::uint16_t photometric = 0, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
+        TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFGetFieldDefaulted(Tif, TIFFTAG_PLANARCONFIG, &planar);
+        if (TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
+            (photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB) && bits == 8 &&
+            samples >= 3 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(Tif)) {
+            return ReadLab(samples, photometric == PHOTOMETRIC_CIELAB);
+        }
         TiffLayout layout;
         if (!TiffSampleLayout(Tif, layout)) {
             return ReadRgba();
@@ -252,6 +262,55 @@ class TiffReader {
             Out.DamageReason = "some tiles of the picture are damaged and stay black";
         }
         return true;
+    }
+
+    // CIELab through the colour library (libtiff's own RGBA reader would give it a cast), from
+    // the ICC's Lab of D50 to sRGB. CIELab stores a* and b* signed, ICCLab offset by 128.
+    bool ReadLab(unsigned samples, bool signedAxes) {
+        const tmsize_t lineBytes = TIFFScanlineSize(Tif);
+        if (lineBytes < static_cast<tmsize_t>(samples) * W) {
+            return Fail("the picture's rows have an unexpected size");
+        }
+        if (!Allocate()) {
+            return false;
+        }
+        cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM transform = lab && srgb
+                                      ? cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_BGR_8,
+                                                           INTENT_RELATIVE_COLORIMETRIC, 0)
+                                      : nullptr;
+        for (cmsHPROFILE profile : {lab, srgb}) {
+            if (profile != nullptr) {
+                cmsCloseProfile(profile);
+            }
+        }
+        if (transform == nullptr) {
+            return Fail("the colour library cannot convert Lab colours");
+        }
+        std::vector<std::uint8_t> line(static_cast<std::size_t>(lineBytes));
+        std::vector<double> values(3 * static_cast<std::size_t>(W));
+        bool result = true;
+        for (std::uint32_t y = 0; y < H; ++y) {
+            if (TIFFReadScanline(Tif, line.data(), y, 0) < 0) {
+                result = Damaged(y, "a row cannot be read");
+                break;
+            }
+            NoteCodecDamage(y);
+            for (std::uint32_t x = 0; x < W; ++x) {
+                const std::uint8_t* in = &line[static_cast<std::size_t>(x) * samples];
+                double* lab = &values[3 * static_cast<std::size_t>(x)];
+                lab[0] = in[0] * 100.0 / 255.0;
+                for (int c = 1; c < 3; ++c) {
+                    lab[c] = signedAxes ? static_cast<std::int8_t>(in[c]) : in[c] - 128.0;
+                }
+            }
+            cmsDoTransform(transform, values.data(), RowAt(y), W);
+        }
+        cmsDeleteTransform(transform);
+        // The pixels are sRGB now; a Lab profile would describe them wrongly.
+        Out.Meta.Icc = SrgbProfile();
+        return result;
     }
 
     bool ReadRgba() {

@@ -125,6 +125,14 @@ def tiff_palette_without_colormap():
     return tiff(entries, [bytes(range(8))])
 
 
+def tiff_cielab():
+    # White, black and L* 50 grey; a* and b* stored signed (0 is neutral).
+    data = bytes([255, 0, 0, 0, 0, 0, 128, 0, 0])
+    entries = [(256, 3, [3]), (257, 3, [1]), (258, 3, [8, 8, 8]), (259, 3, [1]), (262, 3, [8]),
+               (273, 4, None), (277, 3, [3]), (278, 3, [1]), (279, 4, [len(data)])]
+    return tiff(entries, [data])
+
+
 def tiff_float():
     data = struct.pack("<4f", 0.1, 0.2, 0.3, 0.4)
     entries = [(256, 3, [4]), (257, 3, [1]), (258, 3, [32]), (259, 3, [1]), (262, 3, [1]),
@@ -369,6 +377,9 @@ def cases():
         ("err_tiff_ifd_outside.tif", b"II*\0" + struct.pack("<I", 0x7FFFFFF0) + b"\0" * 8,
          "its first directory lies far past the end of the file"),
         ("err_tiff_float.tif", tiff_float(), "32-bit floating-point samples, which are refused"),
+        ("ok_tiff_cielab.tif", tiff_cielab(),
+         "3x1 CIELab, white, black and L* 50 grey: once given a colour cast by libtiff's RGBA "
+         "reader, now through the colour library"),
         ("err_tiff_palette_without_colormap.tif", tiff_palette_without_colormap(),
          "8-bit palette picture without its colour map: once converted as grey, now refused"),
         ("ok_gif_offset_transparent.gif",

@@ -147,6 +147,12 @@ TEST(Formats, CraftedPicturesShowWhatTheyHold) {
              return inFrame ? gifColours[((x - 2) + 2 * (y - 1)) % 4] : white;
          },
          6},
+        // L* 50.2 is Y 0.1858 in any white, sRGB 0.4683: 119 of 255.
+        {"ok_tiff_cielab.tif", 3, 1,
+         [](int x, int) {
+             return Argb{x == 0 ? 0xFFFFFFFFu : x == 1 ? 0xFF000000u : 0xFF777777u};
+         },
+         1},
         {"ok_ico_damaged_largest.ico", 4, 4, [](int, int) { return Argb{0xFF101010}; }, 4},
         {"ok_ico_bmp_mask.ico", 8, 8,
          [&](int x, int y) { return x < 4 ? white : test::PatternColour(x, y); }, 8},
