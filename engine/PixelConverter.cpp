@@ -5,7 +5,18 @@
 
 namespace velora {
 
-PixelConverter::PixelConverter(const ConversionOptions& options, bool cached) : Options(options) {
+PixelConverter::PixelConverter(const ConversionOptions& options, bool cached, VectorPath path)
+    : Options(options), Vector(VectorPathSupported(path) ? path : VectorPath::None) {
+    // The terms of SaturationFactor that do not depend on the colour, as it forms them.
+    const double c = 0.01 * options.GrayStrength - 0.5;
+    Terms.N = 2.0 * (0.01 * options.ColorStrength - 0.5) + 1.3 - c;
+    Terms.HalfMinusC = 0.5 - c;
+    Terms.GrayContrast = options.GrayContrast;
+    Terms.ReddishFilm = options.ReddishFilm;
+    Terms.BlueishFilm = options.BlueishFilm;
+    VectorMisses = Vector != VectorPath::None && options.ColorStrength >= 0 &&
+                   options.ColorStrength <= ColorStrengthMax && options.GrayStrength >= 0 &&
+                   options.GrayStrength <= GrayStrengthMax;
     if (cached) {
         try {
             Slots.assign(std::size_t{1} << FirstBits, 0);
@@ -62,11 +73,57 @@ void PixelConverter::ConvertRun(const std::uint8_t* in, std::uint8_t* out, int c
     // lookups of many pixels are under way at once; a missed pixel is noted and keeps its own
     // colour for now. Then the missed ones, each looked up again, since an earlier one of the
     // same colour may have filled the slot meanwhile.
+    const int missed = HitRun(in, out, count);
     std::uint32_t* table = Slots.data();
     const unsigned tagBits = 24 - Bits;
+    const int* waiting = Waiting.data();
+    if (!VectorMisses) {
+        for (int i = 0; i < missed; ++i) {
+            std::uint8_t* q = out + 3 * static_cast<std::ptrdiff_t>(waiting[i]);
+            const std::uint32_t value = Probe(
+                (std::uint32_t{q[2]} << 16) | (std::uint32_t{q[1]} << 8) | q[0], table, tagBits);
+            q[0] = static_cast<std::uint8_t>(value);
+            q[1] = static_cast<std::uint8_t>(value >> 8);
+            q[2] = static_cast<std::uint8_t>(value >> 16);
+        }
+        return;
+    }
+    constexpr int BatchSize = 8;
+    Missed batch[BatchSize];
+    int pending = 0;
+    for (int i = 0; i < missed; ++i) {
+        std::uint8_t* q = out + 3 * static_cast<std::ptrdiff_t>(waiting[i]);
+        const std::uint32_t key = (std::uint32_t{q[2]} << 16) | (std::uint32_t{q[1]} << 8) | q[0];
+        const std::uint32_t hashed = (key * Scramble) & 0xFFFFFFu;
+        const std::uint32_t tag = (hashed & ((1u << tagBits) - 1)) | (1u << tagBits);
+        std::uint32_t* slot = table + (hashed >> tagBits);
+        const std::uint32_t held = *slot;
+        if ((held >> 24) == tag) {
+            q[0] = static_cast<std::uint8_t>(held);
+            q[1] = static_cast<std::uint8_t>(held >> 8);
+            q[2] = static_cast<std::uint8_t>(held >> 16);
+            continue;
+        }
+        batch[pending++] = Missed{key, tag, slot, q};
+        if (pending == BatchSize) {
+            Settle(batch, pending);
+            pending = 0;
+        }
+    }
+    Settle(batch, pending);
+}
+
+int PixelConverter::HitRun(const std::uint8_t* in, std::uint8_t* out, int count) {
+    std::uint32_t* table = Slots.data();
+    const unsigned tagBits = 24 - Bits;
+    int* waiting = Waiting.data();
+#if defined(VELORA_X86_KERNELS)
+    if (Vector == VectorPath::Avx2) {
+        return kernels::HitRunAvx2(in, out, count, table, tagBits, waiting);
+    }
+#endif
     const std::uint32_t tagMask = (1u << tagBits) - 1;
     const std::uint32_t marker = 1u << tagBits;
-    int* waiting = Waiting.data();
     int missed = 0;
     for (int x = 0; x < count; ++x) {
         const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(x);
@@ -82,13 +139,47 @@ void PixelConverter::ConvertRun(const std::uint8_t* in, std::uint8_t* out, int c
         q[1] = static_cast<std::uint8_t>(value >> 8);
         q[2] = static_cast<std::uint8_t>(value >> 16);
     }
-    for (int i = 0; i < missed; ++i) {
-        std::uint8_t* q = out + 3 * static_cast<std::ptrdiff_t>(waiting[i]);
-        const std::uint32_t value =
-            Probe((std::uint32_t{q[2]} << 16) | (std::uint32_t{q[1]} << 8) | q[0], table, tagBits);
-        q[0] = static_cast<std::uint8_t>(value);
-        q[1] = static_cast<std::uint8_t>(value >> 8);
-        q[2] = static_cast<std::uint8_t>(value >> 16);
+    return missed;
+}
+
+void PixelConverter::Settle(Missed* batch, int count) {
+    if (count == 0) {
+        return;
+    }
+    // The kernels take whole vectors: the batch is filled up with its first colour.
+    std::uint32_t keys[8];
+    std::uint32_t values[8];
+    const int lanes = (count + 3) & ~3;
+    for (int i = 0; i < lanes; ++i) {
+        keys[i] = batch[i < count ? i : 0].Key;
+    }
+#if defined(VELORA_X86_KERNELS)
+    if (Vector == VectorPath::Avx2) {
+        kernels::ConvertColoursAvx2(keys, values, lanes, Terms);
+    } else {
+        kernels::ConvertColoursSse2(keys, values, lanes, Terms);
+    }
+#else
+    for (int i = 0; i < lanes; ++i) {
+        values[i] = 0;
+    }
+#endif
+    for (int i = 0; i < count; ++i) {
+        const Missed& m = batch[i];
+        std::uint32_t value = values[i];
+        if ((value >> 24) == 0) {
+            value = ConvertPixel(m.Key, Options);  // too close to a whole number to vouch for
+        }
+        value &= 0xFFFFFFu;
+        const std::uint32_t held = *m.Slot;
+        if ((held >> 24) != m.Tag) {  // not already filled by the same colour in this batch
+            ++MissCount;
+            EvictionCount += held != 0;
+            *m.Slot = (m.Tag << 24) | value;
+        }
+        m.Pixel[0] = static_cast<std::uint8_t>(value);
+        m.Pixel[1] = static_cast<std::uint8_t>(value >> 8);
+        m.Pixel[2] = static_cast<std::uint8_t>(value >> 16);
     }
 }
 

@@ -11,12 +11,17 @@
 // the first time misses in any cache.) There is no table sized for every possible colour, zeroed
 // for each photo.
 //
+// The lookups and the conversions of the colours missed go through the widest vector path the
+// processor has (PixelKernels.h), with exactly ConvertPixel's values on every path.
+//
 // One converter per thread: the cache is plain memory, not shared. Reached through Conversion.h,
 // which declares what this builds on.
 #pragma once
 
 #include <cstdint>
 #include <vector>
+
+#include "PixelKernels.h"
 
 namespace velora {
 
@@ -27,7 +32,8 @@ class PixelConverter {
 
     // Without `cached` every pixel goes through ConvertPixel (small pictures, where filling the
     // cache would cost more than it saves, and the reference road).
-    explicit PixelConverter(const ConversionOptions& options, bool cached = true);
+    explicit PixelConverter(const ConversionOptions& options, bool cached = true,
+                            VectorPath path = BestVectorPath());
 
     // ARGB in (alpha ignored), ARGB out with alpha 255: exactly ConvertPixel's value.
     std::uint32_t operator()(std::uint32_t colour) {
@@ -42,13 +48,14 @@ class PixelConverter {
     void ConvertRow(const std::uint8_t* in, std::uint8_t* out, int width);
 
     bool Cached() const { return Bits != 0; }
+    VectorPath Path() const { return Vector; }
     unsigned CacheBits() const { return Bits; }
     std::uint64_t Misses() const { return MissCount; }
 
   private:
     // The 24-bit key times an odd number, modulo 2^24, is a bijection: its high bits choose the
     // slot and its low bits, kept in the slot as a tag, tell which of the keys mapping there it is.
-    static constexpr std::uint32_t Scramble = 0x9E3779u;
+    static constexpr std::uint32_t Scramble = kernels::CacheScramble;
     static constexpr unsigned StretchBits = 19;
 
     std::uint32_t Lookup(std::uint32_t key) {
@@ -75,10 +82,22 @@ class PixelConverter {
     }
 
     void ConvertRun(const std::uint8_t* in, std::uint8_t* out, int count);
+    int HitRun(const std::uint8_t* in, std::uint8_t* out, int count);
+    // The colours of a run that missed, converted a batch at a time on the vector path.
+    struct Missed {
+        std::uint32_t Key;
+        std::uint32_t Tag;
+        std::uint32_t* Slot;
+        std::uint8_t* Pixel;
+    };
+    void Settle(Missed* batch, int count);
     void EndOfStretch();
     void Grow();
 
     ConversionOptions Options;
+    VectorPath Vector = VectorPath::None;
+    kernels::ToneTerms Terms;
+    bool VectorMisses = false;  // the options lie where the vector misses' margin was worked out
     std::vector<std::uint32_t> Slots;
     std::vector<int> Waiting;  // pixels of the row being converted that missed
     unsigned Bits = 0;         // log2 of the slot count; 0 without a cache

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "PixelKernels.h"
 #include "UnsharpMaskRows.h"
 
 #if defined(__SSE2__)
@@ -48,8 +49,41 @@ constexpr int Chunk = 512;
 
 // dst[j] = floor(sum over taps k of weights[k] × tap[k][j] / divisor), j < count. A tap is where
 // the k-th weight's bytes start: 3 bytes further each in a row, one row further each across rows.
+// The three-tap blur's 16-bit lanes, when its sums and its division fit them.
+bool Blur3Lanes(const std::int32_t* weights, const Reciprocal& divide, kernels::Blur3* lanes) {
+    const std::uint32_t outer = static_cast<std::uint32_t>(weights[0]);
+    const std::uint32_t middle = static_cast<std::uint32_t>(weights[1]);
+    if (weights[0] != weights[2] || !divide.Lanes16 || 255u * (2 * outer + middle) >= 65536u) {
+        return false;
+    }
+    *lanes = kernels::Blur3{static_cast<std::uint16_t>(outer), static_cast<std::uint16_t>(middle),
+                            static_cast<std::uint16_t>(divide.Multiplier), divide.Shift - 16};
+    return true;
+}
+
+// The sharpening step's 16-bit lanes: v / 10000 = x / D with x = A·s − B·b, all three divided by
+// g = gcd(K, 10000). For the road's K = 3000 that is (13·s − 3·b) / 10, which fits 16-bit lanes,
+// and so does the division, as a multiply and a shift exact for every x that can occur.
+bool SharpenLanes(std::int32_t k, kernels::Sharpen16* lanes) {
+    const std::int32_t g = std::gcd(std::abs(k), 10000);
+    const std::int32_t a = (10000 + k) / g;
+    const std::int32_t b = k / g;
+    const std::int32_t largest = 255 * std::abs(a) + 255 * std::abs(b);
+    if (largest > 32767 || a <= 0) {
+        return false;
+    }
+    const Reciprocal divide(static_cast<std::uint32_t>(10000 / g),
+                            static_cast<std::uint64_t>(largest));
+    if (!divide.Lanes16) {
+        return false;
+    }
+    *lanes = kernels::Sharpen16{static_cast<std::int16_t>(a), static_cast<std::int16_t>(b),
+                                static_cast<std::uint16_t>(divide.Multiplier), divide.Shift - 16};
+    return true;
+}
+
 void ConvolveRun(const std::uint8_t* const* tap, const std::int32_t* weights, int taps,
-                 const Reciprocal& divide, std::uint8_t* dst, int count) {
+                 const Reciprocal& divide, std::uint8_t* dst, int count, bool avx2) {
     if (taps == 3 && weights[0] == weights[2] && divide.Narrow) {
         // The program's own kernel (1, 23, 1): one pass, no accumulator round trips.
         const std::uint32_t outer = static_cast<std::uint32_t>(weights[0]);
@@ -60,6 +94,14 @@ void ConvolveRun(const std::uint8_t* const* tap, const std::int32_t* weights, in
         const std::uint8_t* b = tap[1];
         const std::uint8_t* c = tap[2];
         int j = 0;
+#if defined(VELORA_X86_KERNELS)
+        kernels::Blur3 lanes;
+        if (avx2 && Blur3Lanes(weights, divide, &lanes)) {
+            j = kernels::Convolve3Avx2(a, b, c, dst, count, lanes);
+        }
+#else
+        (void)avx2;
+#endif
 #if defined(__SSE2__)
         if (divide.Lanes16 && 255u * (2 * outer + middle) < 65536u) {
             const __m128i zero = _mm_setzero_si128();
@@ -223,7 +265,7 @@ void UnsharpMaskFilter::BlurRow(const std::uint8_t* in, std::uint8_t* out, int w
         }
         ConvolveRun(tap, k, static_cast<int>(KernelLength),
                     Reciprocal(static_cast<std::uint32_t>(KernelTotal)), out + 3 * h,
-                    3 * (w - 2 * h));
+                    3 * (w - 2 * h), Vector == VectorPath::Avx2);
     }
     // Near the ends the window is cut where the line stops.
     auto edge = [&](int p) {
@@ -273,8 +315,37 @@ void UnsharpMaskFilter::BlurAcross(const std::uint8_t* const* window, int y, int
     for (int t = 0; t < taps; ++t) {
         used += static_cast<std::uint32_t>(weights[t]);
     }
-    ConvolveRun(window + first, weights, taps, Reciprocal(used), out, 3 * width);
+    ConvolveRun(window + first, weights, taps, Reciprocal(used), out, 3 * width,
+                Vector == VectorPath::Avx2);
     KeepUnselected(window[h], out, width, channels);
+}
+
+void UnsharpMaskFilter::BlurSharpenRow(const std::uint8_t* const* window, int y, int height,
+                                       const std::uint8_t* source, std::uint8_t* out, int width,
+                                       std::int32_t k, unsigned channels) const {
+    // The road's case in one pass, the blurred row never stored: a whole window of three rows,
+    // every channel. The bytes past the last whole vector take the two-step road.
+    int done = 0;
+#if defined(VELORA_X86_KERNELS)
+    kernels::Blur3 blur;
+    kernels::Sharpen16 sharpen;
+    if (Vector == VectorPath::Avx2 && KernelLength == 3 && y > 0 && y + 1 < height &&
+        (channels & 7u) == 7u && SharpenLanes(k, &sharpen) &&
+        Blur3Lanes(KernelWeights.data(), Reciprocal(static_cast<std::uint32_t>(KernelTotal)),
+                   &blur)) {
+        done = kernels::BlurSharpenAvx2(window[0], window[1], window[2], source, out, 3 * width,
+                                        blur, sharpen);
+    }
+#endif
+    if (done == 0) {
+        BlurAcross(window, y, height, out, width, channels);
+        SharpenRow(source, out, width, k, channels);
+        return;
+    }
+    const std::uint8_t* rest[3] = {window[0] + done, window[1] + done, window[2] + done};
+    ConvolveRun(rest, KernelWeights.data(), 3, Reciprocal(static_cast<std::uint32_t>(KernelTotal)),
+                out + done, 3 * width - done, false);
+    SharpenBytes(source, out, done, 3 * width, k);
 }
 
 bool UnsharpMaskFilter::AmountScale(float amount, std::int32_t* k) {
@@ -293,51 +364,46 @@ void UnsharpMaskFilter::Sharpen(const PixelView& source, const PixelView& blurre
     }
 }
 
-void UnsharpMaskFilter::SharpenRow(const std::uint8_t* s, std::uint8_t* b, int width,
-                                   std::int32_t k, unsigned channels) {
+void UnsharpMaskFilter::SharpenBytes(const std::uint8_t* s, std::uint8_t* b, int from, int to,
+                                     std::int32_t k) {
     const std::int32_t keep = 10000 + k;
-    const int bytes = 3 * width;
-    int i = 0;
-#if defined(__SSE2__)
-    // v / 10000 = x / D with x = A·s − B·b, all three divided by g = gcd(K, 10000): for the
-    // road's K = 3000 that is (13·s − 3·b) / 10, which fits 16-bit lanes, and so does the
-    // division, as a multiply and a shift exact for every x that can occur.
-    const std::int32_t g = std::gcd(std::abs(k), 10000);
-    const std::int32_t a = keep / g;
-    const std::int32_t bWeight = k / g;
-    const std::uint32_t d = static_cast<std::uint32_t>(10000 / g);
-    const std::int32_t largest = 255 * std::abs(a) + 255 * std::abs(bWeight);
-    if (largest <= 32767 && a > 0) {
-        const Reciprocal divide(d, static_cast<std::uint64_t>(largest));
-        if (divide.Lanes16) {
-            const __m128i zero = _mm_setzero_si128();
-            const __m128i vA = _mm_set1_epi16(static_cast<short>(a));
-            const __m128i vB = _mm_set1_epi16(static_cast<short>(bWeight));
-            const __m128i vM = _mm_set1_epi16(static_cast<short>(divide.Multiplier));
-            const __m128i vShift = _mm_cvtsi32_si128(static_cast<int>(divide.Shift - 16));
-            for (; i + 16 <= bytes; i += 16) {
-                const __m128i vs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-                const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-                auto half = [&](__m128i x, __m128i y) {
-                    // Negative sums become 0, as their truncated quotient is clamped to.
-                    const __m128i v = _mm_max_epi16(
-                        _mm_sub_epi16(_mm_mullo_epi16(x, vA), _mm_mullo_epi16(y, vB)), zero);
-                    return _mm_srl_epi16(_mm_mulhi_epu16(v, vM), vShift);
-                };
-                const __m128i low = half(_mm_unpacklo_epi8(vs, zero), _mm_unpacklo_epi8(vb, zero));
-                const __m128i high = half(_mm_unpackhi_epi8(vs, zero), _mm_unpackhi_epi8(vb, zero));
-                // The pack clamps above 255.
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(b + i), _mm_packus_epi16(low, high));
-            }
-        }
-    }
-#endif
-    for (; i < bytes; ++i) {
+    for (int i = from; i < to; ++i) {
         const std::int32_t v = std::int32_t{s[i]} * keep - std::int32_t{b[i]} * k;
         // Truncation toward zero of a negative sum ends at 0 or below: clamped to 0 anyway.
         const std::uint32_t q = v <= 0 ? 0u : static_cast<std::uint32_t>(v) / 10000u;
         b[i] = static_cast<std::uint8_t>(std::min(q, 255u));
     }
+}
+
+void UnsharpMaskFilter::SharpenRow(const std::uint8_t* s, std::uint8_t* b, int width,
+                                   std::int32_t k, unsigned channels) {
+    const int bytes = 3 * width;
+    int i = 0;
+#if defined(__SSE2__)
+    kernels::Sharpen16 lanes;
+    if (SharpenLanes(k, &lanes)) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i vA = _mm_set1_epi16(lanes.A);
+        const __m128i vB = _mm_set1_epi16(lanes.B);
+        const __m128i vM = _mm_set1_epi16(static_cast<short>(lanes.Multiplier));
+        const __m128i vShift = _mm_cvtsi32_si128(static_cast<int>(lanes.Shift));
+        for (; i + 16 <= bytes; i += 16) {
+            const __m128i vs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+            auto half = [&](__m128i x, __m128i y) {
+                // Negative sums become 0, as their truncated quotient is clamped to.
+                const __m128i v = _mm_max_epi16(
+                    _mm_sub_epi16(_mm_mullo_epi16(x, vA), _mm_mullo_epi16(y, vB)), zero);
+                return _mm_srl_epi16(_mm_mulhi_epu16(v, vM), vShift);
+            };
+            const __m128i low = half(_mm_unpacklo_epi8(vs, zero), _mm_unpacklo_epi8(vb, zero));
+            const __m128i high = half(_mm_unpackhi_epi8(vs, zero), _mm_unpackhi_epi8(vb, zero));
+            // The pack clamps above 255.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(b + i), _mm_packus_epi16(low, high));
+        }
+    }
+#endif
+    SharpenBytes(s, b, i, bytes, k);
     KeepUnselected(s, b, width, channels);
 }
 

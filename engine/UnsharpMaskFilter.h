@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "PixelKernels.h"
 #include "PixelView.h"
 
 namespace velora {
@@ -44,6 +45,10 @@ class UnsharpMaskFilter {
                     int width, unsigned channels) const;
     static void SharpenRow(const std::uint8_t* source, std::uint8_t* blurred, int width,
                            std::int32_t k, unsigned channels);
+    // BlurAcross and then SharpenRow of `source` into `out`, fused where the vector path allows.
+    void BlurSharpenRow(const std::uint8_t* const* window, int y, int height,
+                        const std::uint8_t* source, std::uint8_t* out, int width, std::int32_t k,
+                        unsigned channels) const;
     // Rows [firstRow, lastRow) of UnsharpMask from `source` into `target`, blurring and
     // sharpening a row at a time; false when the kernel or the amount is refused, or memory for
     // the few rows it holds is short.
@@ -60,12 +65,20 @@ class UnsharpMaskFilter {
     // Threads for the bitmap-level operations; 0 (the default) means one per core. The result
     // does not depend on it.
     void SetThreads(unsigned threads) { Threads = threads; }
+    // The widest vector path unless told otherwise; the bytes do not depend on it.
+    void SetVectorPath(VectorPath path) {
+        Vector = VectorPathSupported(path) ? path : VectorPath::None;
+    }
 
   private:
     std::vector<std::int32_t> KernelWeights;
     std::int32_t KernelTotal = 0;
     unsigned KernelLength = 0;
     unsigned Threads = 0;
+    VectorPath Vector = BestVectorPath();
+
+    static void SharpenBytes(const std::uint8_t* source, std::uint8_t* blurred, int from, int to,
+                             std::int32_t k);
 };
 
 }  // namespace velora

@@ -72,9 +72,8 @@ void UnsharpMaskRows::Emit(std::uint8_t* out) {
         const int row = y - Half + t;
         window[t] = row >= 0 && row < Height ? Slot(Blurred, row) : nullptr;
     }
-    Filter.BlurAcross(window, y, Height, out, Width, Channels);
-    UnsharpMaskFilter::SharpenRow(SourceRows[static_cast<std::size_t>(y % Span)], out, Width, K,
-                                  Channels);
+    Filter.BlurSharpenRow(window, y, Height, SourceRows[static_cast<std::size_t>(y % Span)], out,
+                          Width, K, Channels);
     ++NextOut;
 }
 
