@@ -2,22 +2,47 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
+#include <vector>
 
 namespace velora {
 
 BandOutcome ConvertBand(const PixelView& band, int firstColumn, PixelConverter& converter,
                         const PassControl& control, ColumnListener& listener) {
+    // A column is converted as a row of its own, since the cache's vector loops want the pixels
+    // side by side, and then written back pixel by pixel from the bottom, polling for Cancel after
+    // each as always: a cancelled column ends where it always did, only its unwritten values were
+    // made in vain.
+    std::vector<std::uint8_t> column;
+    try {
+        column.resize(3 * static_cast<std::size_t>(band.Height));
+    } catch (const std::bad_alloc&) {
+        column.clear();  // pixel by pixel, only slower
+    }
     BandOutcome outcome;
     for (int x = band.Width - 1; x >= 0; --x) {
         listener.ColumnStarting(firstColumn + x);
+        if (!column.empty()) {
+            const std::uint8_t* from = band.At(x, 0);
+            for (int y = 0; y < band.Height; ++y, from += band.Stride) {
+                std::copy(from, from + 3, &column[3 * static_cast<std::size_t>(y)]);
+            }
+            converter.ConvertRow(column.data(), column.data(), band.Height);
+        }
         std::uint8_t* p = band.At(x, band.Height - 1);
         for (int y = band.Height - 1; y >= 0; --y, p -= band.Stride) {
-            const std::uint32_t in =
-                (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]};
-            const std::uint32_t out = converter(in);
-            p[0] = static_cast<std::uint8_t>(out);
-            p[1] = static_cast<std::uint8_t>(out >> 8);
-            p[2] = static_cast<std::uint8_t>(out >> 16);
+            if (!column.empty()) {
+                const std::uint8_t* converted = &column[3 * static_cast<std::size_t>(y)];
+                p[0] = converted[0];
+                p[1] = converted[1];
+                p[2] = converted[2];
+            } else {
+                const std::uint32_t out = converter(
+                    (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[0]});
+                p[0] = static_cast<std::uint8_t>(out);
+                p[1] = static_cast<std::uint8_t>(out >> 8);
+                p[2] = static_cast<std::uint8_t>(out >> 16);
+            }
             if (control.StopRequested()) {
                 outcome.RowsInPartialColumn = band.Height - y;
                 if (outcome.RowsInPartialColumn == band.Height) {
