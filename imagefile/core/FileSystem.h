@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxByte
 
 // The permission bits of an existing file, -1 when it cannot be looked at.
 int PermissionBits(const std::string& path);
+
+// A shared library opened when first needed and never closed, and one of its functions; null
+// when either cannot be found.
+void* OpenSharedLibrary(const char* name);
+void* SharedLibrarySymbol(void* library, const char* name);
 
 // The prefix of the temporaries beside a target; a crash can leave one behind.
 constexpr char TemporaryPrefix[] = ".vlr-save-";
@@ -64,8 +70,11 @@ class AtomicFile {
   private:
     void Discard();
 
+    static constexpr std::size_t WriteBufferBytes = std::size_t{1} << 20;
+
     std::FILE* File = nullptr;
-    int LockFd = -1;  // holds the temporary's lock until it is renamed or removed
+    int LockFd = -1;                 // holds the temporary's lock until it is renamed or removed
+    std::unique_ptr<char[]> Buffer;  // the stream's; outlives it
     std::string TempPath;
     std::string Target;
     int LastErrno = 0;

@@ -7,34 +7,100 @@
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 #include "Codecs.h"
+#include "FileSystem.h"
 
 namespace velora {
 
 namespace {
 
-struct ContextDeleter {
-    void operator()(heif_context* context) const { heif_context_free(context); }
-};
-struct HandleDeleter {
-    void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
-};
-struct ImageDeleter {
-    void operator()(heif_image* image) const { heif_image_release(image); }
-};
-struct OptionsDeleter {
-    void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
-};
-struct NclxDeleter {
-    void operator()(heif_color_profile_nclx* nclx) const { heif_nclx_color_profile_free(nclx); }
+// libheif is opened with the first HEIF file, not with the program: loading it starts its
+// decoders (some 25 million instructions, milliseconds of every run), which a run over JPEGs alone
+// would pay for nothing.
+#define VELORA_HEIF_FUNCTIONS(X)                        \
+    X(heif_check_filetype)                              \
+    X(heif_context_alloc)                               \
+    X(heif_context_free)                                \
+    X(heif_context_get_primary_image_handle)            \
+    X(heif_context_read_from_memory_without_copy)       \
+    X(heif_context_set_max_decoding_threads)            \
+    X(heif_context_set_maximum_image_size_limit)        \
+    X(heif_decode_image)                                \
+    X(heif_decoding_options_alloc)                      \
+    X(heif_decoding_options_free)                       \
+    X(heif_image_get_bits_per_pixel_range)              \
+    X(heif_image_get_height)                            \
+    X(heif_image_get_plane_readonly)                    \
+    X(heif_image_get_width)                             \
+    X(heif_image_handle_get_color_profile_type)         \
+    X(heif_image_handle_get_height)                     \
+    X(heif_image_handle_get_list_of_metadata_block_IDs) \
+    X(heif_image_handle_get_luma_bits_per_pixel)        \
+    X(heif_image_handle_get_metadata)                   \
+    X(heif_image_handle_get_metadata_content_type)      \
+    X(heif_image_handle_get_metadata_size)              \
+    X(heif_image_handle_get_metadata_type)              \
+    X(heif_image_handle_get_nclx_color_profile)         \
+    X(heif_image_handle_get_number_of_metadata_blocks)  \
+    X(heif_image_handle_get_raw_color_profile)          \
+    X(heif_image_handle_get_raw_color_profile_size)     \
+    X(heif_image_handle_get_width)                      \
+    X(heif_image_handle_has_alpha_channel)              \
+    X(heif_image_handle_is_premultiplied_alpha)         \
+    X(heif_image_handle_release)                        \
+    X(heif_image_release)                               \
+    X(heif_init)                                        \
+    X(heif_nclx_color_profile_free)
+
+struct HeifFunctions {
+#define VELORA_HEIF_POINTER(name) decltype(&::name) name = nullptr;
+    VELORA_HEIF_FUNCTIONS(VELORA_HEIF_POINTER)
+#undef VELORA_HEIF_POINTER
+    bool Loaded = false;
 };
 
-void StartLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { heif_init(nullptr); });
+const HeifFunctions& Heif() {
+    static const HeifFunctions functions = [] {
+        HeifFunctions f;
+        void* library = OpenSharedLibrary(VELORA_HEIF_LIBRARY);
+        if (library == nullptr) {
+            return f;
+        }
+        bool all = true;
+#define VELORA_HEIF_LOAD(name)                                                         \
+    f.name = reinterpret_cast<decltype(&::name)>(SharedLibrarySymbol(library, #name)); \
+    all = all && f.name != nullptr;
+        VELORA_HEIF_FUNCTIONS(VELORA_HEIF_LOAD)
+#undef VELORA_HEIF_LOAD
+        if (all) {
+            f.heif_init(nullptr);
+            f.Loaded = true;
+        }
+        return f;
+    }();
+    return functions;
 }
+
+struct ContextDeleter {
+    void operator()(heif_context* context) const { Heif().heif_context_free(context); }
+};
+struct HandleDeleter {
+    void operator()(heif_image_handle* handle) const { Heif().heif_image_handle_release(handle); }
+};
+struct ImageDeleter {
+    void operator()(heif_image* image) const { Heif().heif_image_release(image); }
+};
+struct OptionsDeleter {
+    void operator()(heif_decoding_options* options) const {
+        Heif().heif_decoding_options_free(options);
+    }
+};
+struct NclxDeleter {
+    void operator()(heif_color_profile_nclx* nclx) const {
+        Heif().heif_nclx_color_profile_free(nclx);
+    }
+};
 
 void Fail(DecodeOutcome& out, const std::string& message, Status code = Status::GenericError) {
     out.Bitmap.reset();
@@ -76,21 +142,21 @@ void KeepExif(const std::vector<std::uint8_t>& item, RawMetadata& meta) {
 }
 
 void KeepMetadata(const heif_image_handle* handle, RawMetadata& meta) {
-    const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
+    const int count = Heif().heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
     std::vector<heif_item_id> ids(static_cast<std::size_t>(std::max(count, 0)));
-    heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
+    Heif().heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
     for (heif_item_id id : ids) {
-        const std::string type = heif_image_handle_get_metadata_type(handle, id);
-        const char* content = heif_image_handle_get_metadata_content_type(handle, id);
+        const std::string type = Heif().heif_image_handle_get_metadata_type(handle, id);
+        const char* content = Heif().heif_image_handle_get_metadata_content_type(handle, id);
         const bool exif = type == "Exif" && meta.Exif.empty();
         const bool xmp = type == "mime" && content != nullptr &&
                          std::strcmp(content, "application/rdf+xml") == 0 && meta.Xmp.empty();
         if (!exif && !xmp) {
             continue;
         }
-        std::vector<std::uint8_t> item(heif_image_handle_get_metadata_size(handle, id));
+        std::vector<std::uint8_t> item(Heif().heif_image_handle_get_metadata_size(handle, id));
         if (item.empty() ||
-            heif_image_handle_get_metadata(handle, id, item.data()).code != heif_error_Ok) {
+            Heif().heif_image_handle_get_metadata(handle, id, item.data()).code != heif_error_Ok) {
             continue;
         }
         if (exif) {
@@ -99,17 +165,18 @@ void KeepMetadata(const heif_image_handle* handle, RawMetadata& meta) {
             meta.Xmp.assign(item.begin(), item.end());
         }
     }
-    const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle);
+    const heif_color_profile_type profile = Heif().heif_image_handle_get_color_profile_type(handle);
     if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
-        std::vector<std::uint8_t> icc(heif_image_handle_get_raw_color_profile_size(handle));
+        std::vector<std::uint8_t> icc(Heif().heif_image_handle_get_raw_color_profile_size(handle));
         if (!icc.empty() &&
-            heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok) {
+            Heif().heif_image_handle_get_raw_color_profile(handle, icc.data()).code ==
+                heif_error_Ok) {
             meta.Icc = std::move(icc);
         }
         return;
     }
     heif_color_profile_nclx* raw = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok) {
+    if (Heif().heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok) {
         return;
     }
     std::unique_ptr<heif_color_profile_nclx, NclxDeleter> nclx(raw);
@@ -157,8 +224,13 @@ void CopyRows(const std::uint8_t* plane, int planeStride, int bits, bool alpha, 
 }  // namespace
 
 void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
-    StartLibrary();
-    switch (heif_check_filetype(data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)))) {
+    if (!Heif().Loaded) {
+        Fail(out, std::string("HEIF pictures cannot be read here: ") + VELORA_HEIF_LIBRARY +
+                      " cannot be loaded");
+        return;
+    }
+    switch (
+        Heif().heif_check_filetype(data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)))) {
         case heif_filetype_no:
             Fail(out, "the file is a media file, but not a picture", Status::UnknownImageFormat);
             return;
@@ -168,27 +240,27 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         default:
             break;
     }
-    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    std::unique_ptr<heif_context, ContextDeleter> context(Heif().heif_context_alloc());
     if (!context) {
         Fail(out, "not enough memory", Status::OutOfMemory);
         return;
     }
-    heif_context_set_maximum_image_size_limit(context.get(), WorkingBitmap::MaxSide);
+    Heif().heif_context_set_maximum_image_size_limit(context.get(), WorkingBitmap::MaxSide);
     // One picture is decoded on the caller's thread; velora-batch runs pictures side by side.
-    heif_context_set_max_decoding_threads(context.get(), 0);
+    Heif().heif_context_set_max_decoding_threads(context.get(), 0);
     heif_error error =
-        heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr);
+        Heif().heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr);
     heif_image_handle* rawHandle = nullptr;
     if (error.code == heif_error_Ok) {
-        error = heif_context_get_primary_image_handle(context.get(), &rawHandle);
+        error = Heif().heif_context_get_primary_image_handle(context.get(), &rawHandle);
     }
     if (error.code != heif_error_Ok) {
         Fail(out, ErrorText(error), StatusOf(error));
         return;
     }
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
-    const int declaredWidth = heif_image_handle_get_width(handle.get());
-    const int declaredHeight = heif_image_handle_get_height(handle.get());
+    const int declaredWidth = Heif().heif_image_handle_get_width(handle.get());
+    const int declaredHeight = Heif().heif_image_handle_get_height(handle.get());
     if (declaredWidth <= 0 || declaredHeight <= 0) {
         Fail(out, "the HEIF picture has no pixels");
         return;
@@ -196,8 +268,8 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     // The limits, and the room the caller waits for, hold before libheif decodes anything; the
     // picture's own memory is taken only once the decoded data has shown that it fills the size
     // the file declares.
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-    const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8;
+    const bool alpha = Heif().heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const bool deep = Heif().heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8;
     // libheif holds the decoded planes and the interleaved picture made from them (a grid its
     // tiles too): at most four samples each way, two bytes each when deep.
     const std::uint64_t pixels = static_cast<std::uint64_t>(declaredWidth) * declaredHeight;
@@ -209,9 +281,11 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     const heif_chroma chroma =
         deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
              : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
-    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(
+        Heif().heif_decoding_options_alloc());
     heif_image* rawImage = nullptr;
-    error = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, options.get());
+    error = Heif().heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma,
+                                     options.get());
     if (error.code != heif_error_Ok || rawImage == nullptr) {
         Fail(out, ErrorText(error), StatusOf(error));
         return;
@@ -219,10 +293,11 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
     int planeStride = 0;
     const std::uint8_t* plane =
-        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &planeStride);
-    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+        Heif().heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &planeStride);
+    const int width = Heif().heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int height = Heif().heif_image_get_height(image.get(), heif_channel_interleaved);
+    const int bits =
+        Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
     if (plane == nullptr || width != declaredWidth || height != declaredHeight || bits < 1 ||
         bits > 16 || (bits > 8) != deep) {
         Fail(out, "the file is damaged: its picture data does not fill the " +
@@ -237,7 +312,7 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         return;
     }
     CopyRows(plane, planeStride, bits, alpha,
-             alpha && heif_image_handle_is_premultiplied_alpha(handle.get()) != 0,
+             alpha && Heif().heif_image_handle_is_premultiplied_alpha(handle.get()) != 0,
              static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), rows, stride);
     out.Upright = true;
     KeepMetadata(handle.get(), out.Meta);
