@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "AppTestSupport.h"
 #include "CommandLine.h"
@@ -220,6 +221,27 @@ class OpenSaveTest : public QObject {
             QStringLiteral("그림을 읽을 수 없는 화일 입니다.\nwide.png: ")));
         QVERIFY(s.Ui.Messages[1].Text.contains(QStringLiteral("65500")));
         QCOMPARE(s.Dialog.Working(), before);
+    }
+
+    // Every crafted file the picture layer refuses is refused in the window too, with its name
+    // and the cause, and none takes the window down.
+    void everyRefusedCraftedFileIsNamedWithItsCause() {
+        WindowSession s;
+        int refused = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(VELORA_CORRUPT_DIR)) {
+            const QString name = QString::fromStdString(entry.path().filename().string());
+            if (!name.startsWith(QStringLiteral("err_"))) {
+                continue;
+            }
+            const std::size_t before = s.Ui.Messages.size();
+            QVERIFY2(!s.Open(QString::fromStdString(entry.path().string())), qPrintable(name));
+            QCOMPARE(s.Ui.Messages.size(), before + 1);
+            QVERIFY2(s.Ui.Messages.back().Text.contains(QStringLiteral("\n") + name +
+                                                        QStringLiteral(": ")),
+                     qPrintable(s.Ui.Messages.back().Text));
+            ++refused;
+        }
+        QVERIFY(refused > 40);
     }
 
     void openingTheSameFileTwiceEqualsOpeningOnce() {
