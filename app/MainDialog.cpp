@@ -150,13 +150,13 @@ void MainDialog::BindControls() {
     GrayContrastCheck.setAccessibleName(QStringLiteral("Gray Contrast"));
     ReddishFilmBox.setAccessibleName(QStringLiteral("Reddish Film"));
     BlueishFilmBox.setAccessibleName(QStringLiteral("Blueish Film"));
+    ColorSlider.setAccessibleName(QStringLiteral("Color"));
+    GraySlider.setAccessibleName(QStringLiteral("Gray"));
     PictureView.setObjectName(QLatin1String(PictureObjectName));
     PictureView.setGeometry(PictureFrame::Left, PictureFrame::Top, PictureFrame::Side,
                             PictureFrame::Side);
     PictureView.setAttribute(Qt::WA_TransparentForMouseEvents);
     PictureView.hide();
-    ColorSlider.setAccessibleName(QStringLiteral("Color"));
-    GraySlider.setAccessibleName(QStringLiteral("Gray"));
 }
 
 void MainDialog::ConnectCommands() {

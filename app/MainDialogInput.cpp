@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPointer>
 
 #include "AboutDialog.h"
 #include "MainDialog.h"
@@ -119,12 +120,15 @@ void MainDialog::OpenWebPage() {
         return;
     }
     // Without a browser the guide can still be read: the user learns where it is.
-    if (!Ui.OpenUrl(QUrl::fromLocalFile(guide))) {
-        Ui.ShowMessage(
-            this, QStringLiteral("Velora"),
-            QStringLiteral("웹 브라우저를 열 수 없습니다.\n사용 설명서는 다음 화일입니다:\n") +
-                QDir::toNativeSeparators(guide));
-    }
+    const QPointer<MainDialog> window(this);
+    Ui.OpenUrl(QUrl::fromLocalFile(guide), [window, guide] {
+        if (window) {
+            window->Ui.ShowMessage(
+                window, QStringLiteral("Velora"),
+                QStringLiteral("웹 브라우저를 열 수 없습니다.\n사용 설명서는 다음 화일입니다:\n") +
+                    QDir::toNativeSeparators(guide));
+        }
+    });
 }
 
 std::unique_ptr<QMenu> MainDialog::BuildSystemMenu() {

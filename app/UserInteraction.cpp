@@ -1,11 +1,14 @@
 #include "UserInteraction.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QWindow>
 
 #include "PictureKinds.h"
@@ -83,8 +86,36 @@ void DesktopInteraction::RunModal(QDialog& dialog) {
     dialog.exec();
 }
 
-bool DesktopInteraction::OpenUrl(const QUrl& url) {
-    return QDesktopServices::openUrl(url);
+void DesktopInteraction::OpenUrl(const QUrl& url, std::function<void()> failed) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // The desktop's opener starts whatever it finds and says by its exit status when it found
+    // nothing able to show the page; the toolkit's own call reports only that it started.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!opener.isEmpty()) {
+        auto* process = new QProcess(qApp);
+        QObject::connect(process, &QProcess::finished, process,
+                         [process, failed](int code, QProcess::ExitStatus status) {
+                             process->deleteLater();
+                             if (status != QProcess::NormalExit || code != 0) {
+                                 failed();
+                             }
+                         });
+        QObject::connect(process, &QProcess::errorOccurred, process,
+                         [process, failed](QProcess::ProcessError error) {
+                             if (error == QProcess::FailedToStart) {
+                                 process->deleteLater();
+                                 failed();
+                             }
+                         });
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        process->start(opener, {url.toString(QUrl::FullyEncoded)});
+        return;
+    }
+#endif
+    if (!QDesktopServices::openUrl(url)) {
+        failed();
+    }
 }
 
 bool DesktopInteraction::StartSystemMove(QWindow* window) {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 class QDialog;
 class QWidget;
 class QWindow;
@@ -35,8 +37,9 @@ class UserInteraction {
     virtual bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) = 0;
     // Runs `dialog` modally and returns when it is closed.
     virtual void RunModal(QDialog& dialog) = 0;
-    // False when no program could be started to show it.
-    virtual bool OpenUrl(const QUrl& url) = 0;
+    // Shows `url` in the desktop's program for it; `failed` is called, now or later on this
+    // thread, when no program could show it.
+    virtual void OpenUrl(const QUrl& url, std::function<void()> failed) = 0;
     // Hands a drag of `window` under the held button to the desktop, which moves the window
     // itself from then on until the button is released. False where the platform offers no such
     // move (the window then moves itself); native Wayland lets a program move its window only
@@ -50,7 +53,7 @@ class DesktopInteraction : public UserInteraction {
     void ShowMessage(QWidget* owner, const QString& caption, const QString& text) override;
     bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) override;
     void RunModal(QDialog& dialog) override;
-    bool OpenUrl(const QUrl& url) override;
+    void OpenUrl(const QUrl& url, std::function<void()> failed) override;
     bool StartSystemMove(QWindow* window) override;
 };
 

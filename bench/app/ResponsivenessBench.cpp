@@ -49,7 +49,7 @@ class ScriptedPerson : public UserInteraction {
     }
     bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
     void RunModal(QDialog&) override {}
-    bool OpenUrl(const QUrl&) override { return true; }
+    void OpenUrl(const QUrl&, std::function<void()>) override {}
     bool StartSystemMove(QWindow*) override { return false; }
 };
 

@@ -77,9 +77,11 @@ class ScriptedInteraction : public UserInteraction {
         }
     }
     bool BrowserStarts = true;
-    bool OpenUrl(const QUrl& url) override {
+    void OpenUrl(const QUrl& url, std::function<void()> failed) override {
         OpenedUrls.push_back(url);
-        return BrowserStarts;
+        if (!BrowserStarts) {
+            failed();
+        }
     }
     bool StartSystemMove(QWindow* window) override {
         SystemMoves += window != nullptr ? 1 : 0;

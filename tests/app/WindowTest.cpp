@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <optional>
@@ -402,6 +403,19 @@ class WindowTest : public QObject {
         QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
         QVERIFY2(s.Ui.Messages[0].Text.endsWith(QDir::toNativeSeparators(guide)),
                  qPrintable(s.Ui.Messages[0].Text));
+
+        // The desktop's opener that finds no browser says so by its exit status.
+        QTemporaryDir bin;
+        QFile opener(bin.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\nexit 3\n") > 0);
+        opener.close();
+        QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+        bool failed = false;
+        DesktopInteraction().OpenUrl(QUrl::fromLocalFile(guide), [&failed] { failed = true; });
+        QTRY_VERIFY(failed);
+        qputenv("PATH", path);
 
         // The guide is written for users: the window, its options, keys and what is saved, and
         // none of the developers' building and testing; every picture it shows is there.
