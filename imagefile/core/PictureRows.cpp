@@ -17,11 +17,22 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// The footer a trailer of metadata after the picture's end closes with (see FindMetadataTrailer).
-bool EndsWithMetadataTrailer(std::FILE* stream) {
-    char footer[4] = {};
-    return std::fseek(stream, -4, SEEK_END) == 0 && std::fread(footer, 1, 4, stream) == 4 &&
-           std::memcmp(footer, "SEFT", 4) == 0;
+// The metadata after the picture's end, found from the file's end as the whole load finds it.
+std::vector<std::uint8_t> TrailerOf(std::FILE* stream) {
+    const ReadAt read = [stream](std::uint64_t at, std::size_t length, std::uint8_t* out) {
+        return std::fseek(stream, static_cast<long>(at), SEEK_SET) == 0 &&
+               std::fread(out, 1, length, stream) == length;
+    };
+    if (std::fseek(stream, 0, SEEK_END) != 0) {
+        return {};
+    }
+    const long size = std::ftell(stream);
+    try {
+        return size > 0 ? FindMetadataTrailer(read, static_cast<std::uint64_t>(size))
+                        : std::vector<std::uint8_t>{};
+    } catch (const std::bad_alloc&) {
+        return {};  // as the whole load: a trailer that cannot be held is left out
+    }
 }
 
 }  // namespace
@@ -30,6 +41,7 @@ struct PictureRowReader::Jpeg {
     FileHandle File;
     JpegPictureReader Reader;
     std::size_t MarkersAtStart = 0;
+    std::vector<std::uint8_t> Trailer;
 };
 
 PictureRowReader::PictureRowReader() = default;
@@ -59,12 +71,12 @@ bool PictureRowReader::Open(const std::string& path, const LoadOptions& options,
     unsigned char magic[2] = {0, 0};
     const bool isJpeg =
         std::fread(magic, 1, 2, stream) == 2 && magic[0] == 0xFF && magic[1] == 0xD8;
-    if (isJpeg && !EndsWithMetadataTrailer(stream)) {
+    if (isJpeg) {
+        jpeg->Trailer = TrailerOf(stream);
         std::rewind(stream);
         return OpenJpeg(std::move(jpeg), options);
     }
-    // Formats without a row-wise decoder here are decoded whole, and so is a JPEG with metadata
-    // after the picture's end: only the whole file shows where that begins.
+    // Formats without a row-wise decoder here are decoded whole.
     jpeg.reset();
     Kind = Source::Whole;
     LoadResult loaded = LoadBitmapFromFile(path, options);
@@ -141,6 +153,7 @@ void PictureRowReader::SettleJpegMetadata(WorkingBitmap& carrier) {
     // The profile settles as on the whole load: a grey one becomes its RGB likeness, one that
     // does not describe the rows is left out with a word (said once, however often this runs).
     RawMetadata meta = Decoder->Reader.Metadata();
+    meta.Trailer = Decoder->Trailer;
     std::vector<std::string> said;
     try {
         SettleColourProfile(meta, Decoder->Reader.Grey() ? SourceColour::Grey : SourceColour::Rgb,

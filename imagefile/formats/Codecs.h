@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,14 +47,24 @@ struct DecodeOutcome {
     const LoadOptions* Options = nullptr;
 };
 
+// A PNG text chunk: zTXt when compressed, iTXt when UTF-8, tEXt (Latin-1) otherwise.
+struct PngText {
+    std::string Key;
+    std::string Text;
+    bool Compressed = false;
+    bool Utf8 = false;
+};
+
 // Metadata ready to be written.
 struct EncodedMetadata {
     std::vector<std::uint8_t> Exif;  // TIFF structure without the "Exif\0\0" prefix; empty: none
     std::vector<std::uint8_t> Icc;
     std::string Xmp;
     std::vector<ExtraMetadata::Segment> Segments;
-    JfifHeader Jfif;                    // written when Present, or when there is no EXIF
-    std::vector<std::uint8_t> Trailer;  // written after the picture's end
+    JfifHeader Jfif;  // written when Present, or when there is no EXIF
+    // Written after the picture's end, its own offsets counted as if it began the file.
+    std::vector<std::uint8_t> Trailer;
+    std::vector<PngText> Texts;  // a PNG's other text chunks
     // Names of what the file could not hold ("UserComment", "XMP"); it is written without them.
     std::vector<std::string> LeftOut;
 };
@@ -125,12 +136,21 @@ std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t siz
 // Rebuilds an EXIF block from a WebP or HEIF file without such layout tags, when it has any.
 void DropLayoutTags(std::vector<std::uint8_t>& exif);
 
-// The metadata trailer at the end of a JPEG file of `size` bytes: Samsung's (its directory
-// "SEFH" and footer "SEFT" at the file's end, its entries counted back from the directory),
-// whole, when a picture's end (FF D9) comes right before it. Empty when there is none or it does
-// not hold together. Other data after a picture (a second picture of a multi-picture file) is
-// not metadata and is not kept.
+// The metadata trailers at the end of a JPEG file of `size` bytes, whole, when they follow a
+// picture's end (FF D9) one after the other: AFCP's, FotoStation's, PhotoMechanic's and
+// Samsung's, each known by its footer and the length it gives. The trailer comes back with its
+// own offsets (AFCP counts them from the file's start) counted as if it began the file. Empty
+// when there is none or it does not hold together; other data after a picture (a second picture
+// of a multi-picture file) is not metadata and is not kept. `read` takes `length` bytes at `at`.
+using ReadAt = std::function<bool(std::uint64_t at, std::size_t length, std::uint8_t* out)>;
+std::vector<std::uint8_t> FindMetadataTrailer(const ReadAt& read, std::uint64_t size);
 std::vector<std::uint8_t> FindMetadataTrailer(const std::uint8_t* data, std::size_t size);
+
+// A trailer as found, its offsets moved for a file in which it begins at `at`.
+std::vector<std::uint8_t> PlacedTrailer(const std::vector<std::uint8_t>& trailer, std::uint64_t at);
+
+// The kinds of the trailers in `trailer` ("AFCP trailer"), in their order.
+std::vector<std::string> TrailerKinds(const std::vector<std::uint8_t>& trailer);
 
 // Encoders write the whole picture to `file`; false with the reason in `error` on failure.
 bool EncodeJpeg(std::FILE* file, WorkingBitmap& bitmap, int quality, const EncodedMetadata& meta,

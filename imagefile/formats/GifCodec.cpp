@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "CarriedMetadata.h"
 #include "Codecs.h"
 
 namespace velora {
@@ -135,8 +136,12 @@ class GifReader {
         if (DGifGetExtension(Gif, &code, &block) == GIF_ERROR) {
             return false;
         }
-        enum { Other, Xmp, Icc } kind = Other;
-        if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && transparent != nullptr) {
+        enum { Other, Xmp, Icc, Comment } kind = Other;
+        std::string raw;
+        if (code == COMMENT_EXT_FUNC_CODE && block != nullptr) {
+            kind = Comment;
+            raw.append(reinterpret_cast<const char*>(block) + 1, block[0]);
+        } else if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && transparent != nullptr) {
             GraphicsControlBlock control;
             if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) {
                 *transparent = control.TransparentColor;
@@ -148,14 +153,13 @@ class GifReader {
                 kind = Icc;
             }
         }
-        std::string raw;
         while (block != nullptr) {
             if (DGifGetExtensionNext(Gif, &block) == GIF_ERROR) {
                 return false;
             }
             if (block != nullptr && kind == Xmp) {
                 raw.append(reinterpret_cast<const char*>(block), block[0] + 1u);
-            } else if (block != nullptr && kind == Icc) {
+            } else if (block != nullptr && (kind == Icc || kind == Comment)) {
                 raw.append(reinterpret_cast<const char*>(block) + 1, block[0]);
             }
         }
@@ -163,6 +167,8 @@ class GifReader {
             Out.Meta.Xmp = XmpFromRaw(raw);
         } else if (kind == Icc) {
             Out.Meta.Icc.assign(raw.begin(), raw.end());
+        } else if (kind == Comment) {
+            AddComment(raw, Out.Meta.Segments);
         }
         return true;
     }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <new>
 
 #include "Codecs.h"
@@ -197,8 +198,26 @@ bool JpegRowWriter::Finish() {
         return s->Fail("the JPEG encoder failed: ");
     }
     jpeg_finish_compress(&s->Info);
-    if (!s->Trailer.empty() &&
-        std::fwrite(s->Trailer.data(), 1, s->Trailer.size(), s->File) != s->Trailer.size()) {
+    if (s->Trailer.empty()) {
+        return true;
+    }
+    // AFCP's offsets count from the file's start: they follow the picture's new end, which a
+    // stream that cannot tell its place (a pipe) does not know.
+    const long end = std::ftell(s->File);
+    try {
+        const std::vector<std::string> kinds = TrailerKinds(s->Trailer);
+        if (end < 0 && std::find(kinds.begin(), kinds.end(), "AFCP trailer") != kinds.end()) {
+            s->Failed = true;
+            s->Message = "an AFCP trailer cannot be written to a stream without positions";
+            return false;
+        }
+        s->Trailer = PlacedTrailer(s->Trailer, end < 0 ? 0 : static_cast<std::uint64_t>(end));
+    } catch (const std::bad_alloc&) {
+        s->Failed = true;
+        s->Message = "not enough memory for the metadata";
+        return false;
+    }
+    if (std::fwrite(s->Trailer.data(), 1, s->Trailer.size(), s->File) != s->Trailer.size()) {
         s->Failed = true;
         s->Message = "the file cannot be written";
         return false;

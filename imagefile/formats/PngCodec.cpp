@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <new>
 
 #include <png.h>
 
+#include "CarriedMetadata.h"
 #include "Codecs.h"
 
 namespace velora {
@@ -58,6 +60,42 @@ class PngSink {
         }
     }
 
+    // A comment becomes a COM segment, IPTC and Photoshop's resources APP13 segments; the raw
+    // profiles of EXIF and XMP are taken when the file has no chunk of their own.
+    void KeepOther(const std::string& key, const std::string& text, bool utf8) noexcept {
+        RawMetadata& meta = Out->Meta;
+        try {
+            std::vector<std::uint8_t> data;
+            static const std::string raw = "Raw profile type ";
+            const std::string type =
+                key.compare(0, raw.size(), raw) == 0 ? key.substr(raw.size()) : "";
+            if (key == "Comment") {
+                AddComment(utf8 ? text : Latin1ToUtf8(text), meta.Segments);
+            } else if (type.empty() || !RawProfileData(text, data) || data.empty()) {
+                return;
+            } else if (type == "iptc" || type == "8bim") {
+                const std::vector<std::uint8_t> more =
+                    data[0] == 0x1C ? IptcResource(data.data(), data.size()) : data;
+                Resources.insert(Resources.end(), more.begin(), more.end());
+            } else if ((type == "exif" || type == "APP1") && meta.Exif.empty()) {
+                const std::size_t skip =
+                    data.size() > 6 && std::memcmp(data.data(), "Exif\0\0", 6) == 0 ? 6 : 0;
+                meta.Exif.assign(data.begin() + static_cast<std::ptrdiff_t>(skip), data.end());
+            } else if (type == "xmp" && meta.Xmp.empty()) {
+                meta.Xmp.assign(data.begin(), data.end());
+            }
+        } catch (...) {
+        }
+    }
+
+    void Finish() noexcept {
+        try {
+            AddPhotoshopSegments(Resources, Out->Meta.Segments);
+        } catch (...) {
+        }
+        Resources.clear();
+    }
+
     std::uint8_t* Scratch(std::size_t size) {
         try {
             Buffer.resize(size);
@@ -69,6 +107,7 @@ class PngSink {
 
     DecodeOutcome* Out;
     std::vector<std::uint8_t> Buffer;
+    std::vector<std::uint8_t> Resources;
 };
 
 // Transparency is laid over white, as a picture on a page: the working bitmap has no alpha.
@@ -196,14 +235,19 @@ void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
     png_textp texts = nullptr;
     const int textCount = png_get_text(png, info, &texts, nullptr);
     for (int i = 0; i < textCount; ++i) {
-        if (std::strcmp(texts[i].key, XmpKey) == 0 && texts[i].text != nullptr) {
-            const std::size_t length = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE
-                                           ? texts[i].itxt_length
-                                           : texts[i].text_length;
-            context->Sink->KeepText(context->Sink->Out->Meta.Xmp, texts[i].text, length);
-            break;
+        if (texts[i].text == nullptr) {
+            continue;
+        }
+        const bool utf8 = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE;
+        const std::size_t length = utf8 ? texts[i].itxt_length : texts[i].text_length;
+        RawMetadata& meta = context->Sink->Out->Meta;
+        if (std::strcmp(texts[i].key, XmpKey) == 0 && meta.Xmp.empty()) {
+            context->Sink->KeepText(meta.Xmp, texts[i].text, length);
+        } else {
+            context->Sink->KeepOther(texts[i].key, std::string(texts[i].text, length), utf8);
         }
     }
+    context->Sink->Finish();
 }
 
 // Result: 0 decoded, 1 libpng gave up (context->Message), 2 refused by the sink, 3 no memory,
@@ -306,7 +350,8 @@ int RunDecode(PngContext* context) {
 }
 
 int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, unsigned width,
-              unsigned height, const EncodedMetadata* meta, PngContext* context) {
+              unsigned height, const EncodedMetadata* meta, png_text* texts, int textCount,
+              PngContext* context) {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
     if (png == nullptr) {
@@ -334,12 +379,8 @@ int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, un
         png_set_eXIf_1(png, info, static_cast<png_uint_32>(meta->Exif.size()),
                        const_cast<png_bytep>(meta->Exif.data()));
     }
-    if (!meta->Xmp.empty()) {
-        png_text text{};
-        text.compression = PNG_ITXT_COMPRESSION_NONE;
-        text.key = const_cast<png_charp>(XmpKey);
-        text.text = const_cast<png_charp>(meta->Xmp.c_str());
-        png_set_text(png, info, &text, 1);
+    if (textCount > 0) {
+        png_set_text(png, info, texts, textCount);
     }
     png_write_info(png, info);
     png_set_bgr(png);
@@ -392,9 +433,34 @@ bool EncodePng(std::FILE* file, WorkingBitmap& bitmap, const EncodedMetadata& me
     }
     const unsigned width = data.Width;
     const unsigned height = data.Height;
+    // The XMP packet as international text, then the others.
+    std::vector<png_text> texts;
+    auto add = [&](const char* key, const std::string& text, int compression) {
+        png_text chunk{};
+        chunk.compression = compression;
+        chunk.key = const_cast<png_charp>(key);
+        chunk.text = const_cast<png_charp>(text.c_str());
+        texts.push_back(chunk);
+    };
+    try {
+        if (!meta.Xmp.empty()) {
+            add(XmpKey, meta.Xmp, PNG_ITXT_COMPRESSION_NONE);
+        }
+        for (const PngText& text : meta.Texts) {
+            add(text.Key.c_str(), text.Text,
+                text.Compressed
+                    ? PNG_TEXT_COMPRESSION_zTXt
+                    : (text.Utf8 ? PNG_ITXT_COMPRESSION_NONE : PNG_TEXT_COMPRESSION_NONE));
+        }
+    } catch (const std::bad_alloc&) {
+        bitmap.UnlockBits(&data);
+        error = "not enough memory for the metadata";
+        return false;
+    }
     PngSink sink(nullptr);
     PngContext context{&sink, {}, nullptr, 0, 0};
-    const int result = RunEncode(file, data.Scan0, data.Stride, width, height, &meta, &context);
+    const int result = RunEncode(file, data.Scan0, data.Stride, width, height, &meta, texts.data(),
+                                 static_cast<int>(texts.size()), &context);
     bitmap.UnlockBits(&data);
     if (result != 0) {
         error = std::string("the PNG encoder failed: ") +

@@ -10,7 +10,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "CarriedMetadata.h"
 #include "Codecs.h"
 #include "JpegErrors.h"
 #include "TiffSamples.h"
@@ -437,6 +439,11 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     }
     out.Meta.Xmp.assign(xmp.begin(), xmp.end());
     out.Meta.Exif = ExifFromTiff(data, size);
+    try {
+        AddPhotoshopSegments(PhotoshopFromTiff(data, size), out.Meta.Segments);
+    } catch (const std::bad_alloc&) {
+        // Resources that cannot be held are left out; the picture still comes.
+    }
 }
 
 }  // namespace velora

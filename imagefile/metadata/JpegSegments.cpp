@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "CarriedMetadata.h"
+
 namespace velora {
 
 namespace {
@@ -44,9 +46,9 @@ const char* JpegSegments::Keep(int marker, const std::uint8_t* data, std::size_t
         return nullptr;
     }
     // JFIF's header travels as the fields libjpeg reads from it (its thumbnail and JFXX's do
-    // not); Adobe's segment describes the old colour transform; other APP2 data (multi-picture
-    // index, FlashPix) points into data that is not carried over.
-    if (marker == App0 || marker == App0 + 14 || marker == App0 + 2) {
+    // not); Adobe's segment describes the old colour transform; the multi-picture index points
+    // at pictures after this one's end, which are not carried over.
+    if (marker == App0 || marker == App0 + 14 || PointsOutside(marker, data, length)) {
         return nullptr;
     }
     if (meta.Segments.size() >= MaxOtherSegments) {

@@ -9,6 +9,7 @@
 #include <new>
 #include <set>
 
+#include "CarriedMetadata.h"
 #include "Codecs.h"
 #include "ExifStructure.h"
 #include "ExifWriter.h"
@@ -140,6 +141,11 @@ bool BuildMetadata(const std::vector<PropertyItem>& items, const ExtraMetadata& 
         if (jpeg && meta.Icc.size() > MaxJpegIccBytes) {
             meta.Icc.clear();
             meta.LeftOut.push_back("ICC profile");
+        }
+        if (jpeg) {
+            SettleForJpeg(meta);
+        } else {
+            SettleForPng(meta);
         }
     } catch (const std::bad_alloc&) {
         error = "not enough memory for the metadata";

@@ -248,7 +248,9 @@ TEST(MetadataJudge, EveryTagExiftoolKeepsComesBackFromBothRoads) {
             SaveResult saved = SaveConvertedPicture(*converted, *loaded.Bitmap, path,
                                                     ExistingTarget::Replace, format);
             ASSERT_TRUE(saved.Ok) << source << ": " << saved.Message;
-            EXPECT_TRUE(saved.LeftOut.empty()) << source << " left out " << saved.LeftOut[0];
+            // A PNG names the segments and trailers it has no place for.
+            EXPECT_TRUE(format == PictureFormat::Png || saved.LeftOut.empty())
+                << source << " left out " << saved.LeftOut[0];
         }
         rewrites << "-o\n" << c.Rewrite << "\n" << source << "\n-execute\n";
         cases.push_back(c);

@@ -488,9 +488,9 @@ TEST(Save, FailedSavesReportAndLeaveTheTargetIntact) {
     // An existing target survives a save that fails after its temporary file was made.
     const std::string target = dir.File("keep.jpg");
     test::WriteBytes(target, {1, 2, 3, 4, 5});
-    ExtraMetadata huge;
-    huge.Segments.push_back({0xE5, std::vector<std::uint8_t>(70000, 1)});  // beyond one segment
-    picture->SetExtraMetadata(huge);
+    ExtraMetadata broken;
+    broken.Segments.push_back({0x01, {1}});  // no marker a segment can have
+    picture->SetExtraMetadata(broken);
     SaveResult failed = SaveJpeg(*picture, target);
     EXPECT_FALSE(failed.Ok);
     EXPECT_FALSE(failed.Message.empty());
