@@ -328,7 +328,7 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                 for (const std::string& name : result.LeftOut) {
                     names += (names.empty() ? "" : ", ") + name;
                 }
-                const std::string loss = "saved without metadata too large for the file: " + names;
+                const std::string loss = "saved without metadata the file cannot hold: " + names;
                 entry.Warnings.push_back(loss);
                 display.LossWarning(Program + file.Input + ": warning: " + loss);
             }

@@ -123,11 +123,19 @@ struct ExtraMetadata {
     // counted from its start (a maker note's) keep pointing at the same data.
     std::vector<std::uint8_t> Exif;
     JfifHeader Jfif;
-    // Metadata that a phone appends after the picture's end (Samsung's timestamps and tags).
+    // Metadata appended after the picture's end (AFCP, FotoStation, PhotoMechanic, Samsung).
     std::vector<std::uint8_t> Trailer;
     // The permission bits of the file the picture was read from (-1: not from a file). A new
     // file saved from it is never readable by more people than that one.
     int SourcePermissions = -1;
+    // A PNG's own chunks about the picture (texts, pixel density, the time of its last change)
+    // as they were, and its profile's name: a PNG it is saved to gets them back.
+    struct PngChunk {
+        std::string Type;
+        std::vector<std::uint8_t> Data;
+    };
+    std::vector<PngChunk> PngChunks;
+    std::string PngProfileName;
 };
 
 class WorkingBitmap {

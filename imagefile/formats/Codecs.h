@@ -24,6 +24,8 @@ struct RawMetadata {
     std::vector<ExtraMetadata::Segment> Segments;  // other segments kept as they are
     JfifHeader Jfif;
     std::vector<std::uint8_t> Trailer;  // metadata after the picture's end, kept whole
+    std::vector<ExtraMetadata::PngChunk> PngChunks;
+    std::string PngProfileName;
     bool HaveQuant[2] = {false, false};
     std::uint16_t Quant[2][64] = {};  // luminance and chrominance tables, natural order
 };
@@ -64,7 +66,9 @@ struct EncodedMetadata {
     JfifHeader Jfif;  // written when Present, or when there is no EXIF
     // Written after the picture's end, its own offsets counted as if it began the file.
     std::vector<std::uint8_t> Trailer;
-    std::vector<PngText> Texts;  // a PNG's other text chunks
+    std::vector<PngText> Texts;                      // a PNG's other text chunks
+    std::vector<ExtraMetadata::PngChunk> PngChunks;  // a PNG's chunks as they came
+    std::string PngProfileName;
     // Names of what the file could not hold ("UserComment", "XMP"); it is written without them.
     std::vector<std::string> LeftOut;
 };

@@ -231,6 +231,7 @@ void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
     if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
         profile != nullptr) {
         context->Sink->Keep(context->Sink->Out->Meta.Icc, profile, profileLength);
+        context->Sink->KeepText(context->Sink->Out->Meta.PngProfileName, name, std::strlen(name));
     }
     png_textp texts = nullptr;
     const int textCount = png_get_text(png, info, &texts, nullptr);
@@ -248,6 +249,33 @@ void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
         }
     }
     context->Sink->Finish();
+}
+
+// The chunks about the picture that travel to a PNG as they are: texts other than those read
+// above, the pixel density and the time of the last change. Bounded like a JPEG's segments.
+void KeepChunks(const std::uint8_t* data, std::size_t size, RawMetadata& meta) {
+    constexpr std::size_t maxChunks = 256;
+    constexpr std::size_t maxBytes = 8u * 1024 * 1024;
+    std::size_t bytes = 0;
+    for (std::size_t at = 8; size - at >= 12 && meta.PngChunks.size() < maxChunks;) {
+        const std::size_t length = (std::size_t{data[at]} << 24) | (data[at + 1] << 16) |
+                                   (data[at + 2] << 8) | data[at + 3];
+        if (length > size - at - 12) {
+            break;
+        }
+        const std::string type(reinterpret_cast<const char*>(data) + at + 4, 4);
+        const char* body = reinterpret_cast<const char*>(data) + at + 8;
+        const std::string key(body, strnlen(body, length));
+        const bool text = type == "tEXt" || type == "zTXt" || type == "iTXt";
+        const bool readAbove =
+            key == XmpKey || key == "Comment" || key.compare(0, 17, "Raw profile type ") == 0;
+        if (((text && !readAbove) || type == "pHYs" || type == "tIME") &&
+            (bytes += length) <= maxBytes) {
+            meta.PngChunks.push_back(
+                {type, std::vector<std::uint8_t>(data + at + 8, data + at + 8 + length)});
+        }
+        at += 12 + length;
+    }
 }
 
 // Result: 0 decoded, 1 libpng gave up (context->Message), 2 refused by the sink, 3 no memory,
@@ -349,6 +377,17 @@ int RunDecode(PngContext* context) {
     return 0;
 }
 
+// The opened PNG's name for its profile when libpng takes it as a keyword (1 to 79 printable
+// Latin-1 characters, no blank at either end), else ours.
+const char* ProfileName(const std::string& name) {
+    const bool usable = !name.empty() && name.size() <= 79 && name.front() != ' ' &&
+                        name.back() != ' ' && std::all_of(name.begin(), name.end(), [](char c) {
+                            const auto u = static_cast<unsigned char>(c);
+                            return (u >= 32 && u <= 126) || u >= 161;
+                        });
+    return usable ? name.c_str() : "ICC profile";
+}
+
 int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, unsigned width,
               unsigned height, const EncodedMetadata* meta, png_text* texts, int textCount,
               PngContext* context) {
@@ -372,8 +411,8 @@ int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, un
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!meta->Icc.empty()) {
-        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, meta->Icc.data(),
-                     static_cast<png_uint_32>(meta->Icc.size()));
+        png_set_iCCP(png, info, ProfileName(meta->PngProfileName), PNG_COMPRESSION_TYPE_BASE,
+                     meta->Icc.data(), static_cast<png_uint_32>(meta->Icc.size()));
     }
     if (!meta->Exif.empty()) {
         png_set_eXIf_1(png, info, static_cast<png_uint_32>(meta->Exif.size()),
@@ -383,6 +422,10 @@ int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, un
         png_set_text(png, info, texts, textCount);
     }
     png_write_info(png, info);
+    for (const ExtraMetadata::PngChunk& chunk : meta->PngChunks) {
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>(chunk.Type.c_str()),
+                        chunk.Data.data(), chunk.Data.size());
+    }
     png_set_bgr(png);
     for (unsigned y = 0; y < height; ++y) {
         png_write_row(png, rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride));
@@ -401,6 +444,13 @@ void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     PngContext context{&sink, {}, data, size, 0};
     context.EndChunkAt = MissingEndChunkAt(data, size);
     const int result = RunDecode(&context);
+    if (result == 0 || result == 4) {
+        try {
+            KeepChunks(data, size, out.Meta);
+        } catch (const std::bad_alloc&) {
+            out.Meta.PngChunks.clear();  // left out; the picture still comes
+        }
+    }
     if (result == 0 && context.EndChunkAdded) {
         sink.Warning("the file has no end chunk, but every row of it is there");
     }

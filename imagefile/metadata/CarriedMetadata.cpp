@@ -126,7 +126,7 @@ std::string ExtendedXmp(const std::string& xmp, const SegmentList& segments) {
     if (note == std::string::npos) {
         return {};
     }
-    std::size_t guidAt = xmp.find_first_of("\">", note);
+    std::size_t guidAt = xmp.find_first_of("\"'>", note);
     if (guidAt == std::string::npos || xmp.size() - guidAt < 33) {
         return {};
     }
@@ -408,6 +408,12 @@ void SettleForPng(EncodedMetadata& meta) {
 }
 
 void SettleForJpeg(EncodedMetadata& meta) {
+    for (const ExtraMetadata::PngChunk& chunk : meta.PngChunks) {
+        if (chunk.Type == "tEXt" || chunk.Type == "zTXt" || chunk.Type == "iTXt") {
+            Name(meta.LeftOut, "PNG texts");
+        }
+    }
+    meta.PngChunks.clear();
     SegmentList kept;
     for (ExtraMetadata::Segment& s : meta.Segments) {
         if (s.Payload.size() > MaxSegmentPayload) {

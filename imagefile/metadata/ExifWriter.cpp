@@ -284,7 +284,12 @@ std::vector<std::uint8_t> Layout::Build(bool keep) const {
         if (was == nullptr) {
             continue;
         }
-        if (wanted && table.Size() <= was->TableSize()) {
+        // A table stays where it was when it fits there without covering a value that stays:
+        // a file may keep a value (a maker note) where the table's next-IFD offset belongs.
+        const bool covers = std::any_of(kept.begin(), kept.end(), [&](const Range& r) {
+            return r.Begin < was->At + table.Size() && was->At < r.End;
+        });
+        if (wanted && table.Size() <= was->TableSize() && !covers) {
             table.At = was->At;
             table.Placed = true;
             kept.push_back({table.At, table.At + table.Size()});

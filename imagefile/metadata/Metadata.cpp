@@ -111,6 +111,8 @@ void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap) {
     extra.Exif = meta.Exif;
     extra.Jfif = meta.Jfif;
     extra.Trailer = meta.Trailer;
+    extra.PngChunks = meta.PngChunks;
+    extra.PngProfileName = meta.PngProfileName;
     bitmap.SetExtraMetadata(std::move(extra));
 }
 
@@ -123,6 +125,8 @@ bool BuildMetadata(const std::vector<PropertyItem>& items, const ExtraMetadata& 
         meta.Segments = extra.Segments;
         meta.Jfif = extra.Jfif;
         meta.Trailer = extra.Trailer;
+        meta.PngChunks = extra.PngChunks;
+        meta.PngProfileName = extra.PngProfileName;
         for (const PropertyItem& item : items) {
             if (item.id == PropertyTagICCProfile) {
                 meta.Icc = item.value;

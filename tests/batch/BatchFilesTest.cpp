@@ -119,13 +119,27 @@ TEST(BatchFiles, JpegResultIsByteIdenticalToTheWindowsSave) {
     BitmapRef picture = TexturedPicture(64, 48, 2);
     SetModel(*picture, "Test Model");
     ASSERT_TRUE(SaveJpeg(*picture, input, 90).Ok);
+    // Trailers after the picture, streamed as in the window's save: AFCP counts its offsets
+    // from the file's start, so the result's follow its own picture's end.
+    std::string bytes = ReadBytes(input);
+    auto big32 = [](std::size_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    const std::size_t afcp = bytes.size();
+    bytes += std::string("AXS!\0\1\0\1\0\0\0\0IPTC", 16) + big32(8) + big32(afcp + 24) +
+             std::string("\x1c\x02\x78\0\3abc", 8) + "AXS!" + big32(afcp) + big32(0);
+    bytes += std::string("\x1c\x02\xde\0\4\0\0\0\3", 9) + big32(9) + "cbipcbbl";
+    WriteBytes(input, bytes);
     RunOutput run = RunInProcess({"--gray", "60", "--film", "blueish", input});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     std::string reference = scratch / "reference.jpg";
     ASSERT_TRUE(SaveLikeTheWindow(input, ConversionOptions{35, 60, true, false, true}, reference));
     std::string produced = ReadBytes(scratch / "camera_vlr.jpg");
-    ASSERT_FALSE(produced.empty());
+    ASSERT_GT(produced.size(), 65u);
     EXPECT_TRUE(produced == ReadBytes(reference));
+    EXPECT_EQ(produced.substr(produced.size() - 65, 4), "AXS!");
+    EXPECT_EQ(produced.substr(produced.size() - 29, 4), big32(produced.size() - 65));
     // The metadata came through the tool's small copy of the opened picture.
     EXPECT_EQ(ModelOf(scratch / "camera_vlr.jpg"), "Test Model, vlr3");
 }
@@ -238,7 +252,7 @@ TEST(BatchFiles, MetadataLeftOutIsNamedEvenWhenQuiet) {
     SaveResult saved = SaveJpeg(*picture, input, 90);
     ASSERT_TRUE(saved.Ok && saved.LeftOut.empty()) << saved.Message;
     const std::string warning = "velora-batch: " + input +
-                                ": warning: saved without metadata too large for the file: "
+                                ": warning: saved without metadata the file cannot hold: "
                                 "UserComment\n";
     for (bool quiet : {false, true}) {
         RunOutput run =

@@ -392,6 +392,7 @@ TEST(Load, RowReaderGivesWhatTheWholeLoadGives) {
         const ExtraMetadata eb = carrier.GetExtraMetadata();
         EXPECT_EQ(ea.Xmp, eb.Xmp);
         EXPECT_EQ(ea.Exif, eb.Exif);
+        EXPECT_EQ(ea.Trailer, eb.Trailer);
         ASSERT_EQ(ea.Segments.size(), eb.Segments.size());
         for (std::size_t i = 0; i < ea.Segments.size(); ++i) {
             EXPECT_EQ(ea.Segments[i].Marker, eb.Segments[i].Marker);
