@@ -92,10 +92,9 @@ int RunPipe(const std::string& input, const BatchOptions& options,
         for (const std::string& name : result.LeftOut) {
             names += (names.empty() ? "" : ", ") + name;
         }
-        std::fprintf(
-            environment.Err,
-            "velora-batch: %s: warning: saved without metadata too large for the file: %s\n",
-            EscapeControls(input).c_str(), names.c_str());
+        std::fprintf(environment.Err,
+                     "velora-batch: %s: warning: saved without metadata the file cannot hold: %s\n",
+                     EscapeControls(input).c_str(), names.c_str());
     }
     switch (result.Outcome) {
         case RoadOutcome::Done:

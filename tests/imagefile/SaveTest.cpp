@@ -450,6 +450,72 @@ TEST(Save, WhatAJpegCannotHoldIsLeftOutAndNamed) {
     EXPECT_TRUE(test::Run("exiftool -b -ICC_Profile " + Quote(iccPng)) == profile);
 }
 
+// Application segments travel by kind: into a JPEG in their order (the multi-picture index,
+// which points at pictures after this one's end, left out by rule), into a PNG as far as it has
+// a place for them, the rest named.
+TEST(Save, SegmentsAndTrailersTravelByKindAndWhatAPngCannotHoldIsNamed) {
+    test::TempDir dir;
+    const std::string input = dir.File("in.jpg");
+    ASSERT_TRUE(SaveJpeg(*test::SmoothBitmap(16, 8), input).Ok);
+    const struct {
+        std::uint8_t Marker;
+        std::string Payload;
+    } segments[] = {
+        {0xE2, std::string("FPXR\0\0\1", 7)},
+        {0xE2, std::string("MPF\0MM\0*", 8)},
+        {0xE4, std::string("ABCD\0\1", 6)},
+        {0xFE, "a comment"},
+    };
+    std::vector<std::uint8_t> bytes = test::ReadBytes(input);
+    for (auto it = std::rbegin(segments); it != std::rend(segments); ++it) {
+        const std::size_t length = it->Payload.size() + 2;
+        std::vector<std::uint8_t> segment = {0xFF, it->Marker,
+                                             static_cast<std::uint8_t>(length >> 8),
+                                             static_cast<std::uint8_t>(length)};
+        segment.insert(segment.end(), it->Payload.begin(), it->Payload.end());
+        bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());
+    }
+    const std::string trailer = std::string("\x1c\x02\xde\0\4\0\0\0\3\0\0\0\x09", 13) + "cbipcbbl";
+    bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+    test::WriteBytes(input, bytes);
+    Opened pic = Open(input);
+    ASSERT_NE(pic.Opened, nullptr);
+
+    const struct {
+        PictureFormat Format;
+        std::vector<std::string> LeftOut;
+        std::vector<std::uint8_t> Markers;  // of the segments that come back
+        bool Trailer;
+    } cases[] = {
+        {PictureFormat::Jpeg, {}, {0xE2, 0xE4, 0xFE}, true},
+        {PictureFormat::Png,
+         {"FlashPix", "APP4 segment \"ABCD\"", "PhotoMechanic trailer"},
+         {0xFE},
+         false},
+    };
+    for (const auto& c : cases) {
+        const std::string saved = dir.File(c.Format == PictureFormat::Jpeg ? "s.jpg" : "s.png");
+        SaveResult result = SaveConvertedPicture(*test::SmoothBitmap(16, 8), *pic.Opened, saved,
+                                                 ExistingTarget::Replace, c.Format);
+        ASSERT_TRUE(result.Ok) << result.Message;
+        EXPECT_EQ(result.LeftOut, c.LeftOut);
+        LoadResult back = LoadBitmapFromFile(saved);
+        ASSERT_NE(back.Bitmap, nullptr);
+        const ExtraMetadata extra = back.Bitmap->GetExtraMetadata();
+        std::vector<std::uint8_t> markers;
+        for (const auto& segment : extra.Segments) {
+            markers.push_back(segment.Marker);
+        }
+        EXPECT_EQ(markers, c.Markers);
+        EXPECT_EQ(
+            extra.Segments.back().Payload,
+            std::vector<std::uint8_t>(segments[3].Payload.begin(), segments[3].Payload.end()));
+        EXPECT_EQ(extra.Trailer, c.Trailer
+                                     ? std::vector<std::uint8_t>(trailer.begin(), trailer.end())
+                                     : std::vector<std::uint8_t>{});
+    }
+}
+
 TEST(Save, JpegRoundTripIsCloseAndPngIsExact) {
     test::TempDir dir;
     BitmapRef smooth = test::SmoothBitmap(97, 61);
