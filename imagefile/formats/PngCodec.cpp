@@ -9,14 +9,13 @@
 
 #include "CarriedMetadata.h"
 #include "Codecs.h"
+#include "PngMetadata.h"
 
 namespace velora {
 
 namespace {
 
 constexpr std::size_t MaxWarningTexts = 8;
-// The keyword of the international text chunk that carries an XMP packet.
-constexpr char XmpKey[] = "XML:com.adobe.xmp";
 
 class PngSink {
   public:
@@ -60,42 +59,6 @@ class PngSink {
         }
     }
 
-    // A comment becomes a COM segment, IPTC and Photoshop's resources APP13 segments; the raw
-    // profiles of EXIF and XMP are taken when the file has no chunk of their own.
-    void KeepOther(const std::string& key, const std::string& text, bool utf8) noexcept {
-        RawMetadata& meta = Out->Meta;
-        try {
-            std::vector<std::uint8_t> data;
-            static const std::string raw = "Raw profile type ";
-            const std::string type =
-                key.compare(0, raw.size(), raw) == 0 ? key.substr(raw.size()) : "";
-            if (key == "Comment") {
-                AddComment(utf8 ? text : Latin1ToUtf8(text), meta.Segments);
-            } else if (type.empty() || !RawProfileData(text, data) || data.empty()) {
-                return;
-            } else if (type == "iptc" || type == "8bim") {
-                const std::vector<std::uint8_t> more =
-                    data[0] == 0x1C ? IptcResource(data.data(), data.size()) : data;
-                Resources.insert(Resources.end(), more.begin(), more.end());
-            } else if ((type == "exif" || type == "APP1") && meta.Exif.empty()) {
-                const std::size_t skip =
-                    data.size() > 6 && std::memcmp(data.data(), "Exif\0\0", 6) == 0 ? 6 : 0;
-                meta.Exif.assign(data.begin() + static_cast<std::ptrdiff_t>(skip), data.end());
-            } else if (type == "xmp" && meta.Xmp.empty()) {
-                meta.Xmp.assign(data.begin(), data.end());
-            }
-        } catch (...) {
-        }
-    }
-
-    void Finish() noexcept {
-        try {
-            AddPhotoshopSegments(Resources, Out->Meta.Segments);
-        } catch (...) {
-        }
-        Resources.clear();
-    }
-
     std::uint8_t* Scratch(std::size_t size) {
         try {
             Buffer.resize(size);
@@ -107,7 +70,6 @@ class PngSink {
 
     DecodeOutcome* Out;
     std::vector<std::uint8_t> Buffer;
-    std::vector<std::uint8_t> Resources;
 };
 
 // Transparency is laid over white, as a picture on a page: the working bitmap has no alpha.
@@ -235,46 +197,10 @@ void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
     }
     png_textp texts = nullptr;
     const int textCount = png_get_text(png, info, &texts, nullptr);
-    for (int i = 0; i < textCount; ++i) {
-        if (texts[i].text == nullptr) {
-            continue;
-        }
-        const bool utf8 = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE;
-        const std::size_t length = utf8 ? texts[i].itxt_length : texts[i].text_length;
-        RawMetadata& meta = context->Sink->Out->Meta;
-        if (std::strcmp(texts[i].key, XmpKey) == 0 && meta.Xmp.empty()) {
-            context->Sink->KeepText(meta.Xmp, texts[i].text, length);
-        } else {
-            context->Sink->KeepOther(texts[i].key, std::string(texts[i].text, length), utf8);
-        }
-    }
-    context->Sink->Finish();
-}
-
-// The chunks about the picture that travel to a PNG as they are: texts other than those read
-// above, the pixel density and the time of the last change. Bounded like a JPEG's segments.
-void KeepChunks(const std::uint8_t* data, std::size_t size, RawMetadata& meta) {
-    constexpr std::size_t maxChunks = 256;
-    constexpr std::size_t maxBytes = 8u * 1024 * 1024;
-    std::size_t bytes = 0;
-    for (std::size_t at = 8; size - at >= 12 && meta.PngChunks.size() < maxChunks;) {
-        const std::size_t length = (std::size_t{data[at]} << 24) | (data[at + 1] << 16) |
-                                   (data[at + 2] << 8) | data[at + 3];
-        if (length > size - at - 12) {
-            break;
-        }
-        const std::string type(reinterpret_cast<const char*>(data) + at + 4, 4);
-        const char* body = reinterpret_cast<const char*>(data) + at + 8;
-        const std::string key(body, strnlen(body, length));
-        const bool text = type == "tEXt" || type == "zTXt" || type == "iTXt";
-        const bool readAbove =
-            key == XmpKey || key == "Comment" || key.compare(0, 17, "Raw profile type ") == 0;
-        if (((text && !readAbove) || type == "pHYs" || type == "tIME") &&
-            (bytes += length) <= maxBytes) {
-            meta.PngChunks.push_back(
-                {type, std::vector<std::uint8_t>(data + at + 8, data + at + 8 + length)});
-        }
-        at += 12 + length;
+    try {
+        KeepPngTexts(texts, textCount, context->Sink->Out->Meta);
+    } catch (...) {
+        // Texts that cannot be held are left out; the picture still comes.
     }
 }
 
@@ -377,17 +303,6 @@ int RunDecode(PngContext* context) {
     return 0;
 }
 
-// The opened PNG's name for its profile when libpng takes it as a keyword (1 to 79 printable
-// Latin-1 characters, no blank at either end), else ours.
-const char* ProfileName(const std::string& name) {
-    const bool usable = !name.empty() && name.size() <= 79 && name.front() != ' ' &&
-                        name.back() != ' ' && std::all_of(name.begin(), name.end(), [](char c) {
-                            const auto u = static_cast<unsigned char>(c);
-                            return (u >= 32 && u <= 126) || u >= 161;
-                        });
-    return usable ? name.c_str() : "ICC profile";
-}
-
 int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, unsigned width,
               unsigned height, const EncodedMetadata* meta, png_text* texts, int textCount,
               PngContext* context) {
@@ -411,7 +326,7 @@ int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, un
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!meta->Icc.empty()) {
-        png_set_iCCP(png, info, ProfileName(meta->PngProfileName), PNG_COMPRESSION_TYPE_BASE,
+        png_set_iCCP(png, info, PngProfileKeyword(meta->PngProfileName), PNG_COMPRESSION_TYPE_BASE,
                      meta->Icc.data(), static_cast<png_uint_32>(meta->Icc.size()));
     }
     if (!meta->Exif.empty()) {
@@ -446,7 +361,7 @@ void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
     const int result = RunDecode(&context);
     if (result == 0 || result == 4) {
         try {
-            KeepChunks(data, size, out.Meta);
+            KeepPngChunks(data, size, out.Meta);
         } catch (const std::bad_alloc&) {
             out.Meta.PngChunks.clear();  // left out; the picture still comes
         }
@@ -483,25 +398,9 @@ bool EncodePng(std::FILE* file, WorkingBitmap& bitmap, const EncodedMetadata& me
     }
     const unsigned width = data.Width;
     const unsigned height = data.Height;
-    // The XMP packet as international text, then the others.
     std::vector<png_text> texts;
-    auto add = [&](const char* key, const std::string& text, int compression) {
-        png_text chunk{};
-        chunk.compression = compression;
-        chunk.key = const_cast<png_charp>(key);
-        chunk.text = const_cast<png_charp>(text.c_str());
-        texts.push_back(chunk);
-    };
     try {
-        if (!meta.Xmp.empty()) {
-            add(XmpKey, meta.Xmp, PNG_ITXT_COMPRESSION_NONE);
-        }
-        for (const PngText& text : meta.Texts) {
-            add(text.Key.c_str(), text.Text,
-                text.Compressed
-                    ? PNG_TEXT_COMPRESSION_zTXt
-                    : (text.Utf8 ? PNG_ITXT_COMPRESSION_NONE : PNG_TEXT_COMPRESSION_NONE));
-        }
+        texts = PngTextChunks(meta);
     } catch (const std::bad_alloc&) {
         bitmap.UnlockBits(&data);
         error = "not enough memory for the metadata";
