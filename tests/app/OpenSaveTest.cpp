@@ -31,7 +31,7 @@ class OpenSaveTest : public QObject {
     TestPictures Pictures;
 
   private slots:
-    void openAsksForAJpegAndSetsTheReadyState() {
+    void openAsksForAPictureAndSetsTheReadyState() {
         WindowSession s;
         QVERIFY(s.Open(Pictures.Positions()));
         QCOMPARE(s.Ui.FileRequests.size(), std::size_t(1));
