@@ -228,10 +228,10 @@ void ReadHeader(j_decompress_ptr info, JpegRowReader::State* state, std::FILE* f
     info->dct_method = JDCT_ISLOW;
 }
 
-}  // namespace
-
-bool JpegRowReader::Open(const std::uint8_t* data, std::size_t size) {
-    State* s = S.get();
+// Reads from memory, or from `file` where one is given. The libjpeg calls and their setjmp share
+// this one frame, which holds nothing with a destructor.
+bool OpenSource(JpegRowReader::State* s, const std::uint8_t* data, std::size_t size,
+                std::FILE* file) {
     if (s->Created) {
         return false;
     }
@@ -244,28 +244,23 @@ bool JpegRowReader::Open(const std::uint8_t* data, std::size_t size) {
     s->Progress.Base.progress_monitor = OnProgress;
     s->Progress.Info = &s->Info;
     s->Info.progress = &s->Progress.Base;
-    jpeg_mem_src(&s->Info, data, static_cast<unsigned long>(size));
-    ReadHeader(&s->Info, s, nullptr);
+    if (file != nullptr) {
+        jpeg_stdio_src(&s->Info, file);
+    } else {
+        jpeg_mem_src(&s->Info, data, static_cast<unsigned long>(size));
+    }
+    ReadHeader(&s->Info, s, file);
     return true;
 }
 
+}  // namespace
+
+bool JpegRowReader::Open(const std::uint8_t* data, std::size_t size) {
+    return OpenSource(S.get(), data, size, nullptr);
+}
+
 bool JpegRowReader::Open(std::FILE* file) {
-    State* s = S.get();
-    if (s->Created) {
-        return false;
-    }
-    if (setjmp(s->Err.Jump)) {
-        return s->Fail();
-    }
-    jpeg_create_decompress(&s->Info);
-    s->Created = true;
-    s->Info.mem->max_memory_to_use = MaxDecoderMemory;
-    s->Progress.Base.progress_monitor = OnProgress;
-    s->Progress.Info = &s->Info;
-    s->Info.progress = &s->Progress.Base;
-    jpeg_stdio_src(&s->Info, file);
-    ReadHeader(&s->Info, s, file);
-    return true;
+    return OpenSource(S.get(), nullptr, 0, file);
 }
 
 unsigned JpegRowReader::Width() const {
