@@ -109,8 +109,8 @@ int PermissionBits(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 0777) : -1;
 }
 
-ReadFileResult OpenForReading(const std::string& path, int& fd, std::uint64_t& size,
-                              std::string& error) {
+ReadFileResult OpenForReading(const std::string& path, std::uint64_t maxBytes, int& fd,
+                              std::uint64_t& size, std::string& error) {
     // Without O_NONBLOCK, opening a FIFO waits for a writer, possibly for ever.
     fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -131,6 +131,12 @@ ReadFileResult OpenForReading(const std::string& path, int& fd, std::uint64_t& s
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     size = static_cast<std::uint64_t>(info.st_size);
+    if (size > maxBytes) {
+        ::close(fd);
+        fd = -1;
+        error = "the file is too large";
+        return ReadFileResult::TooLarge;
+    }
     return ReadFileResult::Ok;
 }
 
@@ -139,14 +145,9 @@ ReadFileResult ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
     bytes.clear();
     int fd = -1;
     std::uint64_t size = 0;
-    const ReadFileResult opened = OpenForReading(path, fd, size, error);
+    const ReadFileResult opened = OpenForReading(path, maxBytes, fd, size, error);
     if (opened != ReadFileResult::Ok) {
         return opened;
-    }
-    if (size > maxBytes) {
-        ::close(fd);
-        error = "the file is too large";
-        return ReadFileResult::TooLarge;
     }
     try {
         bytes.resize(static_cast<std::size_t>(size));
@@ -183,14 +184,9 @@ ReadFileResult OpenFileForReading(const std::string& path, std::uint64_t maxByte
     *stream = nullptr;
     int fd = -1;
     std::uint64_t size = 0;
-    const ReadFileResult opened = OpenForReading(path, fd, size, error);
+    const ReadFileResult opened = OpenForReading(path, maxBytes, fd, size, error);
     if (opened != ReadFileResult::Ok) {
         return opened;
-    }
-    if (size > maxBytes) {
-        ::close(fd);
-        error = "the file is too large";
-        return ReadFileResult::TooLarge;
     }
     *stream = ::fdopen(fd, "rb");
     if (*stream == nullptr) {

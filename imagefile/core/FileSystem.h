@@ -14,9 +14,10 @@ enum class ReadFileResult { Ok, NotFound, TooLarge, Failed };
 
 // Opens a regular file for reading and gives its descriptor and size. Anything else (a FIFO, a
 // device, a folder) is refused before it could block the caller: the file is opened without
-// waiting and looked at before anything is read. `error` gets the reason in words on failure.
-ReadFileResult OpenForReading(const std::string& path, int& fd, std::uint64_t& size,
-                              std::string& error);
+// waiting and looked at before anything is read; one larger than `maxBytes` is refused too.
+// `error` gets the reason in words on failure.
+ReadFileResult OpenForReading(const std::string& path, std::uint64_t maxBytes, int& fd,
+                              std::uint64_t& size, std::string& error);
 
 // Reads the whole file into `bytes`; refuses files larger than `maxBytes`. `error` gets the
 // reason in words on failure.
