@@ -23,20 +23,23 @@ struct Band {
     std::vector<std::uint8_t> Pixels;
     int FirstRow = 0;
     int Rows = 0;
+    bool Converted = false;
 };
 
-// The first half: the next rows of the file, converted in place. False when the file failed.
-bool ReadAndConvert(RowSource& reader, RowRoad& road, Band& band, std::int32_t stride) {
+// The next rows of the file, as decoded. False when the file failed.
+bool ReadBand(RowSource& reader, Band& band, std::int32_t stride) {
     band.FirstRow = reader.NextRow();
+    band.Converted = false;
     band.Rows = reader.ReadRows(band.Pixels.data(), stride,
                                 std::min(BandRows, reader.Height() - reader.NextRow()));
-    if (band.Rows <= 0) {
-        return false;
-    }
+    return band.Rows > 0;
+}
+
+void ConvertBand(RowRoad& road, Band& band, std::int32_t stride) {
     for (int y = 0; y < band.Rows; ++y) {
         road.ConvertRow(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
     }
-    return true;
+    band.Converted = true;
 }
 
 // The second half: every converted row into the filter, every finished row into the file. The
@@ -105,6 +108,11 @@ PipelineResult Cancelled() {
 
 // Bands handed between the two threads: free ones to the first half, full ones to the second.
 // One lock and at most one wake-up per band.
+//
+// The conversion goes to whichever half is lighter at the moment: the first half converts a band
+// only while the second has full bands waiting (it is the busier one); otherwise the band goes
+// over as decoded and the second half converts it. The road's converter is one object, so the
+// first half converts only once every band it handed over unconverted has been converted.
 class HandOver {
   public:
     explicit HandOver(int count) {
@@ -124,7 +132,24 @@ class HandOver {
         return band;
     }
     void PutFree(int band) { Put(Free, band); }
-    void PutFull(int band) { Put(Full, band); }
+    void PutFull(int band, bool converted) {
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Full.push_back(band);
+            Unconverted += converted ? 0 : 1;
+        }
+        Changed.notify_all();
+    }
+    // Whether the first half should convert the band it has just read.
+    bool FirstHalfConverts() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return Unconverted == 0 && !Full.empty();
+    }
+    // The second half converted a band handed over unconverted.
+    void Converted() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        --Unconverted;
+    }
     // -1 once the first half is done and every full band taken, or when stopped.
     int TakeFull() {
         std::unique_lock<std::mutex> lock(Mutex);
@@ -164,6 +189,7 @@ class HandOver {
     std::condition_variable Changed;
     std::deque<int> Free;
     std::deque<int> Full;
+    int Unconverted = 0;
     bool FirstHalfDone = false;
     bool Stopped = false;
 };
@@ -185,9 +211,10 @@ PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::
             const int band = free.front();
             free.pop_front();
             reading = true;
-            if (!ReadAndConvert(reader, road, bands[band], stride)) {
+            if (!ReadBand(reader, bands[band], stride)) {
                 return Failed(true, reader.Message());
             }
+            ConvertBand(road, bands[band], stride);
             reading = false;
             if (!second.Feed(bands[band], stride)) {
                 return Failed(false, writer.Message());
@@ -220,12 +247,15 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
                     if (band < 0) {
                         break;
                     }
-                    if (!ReadAndConvert(reader, road, bands[band], stride)) {
+                    if (!ReadBand(reader, bands[band], stride)) {
                         readerFailed = true;
                         handOver.Stop();
                         break;
                     }
-                    handOver.PutFull(band);
+                    if (handOver.FirstHalfConverts()) {
+                        ConvertBand(road, bands[band], stride);
+                    }
+                    handOver.PutFull(band, bands[band].Converted);
                 }
             } catch (...) {
                 firstThrew = std::current_exception();
@@ -241,6 +271,10 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
     try {
         std::deque<int> held;
         for (int band; (band = handOver.TakeFull()) >= 0 && cancel.load() == 0;) {
+            if (!bands[band].Converted) {
+                ConvertBand(road, bands[band], stride);
+                handOver.Converted();
+            }
             if (!second.Feed(bands[band], stride)) {
                 writerFailed = true;
                 break;

@@ -69,7 +69,8 @@ RoadEnding<Bitmap> ConvertAndSharpen(std::shared_ptr<Bitmap> picture,
 // The same road for a picture that arrives and leaves a row at a time, as velora-batch takes it:
 // each row converted exactly as the pass converts its pixels, then sharpened with the constants
 // above exactly as UnsharpMask sharpens a whole picture, holding only the few rows the filter
-// spans. The conversion and the sharpening may run on two threads, each calling only its half.
+// spans. The conversion and the sharpening may run on two threads, each calling only its half;
+// ConvertRow may move between the two as long as no two calls overlap.
 class RowRoad {
   public:
     void Start(int width, int height, const ConversionOptions& options);
