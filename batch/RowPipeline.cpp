@@ -345,11 +345,14 @@ PipelineResult RunRowPipeline(RowSource& reader, RowRoad& road, RowSink& writer,
                               const std::function<void()>& rowWritten) {
     const int width = reader.Width();
     const std::int32_t stride = 3 * width;
+    // A picture of one band leaves the second half nothing to overlap: a thread would only add
+    // its start and the hand-overs.
+    const bool twoThreads = threads > 1 && reader.Height() > BandRows;
     std::vector<Band> bands;
     std::unique_ptr<SecondHalf> second;
     try {
         // One thread needs the band it fills and the one before, which the filter still reads.
-        bands.resize(threads > 1 ? PooledBands : 2);
+        bands.resize(twoThreads ? PooledBands : 2);
         for (Band& band : bands) {
             band.Pixels.resize(static_cast<std::size_t>(stride) * BandRows);
         }
@@ -357,8 +360,8 @@ PipelineResult RunRowPipeline(RowSource& reader, RowRoad& road, RowSink& writer,
     } catch (const std::bad_alloc&) {
         return Failed(false, "not enough memory");
     }
-    return threads > 1 ? RunOnTwoThreads(reader, bands, stride, road, *second, writer, cancel)
-                       : RunOnOneThread(reader, bands, stride, road, *second, writer, cancel);
+    return twoThreads ? RunOnTwoThreads(reader, bands, stride, road, *second, writer, cancel)
+                      : RunOnOneThread(reader, bands, stride, road, *second, writer, cancel);
 }
 
 PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
