@@ -14,6 +14,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "BackgroundTask.h"
 #include "BitmapButton.h"
@@ -132,7 +133,8 @@ class MainDialog : public QWidget {
     QString AskForSavePath();
     void OnConversionCompleted(BitmapRef result);
     void OnConversionCancelled();
-    void FinishOpen(const QString& path, const LoadResult& loaded, DisplayPicture shown);
+    void FinishOpen(const QString& path, const std::string& diskName, const LoadResult& loaded,
+                    DisplayPicture shown);
     void ShowPicture(DisplayPicture shown);
     void RefreshDisplay();
 
@@ -179,6 +181,9 @@ class MainDialog : public QWidget {
     BitmapRef WorkingCopy;
     QString OpenedFileName;
     QString CurrentFileName;
+    // The same two names as bytes on disk, which text cannot always carry.
+    std::string OpenedDiskName;
+    std::string CurrentDiskName;
     QString OpenedFolder;    // where the opened picture lives; Save starts there
     QString LastOpenFolder;  // where Open looked last; empty before the first Open
 

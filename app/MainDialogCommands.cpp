@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "DiskPath.h"
 #include "ImageFile.h"
 #include "MainDialog.h"
 #include "UserInteraction.h"
@@ -82,7 +83,8 @@ void MainDialog::OpenPicture(const QString& path) {
     if (QFileInfo(folder).isDir()) {
         LastOpenFolder = folder;
     }
-    if (!QFileInfo::exists(path)) {
+    const std::string disk = DiskPath(path);
+    if (!ExistsOnDisk(disk)) {
         Ui.ShowMessage(this, Caption, QStringLiteral("없는 화일 입니다."));
         DrawWindowContents();
         emit OpenFinished(false);
@@ -96,24 +98,26 @@ void MainDialog::OpenPicture(const QString& path) {
     ++DisplayGeneration;
     const qreal ratio = devicePixelRatioF();
     Jobs.Run(
-        [this, path, ratio]() -> BackgroundTask::Finish {
+        [this, path, disk, ratio]() -> BackgroundTask::Finish {
             // The window saves JPEG only: a picture a JPEG file cannot hold is refused now, not
             // after its conversion.
             LoadOptions options;
             options.SavedAs = SaveFormat::Jpeg;
-            auto loaded =
-                std::make_shared<LoadResult>(LoadBitmapFromFile(path.toStdString(), options));
+            auto loaded = std::make_shared<LoadResult>(LoadBitmapFromFile(disk, options));
             auto shown = std::make_shared<DisplayPicture>();
             if (loaded->Bitmap) {
                 *shown =
                     MakeDisplayPicture(*loaded->Bitmap, PictureOrientation(*loaded->Bitmap), ratio);
             }
-            return [this, path, loaded, shown] { FinishOpen(path, *loaded, std::move(*shown)); };
+            return [this, path, disk, loaded, shown] {
+                FinishOpen(path, DiskFileName(disk), *loaded, std::move(*shown));
+            };
         },
-        [this, path] { FinishOpen(path, LoadResult(), DisplayPicture()); });
+        [this, path] { FinishOpen(path, std::string(), LoadResult(), DisplayPicture()); });
 }
 
-void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, DisplayPicture shown) {
+void MainDialog::FinishOpen(const QString& path, const std::string& diskName,
+                            const LoadResult& loaded, DisplayPicture shown) {
     Opening = false;
     setEnabled(true);
     QGuiApplication::restoreOverrideCursor();
@@ -143,6 +147,8 @@ void MainDialog::FinishOpen(const QString& path, const LoadResult& loaded, Displ
     OpenedFolder = QFileInfo(path).absolutePath();
     OpenedFileName = name;
     CurrentFileName = name;
+    OpenedDiskName = diskName;
+    CurrentDiskName = diskName;
     setWindowTitle(QStringLiteral("Velora - ") + name);
     UnsavedResult = false;
     SetControlState(ControlState::Ready);
@@ -207,7 +213,7 @@ QString MainDialog::AskForSavePath() {
     request.Directory = OpenedFolder;
     for (;;) {
         const QString path = Ui.AskForFile(this, request);
-        if (path.isEmpty() || !QFileInfo::exists(path)) {
+        if (path.isEmpty() || !ExistsOnDisk(DiskPath(path))) {
             return path;
         }
         const QString question = QStringLiteral("%1 화일이 이미 있습니다.\n바꾸시겠습니까?")
@@ -224,8 +230,15 @@ QString MainDialog::AskForSavePath() {
 void MainDialog::OnSave() {
     const QString path = AskForSavePath();
     if (!path.isEmpty() && WorkingCopy && OpenedCopy) {
-        const SaveResult saved =
-            SaveConvertedPicture(*WorkingCopy, *OpenedCopy, path.toStdString());
+        std::string target = DiskPath(path);
+        // A new file under the name the window offered takes the bytes of the name it came from,
+        // which text cannot always carry.
+        const QFileInfo chosen(path);
+        if (CurrentFileName.contains(QChar::ReplacementCharacter) && !ExistsOnDisk(target) &&
+            chosen.fileName() == CurrentFileName) {
+            target = DiskPath(chosen.path()) + '/' + CurrentDiskName;
+        }
+        const SaveResult saved = SaveConvertedPicture(*WorkingCopy, *OpenedCopy, target);
         UnsavedResult = UnsavedResult && !saved.Ok;
         if (!saved.Ok) {
             Ui.ShowMessage(this, Caption, SaveFailureText(saved));
@@ -275,6 +288,7 @@ void MainDialog::OnConversionCompleted(BitmapRef result) {
     PendingDisplay.reset();
     WorkingCopy = std::move(result);
     CurrentFileName = QString::fromStdString(InsertVlrSuffix(CurrentFileName.toStdString()));
+    CurrentDiskName = InsertVlrSuffix(CurrentDiskName);
     UnsavedResult = true;
     SetControlState(ControlState::Converted);
     ShowPicture(std::move(shown));
@@ -292,6 +306,7 @@ void MainDialog::OnCancelConversion() {
     Conversion.RequestCancel();
     PendingDisplay.reset();
     CurrentFileName = OpenedFileName;
+    CurrentDiskName = OpenedDiskName;
     UnsavedResult = false;
     // The opened picture itself: the running pass writes only into the copy it made, and the
     // display of the opened picture is still at hand.

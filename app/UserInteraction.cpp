@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QWindow>
 
+#include "DiskPath.h"
 #include "PictureKinds.h"
 
 namespace velora {
@@ -33,9 +34,8 @@ QString PictureOpenFilter() {
 }
 
 QString ResolveOpenedName(const QString& typed, const QString& defaultSuffix) {
-    const QFileInfo info(typed);
-    if (typed.isEmpty() || info.exists() || defaultSuffix.isEmpty() ||
-        info.fileName().contains(QLatin1Char('.'))) {
+    if (typed.isEmpty() || ExistsOnDisk(DiskPath(typed)) || defaultSuffix.isEmpty() ||
+        QFileInfo(typed).fileName().contains(QLatin1Char('.'))) {
         return typed;
     }
     return typed + QLatin1Char('.') + defaultSuffix;

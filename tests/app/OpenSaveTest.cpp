@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "AppTestSupport.h"
 #include "CommandLine.h"
@@ -326,6 +327,35 @@ class OpenSaveTest : public QObject {
         t.Dialog.OpenPicture(ParseCommandLine({"no-such-photo.jpg"}).File);
         QCOMPARE(t.Ui.Messages.size(), std::size_t(1));
         QCOMPARE(t.Ui.Messages[0].Text, QStringLiteral("없는 화일 입니다."));
+
+        // EUC-KR names (폴더/사진.png), which the toolkit reads as UTF-8 and so shows with U+FFFD:
+        // the picture opens from the command line and from Open, replaces itself and is saved
+        // converted beside itself under the bytes of its own name.
+        const std::string folder = Pictures.Path(".").toStdString() + "/\xc6\xfa\xb4\xf5";
+        const std::string photo = folder + "/\xbb\xe7\xc1\xf8.png";
+        QVERIFY(std::filesystem::create_directory(folder));
+        QVERIFY(std::filesystem::copy_file(Pictures.Positions().toStdString(), photo));
+        WindowSession u;
+        u.Dialog.OpenPicture(ParseCommandLine({QString::fromLocal8Bit(photo.c_str())}).File);
+        QVERIFY(u.WaitForOpen());
+        QVERIFY(u.Dialog.IsPictureLoaded());
+        const QString shown = QFile::decodeName(photo.c_str());
+        QVERIFY(u.Open(shown));
+        QCOMPARE(u.Dialog.CurrentName(), QFileInfo(shown).fileName());
+        u.Ui.FileAnswers = {shown};
+        u.Ui.YesNoAnswers = {true};
+        u.Dialog.OnSave();
+        QCOMPARE(u.Ui.Questions.size(), std::size_t(1));
+        QVERIFY(u.Convert());
+        u.Ui.FileAnswers = {QFileInfo(shown).path() + '/' + u.Dialog.CurrentName()};
+        u.Dialog.OnSave();
+        QVERIFY(u.Ui.Messages.empty());
+        for (const std::string& saved : {photo, folder + "/\xbb\xe7\xc1\xf8_vlr.png"}) {
+            std::ifstream file(saved, std::ios::binary);
+            QVERIFY2(file.get() == 0xFF && file.get() == 0xD8, saved.c_str());
+        }
+        // The temporary folder cannot name these files to remove them.
+        std::filesystem::remove_all(folder);
     }
 
     void withoutADisplayOnlyWordsAreGiven_data() {
