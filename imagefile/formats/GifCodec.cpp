@@ -262,8 +262,14 @@ class GifReader {
                     if (index == transparent) {
                         continue;
                     }
+                    // A colour the table lacks: the pixel is lost, shown black as the BMP
+                    // decoder shows its own.
                     if (index >= map->ColorCount) {
                         bgr[0] = bgr[1] = bgr[2] = 0;
+                        if (Out.DamageReason.empty()) {
+                            Out.Damaged = true;
+                            Out.DamageReason = "pixels name colours the colour table does not have";
+                        }
                         continue;
                     }
                     const GifColorType& colour = map->Colors[index];

@@ -183,7 +183,7 @@ GIF_PALETTE = [(0, 0, 0), (255, 0, 0), (0, 255, 0), (0, 0, 255)]
 
 
 def gif(screen, frame, indices, interlace=False, transparent=None, palette=True, cut=None,
-        block=255):
+        block=255, code_size=2):
     sw, sh = screen
     left, top, fw, fh = frame
     flags = 0x81 if palette else 0x00  # global colour table of 4 entries
@@ -197,11 +197,11 @@ def gif(screen, frame, indices, interlace=False, transparent=None, palette=True,
         order = [y for start, step in ((0, 8), (4, 8), (2, 4), (1, 2))
                  for y in range(start, fh, step)]
         rows = [rows[y] for y in order]
-    data = sub_blocks(lzw([i for row in rows for i in row], 2), block)
+    data = sub_blocks(lzw([i for row in rows for i in row], code_size), block)
     if cut is not None:
         data = data[:cut]
     out += b"\x2C" + struct.pack("<HHHHB", left, top, fw, fh, 0x40 if interlace else 0)
-    out += b"\x02" + data
+    out += bytes([code_size]) + data
     return out + (b"" if cut is not None else b"\x3B")
 
 
@@ -388,6 +388,10 @@ def cases():
          "and through it"),
         ("dmg_gif_cut_data.gif", gif((16, 16), (0, 0, 16, 16), gif_frame_indices(16, 16), cut=80, block=8),
          "the picture data stops after a few rows: the picture opens, marked damaged"),
+        ("dmg_gif_index_past_colours.gif",
+         gif((4, 2), (0, 0, 4, 2), [0, 1, 5, 1] * 2, code_size=3),
+         "a GIF of four colours whose pixels name colour 5: once black without a word, now "
+         "damaged"),
         ("err_gif_huge_screen.gif", gif((65535, 65535), (0, 0, 2, 2), [1, 2, 3, 0]),
          "a 2x2 frame on a 65535 x 65535 screen: refused by the pixel limit"),
         ("err_gif_no_colour_table.gif", gif((2, 2), (0, 0, 2, 2), [1, 2, 3, 0], palette=False),
