@@ -9,7 +9,7 @@
 #include <system_error>
 #include <utility>
 
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 
 namespace velora {
 
@@ -99,7 +99,7 @@ void ConversionWorker::Run(BitmapRef picture, ConversionOptions options, std::ui
                 throw std::bad_alloc();
             }
         }
-        RoadSteps steps;
+        ConversionCallbacks steps;
         steps.Progress = [this, &calls](int) { CountProgressCall(++calls); };
         // The last columns and the final 0 show before the filter starts.
         steps.Sharpening = [this, run, &calls, &passEnded] {

@@ -36,7 +36,7 @@ class ConversionWorker : public QObject {
     // What to do with a finished result on the worker's thread, before the pause (the window
     // makes the picture it will show there); not called for a run that Cancel touched.
     using Finisher = std::function<void(const BitmapRef& result)>;
-    // Like Start, but the road runs on a copy of `original` made on the worker's thread: the
+    // Like Start, but the conversion runs on a copy of `original` made on the worker's thread: the
     // original is never written, and the caller does not wait for the copy to be made.
     void StartOnCopy(BitmapRef original, const ConversionOptions& options, Finisher finisher);
     void RequestCancel();    // CancelRequested = 1; returns at once, never waits
@@ -52,7 +52,7 @@ class ConversionWorker : public QObject {
       :  // every signal is delivered on the UI thread (queued); the worker never touches a widget
     void ProgressRange(int maximum);  // 0..width, before the first column
     void Progress(int column);        // once per column, then 0 at the end of the pass
-    // After the road (the pass, then its sharpening) and the 200 ms pause: the sharpened
+    // After the conversion (the pass, then its sharpening) and the 200 ms pause: the sharpened
     // picture, or the converted picture itself when the filter could make none.
     // Never delivered for a pass that Cancel touched: then Cancelled() comes instead, also when
     // the Cancel arrived after the pass but before this delivery.

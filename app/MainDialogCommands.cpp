@@ -269,8 +269,8 @@ void MainDialog::OnStartConversion() {
     const int orientation = Display.Orientation;
     const qreal ratio = devicePixelRatioF();
     // A pass cancelled a moment ago may not have delivered its ending yet; Start then finishes
-    // it first and drops that ending, so it cannot turn this run's state back to ready. The road
-    // runs on a copy, made on the worker's thread: WorkingCopy itself is never written.
+    // it first and drops that ending, so it cannot turn this run's state back to ready. The
+    // conversion runs on a copy, made on the worker's thread: WorkingCopy itself is never written.
     Conversion.StartOnCopy(WorkingCopy, options,
                            [prepared, orientation, ratio](const BitmapRef& result) {
                                prepared->Display = MakeDisplayPicture(*result, orientation, ratio);

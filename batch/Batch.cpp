@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "BatchOptions.h"
-#include "FileRoad.h"
+#include "FileConversion.h"
 #include "ImageFile.h"
 #include "InputList.h"
 #include "JobRunner.h"
@@ -304,14 +304,14 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                 finish("");
                 return;
             }
-            RoadObserver observer;
-            observer.Stage = [&display, slot](RoadStage stage, int width) {
+            FileObserver observer;
+            observer.Stage = [&display, slot](FileStage stage, int width) {
                 display.Stage(slot, stage, width);
             };
             observer.Column = [&display, slot](int) { display.Column(slot); };
-            RoadResult result = ConvertFile(file.Input, file.Output, options, shares.PassThreads,
+            FileResult result = ConvertFile(file.Input, file.Output, options, shares.PassThreads,
                                             cancel, observer, budget);
-            if (result.Outcome == RoadOutcome::Done) {
+            if (result.Outcome == FileOutcome::Done) {
                 const std::string warning =
                     FinishResult(file.Input, file.Output, options.Preserve, result.Taken);
                 if (!warning.empty()) {
@@ -333,7 +333,7 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                 display.LossWarning(Program + file.Input + ": warning: " + loss);
             }
             switch (result.Outcome) {
-                case RoadOutcome::Done: {
+                case FileOutcome::Done: {
                     tally.Converted.fetch_add(1);
                     entry.Status = "converted";
                     std::error_code sizeError;
@@ -342,13 +342,13 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                     finish(file.Input + " -> " + file.Output);
                     break;
                 }
-                case RoadOutcome::Failed:
+                case FileOutcome::Failed:
                     tally.Failed.fetch_add(1);
                     entry.Reason = result.Message;
                     display.Error(Program + file.Input + ": " + result.Message);
                     finish("");
                     break;
-                case RoadOutcome::Skipped:
+                case FileOutcome::Skipped:
                     // Another run (or program) wrote it after this run was planned.
                     tally.Skipped.fetch_add(1);
                     entry.Status = "skipped";
@@ -357,7 +357,7 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                                  "' appeared meanwhile, skipped (--overwrite replaces it)");
                     finish("");
                     break;
-                case RoadOutcome::EarlierResult: {
+                case FileOutcome::EarlierResult: {
                     tally.Skipped.fetch_add(1);
                     entry.Status = "skipped";
                     entry.Reason = "a Velora result";
@@ -368,7 +368,7 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
                     finish("");
                     break;
                 }
-                case RoadOutcome::Cancelled:
+                case FileOutcome::Cancelled:
                     entry.Status = "interrupted";
                     finish("");
                     break;

@@ -14,7 +14,7 @@ namespace velora::batch {
 void RunJobs(std::size_t count, unsigned workers, const std::atomic<int>& cancel,
              const std::function<void(std::size_t index, unsigned slot)>& job);
 
-// Files converted at once and the threads each file's road may use, for `requested` jobs (the
+// Files converted at once and the threads each file's conversion may use, for `requested` jobs (the
 // threads that convert; 0: one per core), `files` files and `cores` cores.
 struct JobShares {
     unsigned Workers = 1;

@@ -4,7 +4,7 @@
 #include <random>
 #include <system_error>
 
-#include "FileRoad.h"
+#include "FileConversion.h"
 #include "ProgressDisplay.h"
 
 namespace velora::batch {
@@ -80,7 +80,7 @@ int RunPipe(const std::string& input, const BatchOptions& options,
     const std::string output =
         (folder.path() / (options.Format == OutputFormat::Png ? "result.png" : "result.jpg"))
             .string();
-    RoadResult result = ConvertFile(source, output, options, 0, cancel, RoadObserver{});
+    FileResult result = ConvertFile(source, output, options, 0, cancel, FileObserver{});
     if (options.Verbosity > -2) {
         for (const std::string& warning : result.Warnings) {
             std::fprintf(environment.Err, "velora-batch: %s: warning: %s\n",
@@ -97,11 +97,11 @@ int RunPipe(const std::string& input, const BatchOptions& options,
                      EscapeControls(input).c_str(), names.c_str());
     }
     switch (result.Outcome) {
-        case RoadOutcome::Done:
+        case FileOutcome::Done:
             break;
-        case RoadOutcome::Cancelled:
+        case FileOutcome::Cancelled:
             return ExitInterrupted;
-        case RoadOutcome::EarlierResult:
+        case FileOutcome::EarlierResult:
             return Fail(environment, input,
                         "a Velora result; nothing written (--include-results converts it)");
         default:

@@ -9,18 +9,18 @@ namespace {
 
 constexpr int BarCells = 20;
 
-std::string StageText(RoadStage stage, int width, int columns) {
+std::string StageText(FileStage stage, int width, int columns) {
     switch (stage) {
-        case RoadStage::Loading:
+        case FileStage::Loading:
             return "opening";
-        case RoadStage::Converting: {
+        case FileStage::Converting: {
             int percent =
                 width > 0 ? static_cast<int>(100LL * std::min(columns, width) / width) : 0;
             return std::to_string(percent) + "%";
         }
-        case RoadStage::Sharpening:
+        case FileStage::Sharpening:
             return "sharpening";
-        case RoadStage::Saving:
+        case FileStage::Saving:
             return "saving";
     }
     return {};
@@ -69,13 +69,13 @@ void ProgressDisplay::Begin(unsigned slot, const std::string& name) {
         std::lock_guard<std::mutex> lock(NamesMutex);
         s.Name = name;
     }
-    s.Stage.store(static_cast<int>(RoadStage::Loading));
+    s.Stage.store(static_cast<int>(FileStage::Loading));
     s.Width.store(0);
     s.Columns.store(0);
     s.Active.store(true);
 }
 
-void ProgressDisplay::Stage(unsigned slot, RoadStage stage, int width) {
+void ProgressDisplay::Stage(unsigned slot, FileStage stage, int width) {
     Slot& s = *Slots[slot % Slots.size()];
     s.Width.store(width);
     s.Stage.store(static_cast<int>(stage));
@@ -128,16 +128,16 @@ std::string ProgressDisplay::RenderLine(double elapsedSeconds) {
         if (!slot->Active.load()) {
             continue;
         }
-        auto stage = static_cast<RoadStage>(slot->Stage.load());
+        auto stage = static_cast<FileStage>(slot->Stage.load());
         int width = slot->Width.load();
         int columns = slot->Columns.load(std::memory_order_relaxed);
         // Shares of a file's time as measured on large photos: rows stream from the decoder
         // through the conversion and the sharpening into the encoder, so nearly all of it is
         // spent while the rows are counted; opening (a progressive file is decoded then) and
         // making the result durable share the rest.
-        if (stage == RoadStage::Converting && width > 0) {
+        if (stage == FileStage::Converting && width > 0) {
             partial += 0.05 + 0.9 * std::min(columns, width) / width;
-        } else if (stage == RoadStage::Sharpening || stage == RoadStage::Saving) {
+        } else if (stage == FileStage::Sharpening || stage == FileStage::Saving) {
             partial += 0.95;
         }
         std::string name;

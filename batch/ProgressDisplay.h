@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "FileRoad.h"
+#include "FileConversion.h"
 #include "TerminalText.h"
 
 namespace velora::batch {
@@ -44,7 +44,7 @@ class ProgressDisplay {
     ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
     void Begin(unsigned slot, const std::string& name);
-    void Stage(unsigned slot, RoadStage stage, int width);
+    void Stage(unsigned slot, FileStage stage, int width);
     // Cheap enough for every column of every pass, from any thread.
     void Column(unsigned slot);
     // The slot's file is finished, whatever the outcome; a non-empty `line` is shown, numbered

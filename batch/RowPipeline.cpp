@@ -35,9 +35,9 @@ bool ReadBand(RowSource& reader, Band& band, std::int32_t stride) {
     return band.Rows > 0;
 }
 
-void ConvertBand(RowRoad& road, Band& band, std::int32_t stride) {
+void ConvertBand(RowConversion& conversion, Band& band, std::int32_t stride) {
     for (int y = 0; y < band.Rows; ++y) {
-        road.ConvertRow(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
+        conversion.ConvertRow(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
     }
     band.Converted = true;
 }
@@ -46,17 +46,18 @@ void ConvertBand(RowRoad& road, Band& band, std::int32_t stride) {
 // filter borrows the band's rows; a band may be used again once Releasable says so.
 class SecondHalf {
   public:
-    SecondHalf(RowRoad& road, RowSink& writer, int width, const std::function<void()>& rowWritten)
-        : Road(road),
+    SecondHalf(RowConversion& conversion, RowSink& writer, int width,
+               const std::function<void()>& rowWritten)
+        : Conversion(conversion),
           Writer(writer),
           Out(3 * static_cast<std::size_t>(width)),
           RowWritten(rowWritten) {}
 
     bool Feed(const Band& band, std::int32_t stride) {
         for (int y = 0; y < band.Rows; ++y) {
-            Road.PushBorrowed(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
-            while (Road.OutputReady()) {
-                Road.Emit(Out.data());
+            Conversion.PushBorrowed(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
+            while (Conversion.OutputReady()) {
+                Conversion.Emit(Out.data());
                 if (!Writer.WriteRows(Out.data(), static_cast<std::int32_t>(Out.size()), 1)) {
                     return false;
                 }
@@ -69,11 +70,11 @@ class SecondHalf {
     }
 
     bool Releasable(const Band& band) const {
-        return Road.NextOutputRow() >= band.FirstRow + band.Rows;
+        return Conversion.NextOutputRow() >= band.FirstRow + band.Rows;
     }
 
   private:
-    RowRoad& Road;
+    RowConversion& Conversion;
     RowSink& Writer;
     std::vector<std::uint8_t> Out;
     const std::function<void()>& RowWritten;
@@ -111,7 +112,7 @@ PipelineResult Cancelled() {
 //
 // The conversion goes to whichever half is lighter at the moment: the first half converts a band
 // only while the second has full bands waiting (it is the busier one); otherwise the band goes
-// over as decoded and the second half converts it. The road's converter is one object, so the
+// over as decoded and the second half converts it. RowConversion's converter is one object, so the
 // first half converts only once every band it handed over unconverted has been converted.
 class HandOver {
   public:
@@ -195,7 +196,7 @@ class HandOver {
 };
 
 PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::int32_t stride,
-                              RowRoad& road, SecondHalf& second, RowSink& writer,
+                              RowConversion& conversion, SecondHalf& second, RowSink& writer,
                               const std::atomic<int>& cancel) {
     bool reading = false;
     try {
@@ -214,7 +215,7 @@ PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::
             if (!ReadBand(reader, bands[band], stride)) {
                 return Failed(true, reader.Message());
             }
-            ConvertBand(road, bands[band], stride);
+            ConvertBand(conversion, bands[band], stride);
             reading = false;
             if (!second.Feed(bands[band], stride)) {
                 return Failed(false, writer.Message());
@@ -233,7 +234,7 @@ PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::
 }
 
 PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std::int32_t stride,
-                               RowRoad& road, SecondHalf& second, RowSink& writer,
+                               RowConversion& conversion, SecondHalf& second, RowSink& writer,
                                const std::atomic<int>& cancel) {
     HandOver handOver(static_cast<int>(bands.size()));
     bool readerFailed = false;
@@ -253,7 +254,7 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
                         break;
                     }
                     if (handOver.FirstHalfConverts()) {
-                        ConvertBand(road, bands[band], stride);
+                        ConvertBand(conversion, bands[band], stride);
                     }
                     handOver.PutFull(band, bands[band].Converted);
                 }
@@ -264,7 +265,7 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
             handOver.FinishFirstHalf();
         });
     } catch (const std::system_error&) {
-        return RunOnOneThread(reader, bands, stride, road, second, writer, cancel);
+        return RunOnOneThread(reader, bands, stride, conversion, second, writer, cancel);
     }
     bool writerFailed = false;
     std::exception_ptr secondThrew;
@@ -272,7 +273,7 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
         std::deque<int> held;
         for (int band; (band = handOver.TakeFull()) >= 0 && cancel.load() == 0;) {
             if (!bands[band].Converted) {
-                ConvertBand(road, bands[band], stride);
+                ConvertBand(conversion, bands[band], stride);
                 handOver.Converted();
             }
             if (!second.Feed(bands[band], stride)) {
@@ -310,7 +311,7 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
     return PipelineResult{PipelineOutcome::Done, false, {}};
 }
 
-// The file road's reader and writer as the pipeline's source and sink.
+// The file's row reader and converted-picture writer as the pipeline's source and sink.
 class FileRows final : public RowSource {
   public:
     explicit FileRows(PictureRowReader& reader) : Reader(reader) {}
@@ -340,8 +341,8 @@ class ResultRows final : public RowSink {
 
 }  // namespace
 
-PipelineResult RunRowPipeline(RowSource& reader, RowRoad& road, RowSink& writer, unsigned threads,
-                              const std::atomic<int>& cancel,
+PipelineResult RunRowPipeline(RowSource& reader, RowConversion& conversion, RowSink& writer,
+                              unsigned threads, const std::atomic<int>& cancel,
                               const std::function<void()>& rowWritten) {
     const int width = reader.Width();
     const std::int32_t stride = 3 * width;
@@ -356,21 +357,21 @@ PipelineResult RunRowPipeline(RowSource& reader, RowRoad& road, RowSink& writer,
         for (Band& band : bands) {
             band.Pixels.resize(static_cast<std::size_t>(stride) * BandRows);
         }
-        second = std::make_unique<SecondHalf>(road, writer, width, rowWritten);
+        second = std::make_unique<SecondHalf>(conversion, writer, width, rowWritten);
     } catch (const std::bad_alloc&) {
         return Failed(false, "not enough memory");
     }
-    return twoThreads ? RunOnTwoThreads(reader, bands, stride, road, *second, writer, cancel)
-                      : RunOnOneThread(reader, bands, stride, road, *second, writer, cancel);
+    return twoThreads ? RunOnTwoThreads(reader, bands, stride, conversion, *second, writer, cancel)
+                      : RunOnOneThread(reader, bands, stride, conversion, *second, writer, cancel);
 }
 
-PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
+PipelineResult RunRowPipeline(PictureRowReader& reader, RowConversion& conversion,
                               ConvertedPictureWriter& writer, unsigned threads,
                               const std::atomic<int>& cancel,
                               const std::function<void()>& rowWritten) {
     FileRows source(reader);
     ResultRows sink(writer);
-    return RunRowPipeline(source, road, sink, threads, cancel, rowWritten);
+    return RunRowPipeline(source, conversion, sink, threads, cancel, rowWritten);
 }
 
 }  // namespace velora::batch

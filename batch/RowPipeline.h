@@ -1,5 +1,5 @@
-// Moves one picture from its file through the row-wise road into its result, a band of rows at a
-// time, so that no whole picture is ever held. On two threads the halves overlap: one decodes,
+// Moves one picture from its file through the row-by-row conversion into its result, a band of rows
+// at a time, so that no whole picture is ever held. On two threads the halves overlap: one decodes,
 // the other sharpens and encodes, handing bands over through a few buffers, and the conversion
 // falls to whichever of the two is the lighter at the time.
 #pragma once
@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 #include "PictureRows.h"
 
 namespace velora::batch {
@@ -44,16 +44,16 @@ class RowSink {
     virtual std::string Message() const = 0;
 };
 
-// Reads every row of `source`, converts and sharpens it with `road` (already started for the
+// Reads every row of `source`, converts and sharpens it with `conversion` (already started for the
 // picture's size) and writes it to `sink`; `rowWritten` hears of every row written, on either
 // thread. `cancel` is looked at between bands, in both halves. Whatever either half throws ends
 // in a failure of this picture; no thread outlives the call.
-PipelineResult RunRowPipeline(RowSource& source, RowRoad& road, RowSink& sink, unsigned threads,
-                              const std::atomic<int>& cancel,
+PipelineResult RunRowPipeline(RowSource& source, RowConversion& conversion, RowSink& sink,
+                              unsigned threads, const std::atomic<int>& cancel,
                               const std::function<void()>& rowWritten);
 
 // The same for a file: neither the reader nor the writer (both started) is finished here.
-PipelineResult RunRowPipeline(PictureRowReader& reader, RowRoad& road,
+PipelineResult RunRowPipeline(PictureRowReader& reader, RowConversion& conversion,
                               ConvertedPictureWriter& writer, unsigned threads,
                               const std::atomic<int>& cancel,
                               const std::function<void()>& rowWritten);

@@ -44,7 +44,7 @@ PassResult ConvertPicture(Bitmap& bitmap, const ConversionOptions& options,
                           unsigned threads = 0);
 
 // The same pass through one GetPixel and one SetPixel per pixel on the calling thread: the
-// reference the fast road must agree with, and the road of last resort.
+// reference the fast path must agree with, and the path of last resort.
 template <class Bitmap>
 PassResult ConvertPicturePixelByPixel(Bitmap& bitmap, const ConversionOptions& options,
                                       const ProgressCallback& progress,

@@ -23,7 +23,7 @@ typename Bitmap::RectType PassRect(int x, int y, int width, int height) {
     return rect;
 }
 
-// The plain road: one read and one write per pixel. A failed read converts the held colour,
+// The plain path: one read and one write per pixel. A failed read converts the held colour,
 // the last one produced, so that a hole in the picture repeats its neighbour below.
 template <class Bitmap>
 BandOutcome ConvertColumnsPixelByPixel(Bitmap& bitmap, int left, int width, int height,

@@ -31,7 +31,7 @@ class PixelConverter {
     static constexpr unsigned MaxBits = 20;
 
     // Without `cached` every pixel goes through ConvertPixel (small pictures, where filling the
-    // cache would cost more than it saves, and the reference road).
+    // cache would cost more than it saves, and the reference path).
     explicit PixelConverter(const ConversionOptions& options, bool cached = true,
                             VectorPath path = BestVectorPath());
 

@@ -8,7 +8,7 @@
 // below the margin tested here (a millionth of a unit, against differences of about 1e-11 that
 // the exponentials' few units in the last place can cause): a channel whose byte is the same at
 // both ends of the margin has the byte ConvertPixel gives, since the byte grows with the channel.
-// A colour whose channel lies that close to a whole number is handed back for the scalar road.
+// A colour whose channel lies that close to a whole number is handed back for the scalar path.
 #pragma once
 
 #include <cstdint>

@@ -62,8 +62,9 @@ bool Blur3Lanes(const std::int32_t* weights, const Reciprocal& divide, kernels::
 }
 
 // The sharpening step's 16-bit lanes: v / 10000 = x / D with x = A·s − B·b, all three divided by
-// g = gcd(K, 10000). For the road's K = 3000 that is (13·s − 3·b) / 10, which fits 16-bit lanes,
-// and so does the division, as a multiply and a shift exact for every x that can occur.
+// g = gcd(K, 10000). For the final sharpening's K = 3000 that is (13·s − 3·b) / 10, which fits
+// 16-bit lanes, and so does the division, as a multiply and a shift exact for every x that can
+// occur.
 bool SharpenLanes(std::int32_t k, kernels::Sharpen16* lanes) {
     const std::int32_t g = std::gcd(std::abs(k), 10000);
     const std::int32_t a = (10000 + k) / g;
@@ -323,8 +324,8 @@ void UnsharpMaskFilter::BlurAcross(const std::uint8_t* const* window, int y, int
 void UnsharpMaskFilter::BlurSharpenRow(const std::uint8_t* const* window, int y, int height,
                                        const std::uint8_t* source, std::uint8_t* out, int width,
                                        std::int32_t k, unsigned channels) const {
-    // The road's case in one pass, the blurred row never stored: a whole window of three rows,
-    // every channel. The bytes past the last whole vector take the two-step road.
+    // The final sharpening's case in one pass, the blurred row never stored: a whole window of
+    // three rows, every channel. The bytes past the last whole vector take the two-step path.
     int done = 0;
 #if defined(VELORA_X86_KERNELS)
     kernels::Blur3 blur;

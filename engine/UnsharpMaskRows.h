@@ -1,7 +1,7 @@
 // UnsharpMask for a picture that arrives a row at a time and leaves a row at a time: the same blur
 // and the same sharpening, to the byte, holding only the rows the kernel spans (three for the
-// road's kernel 1, 23, 1). Row y can be made once source row y + h is in (h the kernel's
-// half-width), or the picture has ended.
+// final sharpening's kernel 1, 23, 1). Row y can be made once source row y + h is in (h the
+// kernel's half-width), or the picture has ended.
 #pragma once
 
 #include <cstdint>

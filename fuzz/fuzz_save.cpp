@@ -1,4 +1,4 @@
-// The save road for libFuzzer: a picture that loads is saved the way velora-batch saves it (as a
+// The save for libFuzzer: a picture that loads is saved the way velora-batch saves it (as a
 // JPEG carrying the opened file's metadata onto the converted copy, and as a PNG) into a folder of
 // its own, then read back. A save that reports success but does not read back whole at the same
 // size aborts, as does any crash, leak, hang or sanitizer report.
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (static_cast<std::uint64_t>(width) * height > MaxSavedPixels) {
         return 0;
     }
-    // The converted copy the road writes; the opened picture lends it its metadata.
+    // The converted copy the save writes; the opened picture lends it its metadata.
     velora::BitmapRef working =
         opened.Bitmap->Clone(0, 0, static_cast<int>(width), static_cast<int>(height));
     if (!working) {

@@ -85,7 +85,7 @@ SaveResult SaveJpeg(WorkingBitmap& bitmap, const std::string& path, int quality 
 SaveResult SavePng(WorkingBitmap& bitmap, const std::string& path,
                    ExistingTarget existing = ExistingTarget::Replace);
 
-// The save road of the window and of velora-batch: the metadata of `opened` (without the
+// The save of the window and of velora-batch: the metadata of `opened` (without the
 // thumbnail and the quantisation tables) copied onto `working`, ", vlr3" appended to the camera
 // model, and `working` written as a JPEG of quality 97, or for velora-batch --format png as a
 // PNG with the same metadata.

@@ -1,4 +1,4 @@
-// Pictures a band of rows at a time, for the road that never holds a whole picture: a reader of
+// Pictures a band of rows at a time, for the save that never holds a whole picture: a reader of
 // any picture file this layer opens, and the writer of a converted picture, which writes the
 // very file SaveConvertedPicture writes for the same pixels. Paths are UTF-8.
 #pragma once
@@ -42,7 +42,7 @@ class PictureRowReader {
     int Height() const;
 
     // A one-pixel picture carrying the file's metadata as property items and extra metadata, as
-    // LoadBitmapFromFile puts them on the whole picture: what the save road reads from the
+    // LoadBitmapFromFile puts them on the whole picture: what the save reads from the
     // opened picture.
     const BitmapRef& Metadata() const { return Carrier; }
 
@@ -70,14 +70,14 @@ class PictureRowReader {
     std::vector<std::string> Warnings() const;
 
   private:
-    struct Jpeg;
+    struct OpenJpegFile;
     bool Fail(Status code, const std::string& message);
-    bool OpenJpeg(std::unique_ptr<Jpeg> jpeg, const LoadOptions& options);
+    bool OpenJpeg(std::unique_ptr<OpenJpegFile> jpeg, const LoadOptions& options);
     bool JpegDamageSeen();
     void SettleJpegMetadata(WorkingBitmap& carrier);
 
-    std::unique_ptr<Jpeg> Decoder;  // the JPEG road
-    BitmapRef Whole;                // every other format
+    std::unique_ptr<OpenJpegFile> JpegFile;  // a JPEG, decoded as its rows are asked for
+    BitmapRef Whole;                         // every other format
     BitmapRef Carrier;
     int Next = 0;
     bool Grew = false;
@@ -89,7 +89,7 @@ class PictureRowReader {
     Status FailureCode = Status::Ok;
     std::string FailureText;
     std::vector<std::string> WholeWarnings;
-    std::vector<std::string> ColourWarnings;  // the JPEG road's, known once it is open
+    std::vector<std::string> ColourWarnings;  // the JPEG's, known once it is open
 };
 
 // Writes the converted picture as its rows arrive: as JPEG, exactly the file that

@@ -14,8 +14,8 @@
 #include <cstdint>
 
 #include "Conversion.h"
-#include "ConversionRoad.h"
 #include "ConversionWorker.h"
+#include "ConvertAndSharpen.h"
 #include "WorkingBitmap.h"
 
 namespace {
@@ -88,7 +88,8 @@ void BM_PassAsBatch(benchmark::State& state) {
         BitmapRef picture = FreshCopy();
         state.ResumeTiming();
         const auto begin = std::chrono::steady_clock::now();
-        BitmapRef result = ConvertAndSharpen(picture, options, RoadSteps{}, cancel).Picture;
+        BitmapRef result =
+            ConvertAndSharpen(picture, options, ConversionCallbacks{}, cancel).Picture;
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         benchmark::DoNotOptimize(result);
     }

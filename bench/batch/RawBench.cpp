@@ -32,12 +32,12 @@ double Median(std::vector<double> values) {
     return n == 0 ? 0.0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-struct Road {
+struct Measured {
     std::vector<double> Seconds;
     double PeakMiB = 0.0;
     bool Failed = false;
 
-    // One step of the road, its time added to this round's.
+    // One command of this way to a result, its time added to this round's.
     void Step(const std::vector<std::string>& argv, const fs::path& scratch, double& round) {
         const ChildCost cost = RunTimed(argv, (scratch / "time.txt").string());
         if (cost.ExitCode != 0) {
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
                                              "-T",        "-Z", developed, raw};
     const std::vector<std::string> afterLibRaw = {
         VELORA_BATCH_TOOL, "--quiet", "--overwrite", "-o", out, developed};
-    Road direct, baseline, decodeOnly;
+    Measured direct, baseline, decodeOnly;
     for (int r = 0; r < rounds; ++r) {
         // Alternating which goes first evens out what the shared machine does meanwhile.
         for (int order = 0; order < 2; ++order) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Conversion.h"
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 #include "UnsharpMaskFilter.h"
 #include "WorkingBitmap.h"
 
@@ -87,8 +87,8 @@ void Convert(WorkingBitmap& bitmap, unsigned threads) {
 std::shared_ptr<WorkingBitmap> Sharpen(WorkingBitmap& bitmap, unsigned threads) {
     UnsharpMaskFilter filter;
     filter.SetThreads(threads);
-    return filter.UnsharpMask(bitmap, RoadSharpening::Sigma, RoadSharpening::Amount,
-                              RoadSharpening::Channels);
+    return filter.UnsharpMask(bitmap, FinalSharpening::Sigma, FinalSharpening::Amount,
+                              FinalSharpening::Channels);
 }
 
 void BM_PassAndFilter(benchmark::State& state) {
@@ -134,8 +134,8 @@ void BM_FilterOnly(benchmark::State& state) {
     SetPixelsCounter(state);
 }
 
-// The plain road: one locked GetPixel and SetPixel per pixel, every pixel through ConvertPixel.
-void BM_PlainPixelRoad(benchmark::State& state) {
+// The plain path: one locked GetPixel and SetPixel per pixel, every pixel through ConvertPixel.
+void BM_PlainPixelPath(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         auto copy = Picture().Clone(0, 0, Width, Height);
@@ -233,7 +233,7 @@ BENCHMARK(BM_FilterOnly)
     ->UseRealTime()
     ->MeasureProcessCPUTime()
     ->MinTime(1.0);
-BENCHMARK(BM_PlainPixelRoad)
+BENCHMARK(BM_PlainPixelPath)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime()
@@ -291,7 +291,7 @@ int main(int argc, char** argv) {
                     codec->second.first * 1e3, codec->second.second * 1e3,
                     codec->second.first * 1e9 / pixels);
     }
-    for (const char* name : {"BM_PassAndFilter/0", "BM_PassAndFilter/1", "BM_PlainPixelRoad"}) {
+    for (const char* name : {"BM_PassAndFilter/0", "BM_PassAndFilter/1", "BM_PlainPixelPath"}) {
         const auto ours = s.find(name);
         if (codec != s.end() && ours != s.end()) {
             std::printf(

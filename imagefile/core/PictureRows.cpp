@@ -37,9 +37,9 @@ std::vector<std::uint8_t> TrailerOf(std::FILE* stream) {
 
 }  // namespace
 
-struct PictureRowReader::Jpeg {
+struct PictureRowReader::OpenJpegFile {
     FileHandle File;
-    JpegPictureReader Reader;
+    JpegBgrReader Reader;
     std::size_t MarkersAtStart = 0;
     std::vector<std::uint8_t> Trailer;
 };
@@ -66,7 +66,7 @@ bool PictureRowReader::Open(const std::string& path, const LoadOptions& options,
         DescribeFileFailure(read, error, result);
         return Fail(result.Code, result.Message);
     }
-    auto jpeg = std::make_unique<Jpeg>();
+    auto jpeg = std::make_unique<OpenJpegFile>();
     jpeg->File.reset(stream);
     unsigned char magic[2] = {0, 0};
     const bool isJpeg =
@@ -99,10 +99,10 @@ bool PictureRowReader::Open(const std::string& path, const LoadOptions& options,
     return true;
 }
 
-bool PictureRowReader::OpenJpeg(std::unique_ptr<Jpeg> jpeg, const LoadOptions& options) {
+bool PictureRowReader::OpenJpeg(std::unique_ptr<OpenJpegFile> jpeg, const LoadOptions& options) {
     // The same checks in the same order as the whole load, before libjpeg allocates anything
     // that grows with the picture.
-    JpegPictureReader& reader = jpeg->Reader;
+    JpegBgrReader& reader = jpeg->Reader;
     LoadResult described;
     if (!reader.Open(jpeg->File.get())) {
         DescribeDecodeFailure(Status::GenericError, reader.Message(), described);
@@ -144,7 +144,7 @@ bool PictureRowReader::OpenJpeg(std::unique_ptr<Jpeg> jpeg, const LoadOptions& o
         return Fail(Status::OutOfMemory, "not enough memory for the picture");
     }
     jpeg->MarkersAtStart = reader.MarkerCount();
-    Decoder = std::move(jpeg);
+    JpegFile = std::move(jpeg);
     SettleJpegMetadata(*Carrier);
     return true;
 }
@@ -152,11 +152,11 @@ bool PictureRowReader::OpenJpeg(std::unique_ptr<Jpeg> jpeg, const LoadOptions& o
 void PictureRowReader::SettleJpegMetadata(WorkingBitmap& carrier) {
     // The profile settles as on the whole load: a grey one becomes its RGB likeness, one that
     // does not describe the rows is left out with a word (said once, however often this runs).
-    RawMetadata meta = Decoder->Reader.Metadata();
-    meta.Trailer = Decoder->Trailer;
+    RawMetadata meta = JpegFile->Reader.Metadata();
+    meta.Trailer = JpegFile->Trailer;
     std::vector<std::string> said;
     try {
-        SettleColourProfile(meta, Decoder->Reader.Grey() ? SourceColour::Grey : SourceColour::Rgb,
+        SettleColourProfile(meta, JpegFile->Reader.Grey() ? SourceColour::Grey : SourceColour::Rgb,
                             said);
         for (std::string& word : said) {
             if (std::find(ColourWarnings.begin(), ColourWarnings.end(), word) ==
@@ -172,21 +172,21 @@ void PictureRowReader::SettleJpegMetadata(WorkingBitmap& carrier) {
 }
 
 int PictureRowReader::Width() const {
-    if (Decoder) {
-        return static_cast<int>(Decoder->Reader.Width());
+    if (JpegFile) {
+        return static_cast<int>(JpegFile->Reader.Width());
     }
     return Whole ? static_cast<int>(Whole->Width()) : 0;
 }
 
 int PictureRowReader::Height() const {
-    if (Decoder) {
-        return static_cast<int>(Decoder->Reader.Height());
+    if (JpegFile) {
+        return static_cast<int>(JpegFile->Reader.Height());
     }
     return Whole ? static_cast<int>(Whole->Height()) : 0;
 }
 
 bool PictureRowReader::JpegDamageSeen() {
-    JpegPictureReader& reader = Decoder->Reader;
+    JpegBgrReader& reader = JpegFile->Reader;
     if (!IsDamaged && (reader.Damaged() || reader.Failed())) {
         IsDamaged = true;
         DamageText = reader.Failed() ? reader.Message() : reader.DamageReason();
@@ -205,11 +205,11 @@ int PictureRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int coun
     if (count <= 0) {
         return 0;
     }
-    if (Decoder) {
+    if (JpegFile) {
         // Rows before the damage are whole: libjpeg counts a row only once it is out.
-        const int before = static_cast<int>(Decoder->Reader.NextRow());
-        Decoder->Reader.ReadRows(rows, stride, count);
-        const int good = static_cast<int>(Decoder->Reader.NextRow()) - before;
+        const int before = static_cast<int>(JpegFile->Reader.NextRow());
+        JpegFile->Reader.ReadRows(rows, stride, count);
+        const int good = static_cast<int>(JpegFile->Reader.NextRow()) - before;
         if (JpegDamageSeen() && OnDamage == Damage::Stop) {
             Fail(Status::GenericError, DamageText);
             return 0;
@@ -229,8 +229,8 @@ int PictureRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int coun
         if (Next == Height()) {
             // The whole load takes the metadata of the segments known once the last row is out
             // (a decoder that failed has forgotten its tables); the result should match it.
-            const bool failed = Decoder->Reader.Failed();
-            if (failed || Decoder->Reader.MarkerCount() != Decoder->MarkersAtStart) {
+            const bool failed = JpegFile->Reader.Failed();
+            if (failed || JpegFile->Reader.MarkerCount() != JpegFile->MarkersAtStart) {
                 Grew = true;
                 BitmapRef carrier = WorkingBitmap::CreateBlank(1, 1);
                 if (!carrier->HasImage()) {
@@ -267,7 +267,7 @@ bool PictureRowReader::Finish() {
         return Fail(Status::GenericError, "the picture was not read to its end");
     }
     // A damaged file's whole load ends with its rows: what follows them is never read.
-    if (Decoder && !IsDamaged && !Decoder->Reader.Finish()) {
+    if (JpegFile && !IsDamaged && !JpegFile->Reader.Finish()) {
         JpegDamageSeen();
         if (OnDamage == Damage::Stop) {
             return Fail(Status::GenericError, DamageText);
@@ -277,9 +277,9 @@ bool PictureRowReader::Finish() {
 }
 
 std::vector<std::string> PictureRowReader::Warnings() const {
-    if (Decoder) {
+    if (JpegFile) {
         // libjpeg's own first, as the whole load has them.
-        std::vector<std::string> all = Decoder->Reader.Warnings();
+        std::vector<std::string> all = JpegFile->Reader.Warnings();
         all.insert(all.end(), ColourWarnings.begin(), ColourWarnings.end());
         return all;
     }
@@ -294,7 +294,7 @@ struct ConvertedPictureWriter::State {
     int Written = 0;
     std::string Path;
     AtomicFile File;
-    JpegRowWriter Jpeg;
+    LibjpegWriter Jpeg;
     BitmapRef Collected;  // PNG: the rows gathered for the whole-picture encoder
 };
 

@@ -11,7 +11,7 @@
 #include "ColourProfiles.h"
 #include "FileSystem.h"
 #include "ImageFile.h"
-#include "JpegRows.h"
+#include "LibjpegRows.h"
 #include "WorkingBitmap.h"
 
 namespace velora {
@@ -73,9 +73,10 @@ struct EncodedMetadata {
     std::vector<std::string> LeftOut;
 };
 
-// A JPEG read row by row as 24-bit blue, green, red, with the metadata it carries: the
-// whole-picture decoder reads through this, and so does the road that streams rows.
-class JpegPictureReader {
+// A JPEG read row by row as 24-bit blue, green, red whatever it stores (CMYK through its profile),
+// with the metadata it carries: the whole-picture decoder reads through this, and so does the
+// streamed save.
+class JpegBgrReader {
   public:
     // From memory (which must outlive the reader) or an open file; false with Message().
     bool Open(const std::uint8_t* data, std::size_t size) { return Rows.Open(data, size); }
@@ -94,7 +95,7 @@ class JpegPictureReader {
     RawMetadata Metadata() const;
     std::size_t MarkerCount() const { return Rows.SegmentCount(); }
 
-    // See JpegRowReader: once damaged, a single-scan file gives no further rows.
+    // See LibjpegReader: once damaged, a single-scan file gives no further rows.
     bool Damaged() const { return Rows.Damaged(); }
     const std::string& DamageReason() const { return Rows.DamageReason(); }
 
@@ -107,7 +108,7 @@ class JpegPictureReader {
     bool SingleScan() const { return Rows.SingleScan(); }
 
   private:
-    JpegRowReader Rows;
+    LibjpegReader Rows;
     std::vector<std::uint8_t> CmykRow;
     CmykToRgb Cmyk;
 };
@@ -170,14 +171,14 @@ bool LockWholeForReading(WorkingBitmap& bitmap, BitmapData& data, std::string& e
 void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap);
 
 // Builds what the encoders write from property items and extra metadata alone, so that any
-// road that writes the same picture's metadata writes the same bytes. False only when memory
+// save that writes the same picture's metadata writes the same bytes. False only when memory
 // runs out; what does not fit the target is named in meta.LeftOut.
 bool BuildMetadata(const std::vector<PropertyItem>& items, const ExtraMetadata& extra,
                    MetadataTarget target, EncodedMetadata& meta, std::string& error);
 bool BuildMetadata(WorkingBitmap& bitmap, MetadataTarget target, EncodedMetadata& meta,
                    std::string& error);
 
-// The metadata half of the save road of a converted picture: the items of `opened` without the
+// The metadata half of the save of a converted picture: the items of `opened` without the
 // thumbnail and the quantisation tables copied onto `working`, ", vlr3" appended to the camera
 // model, and what travels beside the items (XMP, kept segments, the opened EXIF block, JFIF's
 // header, a trailer).

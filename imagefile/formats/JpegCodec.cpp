@@ -7,7 +7,7 @@
 
 namespace velora {
 
-bool JpegPictureReader::Start() {
+bool JpegBgrReader::Start() {
     if (Rows.Cmyk()) {
         // CMYK and YCCK become sRGB through the file's profile, or the standard one.
         try {
@@ -24,7 +24,7 @@ bool JpegPictureReader::Start() {
     return Rows.Start();
 }
 
-int JpegPictureReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) {
+int JpegBgrReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) {
     if (!Rows.Cmyk()) {
         return Rows.ReadRows(rows, stride, count);
     }
@@ -38,7 +38,7 @@ int JpegPictureReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int cou
     return done;
 }
 
-RawMetadata JpegPictureReader::Metadata() const {
+RawMetadata JpegBgrReader::Metadata() const {
     RawMetadata meta;
     try {
         Rows.Metadata(meta);
@@ -53,7 +53,7 @@ RawMetadata JpegPictureReader::Metadata() const {
 }
 
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
-    JpegPictureReader reader;
+    JpegBgrReader reader;
     auto fail = [&](const std::string& message) {
         try {
             out.Code = Status::GenericError;
@@ -138,7 +138,7 @@ bool EncodeJpeg(std::FILE* file, WorkingBitmap& bitmap, int quality, const Encod
     if (!LockWholeForReading(bitmap, data, error)) {
         return false;
     }
-    JpegRowWriter writer;
+    LibjpegWriter writer;
     const bool written = writer.Start(file, data.Width, data.Height, quality, meta) &&
                          writer.WriteRows(data.Scan0, data.Stride, static_cast<int>(data.Height)) &&
                          writer.Finish();

@@ -112,7 +112,7 @@ void ConversionWorkerTest::completedEndingGivesSharpenedConversion() {
     BitmapRef picture = MakePatternPicture(203, 117);
     const BitmapRef converted = ConvertedPixelByPixel(*picture, options);
     const BitmapRef expected = UnsharpMaskFilter().UnsharpMask(
-        *converted, RoadSharpening::Sigma, RoadSharpening::Amount, RoadSharpening::Channels);
+        *converted, FinalSharpening::Sigma, FinalSharpening::Amount, FinalSharpening::Channels);
     QVERIFY(expected);
 
     Recorded r;

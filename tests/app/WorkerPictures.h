@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "Conversion.h"
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 #include "UnsharpMaskFilter.h"
 #include "WorkingBitmap.h"
 

@@ -6,7 +6,7 @@
 
 #include "BatchTestSupport.h"
 #include "Conversion.h"
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 #include "OutputPlan.h"
 #include "UnsharpMaskFilter.h"
 
@@ -15,16 +15,16 @@ namespace {
 
 using namespace testing;
 
-// The window's road on a decoded picture: a full copy of it, the pass, the filter. The engine's
-// own tests hold the pass and the filter to their definitions.
-BitmapRef WindowRoad(WorkingBitmap& loaded, const ConversionOptions& options) {
+// The window's conversion on a decoded picture: a full copy of it, the pass, the filter. The
+// engine's own tests hold the pass and the filter to their definitions.
+BitmapRef WindowConversion(WorkingBitmap& loaded, const ConversionOptions& options) {
     BitmapRef working =
         loaded.Clone(0, 0, static_cast<int>(loaded.Width()), static_cast<int>(loaded.Height()));
     std::atomic<int> cancel{0};
     ConvertPicture(
         *working, options, [](int) {}, cancel, 1);
-    return UnsharpMaskFilter().UnsharpMask(*working, RoadSharpening::Sigma, RoadSharpening::Amount,
-                                           RoadSharpening::Channels);
+    return UnsharpMaskFilter().UnsharpMask(*working, FinalSharpening::Sigma,
+                                           FinalSharpening::Amount, FinalSharpening::Channels);
 }
 
 // ... and the save with the opened picture's metadata.
@@ -36,7 +36,7 @@ bool SaveLikeTheWindow(const std::string& input, const ConversionOptions& option
     }
     BitmapRef opened =
         loaded->Clone(0, 0, static_cast<int>(loaded->Width()), static_cast<int>(loaded->Height()));
-    BitmapRef sharpened = WindowRoad(*loaded, options);
+    BitmapRef sharpened = WindowConversion(*loaded, options);
     return sharpened && SaveConvertedPicture(*sharpened, *opened, output).Ok;
 }
 
@@ -63,7 +63,7 @@ TEST(BatchFiles, PngResultIsTheConversionFollowedByTheSharpening) {
     ASSERT_EQ(result->Height(), 23u);
     BitmapRef decoded = Load(input);
     ASSERT_TRUE(decoded);
-    BitmapRef expected = WindowRoad(*decoded, ConversionOptions{70, 20, true, true, false});
+    BitmapRef expected = WindowConversion(*decoded, ConversionOptions{70, 20, true, true, false});
     ASSERT_TRUE(expected);
     EXPECT_EQ(Pixels(*result), Pixels(*expected));
 }

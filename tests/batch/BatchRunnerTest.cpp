@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "BatchTestSupport.h"
-#include "FileRoad.h"
+#include "FileConversion.h"
 #include "JobRunner.h"
 #include "MemoryBudget.h"
 #include "ProgressDisplay.h"
@@ -108,12 +108,12 @@ TEST(MemoryBudget, ARunKeepsItsPicturesWithinTheBudget) {
         const std::string input = scratch / ("p" + std::to_string(i) + ".jpg");
         ASSERT_TRUE(WriteJpeg(input, 160, 120, i));
         arguments.push_back(input);
-        smallest = std::min(smallest,
-                            StreamedRoadMemory(160, 120, fs::file_size(input),
-                                               PictureRowReader::Source::Rows, OutputFormat::Jpeg));
+        smallest =
+            std::min(smallest, StreamedMemory(160, 120, fs::file_size(input),
+                                              PictureRowReader::Source::Rows, OutputFormat::Jpeg));
     }
     MemoryBudget budget(
-        StreamedRoadMemory(160, 120, 0, PictureRowReader::Source::Rows, OutputFormat::Jpeg) + 1);
+        StreamedMemory(160, 120, 0, PictureRowReader::Source::Rows, OutputFormat::Jpeg) + 1);
     RunOutput run = RunInProcess(arguments, 4, nullptr, "", &budget);
     EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
     EXPECT_EQ(
@@ -256,8 +256,8 @@ TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
     BitmapRef picture = TexturedPicture(W, H, 7);
     const std::vector<std::uint8_t> source = BgrRows(*picture);
     const std::atomic<int> never{0};
-    const std::vector<std::uint8_t> expected =
-        BgrRows(*ConvertAndSharpen(picture, ConversionOptions{}, RoadSteps{}, never).Picture);
+    const std::vector<std::uint8_t> expected = BgrRows(
+        *ConvertAndSharpen(picture, ConversionOptions{}, ConversionCallbacks{}, never).Picture);
     const struct {
         const char* What;
         int ThrowAtRead, CancelAtRead, ThrowAtRow, CancelAtRow;
@@ -281,13 +281,14 @@ TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
             file.CancelAtRow = c.CancelAtRow;
             // On two threads the first half has a band waiting when the second is cancelled.
             file.ReadsBeforeCancel = threads > 1 ? 2 : 0;
-            RowRoad road;
-            road.Start(W, H, ConversionOptions{});
-            const PipelineResult run = RunRowPipeline(file, road, file, threads, file.Cancel, {});
+            RowConversion conversion;
+            conversion.Start(W, H, ConversionOptions{});
+            const PipelineResult run =
+                RunRowPipeline(file, conversion, file, threads, file.Cancel, {});
             EXPECT_EQ(run.Outcome, c.Outcome);
             EXPECT_EQ(run.Message, c.Message);
             EXPECT_EQ(run.ReaderFailed, c.ThrowAtRead != 0);
-            // Every row written is the road's, as far as the rows go.
+            // Every row written is the conversion's, as far as the rows go.
             ASSERT_LE(file.Result.size(), expected.size());
             EXPECT_TRUE(std::equal(file.Result.begin(), file.Result.end(), expected.begin()));
             EXPECT_EQ(file.Result.size() == expected.size(), c.Outcome == PipelineOutcome::Done);
@@ -338,8 +339,8 @@ TEST(ProgressDisplay, TheTerminalLineShowsFilesAndColumns) {
     ProgressDisplay& display = *captured.Display;
     display.Begin(0, "first.jpg");
     display.Begin(1, "second.jpg");
-    display.Stage(0, RoadStage::Converting, 200);
-    display.Stage(1, RoadStage::Saving, 200);
+    display.Stage(0, FileStage::Converting, 200);
+    display.Stage(1, FileStage::Saving, 200);
     // Columns arrive from the pass's threads.
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "BatchTestSupport.h"
-#include "FileRoad.h"
+#include "FileConversion.h"
 #include "InputList.h"
 #include "ProgressDisplay.h"
 #include "RunReport.h"
@@ -116,22 +116,22 @@ TEST_F(BatchSafety, TwoRunsAtOnceNeverReplaceEachOthersResults) {
 TEST_F(BatchSafety, AResultThatAppearsMeanwhileIsKept) {
     std::string input = Picture("photo.jpg");
     const std::string output = Scratch / "photo_vlr.jpg";
-    RoadObserver observer;
-    observer.Stage = [&](RoadStage stage, int) {
-        if (stage == RoadStage::Saving) {
+    FileObserver observer;
+    observer.Stage = [&](FileStage stage, int) {
+        if (stage == FileStage::Saving) {
             WriteBytes(output, "written by someone else");
         }
     };
     BatchOptions options;
     std::atomic<int> cancel{0};
-    RoadResult result = ConvertFile(input, output, options, 1, cancel, observer);
-    EXPECT_EQ(result.Outcome, RoadOutcome::Skipped);
+    FileResult result = ConvertFile(input, output, options, 1, cancel, observer);
+    EXPECT_EQ(result.Outcome, FileOutcome::Skipped);
     EXPECT_TRUE(ReadBytes(output) == "written by someone else");
     EXPECT_EQ(Scratch.Names(), (std::vector<std::string>{"photo.jpg", "photo_vlr.jpg"}));
 
     options.Overwrite = true;
     result = ConvertFile(input, output, options, 1, cancel, observer);
-    EXPECT_EQ(result.Outcome, RoadOutcome::Done) << result.Message;
+    EXPECT_EQ(result.Outcome, FileOutcome::Done) << result.Message;
     EXPECT_TRUE(Load(output));
 }
 
@@ -188,14 +188,14 @@ TEST_F(BatchSafety, ADamagedInputIsAnErrorUnlessAllowed) {
     const std::string output = Scratch / "cut_vlr.jpg";
     BatchOptions options;
     std::atomic<int> cancel{0};
-    RoadResult result = ConvertFile(input, output, options, 1, cancel, {});
-    EXPECT_EQ(result.Outcome, RoadOutcome::Failed);
+    FileResult result = ConvertFile(input, output, options, 1, cancel, {});
+    EXPECT_EQ(result.Outcome, FileOutcome::Failed);
     EXPECT_TRUE(Contains(result.Message, "damaged (Premature end of JPEG file)")) << result.Message;
     EXPECT_FALSE(fs::exists(output));
 
     options.AllowDamaged = true;
     result = ConvertFile(input, output, options, 1, cancel, {});
-    EXPECT_EQ(result.Outcome, RoadOutcome::Done) << result.Message;
+    EXPECT_EQ(result.Outcome, FileOutcome::Done) << result.Message;
     ASSERT_FALSE(result.Warnings.empty());
     EXPECT_TRUE(Contains(result.Warnings[0], "damaged")) << result.Warnings[0];
     EXPECT_EQ(std::count(result.Warnings.begin(), result.Warnings.end(),

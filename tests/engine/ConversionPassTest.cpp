@@ -1,5 +1,5 @@
-// The whole-picture pass: the fast road against ConvertPixel applied to every original pixel,
-// the order of progress, cancellation, the plain road's held colour, and readers on another
+// The whole-picture pass: the fast path against ConvertPixel applied to every original pixel,
+// the order of progress, cancellation, the plain path's held colour, and readers on another
 // thread while the pass writes.
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Conversion.h"
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 #include "PictureHelpers.h"
 
 namespace velora {
@@ -38,7 +38,7 @@ ConversionOptions Reddish() {
 }
 
 // WorkingBitmap seen through a raster that may refuse locks and fail chosen reads, to drive the
-// pass down its fallback roads, and that never has memory for another picture.
+// pass down its fallback paths, and that never has memory for another picture.
 class FlakyBitmap {
   public:
     using LockRecord = BitmapData;
@@ -71,7 +71,7 @@ class FlakyBitmap {
     WorkingBitmap& Inner;
 };
 
-TEST(ConversionPass, FastRoadEqualsConvertPixel) {
+TEST(ConversionPass, FastPathEqualsConvertPixel) {
     const std::pair<int, int> sizes[] = {{1, 1}, {1, 37}, {37, 1}, {5, 3}, {131, 97}, {257, 190}};
     std::uint32_t seed = 100;
     for (const auto& size : sizes) {
@@ -97,7 +97,7 @@ TEST(ConversionPass, FastRoadEqualsConvertPixel) {
     }
 }
 
-TEST(ConversionPass, CachedRoadOnLargePicture) {
+TEST(ConversionPass, CachedPathOnLargePicture) {
     // Large enough for the converted-colour table; photo-like so that colours repeat.
     const Plain p = test::PhotoLikePlain(1601, 1333, 5);
     const ConversionOptions o = Reddish();
@@ -249,7 +249,7 @@ TEST(ConversionPass, CancelStopsWithinOnePixel) {
     const Plain p = test::RandomPlain(97, 41, 21);
     const ConversionOptions o;
     const Plain converted = ConvertedByHand(p, o);
-    for (bool plainRoad : {false, true}) {
+    for (bool plainPath : {false, true}) {
         auto bitmap = test::ToBitmap(p);
         std::atomic<int> cancel{0};
         const int at = 60;
@@ -260,7 +260,7 @@ TEST(ConversionPass, CancelStopsWithinOnePixel) {
                 cancel = 1;
             }
         };
-        const PassResult r = plainRoad ? ConvertPicturePixelByPixel(*bitmap, o, progress, cancel)
+        const PassResult r = plainPath ? ConvertPicturePixelByPixel(*bitmap, o, progress, cancel)
                                        : ConvertPicture(*bitmap, o, progress, cancel, 1);
         EXPECT_TRUE(r.Cancelled);
         EXPECT_EQ(seen.back(), 0);  // the bar is reset after a cancelled pass as well
@@ -341,7 +341,7 @@ TEST(ConversionPass, CancelFromAnotherThreadLeavesTheRestUntouched) {
     }
 }
 
-TEST(ConversionPass, FallbackRoadsStayExact) {
+TEST(ConversionPass, FallbackPathsStayExact) {
     const Plain p = test::PhotoLikePlain(45, 30, 4);
     const ConversionOptions o = Reddish();
     const Plain converted = ConvertedByHand(p, o);
@@ -409,7 +409,7 @@ TEST(ConversionPass, ReadersSeeWholePixelsDuringPass) {
     EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, converted.Bytes);
 }
 
-TEST(ConversionRoad, ConvertsThenSharpensLightly) {
+TEST(ConvertAndSharpen, ConvertsThenSharpensLightly) {
     // The window's and velora-batch's sharpening: sigma 0.4, amount 0.3, all three channels.
     const Plain p = test::PhotoLikePlain(61, 47, 3);
     const ConversionOptions o = Reddish();
@@ -420,9 +420,10 @@ TEST(ConversionRoad, ConvertsThenSharpensLightly) {
     for (unsigned threads : {1u, 2u}) {
         auto picture = test::ToBitmap(p);
         std::vector<int> heard;  // columns, then -1 for the start of the filter
-        RoadSteps steps{[&](int x) { heard.push_back(x); }, [&] { heard.push_back(-1); }};
+        ConversionCallbacks steps{[&](int x) { heard.push_back(x); }, [&] { heard.push_back(-1); }};
         std::atomic<int> cancel{0};
-        const RoadEnding<WorkingBitmap> end = ConvertAndSharpen(picture, o, steps, cancel, threads);
+        const SharpenedPicture<WorkingBitmap> end =
+            ConvertAndSharpen(picture, o, steps, cancel, threads);
         ASSERT_NE(end.Picture, nullptr);
         EXPECT_TRUE(end.Sharpened);
         EXPECT_NE(end.Picture, picture);
@@ -434,14 +435,14 @@ TEST(ConversionRoad, ConvertsThenSharpensLightly) {
     }
 }
 
-TEST(ConversionRoad, CancelledRoadEndsWithoutPicture) {
+TEST(ConvertAndSharpen, CancelledConversionEndsWithoutPicture) {
     const Plain p = test::RandomPlain(40, 30, 8);
     // Cancelled during the pass: the filter never starts. Cancelled while the filter runs: its
     // picture is dropped.
     for (bool duringFilter : {false, true}) {
         std::atomic<int> cancel{0};
         bool filterStarted = false;
-        RoadSteps steps;
+        ConversionCallbacks steps;
         steps.Progress = [&](int x) {
             if (!duringFilter && x == 20) {
                 cancel = 1;
@@ -459,12 +460,12 @@ TEST(ConversionRoad, CancelledRoadEndsWithoutPicture) {
     }
 }
 
-TEST(ConversionRoad, WithoutMemoryForTheFilterTheConvertedPictureIsKept) {
+TEST(ConvertAndSharpen, WithoutMemoryForTheFilterTheConvertedPictureIsKept) {
     const Plain p = test::RandomPlain(23, 19, 4);
     auto inner = test::ToBitmap(p);
     auto picture = std::make_shared<FlakyBitmap>(*inner);
     std::atomic<int> cancel{0};
-    const auto end = ConvertAndSharpen(picture, ConversionOptions{}, RoadSteps{}, cancel);
+    const auto end = ConvertAndSharpen(picture, ConversionOptions{}, ConversionCallbacks{}, cancel);
     EXPECT_EQ(end.Picture, picture);
     EXPECT_FALSE(end.Sharpened);
     EXPECT_EQ(test::FromBitmap(*inner).Bytes, ConvertedByHand(p, ConversionOptions{}).Bytes);

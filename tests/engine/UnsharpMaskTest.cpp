@@ -207,8 +207,8 @@ TEST(UnsharpMask, FailuresGiveNoPictureAndRecordStatus) {
 }
 
 TEST(UnsharpMask, SharpeningStepExactForEveryPairOfBytes) {
-    // Every source byte against every blurred byte, for the road's amount and others that take
-    // the same shortcuts or none.
+    // Every source byte against every blurred byte, for the final sharpening's amount and others
+    // that take the same shortcuts or none.
     const int width = 21846;  // 65538 bytes: every pair of bytes once, and two more
     std::vector<std::uint8_t> source(3 * width);
     std::vector<std::uint8_t> blurred(3 * width);

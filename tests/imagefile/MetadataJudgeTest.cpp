@@ -302,7 +302,7 @@ struct Case {
     std::vector<std::string> LeftOut[2];
 };
 
-TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothRoads) {
+TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothSaves) {
     VELORA_NEED_TOOL("exiftool");
     VELORA_NEED_TOOL("exiv2");
     VELORA_NEED_TOOL("convert");
@@ -330,22 +330,22 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothRoads) {
         Case c;
         c.Source = source;
         c.Format = FormatOf(source);
-        for (int road = 0; road < 2; ++road) {
-            const std::string stem = std::to_string(cases.size()) + (road == 0 ? ".jpg" : ".png");
-            c.Saved[road] = dir.File(stem);
-            c.Rebuilt[road] = dir.File("rebuilt_" + stem);
+        for (int out = 0; out < 2; ++out) {
+            const std::string stem = std::to_string(cases.size()) + (out == 0 ? ".jpg" : ".png");
+            c.Saved[out] = dir.File(stem);
+            c.Rebuilt[out] = dir.File("rebuilt_" + stem);
             // The sharpened picture is a new bitmap without metadata; its size does not matter.
             SaveResult saved = SaveConvertedPicture(
-                *WorkingBitmap::CreateBlank(8, 8), *loaded.Bitmap, c.Saved[road],
-                ExistingTarget::Replace, road == 0 ? PictureFormat::Jpeg : PictureFormat::Png);
+                *WorkingBitmap::CreateBlank(8, 8), *loaded.Bitmap, c.Saved[out],
+                ExistingTarget::Replace, out == 0 ? PictureFormat::Jpeg : PictureFormat::Png);
             ASSERT_TRUE(saved.Ok) << source << ": " << saved.Message;
-            c.LeftOut[road] = saved.LeftOut;
+            c.LeftOut[out] = saved.LeftOut;
             strip << "-all=\n-o\n"
                   << dir.File("stripped_" + stem) << "\n"
-                  << c.Saved[road] << "\n-execute\n";
+                  << c.Saved[out] << "\n-execute\n";
             rebuild << "-tagsfromfile\n"
                     << source << "\n-all:all\n-unsafe\n-icc_profile\n-o\n"
-                    << c.Rebuilt[road] << "\n"
+                    << c.Rebuilt[out] << "\n"
                     << dir.File("stripped_" + stem) << "\n-execute\n";
         }
         cases.push_back(c);
@@ -373,11 +373,11 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothRoads) {
         SCOPED_TRACE(c.Source);
         const Tags& before = tags[c.Source];
         const std::string model = models.count(c.Source) ? models[c.Source] : "";
-        for (int road = 0; road < 2; ++road) {
-            ASSERT_TRUE(tags.count(c.Rebuilt[road])) << "exiftool could not rebuild " << road;
-            const Tags& rebuilt = tags[c.Rebuilt[road]];
-            const Tags& saved = tags[c.Saved[road]];
-            Totals& t = totals[c.Format + (road == 0 ? " -> JPEG" : " -> PNG")];
+        for (int out = 0; out < 2; ++out) {
+            ASSERT_TRUE(tags.count(c.Rebuilt[out])) << "exiftool could not rebuild " << out;
+            const Tags& rebuilt = tags[c.Rebuilt[out]];
+            const Tags& saved = tags[c.Saved[out]];
+            Totals& t = totals[c.Format + (out == 0 ? " -> JPEG" : " -> PNG")];
             ++t.Files;
             // What the rebuild keeps of the original as it was: not the tags exiftool adds to a
             // new directory, nor the values it rounds on the way.
@@ -397,7 +397,7 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothRoads) {
             // exiftool cannot write trailers anew: a JPEG must keep the original's.
             for (const auto& [key, values] : before.Values) {
                 if (before.Paths.at(key).find("Trailer") != std::string::npos) {
-                    if (road == 0) {
+                    if (out == 0) {
                         required[key] = values;
                     } else {
                         EXPECT_FALSE(c.LeftOut[1].empty()) << "PNG: a trailer left out unnamed";
@@ -417,25 +417,25 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothRoads) {
                     std::includes(have.begin(), have.end(), values.begin(), values.end());
                 (have.empty() ? t.Lost : t.Changed) += whole ? 0 : 1;
                 EXPECT_TRUE(whole)
-                    << (road == 0 ? "JPEG " : "PNG ") << key << ": "
-                    << values.begin()->substr(0, 80) << " became "
+                    << (out == 0 ? "JPEG " : "PNG ") << key << ": " << values.begin()->substr(0, 80)
+                    << " became "
                     << (have.empty() ? std::string("(lost)") : have.begin()->substr(0, 80));
             }
-            EXPECT_EQ(models[c.Saved[road]], model + ", vlr3");
+            EXPECT_EQ(models[c.Saved[out]], model + ", vlr3");
             // A file that had no EXIF gets the model alone, without the resolution tags that the
             // validator asks of a JPEG's IFD0: nothing is made up.
             if (before.Values.count("EXIF:IFD0:Model") != 0) {
-                for (const std::string& kind : complaints[c.Saved[road]]) {
+                for (const std::string& kind : complaints[c.Saved[out]]) {
                     // What a JPEG's EXIF must have is asked of no other format's.
                     const bool jpegRule = kind.find("required JPEG") != std::string::npos ||
                                           kind.find("requires ExifVersion") != std::string::npos;
                     EXPECT_TRUE(complaints[c.Source].count(kind) ||
                                 (jpegRule && c.Format != "JPEG"))
-                        << c.Saved[road] << " gained " << kind;
+                        << c.Saved[out] << " gained " << kind;
                 }
                 const std::set<std::string> original = Exiv2Complaints(c.Source);
-                for (const std::string& kind : Exiv2Complaints(c.Saved[road])) {
-                    EXPECT_TRUE(original.count(kind)) << c.Saved[road] << " gained " << kind;
+                for (const std::string& kind : Exiv2Complaints(c.Saved[out])) {
+                    EXPECT_TRUE(original.count(kind)) << c.Saved[out] << " gained " << kind;
                 }
             }
         }
@@ -445,8 +445,8 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothRoads) {
         }
     }
     std::cout << "input -> output: files, tags exiftool's rebuild keeps, lost, changed\n";
-    for (const auto& [road, t] : totals) {
-        std::cout << road << ": " << t.Files << " " << t.Required << " " << t.Lost << " "
+    for (const auto& [kind, t] : totals) {
+        std::cout << kind << ": " << t.Files << " " << t.Required << " " << t.Lost << " "
                   << t.Changed << "\n";
     }
 }

@@ -686,7 +686,7 @@ TEST(Save, ParallelSavesGetTheUmasksModeAndLeaveItAlone) {
 }
 
 // A replaced file keeps its permission bits; a new result is no more readable than its source,
-// by either road (the streamed JPEG road takes the source's bits from the row reader).
+// by either save (the streamed JPEG save takes the source's bits from the row reader).
 TEST(Save, ReplacedFilesKeepTheirModeAndResultsStayAsPrivateAsTheirSource) {
     test::TempDir dir;
     const mode_t before = ::umask(022);
@@ -706,15 +706,15 @@ TEST(Save, ReplacedFilesKeepTheirModeAndResultsStayAsPrivateAsTheirSource) {
         PictureRowReader rows;
         ASSERT_NE(opened.Bitmap, nullptr);
         ASSERT_TRUE(rows.Open(source));
-        for (int road = 0; road < 3; ++road) {
+        for (int way = 0; way < 3; ++way) {
             const std::string target = dir.File(std::to_string(n++) + ".out");
             if (c.Existing >= 0) {
                 test::WriteBytes(target, {1});
                 ASSERT_EQ(::chmod(target.c_str(), static_cast<mode_t>(c.Existing)), 0);
             }
             BitmapRef working = test::SmoothBitmap(16, 8);
-            if (road < 2) {
-                const auto format = road == 0 ? PictureFormat::Jpeg : PictureFormat::Png;
+            if (way < 2) {
+                const auto format = way == 0 ? PictureFormat::Jpeg : PictureFormat::Png;
                 ASSERT_TRUE(SaveConvertedPicture(*working, *opened.Bitmap, target,
                                                  ExistingTarget::Replace, format)
                                 .Ok);
@@ -730,7 +730,7 @@ TEST(Save, ReplacedFilesKeepTheirModeAndResultsStayAsPrivateAsTheirSource) {
             struct stat info {};
             ASSERT_EQ(::stat(target.c_str(), &info), 0);
             EXPECT_EQ(info.st_mode & 0777, c.Expected)
-                << std::oct << c.Source << " " << c.Existing << " road " << road;
+                << std::oct << c.Source << " " << c.Existing << " save " << way;
         }
     }
     ::umask(before);

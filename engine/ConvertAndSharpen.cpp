@@ -1,18 +1,18 @@
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 
 #include <algorithm>
 #include <new>
 
 namespace velora {
 
-void RowRoad::Start(int width, int height, const ConversionOptions& options) {
+void RowConversion::Start(int width, int height, const ConversionOptions& options) {
     Width = std::max(width, 0);
     Taken = 0;
     Given = 0;
     Converter = std::make_unique<PixelConverter>(
         options, static_cast<long long>(width) * height >= detail::CachedPassMinPixels);
-    Sharpening = Filter.Start(width, height, RoadSharpening::Sigma, RoadSharpening::Amount,
-                              RoadSharpening::Channels);
+    Sharpening = Filter.Start(width, height, FinalSharpening::Sigma, FinalSharpening::Amount,
+                              FinalSharpening::Channels);
     if (!Sharpening) {
         try {
             Waiting.assign(3 * static_cast<std::size_t>(Width), 0);
@@ -22,11 +22,11 @@ void RowRoad::Start(int width, int height, const ConversionOptions& options) {
     }
 }
 
-void RowRoad::ConvertRow(std::uint8_t* row) {
+void RowConversion::ConvertRow(std::uint8_t* row) {
     Converter->ConvertRow(row, row, Width);
 }
 
-bool RowRoad::Push(const std::uint8_t* row) {
+bool RowConversion::Push(const std::uint8_t* row) {
     if (Sharpening) {
         return Filter.Push(row);
     }
@@ -38,15 +38,15 @@ bool RowRoad::Push(const std::uint8_t* row) {
     return true;
 }
 
-bool RowRoad::PushBorrowed(const std::uint8_t* row) {
+bool RowConversion::PushBorrowed(const std::uint8_t* row) {
     return Sharpening ? Filter.PushBorrowed(row) : Push(row);
 }
 
-bool RowRoad::OutputReady() const {
+bool RowConversion::OutputReady() const {
     return Sharpening ? Filter.OutputReady() : Taken > Given;
 }
 
-void RowRoad::Emit(std::uint8_t* out) {
+void RowConversion::Emit(std::uint8_t* out) {
     if (Sharpening) {
         Filter.Emit(out);
     } else if (Taken > Given) {
@@ -55,7 +55,7 @@ void RowRoad::Emit(std::uint8_t* out) {
     }
 }
 
-int RowRoad::NextOutputRow() const {
+int RowConversion::NextOutputRow() const {
     return Sharpening ? Filter.NextOutputRow() : Given;
 }
 

@@ -1,10 +1,10 @@
-#include "FileRoad.h"
+#include "FileConversion.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#include "ConversionRoad.h"
+#include "ConvertAndSharpen.h"
 #include "ImageFile.h"
 #include "ImageProperties.h"
 #include "PictureRows.h"
@@ -15,14 +15,14 @@ namespace velora::batch {
 
 namespace {
 
-RoadResult Failure(std::string message) {
-    RoadResult result;
-    result.Outcome = RoadOutcome::Failed;
+FileResult Failure(std::string message) {
+    FileResult result;
+    result.Outcome = FileOutcome::Failed;
     result.Message = std::move(message);
     return result;
 }
 
-void Tell(const RoadObserver& observer, RoadStage stage, int width) {
+void Tell(const FileObserver& observer, FileStage stage, int width) {
     if (observer.Stage) {
         observer.Stage(stage, width);
     }
@@ -32,7 +32,7 @@ void Tell(const RoadObserver& observer, RoadStage stage, int width) {
 // with grey or black areas, and a later run would skip it as done. Allowed, it is a warning
 // that takes the place of the decoder's own word for the damage.
 bool RefuseDamage(const std::string& reason, bool allowed, std::vector<std::string>& warnings,
-                  RoadResult& refusal) {
+                  FileResult& refusal) {
     if (!allowed) {
         refusal = Failure("the file is damaged (" + reason +
                           "); nothing written (--allow-damaged converts what could be read)");
@@ -44,7 +44,7 @@ bool RefuseDamage(const std::string& reason, bool allowed, std::vector<std::stri
     return false;
 }
 
-// The ASCII item `tag` of `bitmap`, or "". The save road copies nothing from a bitmap whose
+// The ASCII item `tag` of `bitmap`, or "". The save copies nothing from a bitmap whose
 // LastStatus tells of a failure, so the status is left as it was.
 std::string TextItem(WorkingBitmap& bitmap, std::uint32_t tag) {
     const Status before = bitmap.LastStatus();
@@ -71,16 +71,16 @@ bool MadeByVelora(WorkingBitmap& metadata) {
            model.compare(model.size() - Marker.size(), Marker.size(), Marker) == 0;
 }
 
-std::uint64_t RoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes) {
+std::uint64_t WholePictureMemory(unsigned width, unsigned height, std::uint64_t fileBytes) {
     return 9 * static_cast<std::uint64_t>(width) * height + fileBytes;
 }
 
 namespace {
 
-// The whole-picture road, for the rare file whose rows cannot tell all its metadata in time.
-RoadResult ConvertWhole(const std::string& input, const std::string& output,
+// The whole-picture conversion, for the rare file whose rows cannot tell all its metadata in time.
+FileResult ConvertWhole(const std::string& input, const std::string& output,
                         const BatchOptions& options, unsigned threads,
-                        const std::atomic<int>& cancel, const RoadObserver& observer,
+                        const std::atomic<int>& cancel, const FileObserver& observer,
                         MemoryBudget* budget) {
     const OutputFormat format = options.Format;
     std::error_code sizeError;
@@ -89,11 +89,12 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
     LoadOptions loadOptions;
     loadOptions.SavedAs = format == OutputFormat::Jpeg ? SaveFormat::Jpeg : SaveFormat::Png;
     loadOptions.BeforeAllocation = [&](unsigned width, unsigned height, std::uint64_t decoder) {
-        return share.Take(RoadMemory(width, height, sizeError ? 0 : fileBytes) + decoder, cancel);
+        return share.Take(WholePictureMemory(width, height, sizeError ? 0 : fileBytes) + decoder,
+                          cancel);
     };
     LoadResult loadResult = LoadBitmapFromFile(input, loadOptions);
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, {}, {}, {}};
+        return FileResult{FileOutcome::Cancelled, {}, {}, {}, {}};
     }
     BitmapRef loaded = std::move(loadResult.Bitmap);
     if (!loaded || !loaded->HasImage()) {
@@ -101,53 +102,53 @@ RoadResult ConvertWhole(const std::string& input, const std::string& output,
                                                   : loadResult.Message);
     }
     std::vector<std::string> warnings = std::move(loadResult.Warnings);
-    RoadResult refusal;
+    FileResult refusal;
     if (loadResult.Damaged &&
         RefuseDamage(loadResult.DamageReason, options.AllowDamaged, warnings, refusal)) {
         return refusal;
     }
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}, {}};
+        return FileResult{FileOutcome::Cancelled, {}, warnings, {}, {}};
     }
 
-    // The save road reads only the opened picture's metadata, and a one-pixel clone carries all
+    // The save reads only the opened picture's metadata, and a one-pixel clone carries all
     // of it: this keeps a second full-size copy out of memory.
     BitmapRef opened = loaded->Clone(0, 0, 1, 1);
     if (!opened) {
         return Failure("not enough memory to keep its metadata");
     }
     const int width = static_cast<int>(loaded->Width());
-    Tell(observer, RoadStage::Converting, width);
-    RoadSteps steps;
+    Tell(observer, FileStage::Converting, width);
+    ConversionCallbacks steps;
     steps.Progress = [&observer](int column) {
         if (observer.Column) {
             observer.Column(column);
         }
     };
-    steps.Sharpening = [&observer, width] { Tell(observer, RoadStage::Sharpening, width); };
-    RoadEnding<WorkingBitmap> road =
+    steps.Sharpening = [&observer, width] { Tell(observer, FileStage::Sharpening, width); };
+    SharpenedPicture<WorkingBitmap> converted =
         ConvertAndSharpen(std::move(loaded), options.Conversion, steps, cancel, threads);
-    if (!road.Picture || cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}, {}};
+    if (!converted.Picture || cancel.load() != 0) {
+        return FileResult{FileOutcome::Cancelled, {}, warnings, {}, {}};
     }
-    if (!road.Sharpened) {
+    if (!converted.Sharpened) {
         // The window keeps the converted picture in this case too; the files stay alike.
         warnings.push_back("not enough memory to sharpen it; written as converted");
     }
-    Tell(observer, RoadStage::Saving, width);
+    Tell(observer, FileStage::Saving, width);
     const ExistingTarget existing =
         options.Overwrite ? ExistingTarget::Replace : ExistingTarget::Keep;
     SaveResult saved = SaveConvertedPicture(
-        *road.Picture, *opened, output, existing,
+        *converted.Picture, *opened, output, existing,
         format == OutputFormat::Jpeg ? PictureFormat::Jpeg : PictureFormat::Png);
     if (saved.TargetExists) {
-        return RoadResult{RoadOutcome::Skipped, {}, warnings, {}, {}};
+        return FileResult{FileOutcome::Skipped, {}, warnings, {}, {}};
     }
     if (!saved.Ok) {
         return Failure("cannot write '" + output +
                        "': " + (saved.Message.empty() ? "unknown error" : saved.Message));
     }
-    return RoadResult{RoadOutcome::Done, {}, warnings, std::move(saved.LeftOut), TakenAt(*opened)};
+    return FileResult{FileOutcome::Done, {}, warnings, std::move(saved.LeftOut), TakenAt(*opened)};
 }
 
 std::string CannotWrite(const std::string& output, const std::string& message) {
@@ -156,8 +157,8 @@ std::string CannotWrite(const std::string& output, const std::string& message) {
 
 }  // namespace
 
-std::uint64_t StreamedRoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes,
-                                 PictureRowReader::Source source, OutputFormat format) {
+std::uint64_t StreamedMemory(unsigned width, unsigned height, std::uint64_t fileBytes,
+                             PictureRowReader::Source source, OutputFormat format) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
     // The bands in flight and the rows the codecs and the filter keep, a few hundred rows in
     // all; the colour cache at its largest (4 MiB) and the codecs' tables.
@@ -173,9 +174,9 @@ std::uint64_t StreamedRoadMemory(unsigned width, unsigned height, std::uint64_t 
     return bytes;
 }
 
-RoadResult ConvertFile(const std::string& input, const std::string& output,
+FileResult ConvertFile(const std::string& input, const std::string& output,
                        const BatchOptions& options, unsigned threads,
-                       const std::atomic<int>& cancel, const RoadObserver& observer,
+                       const std::atomic<int>& cancel, const FileObserver& observer,
                        MemoryBudget* budget) {
     const OutputFormat format = options.Format;
     // A folder that takes no files is found before the picture is decoded for nothing.
@@ -184,7 +185,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     if (!FolderTakesFiles(folder.empty() ? "." : folder, why)) {
         return Failure(why);
     }
-    Tell(observer, RoadStage::Loading, 0);
+    Tell(observer, FileStage::Loading, 0);
     std::error_code sizeError;
     const std::uint64_t fileBytes = std::filesystem::file_size(input, sizeError);
     MemoryShare share(budget);
@@ -193,7 +194,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     loadOptions.SavedAs = format == OutputFormat::Jpeg ? SaveFormat::Jpeg : SaveFormat::Png;
     loadOptions.BeforeAllocation = [&](unsigned width, unsigned height, std::uint64_t decoder) {
         return share.Take(
-            StreamedRoadMemory(width, height, sizeError ? 0 : fileBytes, reader.From(), format) +
+            StreamedMemory(width, height, sizeError ? 0 : fileBytes, reader.From(), format) +
                 decoder,
             cancel);
     };
@@ -201,10 +202,10 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
     const PictureRowReader::Damage onDamage =
         options.AllowDamaged ? PictureRowReader::Damage::FillIn : PictureRowReader::Damage::Stop;
     std::vector<std::string> warnings;
-    RoadResult refusal;
+    FileResult refusal;
     if (!reader.Open(input, loadOptions, onDamage)) {
         if (cancel.load() != 0) {
-            return RoadResult{RoadOutcome::Cancelled, {}, {}, {}, {}};
+            return FileResult{FileOutcome::Cancelled, {}, {}, {}, {}};
         }
         if (reader.Damaged()) {
             RefuseDamage(reader.DamageReason(), false, warnings, refusal);
@@ -213,10 +214,10 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         return Failure(reader.Message().empty() ? "cannot be read as a picture" : reader.Message());
     }
     if (cancel.load() != 0) {
-        return RoadResult{RoadOutcome::Cancelled, {}, reader.Warnings(), {}, {}};
+        return FileResult{FileOutcome::Cancelled, {}, reader.Warnings(), {}, {}};
     }
     if (!options.IncludeResults && MadeByVelora(*reader.Metadata())) {
-        return RoadResult{RoadOutcome::EarlierResult, {}, {}, {}, {}};
+        return FileResult{FileOutcome::EarlierResult, {}, {}, {}, {}};
     }
     const int width = reader.Width();
     const int height = reader.Height();
@@ -227,17 +228,17 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
                       options.Overwrite ? ExistingTarget::Replace : ExistingTarget::Keep)) {
         return Failure(CannotWrite(output, writer.Message()));
     }
-    RowRoad road;
-    road.Start(width, height, options.Conversion);
-    if (!road.Sharpened()) {
+    RowConversion conversion;
+    conversion.Start(width, height, options.Conversion);
+    if (!conversion.Sharpened()) {
         warnings.push_back("not enough memory to sharpen it; written as converted");
     }
 
-    // Progress counts rows here: every row leaves the road finished.
-    Tell(observer, RoadStage::Converting, height);
+    // Progress counts rows here: every row leaves the conversion finished.
+    Tell(observer, FileStage::Converting, height);
     int rows = 0;
     const PipelineResult run =
-        RunRowPipeline(reader, road, writer, threads, cancel, [&observer, &rows] {
+        RunRowPipeline(reader, conversion, writer, threads, cancel, [&observer, &rows] {
             if (observer.Column) {
                 observer.Column(rows);
             }
@@ -254,7 +255,7 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         case PipelineOutcome::Done:
             break;
         case PipelineOutcome::Cancelled:
-            return RoadResult{RoadOutcome::Cancelled, {}, warnings, {}, {}};
+            return FileResult{FileOutcome::Cancelled, {}, warnings, {}, {}};
         case PipelineOutcome::Failed:
             return Failure(run.ReaderFailed ? run.Message : CannotWrite(output, run.Message));
     }
@@ -268,15 +269,15 @@ RoadResult ConvertFile(const std::string& input, const std::string& output,
         share.Return();
         return ConvertWhole(input, output, options, threads, cancel, observer, budget);
     }
-    Tell(observer, RoadStage::Saving, height);
+    Tell(observer, FileStage::Saving, height);
     if (!writer.Commit()) {
         if (writer.TargetExists()) {
-            return RoadResult{RoadOutcome::Skipped, {}, warnings, {}, {}};
+            return FileResult{FileOutcome::Skipped, {}, warnings, {}, {}};
         }
         return Failure(CannotWrite(output, writer.Message()));
     }
-    return RoadResult{
-        RoadOutcome::Done, {}, warnings, writer.LeftOut(), TakenAt(*reader.Metadata())};
+    return FileResult{
+        FileOutcome::Done, {}, warnings, writer.LeftOut(), TakenAt(*reader.Metadata())};
 }
 
 }  // namespace velora::batch

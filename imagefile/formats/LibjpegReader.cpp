@@ -2,8 +2,8 @@
 
 #include "Codecs.h"
 #include "JpegErrors.h"
-#include "JpegRows.h"
 #include "JpegSegments.h"
+#include "LibjpegRows.h"
 
 #include <jerror.h>
 
@@ -34,7 +34,7 @@ void OnProgress(j_common_ptr info) {
 
 }  // namespace
 
-struct JpegRowReader::State {
+struct LibjpegReader::State {
     jpeg_decompress_struct Info;
     JpegErrorManager Err;
     ProgressManager Progress;
@@ -105,7 +105,7 @@ struct JpegRowReader::State {
     }
 };
 
-JpegRowReader::JpegRowReader() : S(std::make_unique<State>()) {
+LibjpegReader::LibjpegReader() : S(std::make_unique<State>()) {
     S->Info.err = jpeg_std_error(&S->Err.Base);
     S->Err.Base.error_exit = OnJpegErrorExit;
     S->Err.Base.emit_message = OnJpegMessage;
@@ -113,7 +113,7 @@ JpegRowReader::JpegRowReader() : S(std::make_unique<State>()) {
     S->Err.Warnings = &S->Warnings;
 }
 
-JpegRowReader::~JpegRowReader() = default;
+LibjpegReader::~LibjpegReader() = default;
 
 namespace {
 
@@ -123,7 +123,7 @@ namespace {
 // suspend, so this never has to resume halfway.
 boolean OnSegment(j_decompress_ptr info) {
     jpeg_source_mgr* src = info->src;
-    auto* state = static_cast<JpegRowReader::State*>(info->client_data);
+    auto* state = static_cast<LibjpegReader::State*>(info->client_data);
     auto* err = reinterpret_cast<JpegErrorManager*>(info->err);
     unsigned length = 0;
     for (int i = 0; i < 2; ++i) {
@@ -199,7 +199,7 @@ bool AllScansCame(j_decompress_ptr info) {
 }
 
 // The part of opening that both sources share, after the source is set.
-void ReadHeader(j_decompress_ptr info, JpegRowReader::State* state, std::FILE* file) {
+void ReadHeader(j_decompress_ptr info, LibjpegReader::State* state, std::FILE* file) {
     info->client_data = state;
     // APP0 (JFIF) and APP14 (Adobe) stay with libjpeg, which reads what it needs from them.
     for (int m = 1; m < 16; ++m) {
@@ -230,7 +230,7 @@ void ReadHeader(j_decompress_ptr info, JpegRowReader::State* state, std::FILE* f
 
 // Reads from memory, or from `file` where one is given. The libjpeg calls and their setjmp share
 // this one frame, which holds nothing with a destructor.
-bool OpenSource(JpegRowReader::State* s, const std::uint8_t* data, std::size_t size,
+bool OpenSource(LibjpegReader::State* s, const std::uint8_t* data, std::size_t size,
                 std::FILE* file) {
     if (s->Created) {
         return false;
@@ -255,43 +255,43 @@ bool OpenSource(JpegRowReader::State* s, const std::uint8_t* data, std::size_t s
 
 }  // namespace
 
-bool JpegRowReader::Open(const std::uint8_t* data, std::size_t size) {
+bool LibjpegReader::Open(const std::uint8_t* data, std::size_t size) {
     return OpenSource(S.get(), data, size, nullptr);
 }
 
-bool JpegRowReader::Open(std::FILE* file) {
+bool LibjpegReader::Open(std::FILE* file) {
     return OpenSource(S.get(), nullptr, 0, file);
 }
 
-unsigned JpegRowReader::Width() const {
+unsigned LibjpegReader::Width() const {
     return S->Created && !S->Failed ? S->Info.image_width : 0;
 }
 
-unsigned JpegRowReader::Height() const {
+unsigned LibjpegReader::Height() const {
     return S->Created && !S->Failed ? S->Info.image_height : 0;
 }
 
-bool JpegRowReader::HoldsPicture() const {
+bool LibjpegReader::HoldsPicture() const {
     return S->Holds;
 }
 
-bool JpegRowReader::Cmyk() const {
+bool LibjpegReader::Cmyk() const {
     return S->Cmyk;
 }
 
-bool JpegRowReader::AdobeInverted() const {
+bool LibjpegReader::AdobeInverted() const {
     return S->Inverted;
 }
 
-bool JpegRowReader::Grey() const {
+bool LibjpegReader::Grey() const {
     return S->Created && !S->Failed && S->Info.jpeg_color_space == JCS_GRAYSCALE;
 }
 
-bool JpegRowReader::SingleScan() const {
+bool LibjpegReader::SingleScan() const {
     return S->SingleScan;
 }
 
-bool JpegRowReader::Start() {
+bool LibjpegReader::Start() {
     State* s = S.get();
     if (!s->Created || s->Failed || s->Started) {
         return false;
@@ -321,7 +321,7 @@ bool JpegRowReader::Start() {
     return true;
 }
 
-int JpegRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) {
+int LibjpegReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) {
     State* s = S.get();
     if (!s->Started || s->Failed) {
         return 0;
@@ -358,15 +358,15 @@ int JpegRowReader::ReadRows(std::uint8_t* rows, std::int32_t stride, int count) 
     return static_cast<int>(s->Info.output_scanline - first);
 }
 
-unsigned JpegRowReader::NextRow() const {
+unsigned LibjpegReader::NextRow() const {
     return S->Started ? S->Info.output_scanline : 0;
 }
 
-bool JpegRowReader::Damaged() const {
+bool LibjpegReader::Damaged() const {
     return S->Err.Damaged;
 }
 
-const std::string& JpegRowReader::DamageReason() const {
+const std::string& LibjpegReader::DamageReason() const {
     State* s = S.get();
     if (s->Err.Damaged && s->DamageReason.empty()) {
         try {
@@ -377,7 +377,7 @@ const std::string& JpegRowReader::DamageReason() const {
     return s->DamageReason;
 }
 
-void JpegRowReader::Metadata(RawMetadata& meta) const {
+void LibjpegReader::Metadata(RawMetadata& meta) const {
     meta = S->Meta;
     S->Segments.FinishIcc(meta);
     for (int slot = 0; slot < 2; ++slot) {
@@ -391,11 +391,11 @@ void JpegRowReader::Metadata(RawMetadata& meta) const {
     }
 }
 
-std::size_t JpegRowReader::SegmentCount() const {
+std::size_t LibjpegReader::SegmentCount() const {
     return S->SegmentsMet;
 }
 
-bool JpegRowReader::Finish() {
+bool LibjpegReader::Finish() {
     State* s = S.get();
     if (!s->Started || s->Failed) {
         return false;
@@ -407,15 +407,15 @@ bool JpegRowReader::Finish() {
     return true;
 }
 
-bool JpegRowReader::Failed() const {
+bool LibjpegReader::Failed() const {
     return S->Failed;
 }
 
-const std::string& JpegRowReader::Message() const {
+const std::string& LibjpegReader::Message() const {
     return S->Message;
 }
 
-const std::vector<std::string>& JpegRowReader::Warnings() const {
+const std::vector<std::string>& LibjpegReader::Warnings() const {
     return S->Warnings;
 }
 

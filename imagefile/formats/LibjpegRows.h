@@ -1,5 +1,6 @@
 // JPEG a band of rows at a time, over libjpeg-turbo's own row interface: the whole-picture load and
-// save go through these, and so does velora-batch's road, which never holds a whole picture.
+// save go through these, and so does velora-batch's streamed save, which never holds a whole
+// picture. The reader gives the components as stored (CMYK stays CMYK); JpegBgrReader builds on it.
 //
 // libjpeg reports fatal errors through error_exit, which jumps back to a setjmp in the method that
 // made the call; those methods hold no object with a destructor, so the jump skips nothing. After
@@ -17,12 +18,12 @@ namespace velora {
 struct EncodedMetadata;
 struct RawMetadata;
 
-class JpegRowReader {
+class LibjpegReader {
   public:
-    JpegRowReader();
-    ~JpegRowReader();
-    JpegRowReader(const JpegRowReader&) = delete;
-    JpegRowReader& operator=(const JpegRowReader&) = delete;
+    LibjpegReader();
+    ~LibjpegReader();
+    LibjpegReader(const LibjpegReader&) = delete;
+    LibjpegReader& operator=(const LibjpegReader&) = delete;
 
     // Reads the header from memory (which must outlive the reader) or from an open file, and
     // keeps of the APPn and COM segments what a saved file carries on (see JpegSegments). Nothing
@@ -87,12 +88,12 @@ class JpegRowReader {
     std::unique_ptr<State> S;
 };
 
-class JpegRowWriter {
+class LibjpegWriter {
   public:
-    JpegRowWriter();
-    ~JpegRowWriter();
-    JpegRowWriter(const JpegRowWriter&) = delete;
-    JpegRowWriter& operator=(const JpegRowWriter&) = delete;
+    LibjpegWriter();
+    ~LibjpegWriter();
+    LibjpegWriter(const LibjpegWriter&) = delete;
+    LibjpegWriter& operator=(const LibjpegWriter&) = delete;
 
     // Checks that `meta` fits JPEG segments, then writes the file's header with it: `quality`
     // (clamped to 1-100), 4:4:4 chroma, the slow integer transform, the JFIF header the opened

@@ -1,4 +1,4 @@
-// The road of one photo through velora-batch, the same as the window's: open, convert in place,
+// One photo's conversion in velora-batch, the same as the window's: open, convert in place,
 // sharpen, save under the result's name with the opened file's metadata.
 #pragma once
 
@@ -13,16 +13,16 @@
 
 namespace velora::batch {
 
-enum class RoadStage { Loading, Converting, Sharpening, Saving };
+enum class FileStage { Loading, Converting, Sharpening, Saving };
 
 // Told about the stages and, while converting, every column. May be called from the pass's own
 // worker threads.
-struct RoadObserver {
-    std::function<void(RoadStage stage, int width)> Stage;
+struct FileObserver {
+    std::function<void(FileStage stage, int width)> Stage;
     std::function<void(int column)> Column;
 };
 
-enum class RoadOutcome {
+enum class FileOutcome {
     Done,
     Failed,
     Cancelled,
@@ -30,8 +30,8 @@ enum class RoadOutcome {
     EarlierResult,  // the input is itself a Velora result and --include-results was not given
 };
 
-struct RoadResult {
-    RoadOutcome Outcome = RoadOutcome::Failed;
+struct FileResult {
+    FileOutcome Outcome = FileOutcome::Failed;
     std::string Message;                // why it failed
     std::vector<std::string> Warnings;  // what the decoder stepped over or left out
     std::vector<std::string> LeftOut;   // metadata the saved file could not hold, by name
@@ -41,27 +41,27 @@ struct RoadResult {
 // Whether the picture's metadata marks it as made by Velora: its camera model ends in ", vlr3".
 bool MadeByVelora(WorkingBitmap& metadata);
 
-// The memory one file's road takes at its peak, for a picture of `width` x `height` read from
+// The memory one file's conversion takes at its peak, for a picture of `width` x `height` read from
 // a file of `fileBytes`: the file, the decoded picture and the sharpened one (3 bytes a pixel
 // each), and the coefficients a progressive JPEG keeps while it is read (up to 6 bytes a pixel).
-std::uint64_t RoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes);
+std::uint64_t WholePictureMemory(unsigned width, unsigned height, std::uint64_t fileBytes);
 
-// The same for the road that streams rows: a few hundred rows and the colour cache, plus the
+// The same for the conversion that streams rows: a few hundred rows and the colour cache, plus the
 // coefficients of a JPEG of several scans, or the picture and its file where the format is
 // decoded whole; and the picture once more for a PNG result, whose encoder takes it whole.
-std::uint64_t StreamedRoadMemory(unsigned width, unsigned height, std::uint64_t fileBytes,
-                                 PictureRowReader::Source source, OutputFormat format);
+std::uint64_t StreamedMemory(unsigned width, unsigned height, std::uint64_t fileBytes,
+                             PictureRowReader::Source source, OutputFormat format);
 
 // Takes the conversion, the format and the rules for existing results and damaged inputs from
 // `options`. A picture too large for the output format is refused as soon as its size is known;
 // a damaged input fails unless options.AllowDamaged. `threads` is the pass's share of the cores
-// (0: all). With a `budget`, the road waits for its share of it before the picture's memory is
-// taken. Nothing is written when `cancel` is set before the save starts; the save itself writes
+// (0: all). With a `budget`, the conversion waits for its share of it before the picture's memory
+// is taken. Nothing is written when `cancel` is set before the save starts; the save itself writes
 // the result whole or not at all, and without --overwrite never replaces a file that is there by
 // then.
-RoadResult ConvertFile(const std::string& input, const std::string& output,
+FileResult ConvertFile(const std::string& input, const std::string& output,
                        const BatchOptions& options, unsigned threads,
-                       const std::atomic<int>& cancel, const RoadObserver& observer,
+                       const std::atomic<int>& cancel, const FileObserver& observer,
                        MemoryBudget* budget = nullptr);
 
 }  // namespace velora::batch

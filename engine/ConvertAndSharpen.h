@@ -1,5 +1,5 @@
-// The road of one picture once a conversion starts: the tone pass in place, then the sharpening
-// that ends every completed conversion. The window's worker and velora-batch both take this road,
+// One picture's conversion from start to end: the tone pass in place, then the sharpening that
+// ends every completed conversion. The window's worker and velora-batch both convert through here,
 // so what the window saves and what velora-batch writes agree to the byte.
 #pragma once
 
@@ -16,35 +16,36 @@
 namespace velora {
 
 // The sharpening after every completed pass: a light unsharp mask on all three colour channels.
-struct RoadSharpening {
+struct FinalSharpening {
     static constexpr float Sigma = 0.4f;
     static constexpr float Amount = 0.3f;
     static constexpr unsigned Channels = 7;
 };
 
-// What the caller hears along the road, on the calling thread; either may be empty.
-struct RoadSteps {
+// What the caller hears along the way, on the calling thread; either may be empty.
+struct ConversionCallbacks {
     ProgressCallback Progress;         // every column, as ConvertPicture reports them
     std::function<void()> Sharpening;  // the pass is complete and the filter starts
 };
 
 template <class Bitmap>
-struct RoadEnding {
+struct SharpenedPicture {
     // The sharpened picture; the converted picture itself when the filter could make none (it
-    // is still a whole, valid result); null when the road was cancelled.
+    // is still a whole, valid result); null when the conversion was cancelled.
     std::shared_ptr<Bitmap> Picture;
     bool Sharpened = false;
 };
 
 // Converts `picture` in place and sharpens it. `cancelRequested` is polled after every pixel of
-// the pass and once more after the filter; a cancelled road returns no picture. `passThreads` is
-// the pass's share of the cores (0: one per core); the result does not depend on it.
+// the pass and once more after the filter; a cancelled conversion returns no picture. `passThreads`
+// is the pass's share of the cores (0: one per core); the result does not depend on it.
 template <class Bitmap>
-RoadEnding<Bitmap> ConvertAndSharpen(std::shared_ptr<Bitmap> picture,
-                                     const ConversionOptions& options, const RoadSteps& steps,
-                                     const std::atomic<int>& cancelRequested,
-                                     unsigned passThreads = 0) {
-    RoadEnding<Bitmap> result;
+SharpenedPicture<Bitmap> ConvertAndSharpen(std::shared_ptr<Bitmap> picture,
+                                           const ConversionOptions& options,
+                                           const ConversionCallbacks& steps,
+                                           const std::atomic<int>& cancelRequested,
+                                           unsigned passThreads = 0) {
+    SharpenedPicture<Bitmap> result;
     if (!picture) {
         return result;
     }
@@ -57,7 +58,7 @@ RoadEnding<Bitmap> ConvertAndSharpen(std::shared_ptr<Bitmap> picture,
         steps.Sharpening();
     }
     std::shared_ptr<Bitmap> sharpened = UnsharpMaskFilter().UnsharpMask(
-        *picture, RoadSharpening::Sigma, RoadSharpening::Amount, RoadSharpening::Channels);
+        *picture, FinalSharpening::Sigma, FinalSharpening::Amount, FinalSharpening::Channels);
     if (cancelRequested.load() != 0) {
         return result;
     }
@@ -66,16 +67,17 @@ RoadEnding<Bitmap> ConvertAndSharpen(std::shared_ptr<Bitmap> picture,
     return result;
 }
 
-// The same road for a picture that arrives and leaves a row at a time, as velora-batch takes it:
+// The same conversion for a picture that arrives and leaves a row at a time, as velora-batch
+// streams it:
 // each row converted exactly as the pass converts its pixels, then sharpened with the constants
 // above exactly as UnsharpMask sharpens a whole picture, holding only the few rows the filter
 // spans. The conversion and the sharpening may run on two threads, each calling only its half;
 // ConvertRow may move between the two as long as no two calls overlap.
-class RowRoad {
+class RowConversion {
   public:
     void Start(int width, int height, const ConversionOptions& options);
     // False when the filter could not begin: the rows then leave converted and unsharpened, as
-    // the whole-picture road keeps the converted picture when the filter makes none.
+    // the whole-picture conversion keeps the converted picture when the filter makes none.
     bool Sharpened() const { return Sharpening; }
 
     // The first half: one row of 3 × width bytes, converted in place.

@@ -3,7 +3,7 @@
 
 #include "Codecs.h"
 #include "JpegErrors.h"
-#include "JpegRows.h"
+#include "LibjpegRows.h"
 
 namespace velora {
 
@@ -18,7 +18,7 @@ bool SegmentFits(std::size_t payload) {
 
 }  // namespace
 
-struct JpegRowWriter::State {
+struct LibjpegWriter::State {
     jpeg_compress_struct Info;
     JpegErrorManager Err;
     std::string Message;
@@ -43,14 +43,14 @@ struct JpegRowWriter::State {
     }
 };
 
-JpegRowWriter::JpegRowWriter() : S(std::make_unique<State>()) {
+LibjpegWriter::LibjpegWriter() : S(std::make_unique<State>()) {
     S->Info.err = jpeg_std_error(&S->Err.Base);
     S->Err.Base.error_exit = OnJpegErrorExit;
     S->Err.Message[0] = '\0';
     S->Err.Warnings = nullptr;
 }
 
-JpegRowWriter::~JpegRowWriter() = default;
+LibjpegWriter::~LibjpegWriter() = default;
 
 namespace {
 
@@ -128,7 +128,7 @@ void WriteHeader(j_compress_ptr info, unsigned width, unsigned height, int quali
 
 }  // namespace
 
-bool JpegRowWriter::Start(std::FILE* file, unsigned width, unsigned height, int quality,
+bool LibjpegWriter::Start(std::FILE* file, unsigned width, unsigned height, int quality,
                           const EncodedMetadata& meta) {
     State* s = S.get();
     if (s->Created) {
@@ -158,7 +158,7 @@ bool JpegRowWriter::Start(std::FILE* file, unsigned width, unsigned height, int 
     return true;
 }
 
-bool JpegRowWriter::WriteRows(const std::uint8_t* rows, std::int32_t stride, int count) {
+bool LibjpegWriter::WriteRows(const std::uint8_t* rows, std::int32_t stride, int count) {
     State* s = S.get();
     if (!s->Started || s->Failed) {
         return false;
@@ -185,11 +185,11 @@ bool JpegRowWriter::WriteRows(const std::uint8_t* rows, std::int32_t stride, int
     return true;
 }
 
-unsigned JpegRowWriter::NextRow() const {
+unsigned LibjpegWriter::NextRow() const {
     return S->Started ? S->Info.next_scanline : 0;
 }
 
-bool JpegRowWriter::Finish() {
+bool LibjpegWriter::Finish() {
     State* s = S.get();
     if (!s->Started || s->Failed) {
         return false;
@@ -225,7 +225,7 @@ bool JpegRowWriter::Finish() {
     return true;
 }
 
-const std::string& JpegRowWriter::Message() const {
+const std::string& LibjpegWriter::Message() const {
     return S->Message;
 }
 
