@@ -4,6 +4,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -56,20 +57,19 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
                  DecodeOutcome& out) {
     const auto width = static_cast<std::uint32_t>(features.width);
     const auto height = static_cast<std::uint32_t>(features.height);
-    // A lossless picture is decoded whole into libwebp's own ARGB pixels; a lossy one keeps a few
-    // rows (and its alpha plane). Pictures with alpha take a detour through BGRA.
+    // A lossless picture is decoded whole into libwebp's own ARGB pixels (4 bytes a pixel); a
+    // lossy one keeps a few rows and its alpha plane (1). Pictures with alpha take a detour
+    // through BGRA (4) to be laid over white, and their rows (3) are taken only once libwebp has
+    // let go of its own: the larger of the two peaks counts.
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
+    const std::uint64_t ownBytes = features.format == 2 ? 4 : features.has_alpha ? 1 : 0;
     const std::uint64_t library =
-        pixels * ((features.format == 2 ? 4 : 0) + (features.has_alpha ? 5 : 0));
-    std::int32_t stride = 0;
+        pixels * (features.has_alpha ? std::max<std::uint64_t>(ownBytes + 4, 4 + 3) - 3 : ownBytes);
     if (!ApproveDecodeTarget(out, width, height, library)) {
         return;
     }
-    std::uint8_t* rows = AllocateDecodeTarget(out, width, height, &stride, true);
-    if (rows == nullptr) {
-        return;
-    }
-    // Pictures with alpha take a detour through a BGRA buffer to be laid over white.
+    std::int32_t stride = 0;
+    std::uint8_t* rows = nullptr;
     std::vector<std::uint8_t> bgra;
     if (features.has_alpha) {
         try {
@@ -78,6 +78,8 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
             Fail(out, "not enough memory for the picture", Status::OutOfMemory);
             return;
         }
+    } else if ((rows = AllocateDecodeTarget(out, width, height, &stride, true)) == nullptr) {
+        return;
     }
     const std::size_t targetStride =
         features.has_alpha ? 4 * width : static_cast<std::size_t>(stride);
@@ -92,21 +94,25 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
     const VP8StatusCode status = WebPIUpdate(decoder.get(), data, size);
     int decoded = 0;
     WebPIDecGetRGB(decoder.get(), &decoded, nullptr, nullptr, nullptr);
-    if (status != VP8_STATUS_OK) {
-        if (status != VP8_STATUS_SUSPENDED || decoded <= 0) {
-            Fail(out,
-                 StatusText(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA : status));
-            return;
-        }
-        out.Damaged = true;
-        out.DamageReason =
-            "the WebP file ends early; rows from " + std::to_string(decoded) + " on are missing";
+    decoder.reset();
+    if (status != VP8_STATUS_OK && (status != VP8_STATUS_SUSPENDED || decoded <= 0)) {
+        Fail(out, StatusText(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA : status));
+        return;
     }
     if (features.has_alpha) {
+        rows = AllocateDecodeTarget(out, width, height, &stride, true);
+        if (rows == nullptr) {
+            return;
+        }
         for (std::uint32_t y = 0; y < height; ++y) {
             OverWhite(&bgra[4 * static_cast<std::size_t>(width) * y],
                       rows + static_cast<std::size_t>(y) * stride, width);
         }
+    }
+    if (status != VP8_STATUS_OK) {
+        out.Damaged = true;
+        out.DamageReason =
+            "the WebP file ends early; rows from " + std::to_string(decoded) + " on are missing";
     }
 }
 
