@@ -127,6 +127,18 @@ void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 void DecodeRaw(const std::uint8_t* data, std::size_t size, DecodeOutcome& out);
 
+// A HEIF file's primary picture when it is a grid of tiles, as its boxes describe it.
+struct HeifGrid {
+    bool IsGrid = false;
+    unsigned Rows = 0, Columns = 0;
+    std::uint32_t Width = 0, Height = 0, TileWidth = 0, TileHeight = 0;
+};
+// False, with `problem` saying why, when the grid is not made of as many distinct tiles, each with
+// data in the file, as its cells, or its tiles do not make the size the grid and the primary
+// picture declare. A file whose primary picture is no grid passes as it is.
+bool CheckHeifGrid(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
+                   std::string& problem);
+
 // Camera raws, known by content: a TIFF structure holding sensor data (whatever its first
 // directory shows), Canon's CR3 among the ISO media files, and the other raws LibRaw knows.
 bool IsTiffCameraRaw(const std::uint8_t* data, std::size_t size);

@@ -259,6 +259,14 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         return;
     }
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
+    // libheif has read the boxes (and refused sizes past its limit) but allocates a grid's canvas
+    // at the size the grid names, whatever the tiles hold, so the grid is checked first.
+    HeifGrid grid;
+    std::string problem;
+    if (!CheckHeifGrid(data, size, grid, problem)) {
+        Fail(out, problem);
+        return;
+    }
     const int declaredWidth = Heif().heif_image_handle_get_width(handle.get());
     const int declaredHeight = Heif().heif_image_handle_get_height(handle.get());
     if (declaredWidth <= 0 || declaredHeight <= 0) {
@@ -270,9 +278,13 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     // the file declares.
     const bool alpha = Heif().heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const bool deep = Heif().heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8;
-    // libheif holds the decoded planes and the interleaved picture made from them (a grid its
-    // tiles too): at most four samples each way, two bytes each when deep.
-    const std::uint64_t pixels = static_cast<std::uint64_t>(declaredWidth) * declaredHeight;
+    // libheif holds the decoded planes and the interleaved picture made from them, and for a
+    // grid the tile it is laying on the canvas: at most four samples each way, two bytes each
+    // when deep.
+    const std::uint64_t pixels =
+        std::max(static_cast<std::uint64_t>(declaredWidth) * declaredHeight,
+                 std::uint64_t{grid.Width} * grid.Height) +
+        std::uint64_t{grid.TileWidth} * grid.TileHeight;
     if (!ApproveDecodeTarget(out, static_cast<std::uint64_t>(declaredWidth),
                              static_cast<std::uint64_t>(declaredHeight),
                              pixels * (deep ? 16 : 8))) {

@@ -7,9 +7,12 @@ import os
 import struct
 import zlib
 
-from crafted_heif import box, heif_12bit, heif_alpha, heif_base, heif_with_rotation, heif_with_size
+from crafted_heif import (box, heif_12bit, heif_alpha, heif_base, heif_grid, heif_tile,
+                          heif_with_rotation, heif_with_size)
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corrupt")
+FUZZ_SEED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz", "seeds",
+                         "heic_grid_larger_than_ispe.heic")
 
 
 def pattern(x, y):
@@ -346,6 +349,7 @@ def ico_damaged_largest():
 
 def cases():
     heic = heif_base()
+    tile = heif_tile()
     out = [
         ("err_gif_frame_outside_screen.gif", gif((1, 1), (60000, 0, 1, 1), [1]),
          "a 1x1 frame at x = 60000 on a 1x1 screen: once a 60001x1 picture, now refused"),
@@ -418,6 +422,9 @@ def cases():
          "an ISO media file that is no picture (a video's file type)"),
         ("err_heif_no_meta.heic", box(b"ftyp", b"heic\0\0\0\0mif1heic") + box(b"mdat", b"\0" * 8),
          "says HEIC but has no meta box"),
+        ("err_heif_grid_larger_than_ispe.heic", open(FUZZ_SEED, "rb").read(),
+         "found by fuzz_formats: a 1 x 1 grid of a 64x64 tile naming a 19794 x 19728 canvas, its "
+         "ispe 32 x 16: once 2.2 GB and 14 s, now refused before decoding"),
     ]
     if heic is not None:
         out += [
@@ -429,10 +436,20 @@ def cases():
             ("ok_heic_alpha.heic", heif_alpha(),
              "48x32 with an alpha plane from clear to opaque: laid over white"),
             ("ok_heic_12bit.heic", heif_12bit(), "40x24 with 12 bits a sample: rounded to 8"),
+            ("ok_heic_grid_2x2.heic", heif_grid(tile, 2, 2, 1000, 900),
+             "a 2 x 2 grid of 512x512 tiles, 1000x900 of it shown: opens whole"),
+            ("err_heif_grid_one_tile_repeated.heic",
+             heif_grid(tile, 20, 20, 10240, 10240, cells=[0] * 400),
+             "a 20 x 20 grid naming one 512x512 tile 400 times, 105 megapixels: once 1.8 GB and "
+             "6.7 s, now refused before decoding"),
+            ("err_heif_grid_tiles_share_data.heic", heif_grid(tile, 8, 8, 4096, 4096, shared=True),
+             "an 8 x 8 grid of 64 tile items that all point at the same coded data: refused"),
         ]
     else:
         out += kept_cases(("ok_heic_irot_exif6.heic", "err_heif_huge_ispe.heic",
-                           "ok_heic_alpha.heic", "ok_heic_12bit.heic"))
+                           "ok_heic_alpha.heic", "ok_heic_12bit.heic", "ok_heic_grid_2x2.heic",
+                           "err_heif_grid_one_tile_repeated.heic",
+                           "err_heif_grid_tiles_share_data.heic"))
     return out
 
 

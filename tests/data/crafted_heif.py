@@ -162,3 +162,55 @@ def heif_12bit():
     """A HEIC with 12 bits per sample, from a 16-bit picture."""
     return encoded(["-size", "40x24", "gradient:#203040-#f0e0d0", "-depth", "16"], ["-b", "12"],
                    kind="PNG48:")
+
+
+def heif_tile():
+    """A 512x512 HEIC of one flat colour: a tile of a few hundred bytes for the grids."""
+    return encoded(["-size", "512x512", "xc:#4080c0"], [])
+
+
+def heif_grid(tile, columns, rows, width, height, cells=None, shared=False):
+    """A HEIC whose primary picture is a grid of `columns` x `rows` cells of `width` x `height`,
+    made of the single picture in `tile`. `cells` names the tile item of each cell (by default
+    one item each); with `shared` every tile item points at the same coded data."""
+    top = boxes(tile, 0, len(tile))
+    meta = next(b for b in top if b[0] == b"meta")
+    mdat = next(b for b in top if b[0] == b"mdat")
+    coded = tile[mdat[1] + mdat[2]:mdat[1] + mdat[3]]
+    iprp = next(b for b in boxes(tile, meta[1] + meta[2] + 4, meta[1] + meta[3]) if b[0] == b"iprp")
+    ipco = next(b for b in boxes(tile, iprp[1] + iprp[2], iprp[1] + iprp[3]) if b[0] == b"ipco")
+    props = {k: tile[a:a + s] for k, a, h, s in boxes(tile, ipco[1] + ipco[2], ipco[1] + ipco[3])}
+    cells = cells if cells is not None else list(range(columns * rows))
+    count = max(cells) + 1
+    grid_id = count + 1
+    description = bytes([0, 0, rows - 1, columns - 1]) + struct.pack(">HH", width, height)
+
+    def build(data_at):
+        infe = b"".join(box(b"infe", b"\2\0\0\1" + struct.pack(">HH", i + 1, 0) + b"hvc1\0")
+                        for i in range(count))
+        infe += box(b"infe", b"\2\0\0\0" + struct.pack(">HH", grid_id, 0) + b"grid\0")
+        iloc = b"\1\0\0\0\x44\0" + struct.pack(">H", count + 1)
+        for i in range(count):
+            at = data_at + (0 if shared else i * len(coded))
+            iloc += struct.pack(">HHHHII", i + 1, 0, 0, 1, at, len(coded))
+        iloc += struct.pack(">HHHHII", grid_id, 1, 0, 1, 0, len(description))
+        ispe = box(b"ispe", b"\0" * 4 + struct.pack(">II", width, height))
+        ipma = struct.pack(">I", count + 1)
+        for i in range(count):
+            ipma += struct.pack(">HB", i + 1, 2) + bytes([0x81, 0x02])
+        ipma += struct.pack(">HB", grid_id, 2) + bytes([0x03, 0x04])  # its size and depth
+        dimg = box(b"dimg", struct.pack(">HH", grid_id, len(cells)) +
+                   b"".join(struct.pack(">H", c + 1) for c in cells))
+        return box(b"meta", b"\0" * 4 + b"".join([
+            box(b"hdlr", b"\0" * 8 + b"pict" + b"\0" * 13),
+            box(b"pitm", b"\0" * 4 + struct.pack(">H", grid_id)),
+            box(b"iinf", b"\0" * 4 + struct.pack(">H", count + 1) + infe),
+            box(b"iloc", iloc), box(b"idat", description),
+            box(b"iprp", box(b"ipco", props[b"hvcC"] + props[b"ispe"] + ispe +
+                                     props[b"pixi"]) +
+                box(b"ipma", b"\0" * 4 + ipma)),
+            box(b"iref", b"\0" * 4 + dimg)]))
+
+    ftyp = box(b"ftyp", b"heic\0\0\0\0mif1heic")
+    head = len(ftyp) + len(build(0)) + 8
+    return ftyp + build(head) + box(b"mdat", coded * (1 if shared else count))
