@@ -133,11 +133,15 @@ struct HeifGrid {
     unsigned Rows = 0, Columns = 0;
     std::uint32_t Width = 0, Height = 0, TileWidth = 0, TileHeight = 0;
 };
-// False, with `problem` saying why, when the grid is not made of as many distinct tiles, each with
-// data in the file, as its cells, or its tiles do not make the size the grid and the primary
-// picture declare. A file whose primary picture is no grid passes as it is.
-bool CheckHeifGrid(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
-                   std::string& problem);
+// False, with `problem` saying why, when the primary picture's coded data (or a tile's) would
+// decode larger than its item declares, or it is a grid not made of as many distinct tiles, each
+// with data of its own in the file, as it has cells, or its tiles do not make the size that the
+// grid and the primary picture declare.
+bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
+                     std::string& problem);
+// The size an hvcC or av1C configuration (`configType`, its payload) says the decoder makes.
+bool HeifCodedSize(std::uint32_t configType, const std::uint8_t* config, std::size_t size,
+                   std::uint32_t& width, std::uint32_t& height);
 
 // Camera raws, known by content: a TIFF structure holding sensor data (whatever its first
 // directory shows), Canon's CR3 among the ISO media files, and the other raws LibRaw knows.

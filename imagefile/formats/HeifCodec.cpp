@@ -260,10 +260,11 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     }
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
     // libheif has read the boxes (and refused sizes past its limit) but allocates a grid's canvas
-    // at the size the grid names, whatever the tiles hold, so the grid is checked first.
+    // at the size the grid names, and a decoder at the size its coded data names, whatever the
+    // file holds, so both are checked first.
     HeifGrid grid;
     std::string problem;
-    if (!CheckHeifGrid(data, size, grid, problem)) {
+    if (!CheckHeifLayout(data, size, grid, problem)) {
         Fail(out, problem);
         return;
     }

@@ -7,7 +7,7 @@ import os
 import struct
 import zlib
 
-from crafted_heif import (box, heif_12bit, heif_alpha, heif_base, heif_grid, heif_tile,
+from crafted_heif import (box, encoded, heif_12bit, heif_alpha, heif_base, heif_grid, heif_tile,
                           heif_with_rotation, heif_with_size)
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corrupt")
@@ -444,12 +444,23 @@ def cases():
              "6.7 s, now refused before decoding"),
             ("err_heif_grid_tiles_share_data.heic", heif_grid(tile, 8, 8, 4096, 4096, shared=True),
              "an 8 x 8 grid of 64 tile items that all point at the same coded data: refused"),
+            ("err_heif_coded_larger_than_ispe.heic",
+             heif_with_size(encoded(["-size", "2048x2048", "gradient:#4080c0-#c08040"], []),
+                            64, 64),
+             "HEVC data of 2048 x 2048 under an ispe of 64 x 64: once decoded whole (96 MB) "
+             "before the sizes were compared, now refused before decoding"),
+            ("err_avif_coded_larger_than_ispe.avif",
+             heif_with_size(encoded(["-size", "256x256", "gradient:red-blue"], ["-A"]), 16, 16),
+             "AV1 data of 256 x 256 (its sequence header in the item's data) under an ispe of "
+             "16 x 16: refused before decoding"),
         ]
     else:
         out += kept_cases(("ok_heic_irot_exif6.heic", "err_heif_huge_ispe.heic",
                            "ok_heic_alpha.heic", "ok_heic_12bit.heic", "ok_heic_grid_2x2.heic",
                            "err_heif_grid_one_tile_repeated.heic",
-                           "err_heif_grid_tiles_share_data.heic"))
+                           "err_heif_grid_tiles_share_data.heic",
+                           "err_heif_coded_larger_than_ispe.heic",
+                           "err_avif_coded_larger_than_ispe.avif"))
     return out
 
 

@@ -165,8 +165,8 @@ def heif_12bit():
 
 
 def heif_tile():
-    """A 512x512 HEIC of one flat colour: a tile of a few hundred bytes for the grids."""
-    return encoded(["-size", "512x512", "xc:#4080c0"], [])
+    """A 512x512 HEIC of a smooth ramp: a tile of a few hundred bytes for the grids."""
+    return encoded(["-size", "512x512", "gradient:#4080c0-#c08040"], [])
 
 
 def heif_grid(tile, columns, rows, width, height, cells=None, shared=False):

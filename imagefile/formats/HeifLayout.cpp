@@ -1,6 +1,7 @@
-// What a HEIF file's boxes say of a primary picture made as a grid of tiles, read before libheif
-// is asked to decode it: libheif lays the tiles on a canvas of the size the grid names, which
-// no other box has to agree with, so a few hundred bytes could make it allocate gigabytes.
+// What a HEIF file's boxes say of its primary picture, read before libheif is asked to decode
+// it: libheif lays a grid's tiles on a canvas of the size the grid names, and its decoders
+// allocate for the size their coded data names, which no other box has to agree with, so a few
+// hundred bytes could make it allocate gigabytes.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -94,6 +95,7 @@ struct Items {
     std::map<std::uint32_t, std::vector<std::uint32_t>> Tiles;              // dimg references
     std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> Size;  // ispe
     Reader Idat{nullptr, 0};
+    std::map<std::uint32_t, Box> Config;  // hvcC or av1C
 };
 
 void ReadInfo(Reader in, Items& items) {
@@ -182,8 +184,14 @@ void ReadProperties(const Reader& iprp, Items& items) {
             const auto associations = in.Read(1);
             for (std::uint64_t a = 0; a < associations && in.Ok; ++a) {
                 const auto index = (flags & 1) ? in.Read(2) & 0x7fff : in.Read(1) & 0x7f;
-                if (index == 0 || index > properties.size() ||
-                    properties[index - 1].Type != Kind("ispe")) {
+                if (index == 0 || index > properties.size()) {
+                    continue;
+                }
+                const Box& property = properties[index - 1];
+                if (property.Type == Kind("hvcC") || property.Type == Kind("av1C")) {
+                    items.Config.emplace(id, property);
+                }
+                if (property.Type != Kind("ispe")) {
                     continue;
                 }
                 Reader ispe = properties[index - 1].Payload;
@@ -216,7 +224,8 @@ std::int64_t DataBytes(const Location& where, const Items& items, std::size_t fi
             return -1;
         }
         if (copy != nullptr) {  // the first bytes are enough
-            const std::uint64_t kept = std::min<std::uint64_t>(length, 64 - copy->size());
+            const std::uint64_t room = 256 - std::min<std::size_t>(copy->size(), 256);
+            const std::uint64_t kept = std::min(length, room);
             copy->insert(copy->end(), source + extent.first, source + extent.first + kept);
         }
         if (ranges != nullptr) {
@@ -227,10 +236,41 @@ std::int64_t DataBytes(const Location& where, const Items& items, std::size_t fi
     return static_cast<std::int64_t>(total);
 }
 
+// An item whose coded picture is larger than it declares, beyond the coding's rounding up to
+// whole blocks, would have its decoder allocate for pixels the file never shows.
+bool CodedSizeFits(const Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
+                   std::string& problem) {
+    const auto config = items.Config.find(id);
+    const auto declared = items.Size.find(id);
+    const auto where = items.Where.find(id);
+    if (config == items.Config.end() || declared == items.Size.end()) {
+        return true;
+    }
+    // An AV1 sequence header may come with the configuration or at the start of the data.
+    const Reader& payload = config->second.Payload;
+    std::vector<std::uint8_t> bytes(payload.Data, payload.Data + payload.Size);
+    if (config->second.Type == Kind("av1C") && where != items.Where.end()) {
+        DataBytes(where->second, items, size, &bytes, data);
+    }
+    std::uint32_t width = 0, height = 0;
+    if (!HeifCodedSize(config->second.Type, bytes.data(), bytes.size(), width, height)) {
+        return true;
+    }
+    constexpr std::uint64_t Block = 64;
+    if (width <= declared->second.first + Block && height <= declared->second.second + Block) {
+        return true;
+    }
+    problem = "the file is damaged: its coded picture is " + std::to_string(width) + " x " +
+              std::to_string(height) + " pixels, not the " +
+              std::to_string(declared->second.first) + " x " +
+              std::to_string(declared->second.second) + " it declares";
+    return false;
+}
+
 }  // namespace
 
-bool CheckHeifGrid(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
-                   std::string& problem) {
+bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
+                     std::string& problem) {
     grid = HeifGrid{};
     const std::vector<Box> top = Children(Reader{data, size});
     const Box* meta = Find(top, Kind("meta"));
@@ -262,7 +302,7 @@ bool CheckHeifGrid(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
     }
     const auto type = items.Type.find(items.Primary);
     if (type == items.Type.end() || type->second != Kind("grid")) {
-        return true;
+        return CodedSizeFits(items, items.Primary, data, size, problem);
     }
     grid.IsGrid = true;
     const auto fail = [&problem](const std::string& why) {
@@ -308,6 +348,9 @@ bool CheckHeifGrid(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
         if (tileSize == items.Size.end() || tileData == items.Where.end() ||
             DataBytes(tileData->second, items, size, nullptr, data, &ranges) <= 0) {
             return fail("a tile of its grid has no picture data");
+        }
+        if (!CodedSizeFits(items, tile, data, size, problem)) {
+            return false;
         }
         if (tile == tiles.front()) {
             grid.TileWidth = tileSize->second.first;
