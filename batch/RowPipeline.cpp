@@ -111,9 +111,9 @@ PipelineResult Cancelled() {
 // One lock and at most one wake-up per band.
 //
 // The conversion goes to whichever half is lighter at the moment: the first half converts a band
-// only while the second has full bands waiting (it is the busier one); otherwise the band goes
-// over as decoded and the second half converts it. RowConversion's converter is one object, so the
-// first half converts only once every band it handed over unconverted has been converted.
+// while the second has full bands waiting (it is the busier one) and the converter is free;
+// otherwise the band goes over as decoded and the second half converts it. The converter is one
+// object: whoever converts holds ConverterFree, and the first half never waits for it.
 class HandOver {
   public:
     explicit HandOver(int count) {
@@ -133,24 +133,13 @@ class HandOver {
         return band;
     }
     void PutFree(int band) { Put(Free, band); }
-    void PutFull(int band, bool converted) {
-        {
-            std::lock_guard<std::mutex> lock(Mutex);
-            Full.push_back(band);
-            Unconverted += converted ? 0 : 1;
-        }
-        Changed.notify_all();
-    }
-    // Whether the first half should convert the band it has just read.
-    bool FirstHalfConverts() {
+    void PutFull(int band) { Put(Full, band); }
+    bool SecondHalfBusy() {
         std::lock_guard<std::mutex> lock(Mutex);
-        return Unconverted == 0 && !Full.empty();
+        return !Full.empty();
     }
-    // The second half converted a band handed over unconverted.
-    void Converted() {
-        std::lock_guard<std::mutex> lock(Mutex);
-        --Unconverted;
-    }
+
+    std::mutex ConverterFree;
     // -1 once the first half is done and every full band taken, or when stopped.
     int TakeFull() {
         std::unique_lock<std::mutex> lock(Mutex);
@@ -190,7 +179,6 @@ class HandOver {
     std::condition_variable Changed;
     std::deque<int> Free;
     std::deque<int> Full;
-    int Unconverted = 0;
     bool FirstHalfDone = false;
     bool Stopped = false;
 };
@@ -253,10 +241,14 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
                         handOver.Stop();
                         break;
                     }
-                    if (handOver.FirstHalfConverts()) {
-                        ConvertBand(conversion, bands[band], stride);
+                    if (handOver.SecondHalfBusy()) {
+                        std::unique_lock<std::mutex> converting(handOver.ConverterFree,
+                                                                std::try_to_lock);
+                        if (converting.owns_lock()) {
+                            ConvertBand(conversion, bands[band], stride);
+                        }
                     }
-                    handOver.PutFull(band, bands[band].Converted);
+                    handOver.PutFull(band);
                 }
             } catch (...) {
                 firstThrew = std::current_exception();
@@ -273,8 +265,8 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
         std::deque<int> held;
         for (int band; (band = handOver.TakeFull()) >= 0 && cancel.load() == 0;) {
             if (!bands[band].Converted) {
+                std::lock_guard<std::mutex> converting(handOver.ConverterFree);
                 ConvertBand(conversion, bands[band], stride);
-                handOver.Converted();
             }
             if (!second.Feed(bands[band], stride)) {
                 writerFailed = true;
