@@ -280,9 +280,9 @@ std::vector<std::uint8_t> Text(const std::string& text) {
 // Canon writes Artist and Copyright), a tag in IFD0 that belongs to the Exif IFD, a private tag,
 // and a value that the program itself set in the other byte order; and layouts that must change:
 // values of odd length beside the free room, a table that grows by a tag while values follow
-// it, a maker note at an odd offset, which stays where it is. exiftool reads back what it read
-// before, but the model and what was changed, and finds nothing wrong that it did not find
-// before.
+// it, a table that ends the block and grows into the room its new values take, a maker note at
+// an odd offset, which stays where it is. exiftool reads back what it read before, but the model
+// and what was changed, and finds nothing wrong that it did not find before.
 TEST(Save, UnusualEntriesAndLayoutsComeBackAsExiftoolReadThem) {
     VELORA_NEED_TOOL("exiftool");
     VELORA_NEED_TOOL("exiv2");
@@ -320,6 +320,12 @@ TEST(Save, UnusualEntriesAndLayoutsComeBackAsExiftoolReadThem) {
              {{0x010F, 2, 11, Text("Maker Make")},
               {0x0110, 2, 4, Text("Cam")},
               {0x0131, 2, 9, Text("Soft 1.0")}},
+             {},
+             {0x010E, PropertyTagTypeASCII, Text("Desc"), false},
+             "[IFD0] ImageDescription",
+             "Desc"},
+            {"a table at the block's end that grows, new values after it",
+             {{0x0110, 2, 4, Text("Cam")}, {0x0112, 3, 1, order({8, 0})}},
              {},
              {0x010E, PropertyTagTypeASCII, Text("Desc"), false},
              "[IFD0] ImageDescription",
