@@ -218,6 +218,8 @@ struct FakeFile final : RowSource, RowSink {
         if (Written == ThrowAtRow) {
             throw std::runtime_error("the disk is full");
         }
+        // A writer that lags leaves the reader with bands to spare, which it then converts itself.
+        Changed.wait(lock, [&] { return Written > 0 || Reads >= ReadsBeforeFirstRow; });
         if (Written == CancelAtRow) {
             Changed.wait(lock, [&] { return Reads >= ReadsBeforeCancel; });
             Cancel = 1;
@@ -236,7 +238,8 @@ struct FakeFile final : RowSource, RowSink {
     std::condition_variable Changed;
     std::map<const std::uint8_t*, int> HeldUntil;  // the row after the last a band holds
     int Reads = 0, FirstBand = 0, Written = 0;
-    int ThrowAtRead = 0, CancelAtRead = 0, ThrowAtRow = -1, CancelAtRow = -1, ReadsBeforeCancel = 0;
+    int ThrowAtRead = 0, CancelAtRead = 0, ThrowAtRow = -1, CancelAtRow = -1, ReadsBeforeCancel = 0,
+        ReadsBeforeFirstRow = 0;
     std::vector<std::uint8_t> Result;
     std::atomic<int> Cancel{0};
 };
@@ -260,15 +263,16 @@ TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
         *ConvertAndSharpen(picture, ConversionOptions{}, ConversionCallbacks{}, never).Picture);
     const struct {
         const char* What;
-        int ThrowAtRead, CancelAtRead, ThrowAtRow, CancelAtRow;
+        int ThrowAtRead, CancelAtRead, ThrowAtRow, CancelAtRow, LagUntilRead;
         PipelineOutcome Outcome;
         const char* Message;
     } cases[] = {
-        {"every row", 0, 0, -1, -1, PipelineOutcome::Done, ""},
-        {"cancelled while reading", 0, 3, -1, -1, PipelineOutcome::Cancelled, ""},
-        {"cancelled while writing", 0, 0, -1, 0, PipelineOutcome::Cancelled, ""},
-        {"the reader throws", 3, 0, -1, -1, PipelineOutcome::Failed, "not enough memory"},
-        {"the writer throws", 0, 0, 20, -1, PipelineOutcome::Failed, "the disk is full"},
+        {"every row", 0, 0, -1, -1, 0, PipelineOutcome::Done, ""},
+        {"the writer lags behind", 0, 0, -1, -1, 4, PipelineOutcome::Done, ""},
+        {"cancelled while reading", 0, 3, -1, -1, 0, PipelineOutcome::Cancelled, ""},
+        {"cancelled while writing", 0, 0, -1, 0, 0, PipelineOutcome::Cancelled, ""},
+        {"the reader throws", 3, 0, -1, -1, 0, PipelineOutcome::Failed, "not enough memory"},
+        {"the writer throws", 0, 0, 20, -1, 0, PipelineOutcome::Failed, "the disk is full"},
     };
     // One thread works with a pool of two bands; two threads with a larger one.
     for (unsigned threads : {1u, 2u}) {
@@ -281,6 +285,7 @@ TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
             file.CancelAtRow = c.CancelAtRow;
             // On two threads the first half has a band waiting when the second is cancelled.
             file.ReadsBeforeCancel = threads > 1 ? 2 : 0;
+            file.ReadsBeforeFirstRow = threads > 1 ? c.LagUntilRead : 0;
             RowConversion conversion;
             conversion.Start(W, H, ConversionOptions{});
             const PipelineResult run =
