@@ -106,6 +106,22 @@ void SaySkips(ProgressDisplay& display, const SkipGroup& group, int verbosity) {
     }
 }
 
+// The largest files first, the rest in their order: with several jobs a run then never ends with
+// one large file converting alone while the other jobs have nothing left to do.
+void LargestFirst(std::vector<const PlannedFile*>& work) {
+    std::vector<std::pair<std::uintmax_t, const PlannedFile*>> sized;
+    for (const PlannedFile* file : work) {
+        std::error_code error;
+        const std::uintmax_t bytes = std::filesystem::file_size(file->Input, error);
+        sized.emplace_back(error ? 0 : bytes, file);
+    }
+    std::stable_sort(sized.begin(), sized.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        work[i] = sized[i].second;
+    }
+}
+
 // What the run reports and counts, shared by its workers.
 struct Tally {
     std::atomic<std::size_t> Converted{0};
@@ -244,6 +260,9 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
 
     unsigned cores = environment.Cores ? environment.Cores : std::thread::hardware_concurrency();
     JobShares shares = ShareCores(options.Jobs, work.size(), cores);
+    if (shares.Workers > 1) {
+        LargestFirst(work);
+    }
     DisplaySettings settings;
     settings.Stream = environment.Err;
     settings.Terminal = environment.Terminal;
