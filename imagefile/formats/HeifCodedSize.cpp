@@ -1,6 +1,8 @@
 // The size a HEIF item's coded picture will decode to, read from its decoder configuration
 // (the HEVC sequence parameter set in hvcC, the AV1 sequence header in av1C): the decoder
 // allocates for that size, whatever the item's ispe says.
+#include <algorithm>
+
 #include "Codecs.h"
 
 namespace velora {
@@ -55,7 +57,8 @@ bool HevcSize(const std::uint8_t* config, std::size_t size, std::uint32_t& width
             if (type == 33 && length > 2) {
                 // The sequence parameter set without its NAL header and emulation prevention.
                 Bits sps;
-                for (std::size_t i = at + 2; i < at + length; ++i) {
+                // The sizes come within its first bytes.
+                for (std::size_t i = at + 2; i < at + std::min<std::size_t>(length, 512); ++i) {
                     const std::size_t kept = sps.Data.size();
                     if (!(config[i] == 3 && kept >= 2 && sps.Data[kept - 1] == 0 &&
                           sps.Data[kept - 2] == 0)) {

@@ -96,7 +96,14 @@ struct Items {
     std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> Size;  // ispe
     Reader Idat{nullptr, 0};
     std::map<std::uint32_t, Box> Config;  // hvcC or av1C
+    std::size_t ExtentCount = 0;
+    // Read or not, and the size, by configuration.
+    std::map<const std::uint8_t*, std::pair<bool, std::pair<std::uint32_t, std::uint32_t>>>
+        HevcSizes;
 };
+
+// Far more than a grid of 256 x 256 tiles has; an item whose data is past this is not read.
+constexpr std::size_t MaxExtents = std::size_t{1} << 20;
 
 void ReadInfo(Reader in, Items& items) {
     const auto version = in.Read(1);
@@ -134,6 +141,10 @@ void ReadLocations(Reader in, Items& items) {
         const std::uint64_t base = in.Read(baseSize);
         const auto extents = in.Read(2);
         for (std::uint64_t e = 0; e < extents && in.Ok; ++e) {
+            // Extents of no bytes in the box could otherwise list billions for a few bytes.
+            if (++items.ExtentCount > MaxExtents) {
+                return;
+            }
             in.Skip(indexSize);
             const std::uint64_t offset = in.Read(offsetSize);
             const std::uint64_t length = in.Read(lengthSize);
@@ -210,10 +221,10 @@ void ReadProperties(const Reader& iprp, Items& items) {
 using Range = std::tuple<bool, std::uint64_t, std::uint64_t>;
 
 // The bytes of an item's data in the file, or -1 when an extent lies outside it. Their first bytes
-// go to `copy`, their ranges to `ranges`, when given.
+// go to `copy` (up to `keep` bytes in all), their ranges to `ranges`, when given.
 std::int64_t DataBytes(const Location& where, const Items& items, std::size_t fileSize,
                        std::vector<std::uint8_t>* copy, const std::uint8_t* file,
-                       std::vector<Range>* ranges = nullptr) {
+                       std::vector<Range>* ranges = nullptr, std::size_t keep = 256) {
     const std::uint8_t* source = where.InIdat ? items.Idat.Data : file;
     const std::uint64_t size = where.InIdat ? items.Idat.Size : fileSize;
     std::uint64_t total = 0;
@@ -224,7 +235,7 @@ std::int64_t DataBytes(const Location& where, const Items& items, std::size_t fi
             return -1;
         }
         if (copy != nullptr) {  // the first bytes are enough
-            const std::uint64_t room = 256 - std::min<std::size_t>(copy->size(), 256);
+            const std::uint64_t room = keep - std::min(copy->size(), keep);
             const std::uint64_t kept = std::min(length, room);
             copy->insert(copy->end(), source + extent.first, source + extent.first + kept);
         }
@@ -238,7 +249,7 @@ std::int64_t DataBytes(const Location& where, const Items& items, std::size_t fi
 
 // An item whose coded picture is larger than it declares, beyond the coding's rounding up to
 // whole blocks, would have its decoder allocate for pixels the file never shows.
-bool CodedSizeFits(const Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
+bool CodedSizeFits(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
                    std::string& problem) {
     const auto config = items.Config.find(id);
     const auto declared = items.Size.find(id);
@@ -246,15 +257,33 @@ bool CodedSizeFits(const Items& items, std::uint32_t id, const std::uint8_t* dat
     if (config == items.Config.end() || declared == items.Size.end()) {
         return true;
     }
-    // An AV1 sequence header may come with the configuration or at the start of the data.
     const Reader& payload = config->second.Payload;
-    std::vector<std::uint8_t> bytes(payload.Data, payload.Data + payload.Size);
-    if (config->second.Type == Kind("av1C") && where != items.Where.end()) {
-        DataBytes(where->second, items, size, &bytes, data);
-    }
     std::uint32_t width = 0, height = 0;
-    if (!HeifCodedSize(config->second.Type, bytes.data(), bytes.size(), width, height)) {
-        return true;
+    if (config->second.Type == Kind("av1C")) {
+        // Its sequence header may come with the configuration or at the start of the data.
+        std::vector<std::uint8_t> bytes(payload.Data,
+                                        payload.Data + std::min<std::size_t>(payload.Size, 256));
+        if (where != items.Where.end()) {
+            DataBytes(where->second, items, size, &bytes, data, nullptr, 512);
+        }
+        if (!HeifCodedSize(config->second.Type, bytes.data(), bytes.size(), width, height)) {
+            return true;
+        }
+    } else {
+        // Tiles share one configuration, read once.
+        auto known = items.HevcSizes.find(payload.Data);
+        if (known == items.HevcSizes.end()) {
+            const bool read =
+                HeifCodedSize(config->second.Type, payload.Data, payload.Size, width, height);
+            known = items.HevcSizes
+                        .emplace(payload.Data, std::make_pair(read, std::make_pair(width, height)))
+                        .first;
+        }
+        if (!known->second.first) {
+            return true;
+        }
+        width = known->second.second.first;
+        height = known->second.second.second;
     }
     constexpr std::uint64_t Block = 64;
     if (width <= declared->second.first + Block && height <= declared->second.second + Block) {
@@ -267,42 +296,12 @@ bool CodedSizeFits(const Items& items, std::uint32_t id, const std::uint8_t* dat
     return false;
 }
 
-}  // namespace
-
-bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
-                     std::string& problem) {
-    grid = HeifGrid{};
-    const std::vector<Box> top = Children(Reader{data, size});
-    const Box* meta = Find(top, Kind("meta"));
-    if (meta == nullptr) {
-        return true;  // libheif names what is missing
-    }
-    Reader metaPayload = meta->Payload;
-    metaPayload.Skip(4);
-    Items items;
-    for (const Box& box :
-         Children(Reader{metaPayload.Data + metaPayload.At,
-                         metaPayload.Ok ? metaPayload.Size - metaPayload.At : 0})) {
-        Reader in = box.Payload;
-        if (box.Type == Kind("pitm")) {
-            const auto version = in.Read(1);
-            in.Skip(3);
-            items.Primary = static_cast<std::uint32_t>(in.Read(version == 0 ? 2 : 4));
-        } else if (box.Type == Kind("iinf")) {
-            ReadInfo(in, items);
-        } else if (box.Type == Kind("iloc")) {
-            ReadLocations(in, items);
-        } else if (box.Type == Kind("iref")) {
-            ReadReferences(in, items);
-        } else if (box.Type == Kind("iprp")) {
-            ReadProperties(in, items);
-        } else if (box.Type == Kind("idat")) {
-            items.Idat = in;
-        }
-    }
-    const auto type = items.Type.find(items.Primary);
+// One picture libheif decodes: its coded size, and when it is a grid, the grid and its tiles.
+bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
+               HeifGrid& grid, std::string& problem) {
+    const auto type = items.Type.find(id);
     if (type == items.Type.end() || type->second != Kind("grid")) {
-        return CodedSizeFits(items, items.Primary, data, size, problem);
+        return CodedSizeFits(items, id, data, size, problem);
     }
     grid.IsGrid = true;
     const auto fail = [&problem](const std::string& why) {
@@ -310,7 +309,7 @@ bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
         return false;
     };
     std::vector<std::uint8_t> description;
-    const auto where = items.Where.find(items.Primary);
+    const auto where = items.Where.find(id);
     if (where == items.Where.end() ||
         DataBytes(where->second, items, size, &description, data) < 8) {
         return fail("the description of its grid of tiles is missing");
@@ -326,14 +325,14 @@ bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
         return fail("the description of its grid of tiles is cut short");
     }
     const std::string size2 = std::to_string(grid.Width) + " x " + std::to_string(grid.Height);
-    const auto declared = items.Size.find(items.Primary);
+    const auto declared = items.Size.find(id);
     if (declared != items.Size.end() &&
         declared->second != std::make_pair(grid.Width, grid.Height)) {
         return fail("its grid of tiles is " + size2 + " pixels, not the " +
                     std::to_string(declared->second.first) + " x " +
                     std::to_string(declared->second.second) + " it declares");
     }
-    const std::vector<std::uint32_t>& tiles = items.Tiles[items.Primary];
+    const std::vector<std::uint32_t>& tiles = items.Tiles[id];
     const std::uint64_t cells = std::uint64_t{grid.Rows} * grid.Columns;
     const std::set<std::uint32_t> distinct(tiles.begin(), tiles.end());
     if (tiles.size() != cells || distinct.size() != cells) {
@@ -374,6 +373,42 @@ bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
+                     std::string& problem) {
+    grid = HeifGrid{};
+    const std::vector<Box> top = Children(Reader{data, size});
+    const Box* meta = Find(top, Kind("meta"));
+    if (meta == nullptr) {
+        return true;  // libheif names what is missing
+    }
+    Reader metaPayload = meta->Payload;
+    metaPayload.Skip(4);
+    Items items;
+    for (const Box& box :
+         Children(Reader{metaPayload.Data + metaPayload.At,
+                         metaPayload.Ok ? metaPayload.Size - metaPayload.At : 0})) {
+        Reader in = box.Payload;
+        if (box.Type == Kind("pitm")) {
+            const auto version = in.Read(1);
+            in.Skip(3);
+            items.Primary = static_cast<std::uint32_t>(in.Read(version == 0 ? 2 : 4));
+        } else if (box.Type == Kind("iinf")) {
+            ReadInfo(in, items);
+        } else if (box.Type == Kind("iloc")) {
+            ReadLocations(in, items);
+        } else if (box.Type == Kind("iref")) {
+            ReadReferences(in, items);
+        } else if (box.Type == Kind("iprp")) {
+            ReadProperties(in, items);
+        } else if (box.Type == Kind("idat")) {
+            items.Idat = in;
+        }
+    }
+    return CheckItem(items, items.Primary, data, size, grid, problem);
 }
 
 }  // namespace velora
