@@ -38,7 +38,8 @@ ConversionOptions Reddish() {
 }
 
 // WorkingBitmap seen through a raster that may refuse locks and fail chosen reads, to drive the
-// pass down its fallback paths, and that never has memory for another picture.
+// pass down its fallback paths, and that never has memory for another picture. BeforeRead runs
+// as a band is read, on the thread reading it, so a test can hold the pass at a known point.
 class FlakyBitmap {
   public:
     using LockRecord = BitmapData;
@@ -57,6 +58,9 @@ class FlakyBitmap {
     }
     Status SetPixel(int x, int y, Argb c) { return Inner.SetPixel(x, y, c); }
     Status LockBits(const Rect& r, unsigned mode, std::int32_t format, BitmapData* d) {
+        if (BeforeRead && (mode & ReadMode)) {
+            BeforeRead();
+        }
         return RefuseLocks ? Status::Win32Error : Inner.LockBits(r, mode, format, d);
     }
     Status UnlockBits(BitmapData* d) { return Inner.UnlockBits(d); }
@@ -66,6 +70,7 @@ class FlakyBitmap {
 
     bool RefuseLocks = false;
     std::set<std::pair<int, int>> FailedReads;
+    std::function<void()> BeforeRead;
 
   private:
     WorkingBitmap& Inner;
@@ -290,27 +295,35 @@ TEST(ConversionPass, CancelStopsWithinOnePixel) {
 }
 
 TEST(ConversionPass, CancelFromAnotherThreadLeavesTheRestUntouched) {
-    // Cancelled as soon as the first column is reported, long before the threads could finish.
+    // Cancelled from another thread once the first band is read; every other band waits for that
+    // cancel before it is read, so the pass can never finish first, however the threads run.
     const Plain p = test::RandomPlain(2000, 300, 33);
     const ConversionOptions o;
     const Plain converted = ConvertedByHand(p, o);
     for (unsigned threads : {2u, 3u}) {
-        auto bitmap = test::ToBitmap(p);
+        auto inner = test::ToBitmap(p);
+        FlakyBitmap bitmap(*inner);
         std::atomic<int> cancel{0};
-        std::atomic<int> reached{p.W};
+        std::atomic<int> bandsRead{0};
+        bitmap.BeforeRead = [&] {
+            if (bandsRead.fetch_add(1) > 0) {
+                while (cancel.load() == 0) {
+                    std::this_thread::yield();
+                }
+            }
+        };
         std::thread canceller([&] {
-            while (reached.load() >= p.W) {
+            while (bandsRead.load() == 0) {
                 std::this_thread::yield();
             }
             cancel = 1;
         });
-        const PassResult r = ConvertPicture(
-            *bitmap, o, [&](int x) { reached = x; }, cancel, threads);
+        const PassResult r = ConvertPicture(bitmap, o, nullptr, cancel, threads);
         canceller.join();
         EXPECT_TRUE(r.Cancelled);
         // Each column is converted from the bottom up: whole, untouched, or a bottom run cut
         // off by the cancel, and there is at most one cut column per thread.
-        const Plain after = test::FromBitmap(*bitmap);
+        const Plain after = test::FromBitmap(*inner);
         int cut = 0;
         int untouchedColumns = 0;
         for (int x = 0; x < p.W; ++x) {
@@ -376,13 +389,25 @@ TEST(ConversionPass, FallbackPathsStayExact) {
 }
 
 TEST(ConversionPass, ReadersSeeWholePixelsDuringPass) {
+    // The pass reads its second band only after the reader has looked 256 times since the first
+    // band was read, so the reads meet a pass under way however the threads are scheduled.
     const Plain p = test::RandomPlain(640, 360, 77);
     const ConversionOptions o;
     const Plain converted = ConvertedByHand(p, o);
     auto bitmap = test::ToBitmap(p);
+    FlakyBitmap gated(*bitmap);
+    std::atomic<bool> started{false};
     std::atomic<bool> done{false};
     std::atomic<int> bad{0};
     std::atomic<int> reads{0};
+    gated.BeforeRead = [&] {
+        if (!started.exchange(true)) {
+            return;
+        }
+        while (reads.load() < 256) {
+            std::this_thread::yield();
+        }
+    };
     std::thread reader([&] {
         std::uint32_t state = 12345;
         while (!done.load()) {
@@ -394,18 +419,17 @@ TEST(ConversionPass, ReadersSeeWholePixelsDuringPass) {
                 (c != p.Argb(x, y) && c != converted.Argb(x, y))) {
                 ++bad;
             }
-            if (reads.fetch_add(1) % 64 == 0) {
+            if (started.load() && reads.fetch_add(1) % 64 == 0) {
                 auto copy = bitmap->Clone(x / 2, y / 2, 16, 16);
                 bad += copy == nullptr;
             }
         }
     });
     std::atomic<int> cancel{0};
-    ConvertPicture(*bitmap, o, nullptr, cancel, 2);
+    ConvertPicture(gated, o, nullptr, cancel, 2);
     done = true;
     reader.join();
     EXPECT_EQ(bad.load(), 0);
-    EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, converted.Bytes);
 }
 
