@@ -297,8 +297,15 @@ bool CodedSizeFits(Items& items, std::uint32_t id, const std::uint8_t* data, std
 }
 
 // One picture libheif decodes: its coded size, and when it is a grid, the grid and its tiles.
+// The tiles met so far, in this grid and the grids within it, and the ranges of their data.
+struct Walk {
+    std::set<std::uint32_t> Seen;
+    std::vector<Range> Ranges;
+    unsigned Depth = 0;
+};
+
 bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
-               HeifGrid& grid, std::string& problem) {
+               HeifGrid& grid, std::string& problem, Walk& walk) {
     const auto type = items.Type.find(id);
     if (type == items.Type.end() || type->second != Kind("grid")) {
         return CodedSizeFits(items, id, data, size, problem);
@@ -340,15 +347,30 @@ bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::si
                     std::to_string(grid.Rows) + " tiles holds picture data for " +
                     std::to_string(distinct.size()) + " of them");
     }
-    std::vector<Range> ranges;
     for (std::uint32_t tile : tiles) {
         const auto tileSize = items.Size.find(tile);
         const auto tileData = items.Where.find(tile);
-        if (tileSize == items.Size.end() || tileData == items.Where.end() ||
-            DataBytes(tileData->second, items, size, nullptr, data, &ranges) <= 0) {
+        const auto tileType = items.Type.find(tile);
+        if (!walk.Seen.insert(tile).second) {
+            return fail("its grids show one tile more than once");
+        }
+        if (tileSize == items.Size.end() || tileData == items.Where.end()) {
             return fail("a tile of its grid has no picture data");
         }
-        if (!CodedSizeFits(items, tile, data, size, problem)) {
+        if (tileType != items.Type.end() && tileType->second == Kind("grid")) {
+            // A tile that is a grid itself is laid on a canvas of its own: checked the same way.
+            HeifGrid inner;
+            if (walk.Depth > 0) {
+                return fail("its grids are nested too deep");
+            }
+            ++walk.Depth;
+            if (!CheckItem(items, tile, data, size, inner, problem, walk)) {
+                return false;
+            }
+            --walk.Depth;
+        } else if (DataBytes(tileData->second, items, size, nullptr, data, &walk.Ranges) <= 0) {
+            return fail("a tile of its grid has no picture data");
+        } else if (!CodedSizeFits(items, tile, data, size, problem)) {
             return false;
         }
         if (tile == tiles.front()) {
@@ -362,14 +384,6 @@ bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::si
             h * (grid.Rows - 1) >= grid.Height) {
             return fail("its " + std::to_string(cells) + " tiles of " + std::to_string(w) + " x " +
                         std::to_string(h) + " pixels do not make the " + size2 + " it declares");
-        }
-    }
-    // Each tile has data of its own: items that share their bytes are one tile shown again.
-    std::sort(ranges.begin(), ranges.end());
-    for (std::size_t i = 1; i < ranges.size(); ++i) {
-        if (std::get<0>(ranges[i]) == std::get<0>(ranges[i - 1]) &&
-            std::get<1>(ranges[i]) < std::get<2>(ranges[i - 1])) {
-            return fail("tiles of its grid share their picture data");
         }
     }
     return true;
@@ -408,7 +422,20 @@ bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
             items.Idat = in;
         }
     }
-    return CheckItem(items, items.Primary, data, size, grid, problem);
+    Walk walk;
+    if (!CheckItem(items, items.Primary, data, size, grid, problem, walk)) {
+        return false;
+    }
+    // Each tile has data of its own: items that share their bytes are one tile shown again.
+    std::sort(walk.Ranges.begin(), walk.Ranges.end());
+    for (std::size_t i = 1; i < walk.Ranges.size(); ++i) {
+        if (std::get<0>(walk.Ranges[i]) == std::get<0>(walk.Ranges[i - 1]) &&
+            std::get<1>(walk.Ranges[i]) < std::get<2>(walk.Ranges[i - 1])) {
+            problem = "the file is damaged: tiles of its grid share their picture data";
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace velora

@@ -444,6 +444,9 @@ def cases():
              "6.7 s, now refused before decoding"),
             ("err_heif_grid_tiles_share_data.heic", heif_grid(tile, 8, 8, 4096, 4096, shared=True),
              "an 8 x 8 grid of 64 tile items that all point at the same coded data: refused"),
+            ("err_heif_grid_of_grids.heic", heif_grid(tile, 2, 2, 1000, 900, inner=(15000, 15000)),
+             "a 1000x900 grid whose one tile is a 2 x 2 grid naming 15000 x 15000: once 1.3 GB "
+             "and converted, now refused before decoding"),
             ("err_heif_coded_larger_than_ispe.heic",
              heif_with_size(encoded(["-size", "2048x2048", "gradient:#4080c0-#c08040"], []),
                             64, 64),
@@ -458,7 +461,7 @@ def cases():
         out += kept_cases(("ok_heic_irot_exif6.heic", "err_heif_huge_ispe.heic",
                            "ok_heic_alpha.heic", "ok_heic_12bit.heic", "ok_heic_grid_2x2.heic",
                            "err_heif_grid_one_tile_repeated.heic",
-                           "err_heif_grid_tiles_share_data.heic",
+                           "err_heif_grid_tiles_share_data.heic", "err_heif_grid_of_grids.heic",
                            "err_heif_coded_larger_than_ispe.heic",
                            "err_avif_coded_larger_than_ispe.avif"))
     return out

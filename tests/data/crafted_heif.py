@@ -169,10 +169,11 @@ def heif_tile():
     return encoded(["-size", "512x512", "gradient:#4080c0-#c08040"], [])
 
 
-def heif_grid(tile, columns, rows, width, height, cells=None, shared=False):
+def heif_grid(tile, columns, rows, width, height, cells=None, shared=False, inner=None):
     """A HEIC whose primary picture is a grid of `columns` x `rows` cells of `width` x `height`,
     made of the single picture in `tile`. `cells` names the tile item of each cell (by default
-    one item each); with `shared` every tile item points at the same coded data."""
+    one item each); with `shared` every tile item points at the same coded data. With `inner`
+    (a size), that grid names the inner size and is the one tile of a grid that is primary."""
     top = boxes(tile, 0, len(tile))
     meta = next(b for b in top if b[0] == b"meta")
     mdat = next(b for b in top if b[0] == b"mdat")
@@ -183,28 +184,38 @@ def heif_grid(tile, columns, rows, width, height, cells=None, shared=False):
     cells = cells if cells is not None else list(range(columns * rows))
     count = max(cells) + 1
     grid_id = count + 1
-    description = bytes([0, 0, rows - 1, columns - 1]) + struct.pack(">HH", width, height)
+    description = (bytes([0, 0, rows - 1, columns - 1]) +
+                   struct.pack(">HH", *(inner or (width, height))))
+    items = count + (2 if inner else 1)
+    if inner:
+        description += bytes([0, 0, 0, 0]) + struct.pack(">HH", width, height)
 
     def build(data_at):
         infe = b"".join(box(b"infe", b"\2\0\0\1" + struct.pack(">HH", i + 1, 0) + b"hvc1\0")
                         for i in range(count))
-        infe += box(b"infe", b"\2\0\0\0" + struct.pack(">HH", grid_id, 0) + b"grid\0")
-        iloc = b"\1\0\0\0\x44\0" + struct.pack(">H", count + 1)
+        infe += box(b"infe", (b"\2\0\0\1" if inner else b"\2\0\0\0") +
+                    struct.pack(">HH", grid_id, 0) + b"grid\0")
+        if inner:
+            infe += box(b"infe", b"\2\0\0\0" + struct.pack(">HH", grid_id + 1, 0) + b"grid\0")
+        iloc = b"\1\0\0\0\x44\0" + struct.pack(">H", items)
         for i in range(count):
             at = data_at + (0 if shared else i * len(coded))
             iloc += struct.pack(">HHHHII", i + 1, 0, 0, 1, at, len(coded))
-        iloc += struct.pack(">HHHHII", grid_id, 1, 0, 1, 0, len(description))
+        iloc += struct.pack(">HHHHII", grid_id, 1, 0, 1, 0, 8)
+        iloc += struct.pack(">HHHHII", grid_id + 1, 1, 0, 1, 8, 8) if inner else b""
         ispe = box(b"ispe", b"\0" * 4 + struct.pack(">II", width, height))
-        ipma = struct.pack(">I", count + 1)
+        ipma = struct.pack(">I", items)
         for i in range(count):
             ipma += struct.pack(">HB", i + 1, 2) + bytes([0x81, 0x02])
-        ipma += struct.pack(">HB", grid_id, 2) + bytes([0x03, 0x04])  # its size and depth
+        for grid in range(grid_id, items + 1):
+            ipma += struct.pack(">HB", grid, 2) + bytes([0x03, 0x04])  # its size and depth
         dimg = box(b"dimg", struct.pack(">HH", grid_id, len(cells)) +
                    b"".join(struct.pack(">H", c + 1) for c in cells))
+        dimg += box(b"dimg", struct.pack(">HHH", grid_id + 1, 1, grid_id)) if inner else b""
         return box(b"meta", b"\0" * 4 + b"".join([
             box(b"hdlr", b"\0" * 8 + b"pict" + b"\0" * 13),
-            box(b"pitm", b"\0" * 4 + struct.pack(">H", grid_id)),
-            box(b"iinf", b"\0" * 4 + struct.pack(">H", count + 1) + infe),
+            box(b"pitm", b"\0" * 4 + struct.pack(">H", items)),
+            box(b"iinf", b"\0" * 4 + struct.pack(">H", items) + infe),
             box(b"iloc", iloc), box(b"idat", description),
             box(b"iprp", box(b"ipco", props[b"hvcC"] + props[b"ispe"] + ispe +
                                      props[b"pixi"]) +

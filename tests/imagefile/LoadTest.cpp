@@ -82,7 +82,8 @@ TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
           "err_gif_huge_frame_tiny_data.gif", "err_tiff_deflate_bomb.tif",
           "err_webp_canvas_over_tiny_bitstream.webp", "err_heif_grid_larger_than_ispe.heic",
           "err_heif_grid_one_tile_repeated.heic", "err_heif_grid_tiles_share_data.heic",
-          "err_heif_coded_larger_than_ispe.heic", "err_avif_coded_larger_than_ispe.avif"}) {
+          "err_heif_coded_larger_than_ispe.heic", "err_avif_coded_larger_than_ispe.avif",
+          "err_heif_grid_of_grids.heic"}) {
         LoadResult bomb = LoadBitmapFromFile(dirName + name);
         EXPECT_NE(bomb.Message.find("damaged"), std::string::npos) << name << ": " << bomb.Message;
     }
