@@ -3,8 +3,6 @@
 // default demosaic (AHD) and automatic brightness, turned upright as the camera recorded. These
 // are the settings of `dcraw_emu -w -o 1`, so a photographer can check a result against LibRaw's
 // own tool. The metadata comes through exiv2, which reads the raws' EXIF.
-#include <libraw.h>
-
 #include <exiv2/exiv2.hpp>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <mutex>
 
 #include "Codecs.h"
+#include "LibRawLibrary.h"
 
 namespace velora {
 
@@ -44,7 +43,7 @@ bool Fail(DecodeOutcome& out, Status code, const std::string& message) {
 bool LibRawFailed(DecodeOutcome& out, int code, const DataErrors& errors, const char* step) {
     std::string message = std::string("the camera raw cannot be ") + step + ": ";
     message += code == LIBRAW_FILE_UNSUPPORTED ? "LibRaw does not know this camera or file kind"
-                                               : libraw_strerror(code);
+                                               : LibRawLibrary().libraw_strerror(code);
     if (!errors.First.empty()) {
         message += " (" + errors.First + ")";
     }
@@ -58,9 +57,9 @@ bool LibRawFailed(DecodeOutcome& out, int code, const DataErrors& errors, const 
 // measured exactly. Compressed data needs at least one bit a pixel (every lossless code is a bit
 // or more; lossy DNG aside) somewhere in the file: its start may be a list of tile offsets,
 // which can lie after the tiles.
-bool RawDataFits(LibRaw& raw, std::size_t fileSize, DecodeOutcome& out) {
-    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
-    const auto& unpacker = raw.get_internal_data_pointer()->unpacker_data;
+bool RawDataFits(libraw_data_t& raw, std::size_t fileSize, DecodeOutcome& out) {
+    const libraw_image_sizes_t& sizes = raw.sizes;
+    const unpacker_data_t& unpacker = LibRawUnpackerData(raw);
     const std::uint64_t pixels = static_cast<std::uint64_t>(sizes.raw_width) * sizes.raw_height;
     const std::string sensor =
         std::to_string(sizes.raw_width) + " x " + std::to_string(sizes.raw_height);
@@ -72,7 +71,7 @@ bool RawDataFits(LibRaw& raw, std::size_t fileSize, DecodeOutcome& out) {
         return Fail(out, Status::GenericError, "the camera raw's data lies outside the file");
     }
     libraw_decoder_info_t decoder{};
-    raw.get_decoder_info(&decoder);
+    LibRawLibrary().libraw_get_decoder_info(&raw, &decoder);
     const bool flat = (decoder.decoder_flags & LIBRAW_DECODER_FLATDATA) != 0;
     const std::uint64_t bits = flat && unpacker.tiff_bps > 0 ? unpacker.tiff_bps : 1;
     const std::uint64_t samples = std::max(1u, flat ? unpacker.tiff_samples : 1u);
@@ -167,16 +166,25 @@ void ReadRawMetadata(const std::uint8_t* data, std::size_t size, RawMetadata& me
 }
 
 bool Decode(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    const LibRawFunctions& lib = LibRawLibrary();
+    if (!lib.Loaded) {
+        return Fail(out, Status::GenericError,
+                    std::string("camera raws cannot be read here: ") + LibRawLibraryName() +
+                        " cannot be loaded");
+    }
     DataErrors errors;
-    auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK);
-    raw->set_dataerror_handler(&DataErrors::Record, &errors);
-    libraw_output_params_t& params = raw->imgdata.params;
+    LibRawHandle raw = OpenLibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK);
+    if (!raw) {
+        return Fail(out, Status::OutOfMemory, "not enough memory for the camera raw");
+    }
+    lib.libraw_set_dataerror_handler(raw.get(), &DataErrors::Record, &errors);
+    libraw_output_params_t& params = raw->params;
     params.use_camera_wb = 1;  // the white balance the photographer shot with
     params.output_color = 1;   // sRGB primaries
     params.output_bps = 8;     // with the sRGB tone curve
     params.max_raw_memory_mb = MaxLibRawAllocationMb;
 
-    int code = raw->open_buffer(const_cast<std::uint8_t*>(data), size);
+    int code = lib.libraw_open_buffer(raw.get(), const_cast<std::uint8_t*>(data), size);
     if (code != LIBRAW_SUCCESS) {
         return LibRawFailed(out, code, errors, "read");
     }
@@ -184,9 +192,9 @@ bool Decode(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
         return false;
     }
     // The size of the upright picture LibRaw will make, under the same limits as any picture.
-    unsigned width = raw->imgdata.sizes.width;
-    unsigned height = raw->imgdata.sizes.height;
-    if ((raw->imgdata.sizes.flip & 4) != 0) {
+    unsigned width = raw->sizes.width;
+    unsigned height = raw->sizes.height;
+    if ((raw->sizes.flip & 4) != 0) {
         std::swap(width, height);
     }
     if (!DeclaredSizeAllowed(out, width, height)) {
@@ -197,14 +205,14 @@ bool Decode(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
         !out.Options->BeforeAllocation(width, height, 10ull * width * height)) {
         return Fail(out, Status::Aborted, "stopped before the picture was read");
     }
-    if ((code = raw->unpack()) != LIBRAW_SUCCESS) {
+    if ((code = lib.libraw_unpack(raw.get())) != LIBRAW_SUCCESS) {
         return LibRawFailed(out, code, errors, "unpacked");
     }
-    if ((code = raw->dcraw_process()) != LIBRAW_SUCCESS) {
+    if ((code = lib.libraw_dcraw_process(raw.get())) != LIBRAW_SUCCESS) {
         return LibRawFailed(out, code, errors, "developed");
     }
     std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> image(
-        raw->dcraw_make_mem_image(&code), LibRaw::dcraw_clear_mem);
+        lib.libraw_dcraw_make_mem_image(raw.get(), &code), lib.libraw_dcraw_clear_mem);
     if (!image) {
         return LibRawFailed(out, code, errors, "developed");
     }

@@ -3,13 +3,12 @@
 // directories: a DNG version, or a colour-filter-array or linear-raw picture in any of the first
 // directories or their sub-directories. Raws of other structures are known by LibRaw's own
 // signatures.
-#include <libraw.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "Codecs.h"
+#include "LibRawLibrary.h"
 
 namespace velora {
 
@@ -141,16 +140,13 @@ constexpr unsigned Quiet = LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_D
 // LibRaw's view of the file: the size of the sensor picture it would decode, 0 when it does not
 // know the file. Identification reads headers only.
 std::uint64_t LibRawSensorPixels(const std::uint8_t* data, std::size_t size) {
-    try {
-        auto raw = std::make_unique<LibRaw>(Quiet);
-        if (raw->open_buffer(const_cast<std::uint8_t*>(data), size) != LIBRAW_SUCCESS) {
-            return 0;
-        }
-        return static_cast<std::uint64_t>(raw->imgdata.sizes.raw_width) *
-               raw->imgdata.sizes.raw_height;
-    } catch (...) {
+    // Without the library no file is known by it; the other signs still tell raws apart.
+    LibRawHandle raw = OpenLibRaw(Quiet);
+    if (!raw || LibRawLibrary().libraw_open_buffer(raw.get(), const_cast<std::uint8_t*>(data),
+                                                   size) != LIBRAW_SUCCESS) {
         return 0;
     }
+    return static_cast<std::uint64_t>(raw->sizes.raw_width) * raw->sizes.raw_height;
 }
 
 bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t length) {
