@@ -63,25 +63,106 @@ bool CodedSizeFits(Items& items, std::uint32_t id, const std::uint8_t* data, std
     return false;
 }
 
-// One picture libheif decodes: its coded size, and when it is a grid, the grid and its tiles.
-// The tiles met so far, in this grid and the grids within it, and the ranges of their data.
+// The pictures met so far, in this grid or overlay and those within it, and their data's ranges.
 struct Walk {
     std::set<std::uint32_t> Seen;
     std::vector<Range> Ranges;
     unsigned Depth = 0;
 };
 
+bool Fail(std::string& problem, const std::string& why) {
+    problem = "the file is damaged: " + why;
+    return false;
+}
+
+bool IsDerived(const Items& items, std::uint32_t id) {
+    const auto type = items.Type.find(id);
+    return type != items.Type.end() &&
+           (type->second == Kind("grid") || type->second == Kind("iovl"));
+}
+
+bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
+               HeifGrid& grid, std::string& problem, Walk& walk);
+
+// One picture that a grid or an overlay is made of: met once, with a size and data of its own.
+bool CheckInput(Items& items, std::uint32_t input, const std::uint8_t* data, std::size_t size,
+                std::string& problem, Walk& walk) {
+    const auto where = items.Where.find(input);
+    if (!walk.Seen.insert(input).second) {
+        return Fail(problem, "it shows one of its tiles more than once");
+    }
+    if (items.Size.count(input) == 0 || where == items.Where.end()) {
+        return Fail(problem, "a tile of its grid has no picture data");
+    }
+    if (IsDerived(items, input)) {
+        // A tile that is a grid itself is laid on a canvas of its own: checked the same way.
+        HeifGrid inner;
+        if (walk.Depth > 0) {
+            return Fail(problem, "its grids are nested too deep");
+        }
+        ++walk.Depth;
+        const bool sound = CheckItem(items, input, data, size, inner, problem, walk);
+        --walk.Depth;
+        return sound;
+    }
+    if (DataBytes(where->second, items, size, nullptr, data, &walk.Ranges) <= 0) {
+        return Fail(problem, "a tile of its grid has no picture data");
+    }
+    return CodedSizeFits(items, input, data, size, problem);
+}
+
+// An overlay lays its pictures on a canvas of the size it names, filled where they leave gaps:
+// the canvas must be the size the item declares and no larger than its pictures together.
+bool CheckOverlay(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
+                  HeifGrid& grid, std::string& problem, Walk& walk) {
+    std::vector<std::uint8_t> description;
+    const auto where = items.Where.find(id);
+    if (where == items.Where.end() ||
+        DataBytes(where->second, items, size, &description, data) < 14) {
+        return Fail(problem, "the description of its overlay is missing");
+    }
+    Reader in{description.data(), description.size()};
+    in.Skip(1);
+    const bool wide = (in.Read(1) & 1) != 0;
+    in.Skip(8);  // the fill colour
+    grid.Width = static_cast<std::uint32_t>(in.Read(wide ? 4 : 2));
+    grid.Height = static_cast<std::uint32_t>(in.Read(wide ? 4 : 2));
+    const auto declared = items.Size.find(id);
+    const std::string canvas = std::to_string(grid.Width) + " x " + std::to_string(grid.Height);
+    if (!in.Ok || (declared != items.Size.end() &&
+                   declared->second != std::make_pair(grid.Width, grid.Height))) {
+        return Fail(problem,
+                    "its overlay's canvas of " + canvas + " pixels is not the size it declares");
+    }
+    std::uint64_t shown = 0;
+    for (std::uint32_t input : items.Tiles[id]) {
+        if (!CheckInput(items, input, data, size, problem, walk)) {
+            return false;
+        }
+        const auto inputSize = items.Size[input];
+        shown += std::uint64_t{inputSize.first} * inputSize.second;
+        grid.TileWidth = std::max(grid.TileWidth, inputSize.first);
+        grid.TileHeight = std::max(grid.TileHeight, inputSize.second);
+    }
+    if (std::uint64_t{grid.Width} * grid.Height > shown) {
+        return Fail(problem, "its overlay's canvas of " + canvas +
+                                 " pixels is larger than the pictures laid on it");
+    }
+    return true;
+}
+
+// One picture libheif decodes: its coded size, or when it is a grid, the grid and its tiles.
 bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
                HeifGrid& grid, std::string& problem, Walk& walk) {
     const auto type = items.Type.find(id);
+    if (type != items.Type.end() && type->second == Kind("iovl")) {
+        return CheckOverlay(items, id, data, size, grid, problem, walk);
+    }
     if (type == items.Type.end() || type->second != Kind("grid")) {
         return CodedSizeFits(items, id, data, size, problem);
     }
     grid.IsGrid = true;
-    const auto fail = [&problem](const std::string& why) {
-        problem = "the file is damaged: " + why;
-        return false;
-    };
+    const auto fail = [&problem](const std::string& why) { return Fail(problem, why); };
     std::vector<std::uint8_t> description;
     const auto where = items.Where.find(id);
     if (where == items.Where.end() ||
@@ -115,31 +196,10 @@ bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::si
                     std::to_string(distinct.size()) + " of them");
     }
     for (std::uint32_t tile : tiles) {
-        const auto tileSize = items.Size.find(tile);
-        const auto tileData = items.Where.find(tile);
-        const auto tileType = items.Type.find(tile);
-        if (!walk.Seen.insert(tile).second) {
-            return fail("its grids show one tile more than once");
-        }
-        if (tileSize == items.Size.end() || tileData == items.Where.end()) {
-            return fail("a tile of its grid has no picture data");
-        }
-        if (tileType != items.Type.end() && tileType->second == Kind("grid")) {
-            // A tile that is a grid itself is laid on a canvas of its own: checked the same way.
-            HeifGrid inner;
-            if (walk.Depth > 0) {
-                return fail("its grids are nested too deep");
-            }
-            ++walk.Depth;
-            if (!CheckItem(items, tile, data, size, inner, problem, walk)) {
-                return false;
-            }
-            --walk.Depth;
-        } else if (DataBytes(tileData->second, items, size, nullptr, data, &walk.Ranges) <= 0) {
-            return fail("a tile of its grid has no picture data");
-        } else if (!CodedSizeFits(items, tile, data, size, problem)) {
+        if (!CheckInput(items, tile, data, size, problem, walk)) {
             return false;
         }
+        const auto tileSize = items.Size.find(tile);
         if (tile == tiles.front()) {
             grid.TileWidth = tileSize->second.first;
             grid.TileHeight = tileSize->second.second;

@@ -7,8 +7,8 @@ import os
 import struct
 import zlib
 
-from crafted_heif import (box, encoded, heif_12bit, heif_alpha, heif_base, heif_grid, heif_tile,
-                          heif_with_rotation, heif_with_size)
+from crafted_heif import (box, encoded, heif_12bit, heif_alpha, heif_base, heif_grid, heif_overlay,
+                          heif_tile, heif_with_rotation, heif_with_size)
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corrupt")
 FUZZ_SEED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz", "seeds",
@@ -447,6 +447,11 @@ def cases():
             ("err_heif_grid_of_grids.heic", heif_grid(tile, 2, 2, 1000, 900, inner=(15000, 15000)),
              "a 1000x900 grid whose one tile is a 2 x 2 grid naming 15000 x 15000: once 1.3 GB "
              "and converted, now refused before decoding"),
+            ("ok_heic_overlay.heic", heif_overlay(tile, 512, 512),
+             "an overlay laying one 512x512 picture on a canvas of its size: opens"),
+            ("err_heif_overlay_canvas_over_one_picture.heic", heif_overlay(tile, 12000, 12000),
+             "an overlay laying one 512x512 picture on a 12000 x 12000 canvas, its ispe agreeing: "
+             "once 2.5 GB and 3.5 s, converted, now refused before decoding"),
             ("err_heif_coded_larger_than_ispe.heic",
              heif_with_size(encoded(["-size", "2048x2048", "gradient:#4080c0-#c08040"], []),
                             64, 64),
@@ -462,6 +467,7 @@ def cases():
                            "ok_heic_alpha.heic", "ok_heic_12bit.heic", "ok_heic_grid_2x2.heic",
                            "err_heif_grid_one_tile_repeated.heic",
                            "err_heif_grid_tiles_share_data.heic", "err_heif_grid_of_grids.heic",
+                           "ok_heic_overlay.heic", "err_heif_overlay_canvas_over_one_picture.heic",
                            "err_heif_coded_larger_than_ispe.heic",
                            "err_avif_coded_larger_than_ispe.avif"))
     return out

@@ -225,3 +225,35 @@ def heif_grid(tile, columns, rows, width, height, cells=None, shared=False, inne
     ftyp = box(b"ftyp", b"heic\0\0\0\0mif1heic")
     head = len(ftyp) + len(build(0)) + 8
     return ftyp + build(head) + box(b"mdat", coded * (1 if shared else count))
+
+
+def heif_overlay(tile, width, height):
+    """A HEIC whose primary picture is an overlay laying the picture in `tile` at the top left
+    of a canvas of `width` x `height`, its ispe saying the same."""
+    top = boxes(tile, 0, len(tile))
+    meta = next(b for b in top if b[0] == b"meta")
+    mdat = next(b for b in top if b[0] == b"mdat")
+    coded = tile[mdat[1] + mdat[2]:mdat[1] + mdat[3]]
+    iprp = next(b for b in boxes(tile, meta[1] + meta[2] + 4, meta[1] + meta[3]) if b[0] == b"iprp")
+    ipco = next(b for b in boxes(tile, iprp[1] + iprp[2], iprp[1] + iprp[3]) if b[0] == b"ipco")
+    props = {k: tile[a:a + s] for k, a, h, s in boxes(tile, ipco[1] + ipco[2], ipco[1] + ipco[3])}
+    overlay = bytes([0, 0]) + struct.pack(">HHHHHHhh", 0, 0, 0, 65535, width, height, 0, 0)
+
+    def build(data_at):
+        return box(b"meta", b"\0" * 4 + b"".join([
+            box(b"hdlr", b"\0" * 8 + b"pict" + b"\0" * 13),
+            box(b"pitm", b"\0" * 4 + struct.pack(">H", 2)),
+            box(b"iinf", b"\0" * 4 + struct.pack(">H", 2) +
+                box(b"infe", b"\2\0\0\1" + struct.pack(">HH", 1, 0) + b"hvc1\0") +
+                box(b"infe", b"\2\0\0\0" + struct.pack(">HH", 2, 0) + b"iovl\0")),
+            box(b"iloc", b"\1\0\0\0\x44\0" + struct.pack(">HHHHHIIHHHHII", 2, 1, 0, 0, 1, data_at,
+                                                          len(coded), 2, 1, 0, 1, 0, len(overlay))),
+            box(b"idat", overlay),
+            box(b"iprp", box(b"ipco", props[b"hvcC"] + props[b"ispe"] + props[b"pixi"] +
+                             box(b"ispe", b"\0" * 4 + struct.pack(">II", width, height))) +
+                box(b"ipma", b"\0" * 4 + struct.pack(">IHB", 2, 1, 2) + bytes([0x81, 0x02]) +
+                    struct.pack(">HB", 2, 2) + bytes([0x04, 0x03]))),
+            box(b"iref", b"\0" * 4 + box(b"dimg", struct.pack(">HHH", 2, 1, 1)))]))
+
+    ftyp = box(b"ftyp", b"heic\0\0\0\0mif1heic")
+    return ftyp + build(len(ftyp) + len(build(0)) + 8) + box(b"mdat", coded)

@@ -83,7 +83,7 @@ TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
           "err_webp_canvas_over_tiny_bitstream.webp", "err_heif_grid_larger_than_ispe.heic",
           "err_heif_grid_one_tile_repeated.heic", "err_heif_grid_tiles_share_data.heic",
           "err_heif_coded_larger_than_ispe.heic", "err_avif_coded_larger_than_ispe.avif",
-          "err_heif_grid_of_grids.heic"}) {
+          "err_heif_grid_of_grids.heic", "err_heif_overlay_canvas_over_one_picture.heic"}) {
         LoadResult bomb = LoadBitmapFromFile(dirName + name);
         EXPECT_NE(bomb.Message.find("damaged"), std::string::npos) << name << ": " << bomb.Message;
     }
