@@ -159,6 +159,13 @@ bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::si
         return CheckOverlay(items, id, data, size, grid, problem, walk);
     }
     if (type == items.Type.end() || type->second != Kind("grid")) {
+        // Coded data that is empty or lies outside the file is no picture (and sends the AV1
+        // decoder nothing, which it leaks on).
+        const auto where = items.Where.find(id);
+        if (where != items.Where.end() &&
+            DataBytes(where->second, items, size, nullptr, data) <= 0) {
+            return Fail(problem, "its picture has no data in the file");
+        }
         return CodedSizeFits(items, id, data, size, problem);
     }
     grid.IsGrid = true;
