@@ -38,18 +38,18 @@ std::uint64_t MostBytesFromOne(std::uint16_t compression) {
 bool HoldsPictureData(TIFF* tif, std::uint64_t fileSize, std::uint64_t width,
                       std::uint64_t height) {
     std::uint16_t bits = 8, samples = 1, compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     const std::uint64_t decoded = width * height * bits * samples / 8;
     const std::uint64_t needed = decoded / MostBytesFromOne(compression) / 4;
     const std::uint32_t pieces =
-        TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+        Tiff().TIFFIsTiled(tif) ? Tiff().TIFFNumberOfTiles(tif) : Tiff().TIFFNumberOfStrips(tif);
     std::uint64_t present = 0;
     for (std::uint32_t i = 0; i < pieces && present < needed; ++i) {
         int failed = 0;
-        const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif, i, &failed);
-        const std::uint64_t bytes = TIFFGetStrileByteCountWithErr(tif, i, &failed);
+        const std::uint64_t offset = Tiff().TIFFGetStrileOffsetWithErr(tif, i, &failed);
+        const std::uint64_t bytes = Tiff().TIFFGetStrileByteCountWithErr(tif, i, &failed);
         if (failed == 0 && offset < fileSize) {
             present += std::min(bytes, fileSize - offset);
         }

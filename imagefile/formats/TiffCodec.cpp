@@ -4,7 +4,6 @@
 // subsampled YCbCr, ...) through libtiff's own RGBA reader, one band of rows at a time. libtiff
 // reports errors by return values, so nothing here jumps.
 #include <lcms2.h>
-#include <tiffio.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -100,7 +99,7 @@ int OnWarning(TIFF*, void* user, const char* module, const char* format, va_list
 }
 
 struct TiffCloser {
-    void operator()(TIFF* tif) const { TIFFClose(tif); }
+    void operator()(TIFF* tif) const { Tiff().TIFFClose(tif); }
 };
 
 class TiffReader {
@@ -111,12 +110,12 @@ class TiffReader {
         W = width;
         H = height;
         std::uint16_t photometric = 0, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
-        TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &bits);
-        TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-        TIFFGetFieldDefaulted(Tif, TIFFTAG_PLANARCONFIG, &planar);
-        if (TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
+        Tiff().TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        Tiff().TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        Tiff().TIFFGetFieldDefaulted(Tif, TIFFTAG_PLANARCONFIG, &planar);
+        if (Tiff().TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
             (photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB) && bits == 8 &&
-            samples >= 3 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(Tif)) {
+            samples >= 3 && planar == PLANARCONFIG_CONTIG && !Tiff().TIFFIsTiled(Tif)) {
             return ReadLab(samples, photometric == PHOTOMETRIC_CIELAB);
         }
         TiffLayout layout;
@@ -134,7 +133,8 @@ class TiffReader {
             Out.Meta.Icc = SrgbProfile();
         }
         TiffPixelConverter converter(layout, cmyk);
-        return TIFFIsTiled(Tif) ? ReadTiles(layout, converter) : ReadStrips(layout, converter);
+        return Tiff().TIFFIsTiled(Tif) ? ReadTiles(layout, converter)
+                                       : ReadStrips(layout, converter);
     }
 
   private:
@@ -175,7 +175,7 @@ class TiffReader {
     }
 
     bool ReadStrips(const TiffLayout& layout, TiffPixelConverter& converter) {
-        const tmsize_t lineBytes = TIFFScanlineSize(Tif);
+        const tmsize_t lineBytes = Tiff().TIFFScanlineSize(Tif);
         const std::size_t pixelBytes = static_cast<std::size_t>(layout.Samples) * layout.Bits / 8;
         if (lineBytes <= 0 ||
             (!layout.Separate && static_cast<std::size_t>(lineBytes) < pixelBytes * W)) {
@@ -189,7 +189,8 @@ class TiffReader {
         for (std::uint32_t y = 0; y < H; ++y) {
             if (layout.Separate) {
                 for (unsigned s = 0; s < layout.Samples; ++s) {
-                    if (TIFFReadScanline(Tif, line.data(), y, static_cast<std::uint16_t>(s)) < 0) {
+                    if (Tiff().TIFFReadScanline(Tif, line.data(), y,
+                                                static_cast<std::uint16_t>(s)) < 0) {
                         return Damaged(y, "a row cannot be read");
                     }
                     TiffInterleave(line.data(), W, layout, s, row.data());
@@ -197,7 +198,7 @@ class TiffReader {
                 NoteCodecDamage(y);
                 converter.Convert(row.data(), W, RowAt(y));
             } else {
-                if (TIFFReadScanline(Tif, line.data(), y, 0) < 0) {
+                if (Tiff().TIFFReadScanline(Tif, line.data(), y, 0) < 0) {
                     return Damaged(y, "a row cannot be read");
                 }
                 NoteCodecDamage(y);
@@ -209,10 +210,10 @@ class TiffReader {
 
     bool ReadTiles(const TiffLayout& layout, TiffPixelConverter& converter) {
         std::uint32_t tileWidth = 0, tileHeight = 0;
-        TIFFGetField(Tif, TIFFTAG_TILEWIDTH, &tileWidth);
-        TIFFGetField(Tif, TIFFTAG_TILELENGTH, &tileHeight);
-        const tmsize_t tileBytes = TIFFTileSize(Tif);
-        const tmsize_t tileRowBytes = TIFFTileRowSize(Tif);
+        Tiff().TIFFGetField(Tif, TIFFTAG_TILEWIDTH, &tileWidth);
+        Tiff().TIFFGetField(Tif, TIFFTAG_TILELENGTH, &tileHeight);
+        const tmsize_t tileBytes = Tiff().TIFFTileSize(Tif);
+        const tmsize_t tileRowBytes = Tiff().TIFFTileRowSize(Tif);
         const std::size_t pixelBytes = static_cast<std::size_t>(layout.Samples) * layout.Bits / 8;
         if (tileWidth == 0 || tileHeight == 0 || tileBytes <= 0 || tileRowBytes <= 0 ||
             static_cast<std::uint64_t>(tileBytes) * (layout.Separate ? layout.Samples : 1) >
@@ -234,8 +235,8 @@ class TiffReader {
                 std::size_t sourceRow = static_cast<std::size_t>(tileRowBytes);
                 bool ok = true;
                 for (unsigned s = 0; ok && s < (layout.Separate ? layout.Samples : 1); ++s) {
-                    ok = TIFFReadTile(Tif, tile.data(), x0, y0, 0, static_cast<std::uint16_t>(s)) >=
-                         0;
+                    ok = Tiff().TIFFReadTile(Tif, tile.data(), x0, y0, 0,
+                                             static_cast<std::uint16_t>(s)) >= 0;
                     for (std::uint32_t r = 0; ok && layout.Separate && r < tileHeight; ++r) {
                         TiffInterleave(tile.data() + r * sourceRow, tileWidth, layout, s,
                                        pixels.data() + r * pixelBytes * tileWidth);
@@ -269,7 +270,7 @@ class TiffReader {
     // CIELab through the colour library (libtiff's own RGBA reader would give it a cast), from
     // the ICC's Lab of D50 to sRGB. CIELab stores a* and b* signed, ICCLab offset by 128.
     bool ReadLab(unsigned samples, bool signedAxes) {
-        const tmsize_t lineBytes = TIFFScanlineSize(Tif);
+        const tmsize_t lineBytes = Tiff().TIFFScanlineSize(Tif);
         if (lineBytes < static_cast<tmsize_t>(samples) * W) {
             return Fail("the picture's rows have an unexpected size");
         }
@@ -294,7 +295,7 @@ class TiffReader {
         std::vector<double> values(3 * static_cast<std::size_t>(W));
         bool result = true;
         for (std::uint32_t y = 0; y < H; ++y) {
-            if (TIFFReadScanline(Tif, line.data(), y, 0) < 0) {
+            if (Tiff().TIFFReadScanline(Tif, line.data(), y, 0) < 0) {
                 result = Damaged(y, "a row cannot be read");
                 break;
             }
@@ -317,12 +318,12 @@ class TiffReader {
 
     bool ReadRgba() {
         char message[1024] = "";
-        if (!TIFFRGBAImageOK(Tif, message)) {
+        if (!Tiff().TIFFRGBAImageOK(Tif, message)) {
             Src.LastError[0] = '\0';
             return Fail(message[0] != '\0' ? message : "this kind of TIFF cannot be read");
         }
         std::uint16_t photometric = 0;
-        if (TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
+        if (Tiff().TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
             (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)) {
             Out.Colour = SourceColour::Grey;
         }
@@ -330,7 +331,7 @@ class TiffReader {
             return false;
         }
         TIFFRGBAImage image;
-        if (!TIFFRGBAImageBegin(&image, Tif, 0, message)) {
+        if (!Tiff().TIFFRGBAImageBegin(&image, Tif, 0, message)) {
             Src.LastError[0] = '\0';
             return Fail(message[0] != '\0' ? message : "this kind of TIFF cannot be read");
         }
@@ -342,7 +343,7 @@ class TiffReader {
             const std::uint32_t rows = std::min(BandRows, H - y);
             image.row_offset = static_cast<int>(y);
             image.col_offset = 0;
-            if (!TIFFRGBAImageGet(&image, band.data(), W, rows)) {
+            if (!Tiff().TIFFRGBAImageGet(&image, band.data(), W, rows)) {
                 result = Damaged(y, "a row cannot be read");
                 break;
             }
@@ -359,7 +360,7 @@ class TiffReader {
                 }
             }
         }
-        TIFFRGBAImageEnd(&image);
+        Tiff().TIFFRGBAImageEnd(&image);
         return result;
     }
 
@@ -375,7 +376,7 @@ class TiffReader {
 void KeepField(TIFF* tif, ttag_t tag, std::vector<std::uint8_t>& target) {
     std::uint32_t count = 0;
     void* data = nullptr;
-    if (TIFFGetField(tif, tag, &count, &data) && data != nullptr && count > 0) {
+    if (Tiff().TIFFGetField(tif, tag, &count, &data) && data != nullptr && count > 0) {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         target.assign(bytes, bytes + count);
     }
@@ -387,19 +388,16 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     Source source;
     source.Data = data;
     source.Size = size;
-    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
-                                                                         TIFFOpenOptionsFree);
+    const TiffOptions options = NewTiffOptions(out);
     if (!options) {
-        out.Code = Status::OutOfMemory;
-        out.Message = "not enough memory";
         return;
     }
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), MaxLibraryAllocation);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &source);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &source);
+    Tiff().TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), MaxLibraryAllocation);
+    Tiff().TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &source);
+    Tiff().TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &source);
     std::unique_ptr<TIFF, TiffCloser> tif(
-        TIFFClientOpenExt("picture", "r", &source, ReadProc, WriteProc, SeekProc, CloseProc,
-                          SizeProc, MapProc, UnmapProc, options.get()));
+        Tiff().TIFFClientOpenExt("picture", "r", &source, ReadProc, WriteProc, SeekProc, CloseProc,
+                                 SizeProc, MapProc, UnmapProc, options.get()));
     if (!tif) {
         out.Code = Status::GenericError;
         out.Message =
@@ -414,8 +412,9 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
         return;
     }
     std::uint32_t width = 0, height = 0;
-    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0) {
+    if (!Tiff().TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !Tiff().TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 ||
+        height == 0) {
         out.Code = Status::GenericError;
         out.Message = "the TIFF file does not say how large its picture is";
         return;

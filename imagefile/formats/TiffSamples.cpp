@@ -8,12 +8,12 @@ namespace velora {
 bool TiffSampleLayout(TIFF* tif, TiffLayout& layout) {
     std::uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
     std::uint16_t format = SAMPLEFORMAT_UINT, photometric = 0, compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || (bits != 8 && bits != 16) ||
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    if (!Tiff().TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || (bits != 8 && bits != 16) ||
         (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID)) {
         return false;
     }
@@ -29,7 +29,7 @@ bool TiffSampleLayout(TIFF* tif, TiffLayout& layout) {
             break;
         case PHOTOMETRIC_SEPARATED: {
             std::uint16_t inks = INKSET_CMYK;
-            TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+            Tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
             if (inks != INKSET_CMYK) {
                 return false;
             }
@@ -39,7 +39,7 @@ bool TiffSampleLayout(TIFF* tif, TiffLayout& layout) {
         case PHOTOMETRIC_YCBCR:
             // The JPEG codec hands out RGB rows itself when asked to.
             if (compression != COMPRESSION_JPEG || bits != 8 || planar != PLANARCONFIG_CONTIG ||
-                !TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
+                !Tiff().TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
                 return false;
             }
             layout.Colours = 3;
@@ -52,8 +52,9 @@ bool TiffSampleLayout(TIFF* tif, TiffLayout& layout) {
     }
     std::uint16_t extraCount = 0;
     std::uint16_t* extra = nullptr;
-    if (samples > layout.Colours && TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) &&
-        extraCount > 0 && extra != nullptr &&
+    if (samples > layout.Colours &&
+        Tiff().TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0 &&
+        extra != nullptr &&
         (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA)) {
         layout.Alpha = static_cast<int>(layout.Colours);
         layout.Associated = extra[0] == EXTRASAMPLE_ASSOCALPHA;

@@ -2,7 +2,7 @@
 // per sample, with or without alpha. Which files qualify, and how their pixels become BGR.
 #pragma once
 
-#include <tiffio.h>
+#include "TiffLibrary.h"
 
 #include <cstdint>
 #include <vector>
