@@ -136,7 +136,7 @@ void ReadRawMetadata(const std::uint8_t* data, std::size_t size, RawMetadata& me
     std::call_once(bmff, [] { Exiv2::enableBMFF(true); });
 #endif
     try {
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
+        const auto image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
         image->readMetadata();
         Exiv2::ExifData kept;
         for (const Exiv2::Exifdatum& datum : image->exifData()) {
