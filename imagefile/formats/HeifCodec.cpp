@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "Codecs.h"
-#include "FileSystem.h"
+#include "SharedFunctions.h"
 
 namespace velora {
 
@@ -54,31 +54,20 @@ namespace {
     X(heif_nclx_color_profile_free)
 
 struct HeifFunctions {
-#define VELORA_HEIF_POINTER(name) decltype(&::name) name = nullptr;
-    VELORA_HEIF_FUNCTIONS(VELORA_HEIF_POINTER)
-#undef VELORA_HEIF_POINTER
+    VELORA_HEIF_FUNCTIONS(VELORA_FUNCTION_POINTER)
     bool Loaded = false;
 };
 
 const HeifFunctions& Heif() {
-    static const HeifFunctions functions = [] {
-        HeifFunctions f;
-        void* library = OpenSharedLibrary(VELORA_HEIF_LIBRARY);
-        if (library == nullptr) {
-            return f;
-        }
-        bool all = true;
-#define VELORA_HEIF_LOAD(name)                                                         \
-    f.name = reinterpret_cast<decltype(&::name)>(SharedLibrarySymbol(library, #name)); \
-    all = all && f.name != nullptr;
-        VELORA_HEIF_FUNCTIONS(VELORA_HEIF_LOAD)
-#undef VELORA_HEIF_LOAD
-        if (all) {
-            f.heif_init(nullptr);
-            f.Loaded = true;
-        }
-        return f;
-    }();
+    static const HeifFunctions functions =
+        LoadFunctions<HeifFunctions>(VELORA_HEIF_LIBRARY, [](void* library, HeifFunctions& f) {
+            bool all = true;
+            VELORA_HEIF_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
+            if (all) {
+                f.heif_init(nullptr);
+            }
+            return all;
+        });
     return functions;
 }
 

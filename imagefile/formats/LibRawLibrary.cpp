@@ -1,28 +1,16 @@
 #include "LibRawLibrary.h"
 
-#include "FileSystem.h"
+#include "SharedFunctions.h"
 
 namespace velora {
 
 const LibRawFunctions& LibRawLibrary() {
-    static const LibRawFunctions functions = [] {
-        LibRawFunctions f;
-        void* library = OpenSharedLibrary(VELORA_LIBRAW_LIBRARY);
-        if (library == nullptr) {
-            return f;
-        }
-        bool all = true;
-#define VELORA_LIBRAW_LOAD(name)                                                       \
-    f.name = reinterpret_cast<decltype(&::name)>(SharedLibrarySymbol(library, #name)); \
-    all = all && f.name != nullptr;
-        VELORA_LIBRAW_FUNCTIONS(VELORA_LIBRAW_LOAD)
-#undef VELORA_LIBRAW_LOAD
-        if (!all) {
-            return LibRawFunctions{};
-        }
-        f.Loaded = true;
-        return f;
-    }();
+    static const LibRawFunctions functions = LoadFunctions<LibRawFunctions>(
+        VELORA_LIBRAW_LIBRARY, [](void* library, LibRawFunctions& f) {
+            bool all = true;
+            VELORA_LIBRAW_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
+            return all;
+        });
     return functions;
 }
 

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "SharedFunctions.h"
+
 namespace velora {
 
 #define VELORA_LIBRAW_FUNCTIONS(X)  \
@@ -22,9 +24,7 @@ namespace velora {
     X(libraw_unpack)
 
 struct LibRawFunctions {
-#define VELORA_LIBRAW_POINTER(name) decltype(&::name) name = nullptr;
-    VELORA_LIBRAW_FUNCTIONS(VELORA_LIBRAW_POINTER)
-#undef VELORA_LIBRAW_POINTER
+    VELORA_LIBRAW_FUNCTIONS(VELORA_FUNCTION_POINTER)
     bool Loaded = false;
 };
 

@@ -1,29 +1,17 @@
 #include "TiffLibrary.h"
 
 #include "Codecs.h"
-#include "FileSystem.h"
+#include "SharedFunctions.h"
 
 namespace velora {
 
 const TiffFunctions& Tiff() {
-    static const TiffFunctions functions = [] {
-        TiffFunctions f;
-        void* library = OpenSharedLibrary(VELORA_TIFF_LIBRARY);
-        if (library == nullptr) {
-            return f;
-        }
-        bool all = true;
-#define VELORA_TIFF_LOAD(name)                                                         \
-    f.name = reinterpret_cast<decltype(&::name)>(SharedLibrarySymbol(library, #name)); \
-    all = all && f.name != nullptr;
-        VELORA_TIFF_FUNCTIONS(VELORA_TIFF_LOAD)
-#undef VELORA_TIFF_LOAD
-        if (!all) {
-            return TiffFunctions{};
-        }
-        f.Loaded = true;
-        return f;
-    }();
+    static const TiffFunctions functions =
+        LoadFunctions<TiffFunctions>(VELORA_TIFF_LIBRARY, [](void* library, TiffFunctions& f) {
+            bool all = true;
+            VELORA_TIFF_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
+            return all;
+        });
     return functions;
 }
 

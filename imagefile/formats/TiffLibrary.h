@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "SharedFunctions.h"
+
 namespace velora {
 
 struct DecodeOutcome;
@@ -38,9 +40,7 @@ struct DecodeOutcome;
     X(TIFFTileSize)
 
 struct TiffFunctions {
-#define VELORA_TIFF_POINTER(name) decltype(&::name) name = nullptr;
-    VELORA_TIFF_FUNCTIONS(VELORA_TIFF_POINTER)
-#undef VELORA_TIFF_POINTER
+    VELORA_TIFF_FUNCTIONS(VELORA_FUNCTION_POINTER)
     bool Loaded = false;
 };
 

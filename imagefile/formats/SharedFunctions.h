@@ -1,0 +1,31 @@
+// A table of a shared library's functions, filled when the library is first needed rather than
+// when the program starts: each table is an X-macro list of names the library's own header
+// declares, so the pointers keep the header's types.
+#pragma once
+
+#include "FileSystem.h"
+
+namespace velora {
+
+// One member of a table: `VELORA_..._FUNCTIONS(VELORA_FUNCTION_POINTER)` in the struct.
+#define VELORA_FUNCTION_POINTER(name) decltype(&::name) name = nullptr;
+
+// One function resolved into the table `f` from `library`; `all` turns false when it is missing.
+#define VELORA_RESOLVE_FUNCTION(name)                                                  \
+    f.name = reinterpret_cast<decltype(&::name)>(SharedLibrarySymbol(library, #name)); \
+    all = all && f.name != nullptr;
+
+// The table with every function resolved by `resolveAll(library, table)` and Loaded set, or an
+// empty table (Loaded false) when the library or any of its functions is missing.
+template <typename Functions, typename Resolve>
+Functions LoadFunctions(const char* soname, Resolve resolveAll) {
+    Functions f;
+    void* library = OpenSharedLibrary(soname);
+    if (library == nullptr || !resolveAll(library, f)) {
+        return Functions{};
+    }
+    f.Loaded = true;
+    return f;
+}
+
+}  // namespace velora
