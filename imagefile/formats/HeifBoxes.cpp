@@ -69,6 +69,12 @@ void ReadLocations(Reader in, Items& items) {
     const auto sizes = in.Read(2);
     const unsigned offsetSize = sizes >> 12 & 15, lengthSize = sizes >> 8 & 15;
     const unsigned baseSize = sizes >> 4 & 15, indexSize = version >= 1 ? sizes & 15 : 0;
+    for (const unsigned fieldSize : {offsetSize, lengthSize, baseSize, indexSize}) {
+        if (fieldSize != 0 && fieldSize != 4 && fieldSize != 8) {
+            items.LocationsUnreadable = true;
+            return;
+        }
+    }
     const auto count = in.Read(version < 2 ? 2 : 4);
     for (std::uint64_t i = 0; i < count && in.Ok; ++i) {
         const auto id = static_cast<std::uint32_t>(in.Read(version < 2 ? 2 : 4));

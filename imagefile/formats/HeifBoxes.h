@@ -63,6 +63,8 @@ struct Items {
     Reader Idat{nullptr, 0};
     std::map<std::uint32_t, Box> Config;  // hvcC or av1C
     std::size_t ExtentCount = 0;
+    // The location box uses field sizes no file may use, so where libheif will look is unknown.
+    bool LocationsUnreadable = false;
     // Read or not, and the size, by configuration.
     std::map<const std::uint8_t*, std::pair<bool, std::pair<std::uint32_t, std::uint32_t>>>
         HevcSizes;

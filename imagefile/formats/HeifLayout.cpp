@@ -81,6 +81,14 @@ bool IsDerived(const Items& items, std::uint32_t id) {
            (type->second == Kind("grid") || type->second == Kind("iovl"));
 }
 
+// Whether libheif takes the item for a picture it can lay out or decode. A grid, an overlay or an
+// identity that names anything else stops libheif on an assertion, the program with it.
+bool IsPicture(const Items& items, std::uint32_t id) {
+    const auto type = items.Type.find(id);
+    return type != items.Type.end() &&
+           (type->second == Kind("hvc1") || type->second == Kind("av01") || IsDerived(items, id));
+}
+
 bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
                HeifGrid& grid, std::string& problem, Walk& walk);
 
@@ -90,6 +98,9 @@ bool CheckInput(Items& items, std::uint32_t input, const std::uint8_t* data, std
     const auto where = items.Where.find(input);
     if (!walk.Seen.insert(input).second) {
         return Fail(problem, "it shows one of its tiles more than once");
+    }
+    if (!IsPicture(items, input)) {
+        return Fail(problem, "a tile of its grid is not a picture");
     }
     if (items.Size.count(input) == 0 || where == items.Where.end()) {
         return Fail(problem, "a tile of its grid has no picture data");
@@ -155,15 +166,23 @@ bool CheckOverlay(Items& items, std::uint32_t id, const std::uint8_t* data, std:
 bool CheckItem(Items& items, std::uint32_t id, const std::uint8_t* data, std::size_t size,
                HeifGrid& grid, std::string& problem, Walk& walk) {
     const auto type = items.Type.find(id);
+    if (type != items.Type.end() && type->second == Kind("iden")) {
+        // The same picture under another name (turned or cropped by its own properties).
+        const std::vector<std::uint32_t>& shown = items.Tiles[id];
+        if (shown.empty() || !IsPicture(items, shown.front())) {
+            return Fail(problem, "the picture it names is not a picture");
+        }
+        return CheckItem(items, shown.front(), data, size, grid, problem, walk);
+    }
     if (type != items.Type.end() && type->second == Kind("iovl")) {
         return CheckOverlay(items, id, data, size, grid, problem, walk);
     }
     if (type == items.Type.end() || type->second != Kind("grid")) {
-        // Coded data that is empty or lies outside the file is no picture (and sends the AV1
-        // decoder nothing, which it leaks on).
+        // Coded data that is empty, lies outside the file or is nowhere said to be is no picture
+        // (and sends the AV1 decoder nothing, which it leaks on).
         const auto where = items.Where.find(id);
-        if (where != items.Where.end() &&
-            DataBytes(where->second, items, size, nullptr, data) <= 0) {
+        if (IsPicture(items, id) && (where == items.Where.end() ||
+                                     DataBytes(where->second, items, size, nullptr, data) <= 0)) {
             return Fail(problem, "its picture has no data in the file");
         }
         return CodedSizeFits(items, id, data, size, problem);
@@ -231,6 +250,10 @@ bool CheckHeifLayout(const std::uint8_t* data, std::size_t size, HeifGrid& grid,
     Items items;
     if (!ReadItems(data, size, items)) {
         return true;  // libheif names what is missing
+    }
+    if (items.LocationsUnreadable) {
+        problem = "the file is damaged: the locations of its pictures cannot be read";
+        return false;
     }
     Walk walk;
     if (!CheckItem(items, items.Primary, data, size, grid, problem, walk)) {
