@@ -18,6 +18,7 @@ namespace {
 
 using testing::ScratchFolder;
 using testing::WriteBytes;
+namespace fs = std::filesystem;
 
 ParseResult Parse(std::vector<std::string> arguments) {
     return ParseCommandLine(arguments);
@@ -318,121 +319,96 @@ TEST(OutputNames, FollowTheVlrRuleAndTheFormat) {
     }
 }
 
-class OutputPlanTest : public ::testing::Test {
-  protected:
-    std::string File(const std::string& name) {
-        std::string path = Scratch / name;
-        WriteBytes(path, "x");
-        return path;
-    }
-    std::vector<PlannedFile> Plan(std::vector<std::string> files, bool overwrite = false,
-                                  std::string outputDir = "") {
+// Each row lays out files in a fresh folder and plans `Inputs` (relative to it); Actions has one
+// letter a file: Convert, Skip an existing result, skip a Duplicate, Refuse. Setup entries are a
+// file, a "folder/", a "link>target" or a "hard=target" (targets relative to the folder too).
+TEST(OutputPlan, KeepsInputsAndResultsApart) {
+    const struct {
+        const char* Name;
+        std::vector<std::string> Setup, Inputs;
+        bool Overwrite;
+        const char* OutputDir;
+        const char* Actions;
+        int Refused = -1, Names = -1;  // the reason for file Refused names input Names
+    } rows[] = {
+        {"an existing result is kept", {"p.jpg", "p_vlr.jpg"}, {"p.jpg"}, false, "", "S"},
+        {"or replaced", {"p.jpg", "p_vlr.jpg"}, {"p.jpg"}, true, "", "C"},
+        // A dangling link in the result's place is still something the user put there.
+        {"a dangling link is kept", {"p.jpg", "p_vlr.jpg>nowhere"}, {"p.jpg"}, false, "", "S"},
+        {"one file under four names",
+         {"p.jpg", "sub/", "link.jpg>p.jpg", "hard.jpg=p.jpg"},
+         {"p.jpg", "sub/../p.jpg", "link.jpg", "hard.jpg"},
+         false,
+         "",
+         "CDDD"},
+        // p.jpg would become p_vlr.jpg, itself an input; without --overwrite a mere skip.
+        {"no result replaces another input",
+         {"p.jpg", "p_vlr.jpg"},
+         {"p.jpg", "p_vlr.jpg"},
+         true,
+         "",
+         "RC",
+         0,
+         1},
+        {"nor skips one", {"p.jpg", "p_vlr.jpg"}, {"p.jpg", "p_vlr.jpg"}, false, "", "SC"},
+        // The result's name is a link to the input itself, or a second name of its file; a
+        // folder is no input at all.
+        {"no result replaces its own input",
+         {"l.jpg", "l_vlr.jpg>l.jpg", "h.jpg", "h_vlr.jpg=h.jpg", "album.jpg/"},
+         {"l.jpg", "h.jpg", "album.jpg"},
+         true,
+         "",
+         "RRR"},
+        {"two inputs never share a result",
+         {"a/", "b/", "a/p.jpg", "b/p.jpg"},
+         {"a/p.jpg", "b/p.jpg"},
+         true,
+         "a",
+         "CR",
+         1,
+         0},
+        {"nor do two extensions", {"s.jpg", "s.png"}, {"s.png", "s.jpg"}, false, "", "CR"},
+        // Also when the first is skipped as existing.
+        {"nor an existing result",
+         {"s.jpg", "s.png", "s_vlr.jpg"},
+         {"s.png", "s.jpg"},
+         false,
+         "",
+         "SR"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        ScratchFolder scratch;
+        for (const std::string& entry : row.Setup) {
+            const std::size_t link = entry.find_first_of(">=");
+            const std::string name = entry.substr(0, link);
+            if (link != std::string::npos && entry[link] == '>') {
+                fs::create_symlink(scratch / entry.substr(link + 1), scratch / name);
+            } else if (link != std::string::npos) {
+                fs::create_hard_link(scratch / entry.substr(link + 1), scratch / name);
+            } else if (name.back() == '/') {
+                fs::create_directory(scratch / name);
+            } else {
+                WriteBytes(scratch / name, "x");
+            }
+        }
         BatchOptions options;
-        options.Files = std::move(files);
-        options.Overwrite = overwrite;
-        options.OutputDir = std::move(outputDir);
-        return PlanOutputs(options);
+        for (const std::string& input : row.Inputs) {
+            options.Files.push_back(scratch / input);
+        }
+        options.Overwrite = row.Overwrite;
+        options.OutputDir = *row.OutputDir ? scratch / row.OutputDir : "";
+        const std::vector<PlannedFile> plan = PlanOutputs(options);
+        std::string actions;
+        for (const PlannedFile& file : plan) {
+            actions += "CSDR"[static_cast<int>(file.Action)];
+        }
+        EXPECT_EQ(actions, row.Actions);
+        if (row.Refused >= 0) {
+            EXPECT_NE(plan[row.Refused].Reason.find(options.Files[row.Names]), std::string::npos)
+                << plan[row.Refused].Reason;
+        }
     }
-    ScratchFolder Scratch;
-};
-
-TEST_F(OutputPlanTest, ResultsGoBesideTheInputOrIntoTheFolder) {
-    std::string input = File("photo.jpg");
-    auto plan = Plan({input});
-    ASSERT_EQ(plan.size(), 1u);
-    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
-    EXPECT_EQ(plan[0].Output, Scratch / "photo_vlr.jpg");
-
-    plan = Plan({input}, false, "/some/where");
-    EXPECT_EQ(plan[0].Output, "/some/where/photo_vlr.jpg");
-}
-
-TEST_F(OutputPlanTest, WalkedFilesKeepTheirFolderUnderTheOutputFolder) {
-    BatchOptions options;
-    options.OutputDir = "/out";
-    const std::vector<InputFile> inputs = {
-        {"/album/a.jpg", ""}, {"/album/2023/a.jpg", "2023"}, {"/album/2023/x/b.png", "2023/x"}};
-    auto plan = PlanOutputs(options, inputs);
-    ASSERT_EQ(plan.size(), 3u);
-    EXPECT_EQ(plan[0].Output, "/out/a_vlr.jpg");
-    EXPECT_EQ(plan[1].Output, "/out/2023/a_vlr.jpg");
-    EXPECT_EQ(plan[2].Output, "/out/2023/x/b_vlr.jpg");
-    for (const PlannedFile& file : plan) {
-        EXPECT_EQ(file.Action, PlanAction::Convert) << file.Input;
-    }
-    // Beside its input, the folder changes nothing.
-    options.OutputDir.clear();
-    EXPECT_EQ(PlanOutputs(options, inputs)[1].Output, "/album/2023/a_vlr.jpg");
-}
-
-TEST_F(OutputPlanTest, ExistingResultsAreSkippedUnlessOverwriting) {
-    std::string input = File("photo.jpg");
-    File("photo_vlr.jpg");
-    EXPECT_EQ(Plan({input})[0].Action, PlanAction::SkipExisting);
-    EXPECT_EQ(Plan({input}, true)[0].Action, PlanAction::Convert);
-    // A dangling link in the result's place is still something the user put there.
-    std::string other = File("other.jpg");
-    std::filesystem::create_symlink(Scratch / "nowhere", Scratch / "other_vlr.jpg");
-    EXPECT_EQ(Plan({other})[0].Action, PlanAction::SkipExisting);
-}
-
-TEST_F(OutputPlanTest, TheSameInputTwiceIsConvertedOnce) {
-    std::string input = File("photo.jpg");
-    std::filesystem::create_directory(Scratch / "sub");
-    std::filesystem::create_symlink(input, Scratch / "link.jpg");
-    std::filesystem::create_hard_link(input, Scratch / "hard.jpg");
-    auto plan = Plan({input, (Scratch.path() / "sub" / ".." / "photo.jpg").string(),
-                      Scratch / "link.jpg", Scratch / "hard.jpg"});
-    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
-    for (std::size_t i = 1; i < plan.size(); ++i) {
-        EXPECT_EQ(plan[i].Action, PlanAction::SkipDuplicate) << plan[i].Input;
-    }
-}
-
-TEST_F(OutputPlanTest, NoResultReplacesAnInput) {
-    // photo.jpg would become photo_vlr.jpg, itself an input of the same run.
-    std::string first = File("photo.jpg");
-    std::string second = File("photo_vlr.jpg");
-    auto plan = Plan({first, second}, true);
-    EXPECT_EQ(plan[0].Action, PlanAction::Refuse);
-    EXPECT_NE(plan[0].Reason.find(second), std::string::npos) << plan[0].Reason;
-    EXPECT_EQ(plan[1].Action, PlanAction::Convert);
-    // Without --overwrite nothing would be written there anyway: a skip, not a failure.
-    EXPECT_EQ(Plan({first, second})[0].Action, PlanAction::SkipExisting);
-
-    // The result's name is a link to the input itself, or a second name of its file.
-    std::string linked = File("linked.jpg");
-    std::filesystem::create_symlink(linked, Scratch / "linked_vlr.jpg");
-    std::string hard = File("hard.jpg");
-    std::filesystem::create_hard_link(hard, Scratch / "hard_vlr.jpg");
-    // A folder is no input at all.
-    std::filesystem::create_directory(Scratch / "album.jpg");
-    plan = Plan({linked, hard, Scratch / "album.jpg"}, true);
-    for (const PlannedFile& file : plan) {
-        EXPECT_EQ(file.Action, PlanAction::Refuse) << file.Input;
-    }
-}
-
-TEST_F(OutputPlanTest, TwoInputsNeverShareAResult) {
-    std::filesystem::create_directory(Scratch / "a");
-    std::filesystem::create_directory(Scratch / "b");
-    std::string a = File("a/photo.jpg");
-    std::string b = File("b/photo.jpg");
-    auto plan = Plan({a, b}, true, Scratch / "a");
-    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
-    EXPECT_EQ(plan[1].Action, PlanAction::Refuse);
-    EXPECT_NE(plan[1].Reason.find(a), std::string::npos) << plan[1].Reason;
-
-    // Different extensions, one JPEG result; also when the first is skipped as existing.
-    std::string jpeg = File("shot.jpg");
-    std::string png = File("shot.png");
-    plan = Plan({png, jpeg});
-    EXPECT_EQ(plan[0].Action, PlanAction::Convert);
-    EXPECT_EQ(plan[1].Action, PlanAction::Refuse);
-    File("shot_vlr.jpg");
-    plan = Plan({png, jpeg});
-    EXPECT_EQ(plan[0].Action, PlanAction::SkipExisting);
-    EXPECT_EQ(plan[1].Action, PlanAction::Refuse);
 }
 
 TEST(ShareCores, GivesEveryPassItsShare) {
