@@ -244,7 +244,6 @@ FileResult ConvertFile(const std::string& input, const std::string& output,
             }
             ++rows;
         });
-    const bool finished = run.Outcome == PipelineOutcome::Done && reader.Finish();
     const std::vector<std::string> seen = reader.Warnings();
     warnings.insert(warnings.begin(), seen.begin(), seen.end());
     if (reader.Damaged() &&
@@ -258,9 +257,6 @@ FileResult ConvertFile(const std::string& input, const std::string& output,
             return FileResult{FileOutcome::Cancelled, {}, warnings, {}, {}};
         case PipelineOutcome::Failed:
             return Failure(run.ReaderFailed ? run.Message : CannotWrite(output, run.Message));
-    }
-    if (!finished) {
-        return Failure(reader.Message());
     }
     if (reader.MetadataGrew()) {
         // The whole load keeps other metadata than the rows began with (segments after the

@@ -215,6 +215,13 @@ PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::
                 held.pop_front();
             }
         }
+        if (cancel.load() != 0) {
+            return Cancelled();
+        }
+        reading = true;
+        if (!reader.AllRowsRead()) {
+            return Failed(true, reader.Message());
+        }
     } catch (...) {
         return Failed(reading, Reason(std::current_exception()));
     }
@@ -249,6 +256,11 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
                         }
                     }
                     handOver.PutFull(band);
+                }
+                if (!readerFailed && reader.NextRow() >= reader.Height() && cancel.load() == 0 &&
+                    !reader.AllRowsRead()) {
+                    readerFailed = true;
+                    handOver.Stop();
                 }
             } catch (...) {
                 firstThrew = std::current_exception();
@@ -314,6 +326,8 @@ class FileRows final : public RowSource {
         return Reader.ReadRows(rows, stride, count);
     }
     std::string Message() const override { return Reader.Message(); }
+    // A file of several scans frees its coefficients here, tens of MiB.
+    bool AllRowsRead() override { return Reader.Finish(); }
 
   private:
     PictureRowReader& Reader;

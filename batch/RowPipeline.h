@@ -34,6 +34,10 @@ class RowSource {
     // The band that ReadRows filled at `rows` is no longer read, not even by the filter, and may
     // be filled again.
     virtual void BandReturned(const std::uint8_t* /*rows*/) {}
+    // Called once, on the reading thread, as soon as the last row is read and unless cancelled:
+    // what the file holds for its rows is freed there while the writing thread still works.
+    // False when the file fails after all.
+    virtual bool AllRowsRead() { return true; }
 };
 
 // Where the finished rows go: the result's ConvertedPictureWriter, as its own calls say.
@@ -52,7 +56,8 @@ PipelineResult RunRowPipeline(RowSource& source, RowConversion& conversion, RowS
                               unsigned threads, const std::atomic<int>& cancel,
                               const std::function<void()>& rowWritten);
 
-// The same for a file: neither the reader nor the writer (both started) is finished here.
+// The same for a file (reader and writer both started). The reader is finished here, as soon as
+// its last row is read; a reader that fails then fails the picture. The writer is not committed.
 PipelineResult RunRowPipeline(PictureRowReader& reader, RowConversion& conversion,
                               ConvertedPictureWriter& writer, unsigned threads,
                               const std::atomic<int>& cancel,

@@ -209,6 +209,10 @@ struct FakeFile final : RowSource, RowSink {
         Cancel = Reads == CancelAtRead ? 1 : Cancel.load();
         return count;
     }
+    bool AllRowsRead() override {
+        EXPECT_EQ(Next, H) << "finished before its last row";
+        return ++Finishes, !FinishFails;
+    }
     void BandReturned(const std::uint8_t* rows) override {
         std::lock_guard<std::mutex> lock(Mutex);
         EXPECT_GE(Written, HeldUntil[rows]) << "a band returned before its last row was written";
@@ -237,7 +241,8 @@ struct FakeFile final : RowSource, RowSink {
     std::mutex Mutex;
     std::condition_variable Changed;
     std::map<const std::uint8_t*, int> HeldUntil;  // the row after the last a band holds
-    int Reads = 0, FirstBand = 0, Written = 0;
+    int Reads = 0, FirstBand = 0, Written = 0, Finishes = 0;
+    bool FinishFails = false;
     int ThrowAtRead = 0, CancelAtRead = 0, ThrowAtRow = -1, CancelAtRow = -1, ReadsBeforeCancel = 0,
         ReadsBeforeFirstRow = 0;
     std::vector<std::uint8_t> Result;
@@ -264,15 +269,17 @@ TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
     const struct {
         const char* What;
         int ThrowAtRead, CancelAtRead, ThrowAtRow, CancelAtRow, LagUntilRead;
+        bool FinishFails;
         PipelineOutcome Outcome;
         const char* Message;
     } cases[] = {
-        {"every row", 0, 0, -1, -1, 0, PipelineOutcome::Done, ""},
-        {"the writer lags behind", 0, 0, -1, -1, 4, PipelineOutcome::Done, ""},
-        {"cancelled while reading", 0, 3, -1, -1, 0, PipelineOutcome::Cancelled, ""},
-        {"cancelled while writing", 0, 0, -1, 0, 0, PipelineOutcome::Cancelled, ""},
-        {"the reader throws", 3, 0, -1, -1, 0, PipelineOutcome::Failed, "not enough memory"},
-        {"the writer throws", 0, 0, 20, -1, 0, PipelineOutcome::Failed, "the disk is full"},
+        {"every row", 0, 0, -1, -1, 0, false, PipelineOutcome::Done, ""},
+        {"the writer lags behind", 0, 0, -1, -1, 4, false, PipelineOutcome::Done, ""},
+        {"cancelled while reading", 0, 3, -1, -1, 0, false, PipelineOutcome::Cancelled, ""},
+        {"cancelled while writing", 0, 0, -1, 0, 0, false, PipelineOutcome::Cancelled, ""},
+        {"the reader throws", 3, 0, -1, -1, 0, false, PipelineOutcome::Failed, "not enough memory"},
+        {"the writer throws", 0, 0, 20, -1, 0, false, PipelineOutcome::Failed, "the disk is full"},
+        {"the file fails after its rows", 0, 0, -1, -1, 0, true, PipelineOutcome::Failed, "unused"},
     };
     // One thread works with a pool of two bands; two threads with a larger one.
     for (unsigned threads : {1u, 2u}) {
@@ -286,17 +293,23 @@ TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
             // On two threads the first half has a band waiting when the second is cancelled.
             file.ReadsBeforeCancel = threads > 1 ? 2 : 0;
             file.ReadsBeforeFirstRow = threads > 1 ? c.LagUntilRead : 0;
+            file.FinishFails = c.FinishFails;
             RowConversion conversion;
             conversion.Start(W, H, ConversionOptions{});
             const PipelineResult run =
                 RunRowPipeline(file, conversion, file, threads, file.Cancel, {});
             EXPECT_EQ(run.Outcome, c.Outcome);
             EXPECT_EQ(run.Message, c.Message);
-            EXPECT_EQ(run.ReaderFailed, c.ThrowAtRead != 0);
+            EXPECT_EQ(run.ReaderFailed, c.ThrowAtRead != 0 || c.FinishFails);
+            // The reader is finished once it has given its last row, and never when cancelled.
+            EXPECT_EQ(file.Finishes, c.Outcome == PipelineOutcome::Done || c.FinishFails);
             // Every row written is the conversion's, as far as the rows go.
             ASSERT_LE(file.Result.size(), expected.size());
             EXPECT_TRUE(std::equal(file.Result.begin(), file.Result.end(), expected.begin()));
-            EXPECT_EQ(file.Result.size() == expected.size(), c.Outcome == PipelineOutcome::Done);
+            if (!c.FinishFails) {
+                EXPECT_EQ(file.Result.size() == expected.size(),
+                          c.Outcome == PipelineOutcome::Done);
+            }
             // Both halves stop at the band after the cancel.
             if (c.CancelAtRead != 0) {
                 EXPECT_EQ(file.Reads, c.CancelAtRead);
