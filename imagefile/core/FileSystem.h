@@ -74,6 +74,7 @@ class AtomicFile {
     static constexpr std::size_t WriteBufferBytes = std::size_t{1} << 20;
 
     std::FILE* File = nullptr;
+    int Fd = -1;                     // the stream's own descriptor
     int LockFd = -1;                 // holds the temporary's lock until it is renamed or removed
     std::unique_ptr<char[]> Buffer;  // the stream's; outlives it
     std::string TempPath;
