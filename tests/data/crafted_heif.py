@@ -169,18 +169,23 @@ def heif_tile():
     return encoded(["-size", "512x512", "gradient:#4080c0-#c08040"], [])
 
 
-def heif_grid(tile, columns, rows, width, height, cells=None, shared=False, inner=None):
-    """A HEIC whose primary picture is a grid of `columns` x `rows` cells of `width` x `height`,
-    made of the single picture in `tile`. `cells` names the tile item of each cell (by default
-    one item each); with `shared` every tile item points at the same coded data. With `inner`
-    (a size), that grid names the inner size and is the one tile of a grid that is primary."""
+def tile_parts(tile):
+    """The coded data of the single picture in `tile` and its properties by box type."""
     top = boxes(tile, 0, len(tile))
     meta = next(b for b in top if b[0] == b"meta")
     mdat = next(b for b in top if b[0] == b"mdat")
     coded = tile[mdat[1] + mdat[2]:mdat[1] + mdat[3]]
     iprp = next(b for b in boxes(tile, meta[1] + meta[2] + 4, meta[1] + meta[3]) if b[0] == b"iprp")
     ipco = next(b for b in boxes(tile, iprp[1] + iprp[2], iprp[1] + iprp[3]) if b[0] == b"ipco")
-    props = {k: tile[a:a + s] for k, a, h, s in boxes(tile, ipco[1] + ipco[2], ipco[1] + ipco[3])}
+    return coded, {k: tile[a:a + s] for k, a, h, s in boxes(tile, ipco[1] + ipco[2], ipco[1] + ipco[3])}
+
+
+def heif_grid(tile, columns, rows, width, height, cells=None, shared=False, inner=None):
+    """A HEIC whose primary picture is a grid of `columns` x `rows` cells of `width` x `height`,
+    made of the single picture in `tile`. `cells` names the tile item of each cell (by default
+    one item each); with `shared` every tile item points at the same coded data. With `inner`
+    (a size), that grid names the inner size and is the one tile of a grid that is primary."""
+    coded, props = tile_parts(tile)
     cells = cells if cells is not None else list(range(columns * rows))
     count = max(cells) + 1
     grid_id = count + 1
@@ -230,13 +235,7 @@ def heif_grid(tile, columns, rows, width, height, cells=None, shared=False, inne
 def heif_overlay(tile, width, height):
     """A HEIC whose primary picture is an overlay laying the picture in `tile` at the top left
     of a canvas of `width` x `height`, its ispe saying the same."""
-    top = boxes(tile, 0, len(tile))
-    meta = next(b for b in top if b[0] == b"meta")
-    mdat = next(b for b in top if b[0] == b"mdat")
-    coded = tile[mdat[1] + mdat[2]:mdat[1] + mdat[3]]
-    iprp = next(b for b in boxes(tile, meta[1] + meta[2] + 4, meta[1] + meta[3]) if b[0] == b"iprp")
-    ipco = next(b for b in boxes(tile, iprp[1] + iprp[2], iprp[1] + iprp[3]) if b[0] == b"ipco")
-    props = {k: tile[a:a + s] for k, a, h, s in boxes(tile, ipco[1] + ipco[2], ipco[1] + ipco[3])}
+    coded, props = tile_parts(tile)
     overlay = bytes([0, 0]) + struct.pack(">HHHHHHhh", 0, 0, 0, 65535, width, height, 0, 0)
 
     def build(data_at):
