@@ -14,60 +14,163 @@ namespace {
 namespace fs = std::filesystem;
 using test::Photo;
 
-TEST(Load, MissingEmptyAndForeignFilesGiveClearErrors) {
+// Missing, empty, foreign and special names give an error with words. A FIFO (or a device) is
+// neither waited on nor read: no writer ever comes, so a load that waited for one would hang until
+// the test's time limit ends it.
+TEST(Load, MissingForeignAndSpecialFilesGiveClearErrors) {
     test::TempDir dir;
-    LoadResult missing = LoadBitmapFromFile(dir.File("nothing-here.jpg"));
-    EXPECT_EQ(missing.Bitmap, nullptr);
-    EXPECT_EQ(missing.Code, Status::FileNotFound);
-    EXPECT_FALSE(missing.Message.empty());
-    EXPECT_EQ(LoadBitmapFromFile("").Code, Status::FileNotFound);
-    LoadResult folder = LoadBitmapFromFile(dir.Path);
-    EXPECT_EQ(folder.Bitmap, nullptr);
-    EXPECT_NE(folder.Code, Status::Ok);
     test::WriteBytes(dir.File("text.jpg"), {'h', 'e', 'l', 'l', 'o'});
-    LoadResult text = LoadBitmapFromFile(dir.File("text.jpg"));
-    EXPECT_EQ(text.Code, Status::UnknownImageFormat);
-    EXPECT_FALSE(text.Message.empty());
+    ASSERT_EQ(::mkfifo(dir.File("pipe.jpg").c_str(), 0600), 0);
+    const struct {
+        std::string Path;
+        Status Code;  // Ok: any failure
+        const char* Says;
+    } cases[] = {{dir.File("nothing-here.jpg"), Status::FileNotFound, ""},
+                 {"", Status::FileNotFound, ""},
+                 {dir.Path, Status::Ok, ""},
+                 {dir.File("text.jpg"), Status::UnknownImageFormat, ""},
+                 {dir.File("pipe.jpg"), Status::Ok, "not a regular file"},
+                 {"/dev/zero", Status::Ok, ""}};
+    for (const auto& c : cases) {
+        const LoadResult r = LoadBitmapFromFile(c.Path);
+        EXPECT_EQ(r.Bitmap, nullptr) << c.Path;
+        EXPECT_EQ(r.Code, c.Code == Status::Ok && r.Code != Status::Ok ? r.Code : c.Code) << c.Path;
+        EXPECT_FALSE(r.Message.empty()) << c.Path;
+        EXPECT_NE(r.Message.find(c.Says), std::string::npos) << c.Path << ": " << r.Message;
+    }
 }
 
-// A FIFO (or a device) given as a picture must neither block the caller nor be read. No writer
-// ever comes: a load that waited for one would hang until the test's time limit ends it.
-TEST(Load, AFifoIsRefusedWithoutWaitingForAWriter) {
-    test::TempDir dir;
-    const std::string fifo = dir.File("pipe.jpg");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    LoadResult r = LoadBitmapFromFile(fifo);
-    EXPECT_EQ(r.Bitmap, nullptr);
-    EXPECT_NE(r.Message.find("not a regular file"), std::string::npos) << r.Message;
-    EXPECT_EQ(LoadBitmapFromFile("/dev/zero").Bitmap, nullptr);
-}
-
-// Every crafted file: ok_* opens whole, dmg_* opens as damaged, err_* is refused with a message.
-TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
-    const fs::path folder = VELORA_CORRUPT_DIR;
-    ASSERT_TRUE(fs::is_directory(folder));
-    int seen = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name == "README.md") {
-            continue;
-        }
-        ++seen;
-        LoadResult r = LoadBitmapFromFile(entry.path().string());
-        const bool damaged = name.rfind("dmg_", 0) == 0;
-        if (name.rfind("ok_", 0) == 0 || damaged) {
-            ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
-            EXPECT_TRUE(r.Bitmap->HasImage()) << name;
-            EXPECT_EQ(r.Damaged, damaged) << name << ": " << r.DamageReason;
-            EXPECT_EQ(r.DamageReason.empty(), !damaged) << name;
-        } else {
-            EXPECT_EQ(r.Bitmap, nullptr) << name;
-            EXPECT_NE(r.Code, Status::Ok) << name;
-            EXPECT_FALSE(r.Message.empty()) << name;
+// Every crafted file and every photo, loaded whole and by the row reader. A crafted file opens or
+// fails as its name says: ok_* whole, dmg_* as damaged, err_* refused; a photo gives a picture
+// within the size rule or an error with words. The row reader, reading in bands of an odd size,
+// gives what the whole load gives: the same pixels, items, extra metadata and warnings, or the
+// same error; told to stop at damage, it fails with the damage's own words.
+TEST(Load, EveryFileOpensOrFailsAsItShouldAndTheRowReaderAgrees) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(VELORA_CORRUPT_DIR)) {
+        if (entry.path().extension() != ".md") {
+            files.push_back(entry.path().string());
         }
     }
-    EXPECT_GE(seen, 50);
-    const std::string dirName = folder.string() + "/";
+    const std::size_t crafted = files.size();
+    test::TempDir dir;
+    if (test::HavePhotos()) {
+        for (const char* sub : {"camera", "large", "special", "special/orientation", "broken",
+                                "other-formats", "modern"}) {
+            for (const auto& entry : fs::directory_iterator(Photo(sub))) {
+                if (entry.is_regular_file() && entry.path().extension() != ".md") {
+                    files.push_back(entry.path().string());
+                }
+            }
+        }
+        files.push_back(Photo("no-such-file.jpg"));
+        // A grey JPEG whose grey profile the load turns into its RGB likeness.
+        const std::string linearGrey = "/usr/share/color/icc/ghostscript/ps_gray.icc";
+        if (test::HaveTool("convert") && fs::exists(linearGrey)) {
+            files.push_back(dir.File("grey_linear.jpg"));
+            test::Run("convert " + test::Quote(Photo("special/gray_plain.jpeg")) + " -profile " +
+                      test::Quote(linearGrey) + " " + test::Quote(files.back()));
+        }
+    }
+    int pictures = 0;
+    int errors = 0;
+    int damaged = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& file = files[i];
+        SCOPED_TRACE(file);
+        const LoadResult whole = LoadBitmapFromFile(file);
+        const std::string name = fs::path(file).filename().string();
+        const bool dmg = name.rfind("dmg_", 0) == 0;
+        if (i < crafted) {
+            EXPECT_EQ(whole.Bitmap != nullptr, dmg || name.rfind("ok_", 0) == 0) << whole.Message;
+            EXPECT_TRUE(!whole.Bitmap || whole.Damaged == dmg) << whole.DamageReason;
+        }
+        std::vector<std::uint8_t> pixels;
+        auto readAll = [&pixels](PictureRowReader& reader) {
+            const int w = reader.Width();
+            const int h = reader.Height();
+            pixels.assign(3 * static_cast<std::size_t>(w) * h, 0);
+            bool read = true;
+            while (read && reader.NextRow() < h) {
+                read = reader.ReadRows(
+                           pixels.data() + 3 * static_cast<std::size_t>(w) * reader.NextRow(),
+                           3 * w, 7) > 0;
+            }
+            return read && reader.Finish();
+        };
+        if (whole.Damaged) {
+            PictureRowReader stopping;
+            EXPECT_FALSE(stopping.Open(file, {}, PictureRowReader::Damage::Stop) &&
+                         readAll(stopping));
+            EXPECT_TRUE(stopping.Damaged());
+            EXPECT_EQ(stopping.Message(), whole.DamageReason);
+        }
+        PictureRowReader reader;
+        const bool read = reader.Open(file) && readAll(reader);
+        if (!whole.Bitmap) {
+            ++errors;
+            EXPECT_NE(whole.Code, Status::Ok);
+            EXPECT_FALSE(whole.Message.empty());
+            EXPECT_FALSE(read);
+            EXPECT_EQ(reader.Code(), whole.Code);
+            EXPECT_EQ(reader.Message(), whole.Message);
+            continue;
+        }
+        ++pictures;
+        ASSERT_TRUE(whole.Bitmap->HasImage());
+        EXPECT_EQ(whole.DamageReason.empty(), !whole.Damaged);
+        ASSERT_TRUE(read) << reader.Message();
+        WorkingBitmap& bitmap = *whole.Bitmap;
+        EXPECT_TRUE(WorkingBitmap::SizeAllowed(bitmap.Width(), bitmap.Height()));
+        ASSERT_EQ(reader.Width(), static_cast<int>(bitmap.Width()));
+        ASSERT_EQ(reader.Height(), static_cast<int>(bitmap.Height()));
+        BitmapData data;
+        const Rect all{0, 0, reader.Width(), reader.Height()};
+        ASSERT_EQ(bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data), Status::Ok);
+        bool samePixels = true;
+        for (int y = 0; y < reader.Height(); ++y) {
+            samePixels &= std::equal(
+                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride,
+                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride + 3 * reader.Width(),
+                pixels.begin() + 3 * static_cast<std::ptrdiff_t>(y) * reader.Width());
+        }
+        bitmap.UnlockBits(&data);
+        EXPECT_TRUE(samePixels);
+        EXPECT_EQ(reader.Warnings(), whole.Warnings);
+        EXPECT_EQ(reader.Damaged(), whole.Damaged);
+        EXPECT_EQ(reader.DamageReason(), whole.DamageReason);
+        damaged += reader.Damaged();
+        WorkingBitmap& carrier = *reader.Metadata();
+        const std::vector<std::uint32_t> ids = bitmap.GetPropertyIdList();
+        EXPECT_EQ(carrier.GetPropertyIdList(), ids);
+        for (std::uint32_t id : ids) {
+            PropertyItem a;
+            PropertyItem b;
+            bitmap.GetPropertyItem(id, &a);
+            carrier.GetPropertyItem(id, &b);
+            EXPECT_TRUE(a.type == b.type && a.value == b.value) << "tag " << id;
+        }
+        const ExtraMetadata ea = bitmap.GetExtraMetadata();
+        const ExtraMetadata eb = carrier.GetExtraMetadata();
+        EXPECT_EQ(ea.Xmp, eb.Xmp);
+        EXPECT_EQ(ea.Exif, eb.Exif);
+        EXPECT_EQ(ea.Trailer, eb.Trailer);
+        ASSERT_EQ(ea.Segments.size(), eb.Segments.size());
+        for (std::size_t s = 0; s < ea.Segments.size(); ++s) {
+            EXPECT_EQ(ea.Segments[s].Marker, eb.Segments[s].Marker);
+            EXPECT_EQ(ea.Segments[s].Payload, eb.Segments[s].Payload);
+        }
+    }
+    // Counts that show every folder was read.
+    EXPECT_GE(crafted, 50u);
+    EXPECT_GE(pictures, test::HavePhotos() ? 160 : 40);
+    EXPECT_GE(errors, test::HavePhotos() ? 55 : 45);
+    EXPECT_GE(damaged, test::HavePhotos() ? 14 : 10);
+}
+
+// Named crafted files: the limits, the size each file declares, what their damage costs.
+TEST(Load, CraftedFilesFailForTheirOwnReason) {
+    const std::string dirName = std::string(VELORA_CORRUPT_DIR) + "/";
     // Too large for the limits, in every format, whatever else is wrong with the file.
     for (const char* name :
          {"err_over_250_megapixels.jpg", "err_bmp_huge.bmp", "err_tiff_huge.tif",
@@ -117,10 +220,13 @@ TEST(Load, CraftedCorruptFilesOpenOrFailAsTheirNamesSay) {
     EXPECT_NE(LoadBitmapFromFile(dirName + "ok_png_65520_wide.png", png).Bitmap, nullptr);
 }
 
-// A file whose only fault is a missing end (JPEG's EOI, PNG's IEND) holds every row: complete,
-// the same pixels as the whole file; every JPEG kind reads ahead differently. (An arithmetic
+// A file cut short (a download broken off, a file still being written): whatever opens of it is
+// marked damaged, never passed off as the whole picture. (Metadata stored after the pixels, as TIFF
+// and WebP often have it, is why the cuts stay early.) A file whose only fault is a missing end
+// (JPEG's EOI, PNG's IEND: the last `End` bytes) holds every row: complete, the same pixels as the
+// whole file, however each JPEG kind reads ahead; one byte more gone is damage. (An arithmetic
 // decoder says nothing when it runs out of data: without its end it stays damaged.)
-TEST(Load, AMissingEndMarkerLosesNothing) {
+TEST(Load, CutFilesAreDamagedOrRefusedAndAMissingEndLosesNothing) {
     const std::pair<std::string, std::size_t> cases[] = {
         {std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg", 2},
         {std::string(VELORA_CORRUPT_DIR) + "/ok_png_65520_wide.png", 12},
@@ -131,21 +237,40 @@ TEST(Load, AMissingEndMarkerLosesNothing) {
         {Photo("special/cmyk_adobe-t0.jpeg"), 2},
         {Photo("camera/apple_iphone6_gps.jpg"), 2},  // restart markers
         {Photo("other-formats/png_rgb16_interlaced.png"), 12},
+        {Photo("modern/tiff_rgb8_lzw_exif_gps.tif"), 0},
+        {Photo("modern/tiff_rgb16_deflate_icc.tif"), 0},
+        {Photo("modern/tiff_cmyk_icc.tif"), 0},
+        {Photo("modern/webp_exif_xmp_gps.webp"), 0},
+        {Photo("modern/heic_phone_exif_gps.heic"), 0},
+        {Photo("modern/avif_exif_icc.avif"), 0},
+        {Photo("other-formats/gif_palette.gif"), 0},
+        {Photo("other-formats/png_16bit_icc.png"), 0},
+        {Photo("other-formats/bmp_rgb24.bmp"), 0},
     };
-    for (const auto& [file, cut] : cases) {
+    for (const auto& [file, end] : cases) {
         if (!fs::exists(file)) {
             continue;  // no sample photos here; the crafted files stand in
         }
         SCOPED_TRACE(file);
-        std::vector<std::uint8_t> bytes = test::ReadBytes(file);
+        const std::vector<std::uint8_t> bytes = test::ReadBytes(file);
         LoadResult whole = LoadBitmapFromMemory(bytes.data(), bytes.size());
-        LoadResult ended = LoadBitmapFromMemory(bytes.data(), bytes.size() - cut);
-        ASSERT_NE(ended.Bitmap, nullptr) << ended.Message;
-        EXPECT_FALSE(ended.Damaged) << ended.DamageReason;
-        EXPECT_EQ(test::MeanDifference(*whole.Bitmap, *ended.Bitmap), 0.0);
-        // One byte more gone is a lost code or lost pixels: damaged.
-        LoadResult cutShort = LoadBitmapFromMemory(bytes.data(), bytes.size() - cut - 1);
-        EXPECT_TRUE(cutShort.Damaged || !cutShort.Bitmap);
+        ASSERT_NE(whole.Bitmap, nullptr) << whole.Message;
+        EXPECT_FALSE(whole.Damaged) << whole.DamageReason;
+        if (end > 0) {
+            LoadResult ended = LoadBitmapFromMemory(bytes.data(), bytes.size() - end);
+            ASSERT_NE(ended.Bitmap, nullptr) << ended.Message;
+            EXPECT_FALSE(ended.Damaged) << ended.DamageReason;
+            EXPECT_EQ(test::MeanDifference(*whole.Bitmap, *ended.Bitmap), 0.0);
+            LoadResult cutShort = LoadBitmapFromMemory(bytes.data(), bytes.size() - end - 1);
+            EXPECT_TRUE(cutShort.Damaged || !cutShort.Bitmap);
+        }
+        for (const double kept : {0.3, 0.6}) {
+            const auto size = static_cast<std::size_t>(static_cast<double>(bytes.size()) * kept);
+            const LoadResult cut = LoadBitmapFromMemory(bytes.data(), size);
+            EXPECT_TRUE(cut.Bitmap ? cut.Damaged && !cut.DamageReason.empty()
+                                   : !cut.Message.empty())
+                << "cut at " << size;
+        }
     }
 }
 
@@ -263,208 +388,25 @@ TEST(Load, ManySegmentsAreBoundedInCountAndSize) {
     EXPECT_NE(r.Warnings[0].find("8 MB"), std::string::npos) << r.Warnings[0];
 }
 
-TEST(Load, EveryBrokenAndSpecialPhotoGivesAPictureOrAnError) {
+// Named photos from the folder's list. Pictures are known by their content, not their names: a
+// HEIC named .jpg opens.
+TEST(Load, NamedBrokenAndSpecialPhotos) {
     VELORA_NEED_PHOTOS();
-    int pictures = 0;
-    int errors = 0;
-    for (const char* sub :
-         {"broken", "special", "special/orientation", "other-formats", "modern"}) {
-        for (const auto& entry : fs::directory_iterator(Photo(sub))) {
-            if (!entry.is_regular_file() || entry.path().extension() == ".md") {
-                continue;
-            }
-            LoadResult r = LoadBitmapFromFile(entry.path().string());
-            if (r.Bitmap != nullptr) {
-                ++pictures;
-                EXPECT_TRUE(WorkingBitmap::SizeAllowed(r.Bitmap->Width(), r.Bitmap->Height()));
-            } else {
-                ++errors;
-                EXPECT_FALSE(r.Message.empty()) << entry.path();
-            }
-        }
+    for (const auto& [name, opens] : {std::pair{"broken/not_jpeg_heic.jpg", true},
+                                      {"broken/huge_dims_17737x7680.jpg", false},
+                                      {"special/precision12bit_icc.jpg", false},
+                                      {"broken/exif_ifd_loop.jpg", true},
+                                      {"broken/exif_bad_ifd1_offset.jpg", true},
+                                      {"broken/exif_malformed_header.jpg", true},
+                                      {"broken/exif_truncated_15b.jpg", true}}) {
+        EXPECT_EQ(LoadBitmapFromFile(Photo(name)).Bitmap != nullptr, opens) << name;
     }
-    EXPECT_GT(pictures, 40);
-    EXPECT_GT(errors, 5);
-
-    // Named cases from the photo folder's list. Pictures are known by their content, not their
-    // names: a HEIC named .jpg opens.
     LoadResult heic = LoadBitmapFromFile(Photo("broken/not_jpeg_heic.jpg"));
     ASSERT_NE(heic.Bitmap, nullptr) << heic.Message;
     EXPECT_EQ(heic.Bitmap->Width(), 1440u);
-    EXPECT_EQ(LoadBitmapFromFile(Photo("broken/huge_dims_17737x7680.jpg")).Bitmap, nullptr);
-    EXPECT_EQ(LoadBitmapFromFile(Photo("special/precision12bit_icc.jpg")).Bitmap, nullptr);
     LoadResult cut = LoadBitmapFromFile(Photo("broken/truncated_3484x2347_exif.jpg"));
     ASSERT_NE(cut.Bitmap, nullptr);
     EXPECT_FALSE(cut.Warnings.empty());
-    for (const char* ok : {"broken/exif_ifd_loop.jpg", "broken/exif_bad_ifd1_offset.jpg",
-                           "broken/exif_malformed_header.jpg", "broken/exif_truncated_15b.jpg"}) {
-        EXPECT_NE(LoadBitmapFromFile(Photo(ok)).Bitmap, nullptr) << ok;
-    }
-}
-
-// The row reader against the whole load, on every file the whole load meets: the same pixels (read
-// in bands of an odd size), items, extra metadata and warnings, or the same error.
-TEST(Load, RowReaderGivesWhatTheWholeLoadGives) {
-    VELORA_NEED_PHOTOS();
-    std::vector<std::string> files;
-    for (const char* sub :
-         {"camera", "large", "special", "special/orientation", "broken", "other-formats"}) {
-        for (const auto& entry : fs::directory_iterator(Photo(sub))) {
-            if (entry.is_regular_file() && entry.path().extension() != ".md") {
-                files.push_back(entry.path().string());
-            }
-        }
-    }
-    for (const auto& entry : fs::directory_iterator(VELORA_CORRUPT_DIR)) {
-        files.push_back(entry.path().string());
-    }
-    files.push_back(Photo("no-such-file.jpg"));
-    // A grey JPEG whose grey profile the load turns into its RGB likeness.
-    test::TempDir dir;
-    const std::string linearGrey = "/usr/share/color/icc/ghostscript/ps_gray.icc";
-    if (test::HaveTool("convert") && fs::exists(linearGrey)) {
-        files.push_back(dir.File("grey_linear.jpg"));
-        test::Run("convert " + test::Quote(Photo("special/gray_plain.jpeg")) + " -profile " +
-                  test::Quote(linearGrey) + " " + test::Quote(files.back()));
-    }
-    int streamed = 0;
-    int damaged = 0;
-    for (const std::string& file : files) {
-        SCOPED_TRACE(file);
-        const LoadResult whole = LoadBitmapFromFile(file);
-        std::vector<std::uint8_t> pixels;
-        auto readAll = [&pixels](PictureRowReader& reader) {
-            const int w = reader.Width();
-            const int h = reader.Height();
-            pixels.assign(3 * static_cast<std::size_t>(w) * h, 0);
-            bool read = true;
-            while (read && reader.NextRow() < h) {
-                read = reader.ReadRows(
-                           pixels.data() + 3 * static_cast<std::size_t>(w) * reader.NextRow(),
-                           3 * w, 7) > 0;
-            }
-            return read && reader.Finish();
-        };
-        if (whole.Damaged) {
-            // Told to stop at the damage, the rows fail with the damage's own words.
-            PictureRowReader stopping;
-            EXPECT_FALSE(stopping.Open(file, {}, PictureRowReader::Damage::Stop) &&
-                         readAll(stopping));
-            EXPECT_TRUE(stopping.Damaged());
-            EXPECT_EQ(stopping.Message(), whole.DamageReason);
-        }
-        PictureRowReader reader;
-        const bool read = reader.Open(file) && readAll(reader);
-        if (!whole.Bitmap) {
-            EXPECT_FALSE(read);
-            EXPECT_EQ(reader.Code(), whole.Code);
-            EXPECT_EQ(reader.Message(), whole.Message);
-            continue;
-        }
-        ASSERT_TRUE(read) << reader.Message();
-        ++streamed;
-        WorkingBitmap& bitmap = *whole.Bitmap;
-        ASSERT_EQ(reader.Width(), static_cast<int>(bitmap.Width()));
-        ASSERT_EQ(reader.Height(), static_cast<int>(bitmap.Height()));
-        BitmapData data;
-        const Rect all{0, 0, reader.Width(), reader.Height()};
-        ASSERT_EQ(bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data), Status::Ok);
-        bool samePixels = true;
-        for (int y = 0; y < reader.Height(); ++y) {
-            samePixels &= std::equal(
-                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride,
-                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride + 3 * reader.Width(),
-                pixels.begin() + 3 * static_cast<std::ptrdiff_t>(y) * reader.Width());
-        }
-        bitmap.UnlockBits(&data);
-        EXPECT_TRUE(samePixels);
-        EXPECT_EQ(reader.Warnings(), whole.Warnings);
-        EXPECT_EQ(reader.Damaged(), whole.Damaged);
-        EXPECT_EQ(reader.DamageReason(), whole.DamageReason);
-        damaged += reader.Damaged();
-        WorkingBitmap& carrier = *reader.Metadata();
-        const std::vector<std::uint32_t> ids = bitmap.GetPropertyIdList();
-        EXPECT_EQ(carrier.GetPropertyIdList(), ids);
-        for (std::uint32_t id : ids) {
-            PropertyItem a;
-            PropertyItem b;
-            bitmap.GetPropertyItem(id, &a);
-            carrier.GetPropertyItem(id, &b);
-            EXPECT_TRUE(a.type == b.type && a.value == b.value) << "tag " << id;
-        }
-        const ExtraMetadata ea = bitmap.GetExtraMetadata();
-        const ExtraMetadata eb = carrier.GetExtraMetadata();
-        EXPECT_EQ(ea.Xmp, eb.Xmp);
-        EXPECT_EQ(ea.Exif, eb.Exif);
-        EXPECT_EQ(ea.Trailer, eb.Trailer);
-        ASSERT_EQ(ea.Segments.size(), eb.Segments.size());
-        for (std::size_t i = 0; i < ea.Segments.size(); ++i) {
-            EXPECT_EQ(ea.Segments[i].Marker, eb.Segments[i].Marker);
-            EXPECT_EQ(ea.Segments[i].Payload, eb.Segments[i].Payload);
-        }
-    }
-    EXPECT_GT(streamed, 60);
-    EXPECT_GE(damaged, 4);
-}
-
-// JPEG kinds against reference decodes: pixels within the small spread between decoders.
-TEST(Load, JpegKindsMatchTheirReferenceDecodes) {
-    VELORA_NEED_PHOTOS();
-    VELORA_NEED_TOOL("convert");
-    const std::pair<const char*, const char*> cases[] = {
-        {"special/baseline_plain.jpeg", "other-formats/video-001.png"},
-        {"special/progressive_plain.jpeg", "other-formats/video-001.png"},
-        {"special/gray_plain.jpeg", "other-formats/video-005.gray.png"},
-        {"broken/truncated_progressive_eoi.jpeg",
-         "other-formats/video-001.progressive.truncated.png"},
-    };
-    for (auto [jpeg, png] : cases) {
-        LoadResult r = LoadBitmapFromFile(Photo(jpeg));
-        ASSERT_NE(r.Bitmap, nullptr) << jpeg << ": " << r.Message;
-        EXPECT_LE(test::MaxDifferenceToRgb(*r.Bitmap, test::ReferenceRgb(Photo(png))), 8) << jpeg;
-    }
-    // Every subsampling and arithmetic coding against ImageMagick's decode of the same file (CMYK
-    // and YCCK go through colour profiles: the formats test judges them).
-    for (const char* name :
-         {"special/subsampling_444.jpeg", "special/subsampling_422.jpeg",
-          "special/subsampling_420.jpeg", "special/subsampling_440.jpeg",
-          "special/subsampling_411.jpeg", "special/subsampling_420_progressive.jpeg",
-          "special/subsampling_221212.jpeg", "special/arithmetic_coded.jpg",
-          "special/rgb_adobe-t0.jpeg", "special/qtables16bit.jpg"}) {
-        LoadResult r = LoadBitmapFromFile(Photo(name));
-        ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
-        EXPECT_LE(test::MaxDifferenceToRgb(*r.Bitmap, test::ReferenceRgb(Photo(name))), 12) << name;
-    }
-}
-
-// PNG and BMP variants: exact against ImageMagick's decode laid over white (16-bit samples
-// may round one step apart). The small PNG test files carry gAMA 1.0, which ImageMagick applies
-// and we do not, so those are only checked for opening at their size.
-TEST(Load, PngAndBmpVariantsMatchReferenceDecodesOverWhite) {
-    VELORA_NEED_PHOTOS();
-    VELORA_NEED_TOOL("convert");
-    for (const char* name :
-         {"other-formats/png_palette_8bit.png", "other-formats/png_palette_trns.png",
-          "other-formats/png_rgba_8bit.png", "other-formats/png_gray_alpha_16bit.png",
-          "other-formats/png_rgb16_interlaced.png"}) {
-        LoadResult r = LoadBitmapFromFile(Photo(name));
-        ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
-        EXPECT_EQ(r.Bitmap->Width(), 32u);
-    }
-    for (const char* name : {"other-formats/png_palette_alpha_256x256.png",
-                             "other-formats/png_16bit_icc.png", "other-formats/bmp_pal8.bmp",
-                             "other-formats/bmp_pal8_rle.bmp", "other-formats/bmp_pal1.bmp",
-                             "other-formats/bmp_rgb24.bmp", "other-formats/bmp_photo_pal8.bmp"}) {
-        LoadResult r = LoadBitmapFromFile(Photo(name));
-        ASSERT_NE(r.Bitmap, nullptr) << name << ": " << r.Message;
-        EXPECT_LE(test::MaxDifferenceToRgb(*r.Bitmap, test::ReferenceRgb(Photo(name))), 1) << name;
-    }
-    LoadResult icc = LoadBitmapFromFile(Photo("other-formats/png_16bit_icc.png"));
-    ASSERT_NE(icc.Bitmap, nullptr);
-    EXPECT_GT(icc.Bitmap->GetPropertyItemSize(PropertyTagICCProfile), 0u);
-    LoadResult exif = LoadBitmapFromFile(Photo("other-formats/png_with_exif.png"));
-    ASSERT_NE(exif.Bitmap, nullptr);
-    EXPECT_GT(exif.Bitmap->GetPropertyCount(), 0u);
 }
 
 TEST(Load, CameraMetadataBecomesPropertyItems) {
