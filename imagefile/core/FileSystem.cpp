@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -271,6 +272,33 @@ void* OpenSharedLibrary(const char* name) {
 
 void* SharedLibrarySymbol(void* library, const char* name) {
     return ::dlsym(library, name);
+}
+
+void* OpenOwnModule(const std::string& relative, std::string& problem) {
+    std::string beside;
+    char program[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program);
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof program) {
+        const std::string path(program, static_cast<std::size_t>(length));
+        beside = path.substr(0, path.rfind('/') + 1) + relative;
+        if (void* module = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            return module;
+        }
+        // A module that is there but cannot be loaded (a library it needs is missing) says so.
+        if (::access(beside.c_str(), F_OK) == 0) {
+            const char* why = ::dlerror();
+            problem = why != nullptr ? why : beside + " cannot be loaded";
+            return nullptr;
+        }
+    }
+    const std::string name = relative.substr(relative.rfind('/') + 1);
+    if (void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        return module;
+    }
+    const char* why = ::dlerror();
+    problem = beside.empty() ? (why != nullptr ? why : name + " cannot be loaded")
+                             : beside + " is missing";
+    return nullptr;
 }
 
 AtomicFile::~AtomicFile() {

@@ -37,6 +37,12 @@ int PermissionBits(const std::string& path);
 void* OpenSharedLibrary(const char* name);
 void* SharedLibrarySymbol(void* library, const char* name);
 
+// A module of the program's own, opened by the path `relative` from the running program's folder
+// (where the installation puts it), else by its file name alone, which the programs of a build
+// tree find through the search path the build gives them. Null, with the loader's words in
+// `problem`, when neither opens.
+void* OpenOwnModule(const std::string& relative, std::string& problem);
+
 // The prefix of the temporaries beside a target; a crash can leave one behind.
 constexpr char TemporaryPrefix[] = ".vlr-save-";
 

@@ -156,6 +156,9 @@ std::vector<std::uint8_t> ExifFromTiff(const std::uint8_t* data, std::size_t siz
 
 // Rebuilds an EXIF block from a WebP or HEIF file without such layout tags, when it has any.
 void DropLayoutTags(std::vector<std::uint8_t>& exif);
+// Without the module that does that (Exiv2Module.h) the block travels as it came: a warning on
+// `out` says so and what is missing.
+void NoteExifKeptWhole(DecodeOutcome& out);
 
 // The metadata trailers at the end of a JPEG file of `size` bytes, whole, when they follow a
 // picture's end (FF D9) one after the other: AFCP's, FotoStation's, PhotoMechanic's and
@@ -216,8 +219,9 @@ constexpr std::size_t MaxExifBytes = 65533 - 6;
 // A JPEG numbers its ICC chunks in one byte, each chunk holding at most 65519 bytes of profile.
 constexpr std::size_t MaxJpegIccBytes = 255 * 65519;
 
-// One-time, thread-safe start of the metadata library; every entry point calls it.
-void InitializeMetadataLibrary();
+// Whether the module that reads TIFF and raw metadata (Exiv2Module.h) can be used; when it cannot,
+// `out` fails saying that `pictures` cannot be read here and what is missing.
+bool MetadataModuleReady(DecodeOutcome& out, const char* pictures);
 
 // The size rule (PictureSizeAllowed) for the output out.Options names; on refusal `out` holds
 // the reason. Every decoder asks this before it allocates anything that grows with the picture.

@@ -318,6 +318,7 @@ void DecodeHeif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
              static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), rows, stride);
     out.Upright = true;
     KeepMetadata(handle.get(), out.Meta);
+    NoteExifKeptWhole(out);
 }
 
 }  // namespace velora

@@ -2,14 +2,13 @@
 // sensor picture, the camera's own white balance, sRGB primaries and tone curve, LibRaw's
 // default demosaic (AHD) and automatic brightness, turned upright as the camera recorded. These
 // are the settings of `dcraw_emu -w -o 1`, so a photographer can check a result against LibRaw's
-// own tool. The metadata comes through exiv2, which reads the raws' EXIF.
-#include <exiv2/exiv2.hpp>
+// own tool. The metadata comes through exiv2 (Exiv2Module.h), which reads the raws' EXIF.
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 
 #include "Codecs.h"
+#include "Exiv2Module.h"
 #include "LibRawLibrary.h"
 
 namespace velora {
@@ -115,53 +114,21 @@ bool TakePicture(const libraw_processed_image_t& image, DecodeOutcome& out) {
     return true;
 }
 
-// Tags of a raw's first directory that describe its sensor data for raw converters: the
-// colour-filter pattern and the DNG tags (colour matrices, levels, private data). The picture
-// that travels is already rendered; they would describe it wrongly.
-bool SensorTag(std::uint16_t tag) {
-    return tag == 0x828D || tag == 0x828E || (tag >= 0xC612 && tag <= 0xC7FF) ||
-           (tag >= 0xCD00 && tag <= 0xCDFF);
-}
-
-bool TravellingGroup(const std::string& group) {
-    return group == "Image" || group == "Photo" || group == "GPSInfo" || group == "Iop" ||
-           group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group);
-}
-
 void ReadRawMetadata(const std::uint8_t* data, std::size_t size, RawMetadata& meta) {
-    InitializeMetadataLibrary();
-#ifdef EXV_ENABLE_BMFF
-    // exiv2 reads Canon's CR3 (an ISO media file) only when asked to.
-    static std::once_flag bmff;
-    std::call_once(bmff, [] { Exiv2::enableBMFF(true); });
-#endif
-    try {
-        const auto image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
-        image->readMetadata();
-        Exiv2::ExifData kept;
-        for (const Exiv2::Exifdatum& datum : image->exifData()) {
-            const std::string group = datum.groupName();
-            if (TravellingGroup(group) && !(group == "Image" && SensorTag(datum.tag()))) {
-                kept.add(datum);
-            }
-        }
-        if (!kept.empty()) {
-            Exiv2::ByteOrder order = image->byteOrder();
-            Exiv2::Blob blob;
-            Exiv2::ExifParser::encode(
-                blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, kept);
-            // The preview's own layout (size, strips, compression) stays behind with the rest of
-            // a TIFF file's layout tags.
-            meta.Exif = ExifFromTiff(blob.data(), blob.size());
-        }
-        meta.Xmp = image->xmpPacket();
-        // A raw's profile describes its preview's rendering; the picture made here is sRGB.
-        if (image->iccProfileDefined()) {
-            meta.Icc = SrgbProfile();
-        }
-    } catch (...) {
+    std::vector<std::uint8_t> exif;
+    std::string xmp;
+    bool icc = false;
+    if (!Exiv2().velora_exiv2_raw_metadata(data, size, &exif, &xmp, &icc)) {
         // Metadata exiv2 cannot make sense of is left out; the picture still opens.
-        meta.Exif.clear();
+        return;
+    }
+    // The preview's own layout (size, strips, compression) stays behind with the rest of a TIFF
+    // file's layout tags.
+    meta.Exif = ExifFromTiff(exif.data(), exif.size());
+    meta.Xmp = std::move(xmp);
+    // A raw's profile describes its preview's rendering; the picture made here is sRGB.
+    if (icc) {
+        meta.Icc = SrgbProfile();
     }
 }
 
@@ -171,6 +138,9 @@ bool Decode(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
         return Fail(out, Status::GenericError,
                     std::string("camera raws cannot be read here: ") + LibRawLibraryName() +
                         " cannot be loaded");
+    }
+    if (!MetadataModuleReady(out, "camera raws")) {
+        return false;
     }
     DataErrors errors;
     LibRawHandle raw = OpenLibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK);

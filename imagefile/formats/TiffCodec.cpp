@@ -389,7 +389,7 @@ void DecodeTiff(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     source.Data = data;
     source.Size = size;
     const TiffOptions options = NewTiffOptions(out);
-    if (!options) {
+    if (!options || !MetadataModuleReady(out, "TIFF pictures")) {
         return;
     }
     Tiff().TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), MaxLibraryAllocation);

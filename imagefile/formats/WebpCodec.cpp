@@ -239,6 +239,7 @@ void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) 
     }
     if (out.Bitmap) {
         KeepChunks(webp, out.Meta);
+        NoteExifKeptWhole(out);
     }
 }
 

@@ -1,9 +1,10 @@
 #include "ExifTags.h"
 
-#include <exiv2/exiv2.hpp>
-
+#include <algorithm>
 #include <cstdio>
-#include <set>
+#include <iterator>
+
+#include "Exiv2Module.h"
 
 namespace velora {
 
@@ -42,17 +43,17 @@ bool IsStructureTag(std::uint16_t tag) {
     }
 }
 
-const std::set<std::uint16_t>& ExifIfdTags() {
-    static const std::set<std::uint16_t> tags = [] {
-        std::set<std::uint16_t> result;
-        const Exiv2::TagInfo* info = Exiv2::ExifTags::tagList("Photo");
-        for (; info != nullptr && info->tag_ != 0xFFFF; ++info) {
-            result.insert(info->tag_);
-        }
-        return result;
-    }();
-    return tags;
-}
+// The tags exiv2 lists for the Exif IFD, in order: the table every JPEG's tags are placed by, kept
+// here so that a conversion that never needs a tag's name does without exiv2.
+constexpr std::uint16_t ExifIfdTags[] = {
+    0x829A, 0x829D, 0x8822, 0x8824, 0x8827, 0x8828, 0x8830, 0x8831, 0x8832, 0x8833, 0x8834, 0x8835,
+    0x9000, 0x9003, 0x9004, 0x9010, 0x9011, 0x9012, 0x9101, 0x9102, 0x9201, 0x9202, 0x9203, 0x9204,
+    0x9205, 0x9206, 0x9207, 0x9208, 0x9209, 0x920A, 0x9214, 0x927C, 0x9286, 0x9290, 0x9291, 0x9292,
+    0x9400, 0x9401, 0x9402, 0x9403, 0x9404, 0x9405, 0xA000, 0xA001, 0xA002, 0xA003, 0xA004, 0xA005,
+    0xA20B, 0xA20C, 0xA20E, 0xA20F, 0xA210, 0xA214, 0xA215, 0xA217, 0xA300, 0xA301, 0xA302, 0xA401,
+    0xA402, 0xA403, 0xA404, 0xA405, 0xA406, 0xA407, 0xA408, 0xA409, 0xA40A, 0xA40B, 0xA40C, 0xA420,
+    0xA430, 0xA431, 0xA432, 0xA433, 0xA434, 0xA435, 0xA460, 0xA461, 0xA462, 0xA500,
+};
 
 // The IFD where a bare tag number belongs. The GPS numbers 0-0x1F come first, as on the
 // platform; tags of the Exif IFD's list go there; 0x5012-0x5091 (the platform's thumbnail and
@@ -63,7 +64,7 @@ bool HomeOf(std::uint16_t tag, ExifIfd& home) {
     }
     if (tag <= 0x001F) {
         home = ExifIfd::Gps;
-    } else if (ExifIfdTags().count(tag) != 0) {
+    } else if (std::binary_search(std::begin(ExifIfdTags), std::end(ExifIfdTags), tag)) {
         home = ExifIfd::Exif;
     } else {
         home = ExifIfd::Main;
@@ -147,12 +148,12 @@ std::string ExifTagName(std::uint32_t id) {
     }
     ExifIfd ifd;
     std::uint16_t tag;
-    if (ExifTagOf(id, ifd, tag)) {
-        try {
-            return Exiv2::ExifKey(tag, GroupName(ifd)).tagName();
-        } catch (...) {
-            // exiv2 names every number of a known group; should it not, the number serves.
-        }
+    // exiv2 names every number of a known group; should it not, or should its module be
+    // missing, the number serves.
+    std::string name;
+    if (ExifTagOf(id, ifd, tag) && Exiv2().Loaded &&
+        Exiv2().velora_exiv2_tag_name(tag, GroupName(ifd), &name)) {
+        return name;
     }
     char text[16];
     std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(id));

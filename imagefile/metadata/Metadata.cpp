@@ -3,9 +3,6 @@
 // the platform's 0x5012-0x503B block; the ICC profile and the quantisation tables are items of
 // their own. The XMP packet, the kept segments, the JFIF header, a trailer and the EXIF block
 // itself travel beside them. Writing lays the EXIF block out again from the items.
-#include <exiv2/exiv2.hpp>
-
-#include <mutex>
 #include <new>
 #include <set>
 
@@ -68,18 +65,7 @@ void ExifToItems(const std::vector<std::uint8_t>& tiff, WorkingBitmap& bitmap) {
 
 }  // namespace
 
-void InitializeMetadataLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::XmpParser::initialize();
-        // The tag tables are built here, once, rather than by the first of several savers.
-        ExifTagName(PropertyTagEquipModel);
-    });
-}
-
 void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap) {
-    InitializeMetadataLibrary();
     try {
         ExifToItems(meta.Exif, bitmap);
     } catch (const std::bad_alloc&) {
@@ -118,7 +104,6 @@ void ApplyMetadata(const RawMetadata& meta, WorkingBitmap& bitmap) {
 
 bool BuildMetadata(const std::vector<PropertyItem>& items, const ExtraMetadata& extra,
                    MetadataTarget target, EncodedMetadata& meta, std::string& error) {
-    InitializeMetadataLibrary();
     meta = EncodedMetadata{};
     try {
         meta.Xmp = extra.Xmp;

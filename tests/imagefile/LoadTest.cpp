@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
+#include <exiv2/exiv2.hpp>
 
 #include <set>
 
@@ -484,6 +485,17 @@ TEST(Load, ExifIdsNameOnePlaceEach) {
     EXPECT_FALSE(ExifTagOf(PropertyTagICCProfile, ifd, tag));
     EXPECT_EQ(ExifTagName(0x040001), "InteroperabilityIndex");
     EXPECT_EQ(ExifTagName(0x01829A), "ExposureTime");
+    // A tag keeps its bare number in the Exif IFD exactly when exiv2 lists it there (its
+    // pointer to the interoperability IFD aside), as tag names and readers expect.
+    std::set<std::uint32_t> listed;
+    for (const Exiv2::TagInfo* info = Exiv2::ExifTags::tagList("Photo"); info->tag_ != 0xFFFF;
+         ++info) {
+        listed.insert(info->tag_);
+    }
+    for (std::uint32_t bare = 0; bare <= 0xFFFF; ++bare) {
+        const bool home = ExifPropertyId(ExifIfd::Exif, static_cast<std::uint16_t>(bare)) == bare;
+        EXPECT_EQ(home, listed.count(bare) != 0 && bare != 0xA005) << std::hex << bare;
+    }
 }
 
 TEST(Load, IccProfileChunksAreJoinedInOrder) {
