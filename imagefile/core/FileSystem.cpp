@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -274,30 +275,57 @@ void* SharedLibrarySymbol(void* library, const char* name) {
     return ::dlsym(library, name);
 }
 
+namespace {
+
+// The folders the loader searches for the program's own libraries (its search path among them),
+// asked of the loader rather than left to dlopen: the sanitizers' dlopen, called from their
+// runtime, would search that runtime's path instead.
+std::vector<std::string> ProgramSearchPath() {
+    std::vector<std::string> folders;
+    void* program = ::dlopen(nullptr, RTLD_NOW);
+    Dl_serinfo size;
+    if (program == nullptr || ::dlinfo(program, RTLD_DI_SERINFOSIZE, &size) != 0) {
+        return folders;
+    }
+    std::vector<std::max_align_t> buffer(size.dls_size / sizeof(std::max_align_t) + 1);
+    auto* info = reinterpret_cast<Dl_serinfo*>(buffer.data());
+    *info = size;
+    if (::dlinfo(program, RTLD_DI_SERINFOSIZE, info) == 0 &&
+        ::dlinfo(program, RTLD_DI_SERINFO, info) == 0) {
+        for (unsigned i = 0; i < info->dls_cnt; ++i) {
+            folders.emplace_back(info->dls_serpath[i].dls_name);
+        }
+    }
+    return folders;
+}
+
+}  // namespace
+
 void* OpenOwnModule(const std::string& relative, std::string& problem) {
-    std::string beside;
+    std::vector<std::string> candidates;
     char program[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program);
     if (length > 0 && static_cast<std::size_t>(length) < sizeof program) {
         const std::string path(program, static_cast<std::size_t>(length));
-        beside = path.substr(0, path.rfind('/') + 1) + relative;
-        if (void* module = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        candidates.push_back(path.substr(0, path.rfind('/') + 1) + relative);
+    }
+    const std::string name = relative.substr(relative.rfind('/') + 1);
+    for (const std::string& folder : ProgramSearchPath()) {
+        candidates.push_back(folder + "/" + name);
+    }
+    for (const std::string& candidate : candidates) {
+        if (::access(candidate.c_str(), F_OK) != 0) {
+            continue;
+        }
+        if (void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
             return module;
         }
         // A module that is there but cannot be loaded (a library it needs is missing) says so.
-        if (::access(beside.c_str(), F_OK) == 0) {
-            const char* why = ::dlerror();
-            problem = why != nullptr ? why : beside + " cannot be loaded";
-            return nullptr;
-        }
+        const char* why = ::dlerror();
+        problem = why != nullptr ? why : candidate + " cannot be loaded";
+        return nullptr;
     }
-    const std::string name = relative.substr(relative.rfind('/') + 1);
-    if (void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-        return module;
-    }
-    const char* why = ::dlerror();
-    problem = beside.empty() ? (why != nullptr ? why : name + " cannot be loaded")
-                             : beside + " is missing";
+    problem = (candidates.empty() ? name : candidates.front()) + " is missing";
     return nullptr;
 }
 
