@@ -1,12 +1,11 @@
 #include "ColourProfiles.h"
 
-#include <lcms2.h>
-
 #include <cstring>
 #include <memory>
 
 #include "Codecs.h"
 #include "FileSystem.h"
+#include "LcmsLibrary.h"
 
 namespace velora {
 
@@ -15,28 +14,28 @@ namespace {
 constexpr std::uint64_t MaxProfileBytes = 64ull * 1024 * 1024;
 
 struct ProfileCloser {
-    void operator()(void* profile) const { cmsCloseProfile(profile); }
+    void operator()(void* profile) const { Lcms().cmsCloseProfile(profile); }
 };
 using ProfileHandle = std::unique_ptr<void, ProfileCloser>;
 
 ProfileHandle OpenProfile(const std::vector<std::uint8_t>& bytes) {
-    if (bytes.empty()) {
+    if (bytes.empty() || !Lcms().Loaded) {
         return nullptr;
     }
     return ProfileHandle(
-        cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+        Lcms().cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
 }
 
 // Saved as version 2, which every colour-managed viewer reads. The creation date is cleared so
 // that the same picture saved twice gives the same bytes.
 std::vector<std::uint8_t> SaveProfile(cmsHPROFILE profile) {
-    cmsSetProfileVersion(profile, 2.1);
+    Lcms().cmsSetProfileVersion(profile, 2.1);
     cmsUInt32Number size = 0;
-    if (!cmsSaveProfileToMem(profile, nullptr, &size) || size < 128) {
+    if (!Lcms().cmsSaveProfileToMem(profile, nullptr, &size) || size < 128) {
         return {};
     }
     std::vector<std::uint8_t> bytes(size);
-    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) {
+    if (!Lcms().cmsSaveProfileToMem(profile, bytes.data(), &size)) {
         return {};
     }
     bytes.resize(size);
@@ -45,13 +44,13 @@ std::vector<std::uint8_t> SaveProfile(cmsHPROFILE profile) {
 }
 
 void Describe(cmsHPROFILE profile, const std::string& text) {
-    cmsMLU* mlu = cmsMLUalloc(nullptr, 1);
+    cmsMLU* mlu = Lcms().cmsMLUalloc(nullptr, 1);
     if (mlu == nullptr) {
         return;
     }
-    cmsMLUsetASCII(mlu, "en", "US", text.c_str());
-    cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu);
-    cmsMLUfree(mlu);
+    Lcms().cmsMLUsetASCII(mlu, "en", "US", text.c_str());
+    Lcms().cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu);
+    Lcms().cmsMLUfree(mlu);
 }
 
 const std::vector<std::uint8_t>& StandardCmykProfile() {
@@ -82,7 +81,7 @@ inline std::uint8_t MulDiv255(unsigned a, unsigned b) {
 
 CmykToRgb::~CmykToRgb() {
     if (Transform != nullptr) {
-        cmsDeleteTransform(Transform);
+        Lcms().cmsDeleteTransform(Transform);
     }
 }
 
@@ -90,21 +89,26 @@ void CmykToRgb::Start(const std::vector<std::uint8_t>& embedded, CmykSamples sam
     Samples = samples;
     Note.clear();
     if (Transform != nullptr) {
-        cmsDeleteTransform(Transform);
+        Lcms().cmsDeleteTransform(Transform);
         Transform = nullptr;
+    }
+    if (!Lcms().Loaded) {
+        Note = std::string("the colour library ") + LcmsLibraryName +
+               " cannot be loaded, so the colours are only approximate";
+        return;
     }
     const cmsUInt32Number input = samples == CmykSamples::Ink16          ? TYPE_CMYK_16
                                   : samples == CmykSamples::InvertedInk8 ? TYPE_CMYK_8_REV
                                                                          : TYPE_CMYK_8;
-    ProfileHandle srgb(cmsCreate_sRGBProfile());
+    ProfileHandle srgb(Lcms().cmsCreate_sRGBProfile());
     auto through = [&](const std::vector<std::uint8_t>& bytes) {
         ProfileHandle profile = OpenProfile(bytes);
-        if (!profile || !srgb || cmsGetColorSpace(profile.get()) != cmsSigCmykData) {
+        if (!profile || !srgb || Lcms().cmsGetColorSpace(profile.get()) != cmsSigCmykData) {
             return false;
         }
-        Transform =
-            cmsCreateTransform(profile.get(), input, srgb.get(), TYPE_BGR_8,
-                               INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION);
+        Transform = Lcms().cmsCreateTransform(profile.get(), input, srgb.get(), TYPE_BGR_8,
+                                              INTENT_RELATIVE_COLORIMETRIC,
+                                              cmsFLAGS_BLACKPOINTCOMPENSATION);
         return Transform != nullptr;
     };
     if (through(embedded)) {
@@ -121,7 +125,7 @@ void CmykToRgb::Start(const std::vector<std::uint8_t>& embedded, CmykSamples sam
 
 void CmykToRgb::Row(const void* cmyk, std::uint8_t* bgr, unsigned width) const {
     if (Transform != nullptr) {
-        cmsDoTransform(Transform, cmyk, bgr, width);
+        Lcms().cmsDoTransform(Transform, cmyk, bgr, width);
         return;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(cmyk);
@@ -145,7 +149,10 @@ void CmykToRgb::Row(const void* cmyk, std::uint8_t* bgr, unsigned width) const {
 
 const std::vector<std::uint8_t>& SrgbProfile() {
     static const std::vector<std::uint8_t> bytes = [] {
-        ProfileHandle srgb(cmsCreate_sRGBProfile());
+        if (!Lcms().Loaded) {
+            return std::vector<std::uint8_t>{};
+        }
+        ProfileHandle srgb(Lcms().cmsCreate_sRGBProfile());
         return srgb ? SaveProfile(srgb.get()) : std::vector<std::uint8_t>{};
     }();
     return bytes;
@@ -153,12 +160,16 @@ const std::vector<std::uint8_t>& SrgbProfile() {
 
 std::vector<std::uint8_t> RgbProfileLikeGrey(const std::vector<std::uint8_t>& grey) {
     ProfileHandle source = OpenProfile(grey);
-    ProfileHandle xyz(cmsCreateXYZProfile());
-    if (!source || !xyz || cmsGetColorSpace(source.get()) != cmsSigGrayData) {
+    if (!source) {
         return {};
     }
-    cmsHTRANSFORM toXyz = cmsCreateTransform(source.get(), TYPE_GRAY_16, xyz.get(), TYPE_XYZ_DBL,
-                                             INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
+    ProfileHandle xyz(Lcms().cmsCreateXYZProfile());
+    if (!source || !xyz || Lcms().cmsGetColorSpace(source.get()) != cmsSigGrayData) {
+        return {};
+    }
+    cmsHTRANSFORM toXyz =
+        Lcms().cmsCreateTransform(source.get(), TYPE_GRAY_16, xyz.get(), TYPE_XYZ_DBL,
+                                  INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
     if (toXyz == nullptr) {
         return {};
     }
@@ -169,14 +180,14 @@ std::vector<std::uint8_t> RgbProfileLikeGrey(const std::vector<std::uint8_t>& gr
     for (int i = 0; i < Points; ++i) {
         in[i] = static_cast<cmsUInt16Number>((i * 65535 + (Points - 1) / 2) / (Points - 1));
     }
-    cmsDoTransform(toXyz, in.data(), out.data(), Points);
-    cmsDeleteTransform(toXyz);
+    Lcms().cmsDoTransform(toXyz, in.data(), out.data(), Points);
+    Lcms().cmsDeleteTransform(toXyz);
     std::vector<cmsUInt16Number> table(Points);
     for (int i = 0; i < Points; ++i) {
         const double y = out[i].Y < 0 ? 0 : (out[i].Y > 1 ? 1 : out[i].Y);
         table[i] = static_cast<cmsUInt16Number>(y * 65535 + 0.5);
     }
-    cmsToneCurve* curve = cmsBuildTabulatedToneCurve16(nullptr, Points, table.data());
+    cmsToneCurve* curve = Lcms().cmsBuildTabulatedToneCurve16(nullptr, Points, table.data());
     if (curve == nullptr) {
         return {};
     }
@@ -186,18 +197,21 @@ std::vector<std::uint8_t> RgbProfileLikeGrey(const std::vector<std::uint8_t>& gr
     const cmsCIExyYTRIPLE primaries = {
         {0.6400, 0.3300, 1.0}, {0.3000, 0.6000, 1.0}, {0.1500, 0.0600, 1.0}};
     cmsToneCurve* curves[3] = {curve, curve, curve};
-    ProfileHandle rgb(cmsCreateRGBProfile(&white, &primaries, curves));
-    cmsFreeToneCurve(curve);
+    ProfileHandle rgb(Lcms().cmsCreateRGBProfile(&white, &primaries, curves));
+    Lcms().cmsFreeToneCurve(curve);
     if (!rgb) {
         return {};
     }
     char name[256] = {};
-    cmsGetProfileInfoASCII(source.get(), cmsInfoDescription, "en", "US", name, sizeof name);
+    Lcms().cmsGetProfileInfoASCII(source.get(), cmsInfoDescription, "en", "US", name, sizeof name);
     Describe(rgb.get(), std::string(name[0] != '\0' ? name : "Grey") + " as RGB");
     return SaveProfile(rgb.get());
 }
 
 std::vector<std::uint8_t> RgbProfileFromPrimaries(const double xy[8], int transfer) {
+    if (!Lcms().Loaded) {
+        return {};
+    }
     // Parametric curves of the kind Y = (aX + b)^g above d, cX below.
     cmsFloat64Number params[5] = {1, 1, 0, 0, 0};
     int type = 1;
@@ -238,7 +252,7 @@ std::vector<std::uint8_t> RgbProfileFromPrimaries(const double xy[8], int transf
             return {};
         }
     }
-    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, type, params);
+    cmsToneCurve* curve = Lcms().cmsBuildParametricToneCurve(nullptr, type, params);
     if (curve == nullptr) {
         return {};
     }
@@ -246,8 +260,8 @@ std::vector<std::uint8_t> RgbProfileFromPrimaries(const double xy[8], int transf
     const cmsCIExyYTRIPLE primaries = {
         {xy[0], xy[1], 1.0}, {xy[2], xy[3], 1.0}, {xy[4], xy[5], 1.0}};
     cmsToneCurve* curves[3] = {curve, curve, curve};
-    ProfileHandle rgb(cmsCreateRGBProfile(&white, &primaries, curves));
-    cmsFreeToneCurve(curve);
+    ProfileHandle rgb(Lcms().cmsCreateRGBProfile(&white, &primaries, curves));
+    Lcms().cmsFreeToneCurve(curve);
     if (!rgb) {
         return {};
     }

@@ -3,7 +3,6 @@
 // profile), 8-bit CIELab through the colour library; every other kind (palette, fewer bits,
 // subsampled YCbCr, ...) through libtiff's own RGBA reader, one band of rows at a time. libtiff
 // reports errors by return values, so nothing here jumps.
-#include <lcms2.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -14,6 +13,7 @@
 #include "CarriedMetadata.h"
 #include "Codecs.h"
 #include "JpegErrors.h"
+#include "LcmsLibrary.h"
 #include "TiffSamples.h"
 
 namespace velora {
@@ -277,19 +277,20 @@ class TiffReader {
         if (!Allocate()) {
             return false;
         }
-        cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-        cmsHTRANSFORM transform = lab && srgb
-                                      ? cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_BGR_8,
-                                                           INTENT_RELATIVE_COLORIMETRIC, 0)
-                                      : nullptr;
+        // Both null when the library cannot be loaded.
+        cmsHPROFILE lab = Lcms().Loaded ? Lcms().cmsCreateLab4Profile(nullptr) : nullptr;
+        cmsHPROFILE srgb = Lcms().Loaded ? Lcms().cmsCreate_sRGBProfile() : nullptr;
+        cmsHTRANSFORM transform =
+            lab && srgb ? Lcms().cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_BGR_8,
+                                                    INTENT_RELATIVE_COLORIMETRIC, 0)
+                        : nullptr;
         for (cmsHPROFILE profile : {lab, srgb}) {
             if (profile != nullptr) {
-                cmsCloseProfile(profile);
+                Lcms().cmsCloseProfile(profile);
             }
         }
         if (transform == nullptr) {
-            return Fail("the colour library cannot convert Lab colours");
+            return Fail("the colour library (" VELORA_LCMS_LIBRARY ") cannot convert Lab colours");
         }
         std::vector<std::uint8_t> line(static_cast<std::size_t>(lineBytes));
         std::vector<double> values(3 * static_cast<std::size_t>(W));
@@ -308,9 +309,9 @@ class TiffReader {
                     lab[c] = signedAxes ? static_cast<std::int8_t>(in[c]) : in[c] - 128.0;
                 }
             }
-            cmsDoTransform(transform, values.data(), RowAt(y), W);
+            Lcms().cmsDoTransform(transform, values.data(), RowAt(y), W);
         }
-        cmsDeleteTransform(transform);
+        Lcms().cmsDeleteTransform(transform);
         // The pixels are sRGB now; a Lab profile would describe them wrongly.
         Out.Meta.Icc = SrgbProfile();
         return result;
