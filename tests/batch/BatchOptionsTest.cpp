@@ -24,31 +24,21 @@ ParseResult Parse(std::vector<std::string> arguments) {
     return ParseCommandLine(arguments);
 }
 
+// The words of `text`, split at each space.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream stream(text);
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
 TEST(BatchOptions, EveryOptionReachesItsField) {
-    ParseResult result = Parse({"--colour=100",
-                                "a.jpg",
-                                "--gray",
-                                "0",
-                                "--no-gray-contrast",
-                                "--film",
-                                "blueish",
-                                "-oout",
-                                "--jobs=3",
-                                "--format",
-                                "png",
-                                "--overwrite",
-                                "--allow-damaged",
-                                "--quiet",
-                                "--name={stem}.{ext}",
-                                "--include-results",
-                                "-n",
-                                "--shard=2/3",
-                                "--report",
-                                "r",
-                                "--preserve=exif",
-                                "--",
-                                "--color",
-                                "-o"});
+    ParseResult result =
+        Parse(Words("--colour=100 a.jpg --gray 0 --no-gray-contrast --film blueish -oout --jobs=3 "
+                    "--format png --overwrite --allow-damaged --quiet --name={stem}.{ext} "
+                    "--include-results -n --shard=2/3 --report r --preserve=exif -- --color -o"));
     ASSERT_EQ(result.Outcome, ParseOutcome::Run) << result.Error;
     const BatchOptions& options = result.Options;
     EXPECT_EQ(options.Conversion.ColorStrength, 100);
@@ -174,6 +164,12 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
         {{"--f=png", "a.jpg"}, "'--format'"},
         {{"--quiet=", "a.jpg"}, "option '--quiet' doesn't allow an argument"},
         {{"--no-gray-contrast=1", "a.jpg"}, "--no-gray-contrast"},
+        // -0 describes the lists; without one it is a mistake worth saying.
+        {{"-0", "a.jpg"}, "--files-from"},
+        {{"--files-from", ""}, "--files-from"},
+        // "--f" and "--n" could each be more than one option.
+        {{"--fi", "-", "a.jpg"}, "ambiguous"},
+        {{"--n", "a.jpg"}, "ambiguous"},
     };
     for (const Case& c : cases) {
         ParseResult result = Parse(c.Arguments);
@@ -184,9 +180,8 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
 }
 
 TEST(BatchOptions, HelpAndVersionNeedNoFiles) {
-    EXPECT_EQ(Parse({"--help"}).Outcome, ParseOutcome::Help);
+    // What --help and --version print is the command's test; help wins over files.
     EXPECT_EQ(Parse({"a.jpg", "-h"}).Outcome, ParseOutcome::Help);
-    EXPECT_EQ(Parse({"--version"}).Outcome, ParseOutcome::Version);
     // Every option the parser knows is in the help, the manual page and the completion.
     const auto words = [](const std::string& text) {
         std::set<std::string> found;
@@ -230,13 +225,6 @@ TEST(BatchOptions, ListsAndFolders) {
     EXPECT_EQ(result.Options.FilesFrom, (std::vector<std::string>{"-", "list.txt"}));
     EXPECT_TRUE(result.Options.Files.empty());
     EXPECT_FALSE(Parse({"a.jpg"}).Options.Recursive);
-
-    // -0 describes the lists; without one it is a mistake worth saying.
-    EXPECT_NE(Parse({"-0", "a.jpg"}).Error.find("--files-from"), std::string::npos);
-    EXPECT_EQ(Parse({"--files-from", ""}).Outcome, ParseOutcome::UsageError);
-    // "--f" and "--n" could each be more than one option.
-    EXPECT_NE(Parse({"--fi", "-", "a.jpg"}).Error.find("ambiguous"), std::string::npos);
-    EXPECT_NE(Parse({"--n", "a.jpg"}).Error.find("ambiguous"), std::string::npos);
 }
 
 TEST(InputList, SplitsNamesAsTheyStand) {

@@ -343,15 +343,6 @@ struct CapturedDisplay {
     std::unique_ptr<ProgressDisplay> Display;
 };
 
-TEST(ProgressDisplay, QuietDrawsNoLineEvenOnATerminal) {
-    CapturedDisplay captured(true, true, 1, 1);
-    captured.Display->Begin(0, "a.jpg");
-    captured.Display->Note("velora-batch: b.jpg: exists, skipped");
-    captured.Display->Finish(0, "a.jpg -> a_vlr.jpg");
-    captured.Display->Error("velora-batch: c.jpg: broken");
-    EXPECT_EQ(captured.Text(), "velora-batch: c.jpg: broken\n");
-}
-
 TEST(ProgressDisplay, TheTerminalLineShowsFilesAndColumns) {
     CapturedDisplay captured(true, false, 4, 2);
     ProgressDisplay& display = *captured.Display;
