@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iostream>
 #include <regex>
 #include <sstream>
 
@@ -37,21 +36,23 @@ struct Tags {
     }
 };
 
+// The files, one a line, in a list file for exiftool's -@; its quoted name.
+std::string ListFile(const std::vector<std::string>& files, const std::string& folder) {
+    std::ofstream list(folder + "/files.txt");
+    for (const std::string& f : files) {
+        list << f << "\n";
+    }
+    return Quote(folder + "/files.txt");
+}
+
 // Keys from `exiftool -G0:1:4:5 -api SavePath` look like "MakerNotes:Canon:Copy1:JPEG-APP1-
 // IFD0-ExifIFD-MakerNotes:CameraTemperature"; family 1 is left out where it equals family 0.
 std::map<std::string, Tags> ReadTags(const std::vector<std::string>& files,
                                      const std::string& folder) {
-    const std::string list = folder + "/files.txt";
-    std::ofstream(list) << [&] {
-        std::string text;
-        for (const std::string& f : files) {
-            text += f + "\n";
-        }
-        return text;
-    }();
-    const nlohmann::json all = nlohmann::json::parse(
-        test::Run("exiftool -j -a -G0:1:4:5 -api SavePath -n -b -q -q -@ " + Quote(list)), nullptr,
-        false);
+    const nlohmann::json all =
+        nlohmann::json::parse(test::Run("exiftool -j -a -G0:1:4:5 -api SavePath -n -b -q -q -@ " +
+                                        ListFile(files, folder)),
+                              nullptr, false);
     static const std::regex copy("Copy[0-9]+");
     std::map<std::string, Tags> result;
     if (!all.is_array()) {
@@ -148,14 +149,9 @@ std::set<std::string> Kinds(const std::string& text) {
 
 std::map<std::string, std::set<std::string>> ExiftoolComplaints(
     const std::vector<std::string>& files, const std::string& folder) {
-    const std::string list = folder + "/validate.txt";
-    std::ofstream out(list);
-    for (const std::string& f : files) {
-        out << f << "\n";
-    }
-    out.close();
     std::map<std::string, std::set<std::string>> result;
-    std::istringstream lines(test::Run("exiftool -validate -warning -a -@ " + Quote(list)));
+    std::istringstream lines(
+        test::Run("exiftool -validate -warning -a -@ " + ListFile(files, folder)));
     std::string current;
     std::string text;
     auto flush = [&] {
@@ -373,11 +369,6 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothSaves) {
     std::map<std::string, std::set<std::string>> complaints = ExiftoolComplaints(all, dir.Path);
     std::map<std::string, std::string> models = StoredModels(all);
 
-    struct Totals {
-        int Files = 0;
-        std::size_t Required = 0, Lost = 0, Changed = 0;
-    };
-    std::map<std::string, Totals> totals;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Source);
         const Tags& before = tags[c.Source];
@@ -386,8 +377,6 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothSaves) {
             ASSERT_TRUE(tags.count(c.Rebuilt[out])) << "exiftool could not rebuild " << out;
             const Tags& rebuilt = tags[c.Rebuilt[out]];
             const Tags& saved = tags[c.Saved[out]];
-            Totals& t = totals[c.Format + (out == 0 ? " -> JPEG" : " -> PNG")];
-            ++t.Files;
             // What the rebuild keeps of the original as it was: not the tags exiftool adds to a
             // new directory, nor the values it rounds on the way.
             std::map<std::string, std::multiset<std::string>> required;
@@ -417,15 +406,11 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothSaves) {
                 if (values.empty()) {
                     continue;
                 }
-                t.Required += values.size();
                 auto got = saved.Values.find(key);
                 const std::multiset<std::string> none;
                 const std::multiset<std::string>& have =
                     got == saved.Values.end() ? none : got->second;
-                const bool whole =
-                    std::includes(have.begin(), have.end(), values.begin(), values.end());
-                (have.empty() ? t.Lost : t.Changed) += whole ? 0 : 1;
-                EXPECT_TRUE(whole)
+                EXPECT_TRUE(std::includes(have.begin(), have.end(), values.begin(), values.end()))
                     << (out == 0 ? "JPEG " : "PNG ") << key << ": " << values.begin()->substr(0, 80)
                     << " became "
                     << (have.empty() ? std::string("(lost)") : have.begin()->substr(0, 80));
@@ -456,11 +441,6 @@ TEST(MetadataJudge, EveryTagExiftoolsRebuildKeepsComesBackFromBothSaves) {
         for (const std::string& name : c.LeftOut[0]) {
             EXPECT_EQ(name, "PNG texts");
         }
-    }
-    std::cout << "input -> output: files, tags exiftool's rebuild keeps, lost, changed\n";
-    for (const auto& [kind, t] : totals) {
-        std::cout << kind << ": " << t.Files << " " << t.Required << " " << t.Lost << " "
-                  << t.Changed << "\n";
     }
 }
 
