@@ -154,8 +154,19 @@ class WindowTest : public QObject {
         }
     }
 
+    // A desktop that offers moving (native Wayland, most X11 window managers) is handed the drag
+    // at the move the window would first follow, and moves the window from there; where it
+    // declines (as offscreen), the window moves itself. Either way it is asked once per drag.
+    void dragMovesOnlyAfterAnchorAndWithLeftAlone_data() {
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("declined") << false;
+        QTest::newRow("offered") << true;
+    }
+
     void dragMovesOnlyAfterAnchorAndWithLeftAlone() {
+        QFETCH(bool, offered);
         WindowSession s;
+        s.Ui.SystemMoveOffered = offered;
         const QPoint body(100, 600);
         const auto move = [&](QPoint by, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
                               Qt::MouseButtons buttons = Qt::LeftButton) {
@@ -163,6 +174,10 @@ class WindowTest : public QObject {
         };
         const auto press = [&](QEvent::Type type = QEvent::MouseButtonPress) {
             SendMouse(&s.Dialog, type, body, Qt::LeftButton, Qt::LeftButton);
+        };
+        // Where the window stands after a drag by `by` from `from`.
+        const auto dragged = [offered](QPoint from, QPoint by) {
+            return offered ? from : from + by;
         };
         const QPoint start = s.Dialog.pos();
         // Before any press nothing moves.
@@ -173,13 +188,17 @@ class WindowTest : public QObject {
         // The first move takes the anchor only.
         move({3, 4});
         QCOMPARE(s.Dialog.pos(), start);
+        QCOMPARE(s.Ui.SystemMoves, 0);
         move({8, 10});
-        QCOMPARE(s.Dialog.pos(), start + QPoint(5, 6));
+        QCOMPARE(s.Dialog.pos(), dragged(start, {5, 6}));
+        move({10, 12});
+        QCOMPARE(s.Dialog.pos(), dragged(start, {12, 14}));
+        QCOMPARE(s.Ui.SystemMoves, 1);
         // Shift, Ctrl or a second button hold the window still.
         move({20, 20}, Qt::ShiftModifier);
         move({20, 20}, Qt::ControlModifier);
         move({20, 20}, Qt::NoModifier, Qt::LeftButton | Qt::RightButton);
-        QCOMPARE(s.Dialog.pos(), start + QPoint(5, 6));
+        QCOMPARE(s.Dialog.pos(), dragged(start, {12, 14}));
 
         // After Open nothing moves until the next press.
         QVERIFY(s.Open(Pictures.Positions()));
@@ -190,49 +209,15 @@ class WindowTest : public QObject {
         press();
         move({0, 0});
         move({-7, 2});
-        QCOMPARE(s.Dialog.pos(), opened + QPoint(-7, 2));
+        QCOMPARE(s.Dialog.pos(), dragged(opened, {-7, 2}));
 
         // A double click's second press arms nothing.
         QVERIFY(s.Open(Pictures.Positions()));
         press(QEvent::MouseButtonDblClick);
         move({0, 0});
         move({5, 5});
-        QCOMPARE(s.Dialog.pos(), opened + QPoint(-7, 2));
-        // The desktop was asked once per drag, at the move the window would first follow, and
-        // declined (as it does offscreen): the window moved itself.
+        QCOMPARE(s.Dialog.pos(), dragged(opened, {-7, 2}));
         QCOMPARE(s.Ui.SystemMoves, 2);
-    }
-
-    void dragIsHandedToTheDesktopWhereItOffersMoving() {
-        WindowSession s;
-        s.Ui.SystemMoveOffered = true;  // as native Wayland and most X11 window managers do
-        const QPoint body(100, 600);
-        const auto move = [&](QPoint by) {
-            SendMouse(&s.Dialog, QEvent::MouseMove, body + by, Qt::NoButton, Qt::LeftButton);
-        };
-        const auto press = [&] {
-            SendMouse(&s.Dialog, QEvent::MouseButtonPress, body, Qt::LeftButton, Qt::LeftButton);
-        };
-        const QPoint start = s.Dialog.pos();
-        move({9, 9});
-        QCOMPARE(s.Ui.SystemMoves, 0);
-        // Press and first move arm the drag as before; the next move hands it over, and the
-        // window no longer moves itself: the desktop does.
-        press();
-        move({3, 4});
-        QCOMPARE(s.Ui.SystemMoves, 0);
-        move({8, 10});
-        QCOMPARE(s.Ui.SystemMoves, 1);
-        move({20, 20});
-        move({30, 30});
-        QCOMPARE(s.Ui.SystemMoves, 1);
-        QCOMPARE(s.Dialog.pos(), start);
-        // Each press starts a new drag to hand over.
-        press();
-        move({0, 0});
-        move({1, 1});
-        QCOMPARE(s.Ui.SystemMoves, 2);
-        QCOMPARE(s.Dialog.pos(), start);
     }
 
     void grayContrastGreysTheFilmOptions() {
