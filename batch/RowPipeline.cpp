@@ -21,15 +21,19 @@ constexpr int PooledBands = 6;
 
 struct Band {
     std::vector<std::uint8_t> Pixels;
+    std::vector<std::uint8_t> Out;  // the finished rows the filter made once it had these
     int FirstRow = 0;
     int Rows = 0;
+    int OutRows = 0;
     bool Converted = false;
+    bool Sharpened = false;
 };
 
 // The next rows of the file, as decoded. False when the file failed.
 bool ReadBand(RowSource& reader, Band& band, std::int32_t stride) {
     band.FirstRow = reader.NextRow();
     band.Converted = false;
+    band.Sharpened = false;
     band.Rows = reader.ReadRows(band.Pixels.data(), stride,
                                 std::min(BandRows, reader.Height() - reader.NextRow()));
     return band.Rows > 0;
@@ -42,42 +46,70 @@ void ConvertBand(RowConversion& conversion, Band& band, std::int32_t stride) {
     band.Converted = true;
 }
 
-// The second half: every converted row into the filter, every finished row into the file. The
-// filter borrows the band's rows; a band may be used again once Releasable says so.
-class SecondHalf {
+// The filter, fed the converted bands in order. It borrows a band's rows until the finished rows
+// they reach are made, which lag a row or so behind and go with the next band.
+class Sharpener {
   public:
-    SecondHalf(RowConversion& conversion, RowSink& writer, int width,
-               const std::function<void()>& rowWritten)
-        : Conversion(conversion),
-          Writer(writer),
-          Out(3 * static_cast<std::size_t>(width)),
-          RowWritten(rowWritten) {}
+    explicit Sharpener(RowConversion& conversion) : Conversion(conversion) {}
 
-    bool Feed(const Band& band, std::int32_t stride) {
+    // Whether the band that begins at `firstRow` is the one the filter takes next.
+    bool Next(int firstRow) const { return firstRow == NextRow; }
+
+    void Sharpen(Band& band, std::int32_t stride) {
+        band.OutRows = 0;
         for (int y = 0; y < band.Rows; ++y) {
             Conversion.PushBorrowed(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
             while (Conversion.OutputReady()) {
-                Conversion.Emit(Out.data());
-                if (!Writer.WriteRows(Out.data(), static_cast<std::int32_t>(Out.size()), 1)) {
-                    return false;
-                }
-                if (RowWritten) {
-                    RowWritten();
-                }
+                Conversion.Emit(band.Out.data() +
+                                static_cast<std::ptrdiff_t>(band.OutRows) * stride);
+                ++band.OutRows;
+            }
+        }
+        band.Sharpened = true;
+        NextRow = band.FirstRow + band.Rows;
+    }
+
+  private:
+    RowConversion& Conversion;
+    int NextRow = 0;  // the first row the filter has not had
+};
+
+// A band through the conversion, unless it has been, and the filter, which must have had every
+// band before it.
+void Prepare(RowConversion& conversion, Sharpener& sharpener, Band& band, std::int32_t stride) {
+    if (!band.Converted) {
+        ConvertBand(conversion, band, stride);
+    }
+    sharpener.Sharpen(band, stride);
+}
+
+// The finished rows of bands into the file, in order. A band may be used again once Releasable
+// says so: every row it reaches is written, even those the filter made only with the next band.
+class Writing {
+  public:
+    Writing(RowSink& writer, const std::function<void()>& rowWritten)
+        : Writer(writer), RowWritten(rowWritten) {}
+
+    bool Write(const Band& band, std::int32_t stride) {
+        for (int y = 0; y < band.OutRows; ++y) {
+            if (!Writer.WriteRows(band.Out.data() + static_cast<std::ptrdiff_t>(y) * stride, stride,
+                                  1)) {
+                return false;
+            }
+            ++Written;
+            if (RowWritten) {
+                RowWritten();
             }
         }
         return true;
     }
 
-    bool Releasable(const Band& band) const {
-        return Conversion.NextOutputRow() >= band.FirstRow + band.Rows;
-    }
+    bool Releasable(const Band& band) const { return Written >= band.FirstRow + band.Rows; }
 
   private:
-    RowConversion& Conversion;
     RowSink& Writer;
-    std::vector<std::uint8_t> Out;
     const std::function<void()>& RowWritten;
+    int Written = 0;
 };
 
 PipelineResult Failed(bool readerFailed, std::string message) {
@@ -110,10 +142,13 @@ PipelineResult Cancelled() {
 // Bands handed between the two threads: free ones to the first half, full ones to the second.
 // One lock and at most one wake-up per band.
 //
-// The conversion goes to whichever half is lighter at the moment: the first half converts a band
-// while the second has full bands waiting (it is the busier one) and the converter is free;
-// otherwise the band goes over as decoded and the second half converts it. The converter is one
-// object: whoever converts holds ConverterFree, and the first half never waits for it.
+// The conversion and the filter go to whichever half is lighter at the moment. The first half
+// converts a band while the second has full bands waiting (it is the busier one) and the
+// converter is free; and when the second half holds every band, the first half puts the bands it
+// handed over through the filter, oldest first and as far as they are converted, until a band is
+// free again. The second half converts and filters whatever it takes undone. The converter and
+// the filter are one object each: whoever uses either holds PreparerFree, and the first half
+// never waits for it.
 class HandOver {
   public:
     explicit HandOver(int count) {
@@ -122,8 +157,13 @@ class HandOver {
         }
     }
 
-    int TakeFree() {
+    static constexpr int NoneFree = -2;
+    // -1 when stopped; NoneFree when none is free and `wait` is false.
+    int TakeFree(bool wait) {
         std::unique_lock<std::mutex> lock(Mutex);
+        if (!wait && !Stopped && Free.empty()) {
+            return NoneFree;
+        }
         Changed.wait(lock, [&] { return Stopped || !Free.empty(); });
         if (Stopped) {
             return -1;
@@ -139,7 +179,7 @@ class HandOver {
         return !Full.empty();
     }
 
-    std::mutex ConverterFree;
+    std::mutex PreparerFree;
     // -1 once the first half is done and every full band taken, or when stopped.
     int TakeFull() {
         std::unique_lock<std::mutex> lock(Mutex);
@@ -184,11 +224,13 @@ class HandOver {
 };
 
 PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::int32_t stride,
-                              RowConversion& conversion, SecondHalf& second, RowSink& writer,
-                              const std::atomic<int>& cancel) {
+                              RowConversion& conversion, Sharpener& sharpener, RowSink& writer,
+                              const std::atomic<int>& cancel,
+                              const std::function<void()>& rowWritten) {
     bool reading = false;
     try {
         std::deque<int> held;
+        Writing writing(writer, rowWritten);
         std::deque<int> free;
         for (int i = 0; i < static_cast<int>(bands.size()); ++i) {
             free.push_back(i);
@@ -203,13 +245,13 @@ PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::
             if (!ReadBand(reader, bands[band], stride)) {
                 return Failed(true, reader.Message());
             }
-            ConvertBand(conversion, bands[band], stride);
+            Prepare(conversion, sharpener, bands[band], stride);
             reading = false;
-            if (!second.Feed(bands[band], stride)) {
+            if (!writing.Write(bands[band], stride)) {
                 return Failed(false, writer.Message());
             }
             held.push_back(band);
-            while (!held.empty() && second.Releasable(bands[held.front()])) {
+            while (!held.empty() && writing.Releasable(bands[held.front()])) {
                 reader.BandReturned(bands[held.front()].Pixels.data());
                 free.push_back(held.front());
                 held.pop_front();
@@ -229,17 +271,44 @@ PipelineResult RunOnOneThread(RowSource& reader, std::vector<Band>& bands, std::
 }
 
 PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std::int32_t stride,
-                               RowConversion& conversion, SecondHalf& second, RowSink& writer,
-                               const std::atomic<int>& cancel) {
+                               RowConversion& conversion, Sharpener& sharpener, RowSink& writer,
+                               const std::atomic<int>& cancel,
+                               const std::function<void()>& rowWritten) {
     HandOver handOver(static_cast<int>(bands.size()));
     bool readerFailed = false;
     std::exception_ptr firstThrew;
     std::thread firstHalf;
     try {
         firstHalf = std::thread([&] {
+            // The bands handed over that may not have been through the filter yet, in order,
+            // with their first rows.
+            std::deque<std::pair<int, int>> handed;
+            // The oldest of them through the filter when it is converted and the filter free;
+            // false when there is none such.
+            const auto sharpenOldest = [&] {
+                std::unique_lock<std::mutex> preparing(handOver.PreparerFree, std::try_to_lock);
+                for (; preparing.owns_lock() && !handed.empty(); handed.pop_front()) {
+                    if (sharpener.Next(handed.front().second)) {
+                        Band& oldest = bands[handed.front().first];
+                        if (!oldest.Converted) {
+                            return false;
+                        }
+                        sharpener.Sharpen(oldest, stride);
+                        handed.pop_front();
+                        return true;
+                    }
+                }
+                return false;
+            };
             try {
                 while (reader.NextRow() < reader.Height() && cancel.load() == 0) {
-                    const int band = handOver.TakeFree();
+                    int band = handOver.TakeFree(false);
+                    if (band == HandOver::NoneFree) {
+                        if (sharpenOldest()) {
+                            continue;
+                        }
+                        band = handOver.TakeFree(true);
+                    }
                     if (band < 0) {
                         break;
                     }
@@ -248,8 +317,14 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
                         handOver.Stop();
                         break;
                     }
+                    handed.emplace_back(band, bands[band].FirstRow);
+                    // Once as many more have been handed over as there are bands, a band has
+                    // been used again, so written, and with it every band before it.
+                    if (handed.size() > bands.size()) {
+                        handed.pop_front();
+                    }
                     if (handOver.SecondHalfBusy()) {
-                        std::unique_lock<std::mutex> converting(handOver.ConverterFree,
+                        std::unique_lock<std::mutex> converting(handOver.PreparerFree,
                                                                 std::try_to_lock);
                         if (converting.owns_lock()) {
                             ConvertBand(conversion, bands[band], stride);
@@ -269,23 +344,28 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
             handOver.FinishFirstHalf();
         });
     } catch (const std::system_error&) {
-        return RunOnOneThread(reader, bands, stride, conversion, second, writer, cancel);
+        return RunOnOneThread(reader, bands, stride, conversion, sharpener, writer, cancel,
+                              rowWritten);
     }
     bool writerFailed = false;
     std::exception_ptr secondThrew;
     try {
         std::deque<int> held;
+        Writing writing(writer, rowWritten);
         for (int band; (band = handOver.TakeFull()) >= 0 && cancel.load() == 0;) {
-            if (!bands[band].Converted) {
-                std::lock_guard<std::mutex> converting(handOver.ConverterFree);
-                ConvertBand(conversion, bands[band], stride);
+            {
+                // Every band before this one has been through the filter: this one is its next.
+                std::lock_guard<std::mutex> preparing(handOver.PreparerFree);
+                if (!bands[band].Sharpened) {
+                    Prepare(conversion, sharpener, bands[band], stride);
+                }
             }
-            if (!second.Feed(bands[band], stride)) {
+            if (!writing.Write(bands[band], stride)) {
                 writerFailed = true;
                 break;
             }
             held.push_back(band);
-            while (!held.empty() && second.Releasable(bands[held.front()])) {
+            while (!held.empty() && writing.Releasable(bands[held.front()])) {
                 reader.BandReturned(bands[held.front()].Pixels.data());
                 handOver.PutFree(held.front());
                 held.pop_front();
@@ -356,19 +436,22 @@ PipelineResult RunRowPipeline(RowSource& reader, RowConversion& conversion, RowS
     // its start and the hand-overs.
     const bool twoThreads = threads > 1 && reader.Height() > BandRows;
     std::vector<Band> bands;
-    std::unique_ptr<SecondHalf> second;
     try {
         // One thread needs the band it fills and the one before, which the filter still reads.
         bands.resize(twoThreads ? PooledBands : 2);
         for (Band& band : bands) {
             band.Pixels.resize(static_cast<std::size_t>(stride) * BandRows);
+            // The last band also lets the filter finish the rows it held back.
+            band.Out.resize(static_cast<std::size_t>(stride) * (BandRows + conversion.Lag()));
         }
-        second = std::make_unique<SecondHalf>(conversion, writer, width, rowWritten);
     } catch (const std::bad_alloc&) {
         return Failed(false, "not enough memory");
     }
-    return twoThreads ? RunOnTwoThreads(reader, bands, stride, conversion, *second, writer, cancel)
-                      : RunOnOneThread(reader, bands, stride, conversion, *second, writer, cancel);
+    Sharpener sharpener(conversion);
+    return twoThreads ? RunOnTwoThreads(reader, bands, stride, conversion, sharpener, writer,
+                                        cancel, rowWritten)
+                      : RunOnOneThread(reader, bands, stride, conversion, sharpener, writer, cancel,
+                                       rowWritten);
 }
 
 PipelineResult RunRowPipeline(PictureRowReader& reader, RowConversion& conversion,

@@ -1,7 +1,7 @@
 // Moves one picture from its file through the row-by-row conversion into its result, a band of rows
 // at a time, so that no whole picture is ever held. On two threads the halves overlap: one decodes,
-// the other sharpens and encodes, handing bands over through a few buffers, and the conversion
-// falls to whichever of the two is the lighter at the time.
+// the other encodes, handing bands over through a few buffers, and the conversion and the
+// sharpening fall to whichever of the two is the lighter at the time.
 #pragma once
 
 #include <atomic>

@@ -72,7 +72,7 @@ SharpenedPicture<Bitmap> ConvertAndSharpen(std::shared_ptr<Bitmap> picture,
 // each row converted exactly as the pass converts its pixels, then sharpened with the constants
 // above exactly as UnsharpMask sharpens a whole picture, holding only the few rows the filter
 // spans. The conversion and the sharpening may run on two threads, each calling only its half;
-// ConvertRow may move between the two as long as no two calls overlap.
+// either half may move between the two as long as no two calls of that half overlap.
 class RowConversion {
   public:
     void Start(int width, int height, const ConversionOptions& options);
@@ -91,6 +91,9 @@ class RowConversion {
     bool OutputReady() const;
     void Emit(std::uint8_t* out);
     int NextOutputRow() const;
+    // The most rows pushed before the first of them can be made: the last row pushed makes as
+    // many more.
+    int Lag() const { return Sharpening ? Filter.Lag() : 0; }
 
   private:
     int Width = 0;

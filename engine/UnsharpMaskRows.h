@@ -35,6 +35,8 @@ class UnsharpMaskRows {
     // the call.
     void Emit(std::uint8_t* out);
     int NextOutputRow() const { return NextOut; }
+    // How many rows the output lags behind the rows pushed: the kernel's half-width.
+    int Lag() const { return Half; }
     bool Done() const { return NextOut >= OutEnd; }
 
   private:
