@@ -344,7 +344,10 @@ int main(int argc, char** argv) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         const std::string extension = entry.path().extension().string();
-        if (entry.is_regular_file() && (extension == ".jpg" || extension == ".jpeg")) {
+        const std::string stem = entry.path().stem().string();
+        // A result left beside its photo is no photo: velora-batch passes it over.
+        const bool result = stem.size() > 4 && stem.compare(stem.size() - 4, 4, "_vlr") == 0;
+        if (entry.is_regular_file() && !result && (extension == ".jpg" || extension == ".jpeg")) {
             photos.push_back(entry.path().string());
         }
     }
