@@ -1,14 +1,13 @@
 // GIF over giflib: the first frame, placed on the logical screen; transparent pixels and the
 // screen around the frame are laid over white, as for PNG. XMP and ICC application extensions
 // are kept wherever they sit in the file.
-#include <gif_lib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "CarriedMetadata.h"
 #include "Codecs.h"
+#include "ImageLibraries.h"
 
 namespace velora {
 
@@ -41,7 +40,7 @@ int ReadGif(GifFileType* gif, GifByteType* buffer, int length) {
 struct GifCloser {
     void operator()(GifFileType* gif) const {
         int ignored = 0;
-        DGifCloseFile(gif, &ignored);
+        GifLib().DGifCloseFile(gif, &ignored);
     }
 };
 using GifHandle = std::unique_ptr<GifFileType, GifCloser>;
@@ -60,7 +59,7 @@ std::string ErrorText(int code) {
         case D_GIF_ERR_WRONG_RECORD:
             return "the GIF data is damaged";
         default: {
-            const char* text = GifErrorString(code);
+            const char* text = GifLib().GifErrorString(code);
             return text != nullptr ? text : "the GIF file cannot be read";
         }
     }
@@ -89,7 +88,7 @@ class GifReader {
         bool framed = false;
         for (int records = 0; records < MaxSkimmedFrames * 4; ++records) {
             GifRecordType type = UNDEFINED_RECORD_TYPE;
-            if (DGifGetRecordType(Gif, &type) == GIF_ERROR) {
+            if (GifLib().DGifGetRecordType(Gif, &type) == GIF_ERROR) {
                 break;
             }
             if (type == TERMINATE_RECORD_TYPE) {
@@ -100,7 +99,7 @@ class GifReader {
                     break;
                 }
             } else if (type == IMAGE_DESC_RECORD_TYPE) {
-                if (DGifGetImageDesc(Gif) == GIF_ERROR) {
+                if (GifLib().DGifGetImageDesc(Gif) == GIF_ERROR) {
                     break;
                 }
                 if (!framed) {
@@ -133,7 +132,7 @@ class GifReader {
     bool Extension(int* transparent) {
         int code = 0;
         GifByteType* block = nullptr;
-        if (DGifGetExtension(Gif, &code, &block) == GIF_ERROR) {
+        if (GifLib().DGifGetExtension(Gif, &code, &block) == GIF_ERROR) {
             return false;
         }
         enum { Other, Xmp, Icc, Comment } kind = Other;
@@ -143,7 +142,7 @@ class GifReader {
             raw.append(reinterpret_cast<const char*>(block) + 1, block[0]);
         } else if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && transparent != nullptr) {
             GraphicsControlBlock control;
-            if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) {
+            if (GifLib().DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) {
                 *transparent = control.TransparentColor;
             }
         } else if (code == APPLICATION_EXT_FUNC_CODE && block != nullptr && block[0] == 11) {
@@ -154,7 +153,7 @@ class GifReader {
             }
         }
         while (block != nullptr) {
-            if (DGifGetExtensionNext(Gif, &block) == GIF_ERROR) {
+            if (GifLib().DGifGetExtensionNext(Gif, &block) == GIF_ERROR) {
                 return false;
             }
             if (block != nullptr && kind == Xmp) {
@@ -176,11 +175,11 @@ class GifReader {
     bool SkipFrame() {
         int codeSize = 0;
         GifByteType* block = nullptr;
-        if (DGifGetCode(Gif, &codeSize, &block) == GIF_ERROR) {
+        if (GifLib().DGifGetCode(Gif, &codeSize, &block) == GIF_ERROR) {
             return false;
         }
         while (block != nullptr) {
-            if (DGifGetCodeNext(Gif, &block) == GIF_ERROR) {
+            if (GifLib().DGifGetCodeNext(Gif, &block) == GIF_ERROR) {
                 return false;
             }
         }
@@ -246,7 +245,7 @@ class GifReader {
         for (int pass = 0; pass < passes; ++pass) {
             const int step = frame.Interlace ? Steps[pass] : 1;
             for (int y = frame.Interlace ? Starts[pass] : 0; y < frame.Height; y += step) {
-                if (DGifGetLine(Gif, line.data(), frame.Width) == GIF_ERROR) {
+                if (GifLib().DGifGetLine(Gif, line.data(), frame.Width) == GIF_ERROR) {
                     if (pass == 0 && y == 0) {
                         return Fail(ErrorText(Gif->Error));
                     }
@@ -289,9 +288,12 @@ class GifReader {
 }  // namespace
 
 void DecodeGif(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    if (!LibraryReady(GifLib().Loaded, VELORA_GIF_LIBRARY, "GIF pictures", out)) {
+        return;
+    }
     Source source{data, size, 0};
     int error = 0;
-    GifHandle gif(DGifOpen(&source, ReadGif, &error));
+    GifHandle gif(GifLib().DGifOpen(&source, ReadGif, &error));
     if (!gif) {
         out.Code = error == D_GIF_ERR_NOT_ENOUGH_MEM ? Status::OutOfMemory : Status::GenericError;
         out.Message = ErrorText(error);

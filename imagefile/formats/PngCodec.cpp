@@ -5,10 +5,9 @@
 #include <cstring>
 #include <new>
 
-#include <png.h>
-
 #include "CarriedMetadata.h"
 #include "Codecs.h"
+#include "ImageLibraries.h"
 #include "PngMetadata.h"
 
 namespace velora {
@@ -150,23 +149,23 @@ std::uint64_t LeastCompressedBytes(png_size_t rowBytes, png_uint_32 height) {
 }
 
 void OnPngError(png_structp png, png_const_charp message) {
-    auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
+    auto* context = static_cast<PngContext*>(PngLib().png_get_error_ptr(png));
     std::strncpy(context->Message, message, sizeof(context->Message) - 1);
     context->Message[sizeof(context->Message) - 1] = '\0';
-    png_longjmp(png, 1);
+    PngLib().png_longjmp(png, 1);
 }
 
 void OnPngWarning(png_structp png, png_const_charp message) {
-    auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
+    auto* context = static_cast<PngContext*>(PngLib().png_get_error_ptr(png));
     context->Sink->Warning(message);
 }
 
 void OnPngRead(png_structp png, png_bytep target, png_size_t length) {
-    auto* context = static_cast<PngContext*>(png_get_io_ptr(png));
+    auto* context = static_cast<PngContext*>(PngLib().png_get_io_ptr(png));
     const std::size_t end = context->EndChunkAt;
     if (end != 0 && context->Position >= end) {
         if (length > sizeof EndChunk - (context->Position - end)) {
-            png_error(png, "the file ends before the picture does");
+            PngLib().png_error(png, "the file ends before the picture does");
         }
         std::memcpy(target, EndChunk + (context->Position - end), length);
         context->Position += length;
@@ -174,7 +173,7 @@ void OnPngRead(png_structp png, png_bytep target, png_size_t length) {
         return;
     }
     if (length > context->Size - context->Position) {
-        png_error(png, "the file ends before the picture does");
+        PngLib().png_error(png, "the file ends before the picture does");
     }
     std::memcpy(target, context->Data + context->Position, length);
     context->Position += length;
@@ -183,20 +182,20 @@ void OnPngRead(png_structp png, png_bytep target, png_size_t length) {
 void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
     png_uint_32 exifLength = 0;
     png_bytep exif = nullptr;
-    if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
+    if (PngLib().png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
         context->Sink->Keep(context->Sink->Out->Meta.Exif, exif, exifLength);
     }
     png_charp name = nullptr;
     int compression = 0;
     png_bytep profile = nullptr;
     png_uint_32 profileLength = 0;
-    if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
+    if (PngLib().png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
         profile != nullptr) {
         context->Sink->Keep(context->Sink->Out->Meta.Icc, profile, profileLength);
         context->Sink->KeepText(context->Sink->Out->Meta.PngProfileName, name, std::strlen(name));
     }
     png_textp texts = nullptr;
-    const int textCount = png_get_text(png, info, &texts, nullptr);
+    const int textCount = PngLib().png_get_text(png, info, &texts, nullptr);
     try {
         KeepPngTexts(texts, textCount, context->Sink->Out->Meta);
     } catch (...) {
@@ -208,66 +207,66 @@ void KeepMetadata(png_structp png, png_infop info, PngContext* context) {
 // 4 damaged: libpng gave up after the rows began, and the picture holds what was read.
 int RunDecode(PngContext* context) {
     png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
+        PngLib().png_create_read_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
     if (png == nullptr) {
         return 3;
     }
-    png_infop info = png_create_info_struct(png);
+    png_infop info = PngLib().png_create_info_struct(png);
     if (info == nullptr) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
+        PngLib().png_destroy_read_struct(&png, nullptr, nullptr);
         return 3;
     }
-    if (setjmp(png_jmpbuf(png))) {
+    if (setjmp((*PngLib().png_set_longjmp_fn(png, std::longjmp, sizeof(std::jmp_buf))))) {
         if (context->Rows == nullptr) {
-            png_destroy_read_struct(&png, &info, nullptr);
+            PngLib().png_destroy_read_struct(&png, &info, nullptr);
             return 1;
         }
         // The chunks before the picture data were read whole; theirs is kept.
         KeepMetadata(png, info, context);
-        png_destroy_read_struct(&png, &info, nullptr);
+        PngLib().png_destroy_read_struct(&png, &info, nullptr);
         return 4;
     }
-    png_set_read_fn(png, context, OnPngRead);
-    png_set_user_limits(png, WorkingBitmap::MaxSide, WorkingBitmap::MaxSide);
-    png_set_chunk_malloc_max(png, 32u * 1024 * 1024);
-    png_read_info(png, info);
+    PngLib().png_set_read_fn(png, context, OnPngRead);
+    PngLib().png_set_user_limits(png, WorkingBitmap::MaxSide, WorkingBitmap::MaxSide);
+    PngLib().png_set_chunk_malloc_max(png, 32u * 1024 * 1024);
+    PngLib().png_read_info(png, info);
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     int depth = 0;
     int colour = 0;
-    png_get_IHDR(png, info, &width, &height, &depth, &colour, nullptr, nullptr, nullptr);
+    PngLib().png_get_IHDR(png, info, &width, &height, &depth, &colour, nullptr, nullptr, nullptr);
     if (!context->Sink->SizeAllowed(width, height)) {
-        png_destroy_read_struct(&png, &info, nullptr);
+        PngLib().png_destroy_read_struct(&png, &info, nullptr);
         return 2;
     }
     // Judged before anything is allocated for the picture: a few bytes must not claim gigabytes.
     if (CompressedBytes(context->Data, context->Size) <
-        LeastCompressedBytes(png_get_rowbytes(png, info), height)) {
-        png_error(png, "the file is damaged: its picture data is too short for its size");
+        LeastCompressedBytes(PngLib().png_get_rowbytes(png, info), height)) {
+        PngLib().png_error(png, "the file is damaged: its picture data is too short for its size");
     }
     std::uint8_t* rows = nullptr;
     std::int32_t stride = 0;
     if (!context->Sink->Allocate(width, height, &rows, &stride)) {
-        png_destroy_read_struct(&png, &info, nullptr);
+        PngLib().png_destroy_read_struct(&png, &info, nullptr);
         return 2;
     }
     context->Rows = rows;
-    png_set_expand(png);
+    PngLib().png_set_expand(png);
     // Samples are taken as stored: a gAMA chunk is not applied.
-    png_set_scale_16(png);
+    PngLib().png_set_scale_16(png);
     if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
-        png_set_gray_to_rgb(png);
+        PngLib().png_set_gray_to_rgb(png);
         context->Sink->Out->Colour = SourceColour::Grey;
     }
-    png_set_bgr(png);
-    const int passes = png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const unsigned channels = png_get_channels(png, info);
-    const png_size_t rowBytes = png_get_rowbytes(png, info);
-    if ((channels != 3 && channels != 4) || png_get_bit_depth(png, info) != 8 ||
+    PngLib().png_set_bgr(png);
+    const int passes = PngLib().png_set_interlace_handling(png);
+    PngLib().png_read_update_info(png, info);
+    const unsigned channels = PngLib().png_get_channels(png, info);
+    const png_size_t rowBytes = PngLib().png_get_rowbytes(png, info);
+    if ((channels != 3 && channels != 4) || PngLib().png_get_bit_depth(png, info) != 8 ||
         rowBytes != static_cast<png_size_t>(channels) * width) {
         context->Rows = nullptr;
-        png_error(png, "unexpected pixel layout");
+        PngLib().png_error(png, "unexpected pixel layout");
     }
     const bool interlaced = passes > 1;
     std::uint8_t* scratch = nullptr;
@@ -276,18 +275,18 @@ int RunDecode(PngContext* context) {
         scratch = context->Sink->Scratch(interlaced ? rowBytes * height : rowBytes);
         if (scratch == nullptr) {
             context->Rows = nullptr;
-            png_error(png, "not enough memory");
+            PngLib().png_error(png, "not enough memory");
         }
     }
     for (int pass = 0; pass < passes; ++pass) {
         for (png_uint_32 y = 0; y < height; ++y) {
             std::uint8_t* row = rows + static_cast<std::size_t>(y) * stride;
             if (channels == 3) {
-                png_read_row(png, row, nullptr);
+                PngLib().png_read_row(png, row, nullptr);
             } else if (interlaced) {
-                png_read_row(png, scratch + rowBytes * y, nullptr);
+                PngLib().png_read_row(png, scratch + rowBytes * y, nullptr);
             } else {
-                png_read_row(png, scratch, nullptr);
+                PngLib().png_read_row(png, scratch, nullptr);
                 OverWhite(scratch, row, width);
             }
         }
@@ -297,9 +296,9 @@ int RunDecode(PngContext* context) {
             OverWhite(scratch + rowBytes * y, rows + static_cast<std::size_t>(y) * stride, width);
         }
     }
-    png_read_end(png, info);
+    PngLib().png_read_end(png, info);
     KeepMetadata(png, info, context);
-    png_destroy_read_struct(&png, &info, nullptr);
+    PngLib().png_destroy_read_struct(&png, &info, nullptr);
     return 0;
 }
 
@@ -307,54 +306,59 @@ int RunEncode(std::FILE* file, const std::uint8_t* rows, std::int32_t stride, un
               unsigned height, const EncodedMetadata* meta, png_text* texts, int textCount,
               PngContext* context) {
     png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
+        PngLib().png_create_write_struct(PNG_LIBPNG_VER_STRING, context, OnPngError, OnPngWarning);
     if (png == nullptr) {
         return 3;
     }
-    png_infop info = png_create_info_struct(png);
+    png_infop info = PngLib().png_create_info_struct(png);
     if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
+        PngLib().png_destroy_write_struct(&png, nullptr);
         return 3;
     }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
+    if (setjmp((*PngLib().png_set_longjmp_fn(png, std::longjmp, sizeof(std::jmp_buf))))) {
+        PngLib().png_destroy_write_struct(&png, &info);
         return 1;
     }
-    png_init_io(png, file);
+    PngLib().png_init_io(png, file);
     // A profile libpng does not like is dropped with a warning rather than failing the save.
-    png_set_benign_errors(png, 1);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    PngLib().png_set_benign_errors(png, 1);
+    PngLib().png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                          PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!meta->Icc.empty()) {
-        png_set_iCCP(png, info, PngProfileKeyword(meta->PngProfileName), PNG_COMPRESSION_TYPE_BASE,
-                     meta->Icc.data(), static_cast<png_uint_32>(meta->Icc.size()));
+        PngLib().png_set_iCCP(png, info, PngProfileKeyword(meta->PngProfileName),
+                              PNG_COMPRESSION_TYPE_BASE, meta->Icc.data(),
+                              static_cast<png_uint_32>(meta->Icc.size()));
     }
     if (!meta->Exif.empty()) {
-        png_set_eXIf_1(png, info, static_cast<png_uint_32>(meta->Exif.size()),
-                       const_cast<png_bytep>(meta->Exif.data()));
+        PngLib().png_set_eXIf_1(png, info, static_cast<png_uint_32>(meta->Exif.size()),
+                                const_cast<png_bytep>(meta->Exif.data()));
     }
     if (textCount > 0) {
-        png_set_text(png, info, texts, textCount);
+        PngLib().png_set_text(png, info, texts, textCount);
     }
-    png_write_info(png, info);
+    PngLib().png_write_info(png, info);
     for (const ExtraMetadata::PngChunk& chunk : meta->PngChunks) {
-        png_write_chunk(png, reinterpret_cast<png_const_bytep>(chunk.Type.c_str()),
-                        chunk.Data.data(), chunk.Data.size());
+        PngLib().png_write_chunk(png, reinterpret_cast<png_const_bytep>(chunk.Type.c_str()),
+                                 chunk.Data.data(), chunk.Data.size());
     }
-    png_set_bgr(png);
+    PngLib().png_set_bgr(png);
     for (unsigned y = 0; y < height; ++y) {
-        png_write_row(png, rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride));
+        PngLib().png_write_row(
+            png, rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride));
     }
     // Every chunk went out before the picture. Handing `info` over again would make this
     // libpng (1.6.39) write the eXIf chunk a second time.
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
+    PngLib().png_write_end(png, nullptr);
+    PngLib().png_destroy_write_struct(&png, &info);
     return 0;
 }
 
 }  // namespace
 
 void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    if (!LibraryReady(PngLib().Loaded, VELORA_PNG_LIBRARY, "PNG pictures", out)) {
+        return;
+    }
     PngSink sink(&out);
     PngContext context{&sink, {}, data, size, 0};
     context.EndChunkAt = MissingEndChunkAt(data, size);
@@ -392,6 +396,10 @@ void DecodePng(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
 
 bool EncodePng(std::FILE* file, WorkingBitmap& bitmap, const EncodedMetadata& meta,
                std::string& error) {
+    if (!PngLib().Loaded) {
+        error = "PNG files cannot be written here: " VELORA_PNG_LIBRARY " cannot be loaded";
+        return false;
+    }
     BitmapData data;
     if (!LockWholeForReading(bitmap, data, error)) {
         return false;

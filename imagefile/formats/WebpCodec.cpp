@@ -1,14 +1,12 @@
 // WebP over libwebp: lossy and lossless stills (decoded straight into the bitmap's rows, as far
 // as the data goes), the first frame of an animation, and the EXIF, XMP and ICCP chunks.
 // Transparency is laid over white, as for PNG.
-#include <webp/decode.h>
-#include <webp/demux.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "Codecs.h"
+#include "ImageLibraries.h"
 
 namespace velora {
 
@@ -43,13 +41,13 @@ void OverWhite(const std::uint8_t* bgra, std::uint8_t* bgr, std::uint32_t width)
 }
 
 struct DemuxDeleter {
-    void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
+    void operator()(WebPDemuxer* demux) const { WebpLib().WebPDemuxDelete(demux); }
 };
 struct IncrementalDeleter {
-    void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
+    void operator()(WebPIDecoder* decoder) const { WebpLib().WebPIDelete(decoder); }
 };
 struct AnimationDeleter {
-    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+    void operator()(WebPAnimDecoder* decoder) const { WebpLib().WebPAnimDecoderDelete(decoder); }
 };
 
 // A still picture, decoded as far as its data goes: a cut file keeps its first rows.
@@ -85,15 +83,15 @@ void DecodeStill(const std::uint8_t* data, std::size_t size, const WebPBitstream
         features.has_alpha ? 4 * width : static_cast<std::size_t>(stride);
     std::uint8_t* target = features.has_alpha ? bgra.data() : rows;
     std::unique_ptr<WebPIDecoder, IncrementalDeleter> decoder(
-        WebPINewRGB(features.has_alpha ? MODE_BGRA : MODE_BGR, target, targetStride * height,
-                    static_cast<int>(targetStride)));
+        WebpLib().WebPINewRGB(features.has_alpha ? MODE_BGRA : MODE_BGR, target,
+                              targetStride * height, static_cast<int>(targetStride)));
     if (!decoder) {
         Fail(out, "not enough memory", Status::OutOfMemory);
         return;
     }
-    const VP8StatusCode status = WebPIUpdate(decoder.get(), data, size);
+    const VP8StatusCode status = WebpLib().WebPIUpdate(decoder.get(), data, size);
     int decoded = 0;
-    WebPIDecGetRGB(decoder.get(), &decoded, nullptr, nullptr, nullptr);
+    WebpLib().WebPIDecGetRGB(decoder.get(), &decoded, nullptr, nullptr, nullptr);
     decoder.reset();
     if (status != VP8_STATUS_OK && (status != VP8_STATUS_SUSPENDED || decoded <= 0)) {
         Fail(out, StatusText(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA : status));
@@ -135,15 +133,16 @@ void DecodeFirstFrame(const WebPData& webp, const WebPBitstreamFeatures& feature
         return;
     }
     WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options)) {
+    if (!WebpLib().WebPAnimDecoderOptionsInitInternal(&options, WEBP_DEMUX_ABI_VERSION)) {
         Fail(out, "the WebP decoder cannot start");
         return;
     }
     options.color_mode = MODE_BGRA;
     options.use_threads = 0;
-    std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(WebPAnimDecoderNew(&webp, &options));
+    std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(
+        WebpLib().WebPAnimDecoderNewInternal(&webp, &options, WEBP_DEMUX_ABI_VERSION));
     WebPAnimInfo info;
-    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) ||
+    if (!decoder || !WebpLib().WebPAnimDecoderGetInfo(decoder.get(), &info) ||
         info.canvas_width != static_cast<std::uint32_t>(features.width) ||
         info.canvas_height != static_cast<std::uint32_t>(features.height)) {
         Fail(out, "the WebP animation cannot be read");
@@ -151,7 +150,8 @@ void DecodeFirstFrame(const WebPData& webp, const WebPBitstreamFeatures& feature
     }
     std::uint8_t* canvas = nullptr;
     int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || canvas == nullptr) {
+    if (!WebpLib().WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) ||
+        canvas == nullptr) {
         Fail(out, "the first frame of the WebP animation cannot be read");
         return;
     }
@@ -163,12 +163,13 @@ void DecodeFirstFrame(const WebPData& webp, const WebPBitstreamFeatures& feature
 
 void KeepChunks(const WebPData& webp, RawMetadata& meta) {
     WebPDemuxState state;
-    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemuxPartial(&webp, &state));
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(
+        WebpLib().WebPDemuxInternal(&webp, 1, &state, WEBP_DEMUX_ABI_VERSION));
     if (!demux) {
         return;
     }
     WebPChunkIterator chunk;
-    if (WebPDemuxGetChunk(demux.get(), "EXIF", 1, &chunk)) {
+    if (WebpLib().WebPDemuxGetChunk(demux.get(), "EXIF", 1, &chunk)) {
         const std::uint8_t* bytes = chunk.chunk.bytes;
         std::size_t length = chunk.chunk.size;
         // Some writers keep the JPEG segment's "Exif\0\0" in front of the TIFF structure.
@@ -178,15 +179,15 @@ void KeepChunks(const WebPData& webp, RawMetadata& meta) {
         }
         meta.Exif.assign(bytes, bytes + length);
         DropLayoutTags(meta.Exif);
-        WebPDemuxReleaseChunkIterator(&chunk);
+        WebpLib().WebPDemuxReleaseChunkIterator(&chunk);
     }
-    if (WebPDemuxGetChunk(demux.get(), "XMP ", 1, &chunk)) {
+    if (WebpLib().WebPDemuxGetChunk(demux.get(), "XMP ", 1, &chunk)) {
         meta.Xmp.assign(reinterpret_cast<const char*>(chunk.chunk.bytes), chunk.chunk.size);
-        WebPDemuxReleaseChunkIterator(&chunk);
+        WebpLib().WebPDemuxReleaseChunkIterator(&chunk);
     }
-    if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) {
+    if (WebpLib().WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) {
         meta.Icc.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
-        WebPDemuxReleaseChunkIterator(&chunk);
+        WebpLib().WebPDemuxReleaseChunkIterator(&chunk);
     }
 }
 
@@ -195,15 +196,16 @@ void KeepChunks(const WebPData& webp, RawMetadata& meta) {
 bool StillFillsCanvas(const WebPData& webp, const WebPBitstreamFeatures& features,
                       DecodeOutcome& out) {
     WebPDemuxState state;
-    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemuxPartial(&webp, &state));
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(
+        WebpLib().WebPDemuxInternal(&webp, 1, &state, WEBP_DEMUX_ABI_VERSION));
     WebPIterator frame;
-    if (!demux || !WebPDemuxGetFrame(demux.get(), 1, &frame)) {
+    if (!demux || !WebpLib().WebPDemuxGetFrame(demux.get(), 1, &frame)) {
         Fail(out, "the WebP file holds no picture data");
         return false;
     }
     const int width = frame.width;
     const int height = frame.height;
-    WebPDemuxReleaseIterator(&frame);
+    WebpLib().WebPDemuxReleaseIterator(&frame);
     if (width != features.width || height != features.height) {
         Fail(out, "the file is damaged: its picture data is " + std::to_string(width) + " x " +
                       std::to_string(height) + " pixels, not the " +
@@ -217,8 +219,12 @@ bool StillFillsCanvas(const WebPData& webp, const WebPBitstreamFeatures& feature
 }  // namespace
 
 void DecodeWebp(const std::uint8_t* data, std::size_t size, DecodeOutcome& out) {
+    if (!LibraryReady(WebpLib().Loaded, VELORA_WEBPDEMUX_LIBRARY, "WebP pictures", out)) {
+        return;
+    }
     WebPBitstreamFeatures features;
-    const VP8StatusCode status = WebPGetFeatures(data, size, &features);
+    const VP8StatusCode status =
+        WebpLib().WebPGetFeaturesInternal(data, size, &features, WEBP_DECODER_ABI_VERSION);
     if (status != VP8_STATUS_OK) {
         Fail(out, StatusText(status));
         return;
