@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <thread>
@@ -90,21 +89,55 @@ unsigned UsableCores() {
 
 namespace {
 
-// A number from a file of the kernel's (/proc, /sys); 0 when there is none ("max", missing).
+// The whole of a small file of the kernel's (/proc, /sys); empty when it cannot be read. Read
+// without the streams, whose locale costs a run on a small picture more than the rest of this.
+std::string KernelFile(const char* path) {
+    std::string text;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// A number from a file of the kernel's: its first word, or the word after `key`; 0 when there is
+// none ("max", missing).
 std::uint64_t NumberIn(const char* path, const char* key = nullptr) {
-    std::ifstream in(path);
-    std::string word;
-    while (in >> word) {
-        if (key == nullptr || word == key) {
-            std::uint64_t value = 0;
-            if (key != nullptr && !(in >> value)) {
-                return 0;
-            }
-            if (key == nullptr) {
-                value = std::strtoull(word.c_str(), nullptr, 10);
-            }
-            return value;
+    const std::string text = KernelFile(path);
+    std::size_t at = 0;
+    auto word = [&] {
+        while (at < text.size() && Blank(text[at])) {
+            ++at;
         }
+        const std::size_t start = at;
+        while (at < text.size() && !Blank(text[at])) {
+            ++at;
+        }
+        return text.substr(start, at - start);
+    };
+    for (std::string w = word(); !w.empty(); w = word()) {
+        if (key != nullptr && w != key) {
+            continue;
+        }
+        const std::string number = key != nullptr ? word() : w;
+        char* end = nullptr;
+        errno = 0;
+        const std::uint64_t value = std::strtoull(number.c_str(), &end, 10);
+        // After a key, a word that is no number gives 0.
+        if (key != nullptr && (end == number.c_str() || errno == ERANGE)) {
+            return 0;
+        }
+        return value;
     }
     return 0;
 }
@@ -121,9 +154,11 @@ std::uint64_t AvailableMemory() {
         }
     };
     // The control group this process is in (cgroup v2: "0::/its/path"), and the one above all.
-    std::ifstream own("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(own, line)) {
+    const std::string groups = KernelFile("/proc/self/cgroup");
+    for (std::size_t at = 0; at < groups.size();) {
+        const std::size_t end = std::min(groups.find('\n', at), groups.size());
+        const std::string line = groups.substr(at, end - at);
+        at = end + 1;
         if (line.rfind("0::", 0) == 0) {
             const std::string folder = "/sys/fs/cgroup" + line.substr(3);
             within(NumberIn((folder + "/memory.max").c_str()),
