@@ -3,8 +3,6 @@
 #include <QFile>
 #include <QImage>
 
-#include <cstring>
-
 namespace velora {
 
 QString PictureFolder::Write(const QString& name, int width, int height,
@@ -27,45 +25,6 @@ QString PictureFolder::WriteText(const QString& name, const QByteArray& bytes) {
         return QString();
     }
     return path;
-}
-
-bool SamePixels(WorkingBitmap& a, WorkingBitmap& b) {
-    const int w = static_cast<int>(a.Width());
-    const int h = static_cast<int>(a.Height());
-    if (w != static_cast<int>(b.Width()) || h != static_cast<int>(b.Height())) {
-        return false;
-    }
-    // Private copies, so a thread still writing either picture does not matter here.
-    BitmapRef ca = a.Clone(0, 0, w, h);
-    BitmapRef cb = b.Clone(0, 0, w, h);
-    BitmapData da;
-    BitmapData db;
-    const Rect whole{0, 0, w, h};
-    if (!ca || !cb ||
-        ca->LockBits(whole, ImageLockModeRead, PixelFormat24bppRGB, &da) != Status::Ok ||
-        cb->LockBits(whole, ImageLockModeRead, PixelFormat24bppRGB, &db) != Status::Ok) {
-        return false;
-    }
-    bool same = true;
-    for (int y = 0; y < h && same; ++y) {
-        same = std::memcmp(da.Scan0 + static_cast<std::ptrdiff_t>(y) * da.Stride,
-                           db.Scan0 + static_cast<std::ptrdiff_t>(y) * db.Stride,
-                           static_cast<std::size_t>(w) * 3) == 0;
-    }
-    ca->UnlockBits(&da);
-    cb->UnlockBits(&db);
-    return same;
-}
-
-long CountPixels(WorkingBitmap& picture, Argb colour) {
-    long count = 0;
-    for (unsigned y = 0; y < picture.Height(); ++y) {
-        for (unsigned x = 0; x < picture.Width(); ++x) {
-            Argb p = 0;
-            count += picture.GetPixel(x, y, &p) == Status::Ok && p == colour ? 1 : 0;
-        }
-    }
-    return count;
 }
 
 int ChunkPixels(QProgressBar& bar) {

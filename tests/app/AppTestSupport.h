@@ -18,6 +18,7 @@
 #include "MainDialog.h"
 #include "Resources.h"
 #include "UserInteraction.h"
+#include "WorkerPictures.h"
 #include "WorkingBitmap.h"
 
 namespace velora {
@@ -145,9 +146,15 @@ class TestPictures : public PictureFolder {
 };
 
 // True when every pixel of the two pictures is equal (sizes included).
-bool SamePixels(WorkingBitmap& a, WorkingBitmap& b);
+inline bool SamePixels(WorkingBitmap& a, WorkingBitmap& b) {
+    return testing::DifferingPixels(a, b) == 0;
+}
 // The number of pixels equal to `colour`.
-long CountPixels(WorkingBitmap& picture, Argb colour);
+inline long CountPixels(WorkingBitmap& picture, Argb colour) {
+    long count = 0;
+    testing::ForEachPixel(picture, [&](int, int, Argb c) { count += c == colour ? 1 : 0; });
+    return count;
+}
 inline bool AllPixelsAre(WorkingBitmap& picture, Argb colour) {
     return picture.Width() > 0 &&
            CountPixels(picture, colour) == long(picture.Width()) * long(picture.Height());

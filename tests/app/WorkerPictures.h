@@ -2,6 +2,7 @@
 // comparison, and the expected outcome of a pass computed with ConvertPixel alone.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -69,17 +70,33 @@ inline BitmapRef ConvertedPixelByPixel(WorkingBitmap& original, const Conversion
     return copy;
 }
 
-// Number of pixels in which two pictures of the same size differ; -1 when the sizes differ.
+// Number of pixels in which two pictures of the same size differ; -1 when the sizes differ or
+// they cannot be read. Compared on private copies, so a thread still writing either picture does
+// not matter here.
 inline long long DifferingPixels(WorkingBitmap& a, WorkingBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+    const int w = static_cast<int>(a.Width());
+    const int h = static_cast<int>(a.Height());
+    if (w != static_cast<int>(b.Width()) || h != static_cast<int>(b.Height())) {
         return -1;
     }
+    BitmapRef copies[] = {a.Clone(0, 0, w, h), b.Clone(0, 0, w, h)};
+    BitmapData data[2];
+    for (int i = 0; i < 2; ++i) {
+        if (!copies[i] || copies[i]->LockBits(Rect{0, 0, w, h}, ImageLockModeRead,
+                                              PixelFormat24bppRGB, &data[i]) != Status::Ok) {
+            return -1;
+        }
+    }
     long long count = 0;
-    ForEachPixel(a, [&](int x, int y, Argb ca) {
-        Argb cb = ~ca;
-        b.GetPixel(x, y, &cb);
-        count += ca != cb ? 1 : 0;
-    });
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* pa = data[0].Scan0 + static_cast<std::ptrdiff_t>(y) * data[0].Stride;
+        const std::uint8_t* pb = data[1].Scan0 + static_cast<std::ptrdiff_t>(y) * data[1].Stride;
+        for (int x = 0; x < 3 * w; x += 3) {
+            count += std::equal(pa + x, pa + x + 3, pb + x) ? 0 : 1;
+        }
+    }
+    copies[0]->UnlockBits(&data[0]);
+    copies[1]->UnlockBits(&data[1]);
     return count;
 }
 
