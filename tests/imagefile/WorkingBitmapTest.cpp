@@ -144,66 +144,52 @@ TEST(WorkingBitmap, BadLockRequestsGiveAStatus) {
     EXPECT_EQ(bitmap->GetLastStatus(), Status::WrongState);
 }
 
-TEST(WorkingBitmap, DirectLockHandsOutTheRowsInBlueGreenRedOrder) {
-    BitmapRef bitmap = PatternBitmap(6, 5);
-    BitmapData data;
-    ASSERT_EQ(
-        bitmap->LockBits({1, 2, 4, 3}, WorkingBitmap::ReadWriteMode, PixelFormat24bppRGB, &data),
-        Status::Ok);
-    EXPECT_EQ(data.Width, 4u);
-    EXPECT_EQ(data.Height, 3u);
-    const Argb expected = PatternColour(2, 3);
-    const std::uint8_t* p = data.Scan0 + data.Stride + 3;
-    EXPECT_EQ(p[0], expected & 0xFF);
-    EXPECT_EQ(p[1], (expected >> 8) & 0xFF);
-    EXPECT_EQ(p[2], (expected >> 16) & 0xFF);
-    data.Scan0[0] = 0x11;
-    data.Scan0[1] = 0x22;
-    data.Scan0[2] = 0x33;
-    ASSERT_EQ(bitmap->UnlockBits(&data), Status::Ok);
-    Argb colour = 0;
-    bitmap->GetPixel(1, 2, &colour);
-    EXPECT_EQ(colour, 0xFF332211u);
-}
-
-TEST(WorkingBitmap, UserBufferLocksCopyOutAndWriteBackWithTheCallersStride) {
-    BitmapRef bitmap = PatternBitmap(7, 6);
+// A lock hands out a rectangle's rows in blue, green, red order: straight from the picture, where
+// a write lands at once, or copied into the caller's buffer at the caller's stride, where nothing
+// beyond a row is touched and the writes reach the picture at the unlock.
+TEST(WorkingBitmap, LocksHandOutRowsInBlueGreenRedOrderAndWriteThemBack) {
+    BitmapRef bitmap;
+    std::vector<std::uint8_t> buffer;
     const int stride = 40;  // wider than the 4 * 3 bytes of a locked row
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(stride) * 3, 0xEE);
-    BitmapData data;
-    data.Stride = stride;
-    data.Scan0 = buffer.data();
-    ASSERT_EQ(bitmap->LockBits({2, 1, 4, 3},
-                               ImageLockModeRead | ImageLockModeWrite | ImageLockModeUserInputBuf,
-                               PixelFormat24bppRGB, &data),
-              Status::Ok);
-    EXPECT_EQ(data.Scan0, buffer.data());
-    for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            const std::uint8_t* p = buffer.data() + y * stride + 3 * x;
-            const Argb c = PatternColour(x + 2, y + 1);
-            EXPECT_EQ(p[0], c & 0xFF);
-            EXPECT_EQ(p[2], (c >> 16) & 0xFF);
-            std::uint8_t* q = buffer.data() + y * stride + 3 * x;
-            q[0] = static_cast<std::uint8_t>(x);
-            q[1] = static_cast<std::uint8_t>(y);
-            q[2] = 0x80;
+    for (const bool userBuffer : {false, true}) {
+        SCOPED_TRACE(userBuffer ? "user buffer" : "direct");
+        bitmap = PatternBitmap(7, 6);
+        buffer.assign(static_cast<std::size_t>(stride) * 3, 0xEE);
+        BitmapData data;
+        data.Stride = userBuffer ? stride : 0;
+        data.Scan0 = userBuffer ? buffer.data() : nullptr;
+        const unsigned mode =
+            WorkingBitmap::ReadWriteMode | (userBuffer ? unsigned{ImageLockModeUserInputBuf} : 0u);
+        ASSERT_EQ(bitmap->LockBits({2, 1, 4, 3}, mode, PixelFormat24bppRGB, &data), Status::Ok);
+        EXPECT_EQ(data.Width, 4u);
+        EXPECT_EQ(data.Height, 3u);
+        EXPECT_EQ(data.Scan0 == buffer.data(), userBuffer);
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                std::uint8_t* p = data.Scan0 + y * data.Stride + 3 * x;
+                const Argb c = PatternColour(x + 2, y + 1);
+                EXPECT_EQ(p[0], c & 0xFF);
+                EXPECT_EQ(p[1], (c >> 8) & 0xFF);
+                EXPECT_EQ(p[2], (c >> 16) & 0xFF);
+                p[0] = static_cast<std::uint8_t>(x);
+                p[1] = static_cast<std::uint8_t>(y);
+                p[2] = 0x80;
+            }
+            EXPECT_EQ(buffer[y * stride + 12], 0xEE);  // beyond the row: untouched
         }
-        EXPECT_EQ(buffer[y * stride + 12], 0xEE);  // beyond the row: untouched
-    }
-    // Nothing reaches the bitmap before the unlock.
-    Argb colour = 0;
-    bitmap->GetPixel(2, 1, &colour);
-    EXPECT_EQ(colour, PatternColour(2, 1));
-    ASSERT_EQ(bitmap->UnlockBits(&data), Status::Ok);
-    for (int y = 0; y < 6; ++y) {
-        for (int x = 0; x < 7; ++x) {
-            bitmap->GetPixel(x, y, &colour);
-            const bool inside = x >= 2 && x < 6 && y >= 1 && y < 4;
-            const Argb want =
-                inside ? 0xFF800000u | (static_cast<Argb>(y - 1) << 8) | static_cast<Argb>(x - 2)
-                       : PatternColour(x, y);
-            EXPECT_EQ(colour, want) << x << "," << y;
+        Argb colour = 0;
+        bitmap->GetPixel(2, 1, &colour);
+        EXPECT_EQ(colour, userBuffer ? PatternColour(2, 1) : 0xFF800000u);
+        ASSERT_EQ(bitmap->UnlockBits(&data), Status::Ok);
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 7; ++x) {
+                bitmap->GetPixel(x, y, &colour);
+                const bool inside = x >= 2 && x < 6 && y >= 1 && y < 4;
+                const Argb want = inside ? 0xFF800000u | (static_cast<Argb>(y - 1) << 8) |
+                                               static_cast<Argb>(x - 2)
+                                         : PatternColour(x, y);
+                EXPECT_EQ(colour, want) << x << "," << y;
+            }
         }
     }
 
