@@ -124,15 +124,13 @@ class BitmapSliderTest : public QObject {
         QCOMPARE(Slider->PositionToPixel(-10), 8);
     }
 
-    void PressAtTheCurrentPixelPostsOnlyDone() {
+    void PressAndDragPostTrackThenDone() {
+        // A press at the current pixel moves nothing: only the release posts.
         QTest::mousePress(Slider, Qt::LeftButton, {}, QPoint(37, 10));
         QCOMPARE(Posted(Recorder), QString());
         QVERIFY(Slider->hasFocus());
         QTest::mouseRelease(Slider, Qt::LeftButton, {}, QPoint(37, 10));
         QCOMPARE(Posted(Recorder), QStringLiteral("done 35"));
-    }
-
-    void PressAndDragPostTrackThenDone() {
         // Left of the track the pointer is raised to its start.
         QTest::mousePress(Slider, Qt::LeftButton, {}, QPoint(3, 10));
         QCOMPARE(Posted(Recorder), QStringLiteral("track 0"));
