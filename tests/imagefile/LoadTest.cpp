@@ -164,9 +164,9 @@ TEST(Load, EveryFileOpensOrFailsAsItShouldAndTheRowReaderAgrees) {
     }
     // Counts that show every folder was read.
     EXPECT_GE(crafted, 50u);
-    EXPECT_GE(pictures, test::HavePhotos() ? 160 : 40);
-    EXPECT_GE(errors, test::HavePhotos() ? 55 : 45);
-    EXPECT_GE(damaged, test::HavePhotos() ? 14 : 10);
+    EXPECT_GE(pictures, test::HavePhotos() ? 100 : 40);
+    EXPECT_GE(errors, test::HavePhotos() ? 50 : 45);
+    EXPECT_GE(damaged, test::HavePhotos() ? 12 : 10);
 }
 
 // Named crafted files: the limits, the size each file declares, what their damage costs.
