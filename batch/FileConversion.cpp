@@ -161,8 +161,8 @@ std::uint64_t StreamedMemory(unsigned width, unsigned height, std::uint64_t file
                              PictureRowReader::Source source, OutputFormat format) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
     // The bands in flight and the rows the codecs and the filter keep, a few hundred rows in
-    // all; the colour cache at its largest (4 MiB) and the codecs' tables.
-    std::uint64_t bytes = 3ull * width * 320 + (6ull << 20);
+    // all; the two threads' colour caches at their largest (4 MiB each) and the codecs' tables.
+    std::uint64_t bytes = 3ull * width * 320 + (10ull << 20);
     if (source == PictureRowReader::Source::Scans) {
         bytes += 6 * pixels;
     } else if (source == PictureRowReader::Source::Whole) {

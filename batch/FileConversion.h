@@ -46,7 +46,7 @@ bool MadeByVelora(WorkingBitmap& metadata);
 // each), and the coefficients a progressive JPEG keeps while it is read (up to 6 bytes a pixel).
 std::uint64_t WholePictureMemory(unsigned width, unsigned height, std::uint64_t fileBytes);
 
-// The same for the conversion that streams rows: a few hundred rows and the colour cache, plus the
+// The same for the conversion that streams rows: a few hundred rows and the colour caches, plus the
 // coefficients of a JPEG of several scans, or the picture and its file where the format is
 // decoded whole; and the picture once more for a PNG result, whose encoder takes it whole.
 std::uint64_t StreamedMemory(unsigned width, unsigned height, std::uint64_t fileBytes,

@@ -39,9 +39,15 @@ bool ReadBand(RowSource& reader, Band& band, std::int32_t stride) {
     return band.Rows > 0;
 }
 
-void ConvertBand(RowConversion& conversion, Band& band, std::int32_t stride) {
+// `aside`: on the reading thread's own converter, beside the one the other thread may be using.
+void ConvertBand(RowConversion& conversion, Band& band, std::int32_t stride, bool aside = false) {
     for (int y = 0; y < band.Rows; ++y) {
-        conversion.ConvertRow(band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride);
+        std::uint8_t* row = band.Pixels.data() + static_cast<std::ptrdiff_t>(y) * stride;
+        if (aside) {
+            conversion.ConvertRowAside(row);
+        } else {
+            conversion.ConvertRow(row);
+        }
     }
     band.Converted = true;
 }
@@ -143,12 +149,12 @@ PipelineResult Cancelled() {
 // One lock and at most one wake-up per band.
 //
 // The conversion and the filter go to whichever half is lighter at the moment. The first half
-// converts a band while the second has full bands waiting (it is the busier one) and the
-// converter is free; and when the second half holds every band, the first half puts the bands it
-// handed over through the filter, oldest first and as far as they are converted, until a band is
-// free again. The second half converts and filters whatever it takes undone. The converter and
-// the filter are one object each: whoever uses either holds PreparerFree, and the first half
-// never waits for it.
+// converts a band while the second has full bands waiting (it is the busier one), on a converter
+// of its own, so that neither ever waits for the other's; and when the second half holds every
+// band, the first half puts the bands it handed over through the filter, oldest first and as far
+// as they are converted, until a band is free again. The second half converts and filters
+// whatever it takes undone. The filter, with the second half's converter, is one object: whoever
+// uses it holds PreparerFree, and the first half never waits for it.
 class HandOver {
   public:
     explicit HandOver(int count) {
@@ -324,11 +330,7 @@ PipelineResult RunOnTwoThreads(RowSource& reader, std::vector<Band>& bands, std:
                         handed.pop_front();
                     }
                     if (handOver.SecondHalfBusy()) {
-                        std::unique_lock<std::mutex> converting(handOver.PreparerFree,
-                                                                std::try_to_lock);
-                        if (converting.owns_lock()) {
-                            ConvertBand(conversion, bands[band], stride);
-                        }
+                        ConvertBand(conversion, bands[band], stride, true);
                     }
                     handOver.PutFull(band);
                 }

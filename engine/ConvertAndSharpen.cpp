@@ -9,8 +9,10 @@ void RowConversion::Start(int width, int height, const ConversionOptions& option
     Width = std::max(width, 0);
     Taken = 0;
     Given = 0;
-    Converter = std::make_unique<PixelConverter>(
-        options, static_cast<long long>(width) * height >= detail::CachedPassMinPixels);
+    Options = options;
+    Cached = static_cast<long long>(width) * height >= detail::CachedPassMinPixels;
+    Converter = std::make_unique<PixelConverter>(options, Cached);
+    Aside.reset();
     Sharpening = Filter.Start(width, height, FinalSharpening::Sigma, FinalSharpening::Amount,
                               FinalSharpening::Channels);
     if (!Sharpening) {
@@ -24,6 +26,13 @@ void RowConversion::Start(int width, int height, const ConversionOptions& option
 
 void RowConversion::ConvertRow(std::uint8_t* row) {
     Converter->ConvertRow(row, row, Width);
+}
+
+void RowConversion::ConvertRowAside(std::uint8_t* row) {
+    if (!Aside) {
+        Aside = std::make_unique<PixelConverter>(Options, Cached);
+    }
+    Aside->ConvertRow(row, row, Width);
 }
 
 bool RowConversion::Push(const std::uint8_t* row) {

@@ -82,6 +82,9 @@ class RowConversion {
 
     // The first half: one row of 3 × width bytes, converted in place.
     void ConvertRow(std::uint8_t* row);
+    // The same on a converter of its own, made on first use: one thread may call this while
+    // another calls ConvertRow, at the price of a second colour cache.
+    void ConvertRowAside(std::uint8_t* row);
 
     // The second half, fed the converted rows in order. As UnsharpMaskRows: every output row that
     // is ready must be made before the next row is pushed; a borrowed row must stay as it is until
@@ -98,6 +101,9 @@ class RowConversion {
   private:
     int Width = 0;
     std::unique_ptr<PixelConverter> Converter;
+    std::unique_ptr<PixelConverter> Aside;
+    ConversionOptions Options;
+    bool Cached = false;
     UnsharpMaskRows Filter;
     bool Sharpening = false;
     std::vector<std::uint8_t> Waiting;  // the converted row on its way out, without the filter
