@@ -34,50 +34,48 @@ std::vector<char*> Argv(std::vector<std::string>& arguments) {
     return argv;
 }
 
-TEST(BatchCommand, HelpAndVersionGoToStandardOutput) {
+// The exit status says whether every file was done (0), some were not (1) or the command line was
+// wrong (2); what was asked for goes to standard output, what happened to standard error, in plain
+// lines where it is no terminal.
+TEST(BatchCommand, ExitStatusAndStreamsTellWhatHappened) {
     ScratchFolder scratch;
-    RunOutput help = RunTool({"--help"}, scratch);
-    EXPECT_EQ(help.ExitCode, 0);
-    EXPECT_EQ(help.Out.rfind("Usage: velora-batch [OPTION]... FILE...\n", 0), 0u) << help.Out;
-    EXPECT_EQ(help.Err, "");
-    RunOutput version = RunTool({"--version"}, scratch);
-    EXPECT_EQ(version.ExitCode, 0);
-    EXPECT_EQ(version.Out.rfind("velora-batch ", 0), 0u);
-    EXPECT_EQ(LineCount(version.Out), 1u);
-}
-
-TEST(BatchCommand, BadUsageExitsWithTwoAndAHint) {
-    ScratchFolder scratch;
-    std::string input = scratch / "a.jpg";
-    ASSERT_TRUE(WriteJpeg(input, 8, 8, 1));
-    // Each kind of mistake the parser finds (all of them are tried there), and a missing folder.
-    const std::vector<std::vector<std::string>> cases = {
-        {}, {"--color", "101", input}, {"--bogus", input}, {"-o", scratch / "missing", input}};
-    for (const auto& arguments : cases) {
-        RunOutput run = RunTool(arguments, scratch);
-        EXPECT_EQ(run.ExitCode, 2) << ::testing::PrintToString(arguments);
-        EXPECT_EQ(run.Out, "");
-        ASSERT_EQ(LineCount(run.Err), 2u) << run.Err;
-        EXPECT_EQ(run.Err.rfind("velora-batch: ", 0), 0u) << run.Err;
-        EXPECT_NE(run.Err.find("\nTry 'velora-batch --help'"), std::string::npos) << run.Err;
-    }
-    EXPECT_EQ(scratch.Names(), std::vector<std::string>{"a.jpg"});
-}
-
-TEST(BatchCommand, ExitStatusTellsWhetherEveryFileWasDone) {
-    ScratchFolder scratch;
-    std::string good = scratch / "good.jpg";
+    const std::string good = scratch / "good.jpg";
+    const std::string missing = scratch / "missing.jpg";
     ASSERT_TRUE(WriteJpeg(good, 20, 10, 1));
-    RunOutput run = RunTool({good}, scratch);
-    EXPECT_EQ(run.ExitCode, 0) << run.Err;
-    // Not a terminal: plain lines, never a redrawn one.
-    EXPECT_EQ(run.Err, "[1/1] " + good + " -> " + (scratch / "good_vlr.jpg") + "\n");
-
-    run = RunTool({"--overwrite", good, scratch / "missing.jpg"}, scratch);
-    EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Err.find("velora-batch: " + (scratch / "missing.jpg") + ": "), std::string::npos)
-        << run.Err;
-    EXPECT_EQ(run.Err.find('\r'), std::string::npos);
+    const std::string usage = "\nTry 'velora-batch --help' for more information.\n";
+    const struct {
+        std::vector<std::string> Arguments;
+        int Exit;
+        std::string Out;  // how it begins
+        std::string Err;  // how it begins, and what it holds after
+        std::string ErrHolds;
+        int Lines;  // of both streams together; -1: not counted
+    } rows[] = {
+        {{"--help"}, 0, "Usage: velora-batch [OPTION]... FILE...\n", "", "", -1},
+        {{"--version"}, 0, "velora-batch ", "", "", 1},
+        // Each kind of mistake the parser finds (all of them are tried there), and a missing
+        // folder.
+        {{}, 2, "", "velora-batch: ", usage, 2},
+        {{"--color", "101", good}, 2, "", "velora-batch: ", usage, 2},
+        {{"--bogus", good}, 2, "", "velora-batch: ", usage, 2},
+        {{"-o", scratch / "nowhere", good}, 2, "", "velora-batch: ", usage, 2},
+        {{good}, 0, "", "[1/1] " + good + " -> " + (scratch / "good_vlr.jpg") + "\n", "", 1},
+        {{"--overwrite", good, missing}, 1, "", "", "velora-batch: " + missing + ": ", -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.Arguments));
+        RunOutput run = RunTool(row.Arguments, scratch);
+        EXPECT_EQ(run.ExitCode, row.Exit) << run.Err;
+        EXPECT_EQ(run.Out.rfind(row.Out, 0), 0u) << run.Out;
+        EXPECT_EQ(run.Out.empty(), row.Out.empty()) << run.Out;
+        EXPECT_EQ(run.Err.rfind(row.Err, 0), 0u) << run.Err;
+        EXPECT_NE(run.Err.find(row.ErrHolds, row.Err.size()), std::string::npos) << run.Err;
+        if (row.Lines >= 0) {
+            EXPECT_EQ(LineCount(run.Out + run.Err), std::size_t(row.Lines)) << run.Out << run.Err;
+        }
+        EXPECT_EQ(run.Err.find('\r'), std::string::npos);
+    }
+    EXPECT_EQ(scratch.Names(), (std::vector<std::string>{"good.jpg", "good_vlr.jpg"}));
 }
 
 // Two hostile WebPs of 32 bytes, each a whole picture of 225 megapixels of one colour (one with
