@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <new>
@@ -321,17 +322,17 @@ TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
     }
 }
 
+// A display on a terminal 60 columns wide, redrawn only when told, as `adjust` changes it; what
+// it wrote is kept.
 struct CapturedDisplay {
-    explicit CapturedDisplay(bool terminal, bool quiet, std::size_t total, unsigned slots)
+    explicit CapturedDisplay(const std::function<void(DisplaySettings&)>& adjust)
         : Stream(std::tmpfile()) {
         DisplaySettings settings;
         settings.Stream = Stream;
-        settings.Terminal = terminal;
-        settings.Quiet = quiet;
+        settings.Terminal = true;
         settings.Columns = 60;
-        settings.Total = total;
-        settings.Slots = slots;
         settings.RedrawMilliseconds = 0;
+        adjust(settings);
         Display = std::make_unique<ProgressDisplay>(settings);
     }
     ~CapturedDisplay() { std::fclose(Stream); }
@@ -344,7 +345,10 @@ struct CapturedDisplay {
 };
 
 TEST(ProgressDisplay, TheTerminalLineShowsFilesAndColumns) {
-    CapturedDisplay captured(true, false, 4, 2);
+    CapturedDisplay captured([](DisplaySettings& settings) {
+        settings.Total = 4;
+        settings.Slots = 2;
+    });
     ProgressDisplay& display = *captured.Display;
     display.Begin(0, "first.jpg");
     display.Begin(1, "second.jpg");
@@ -391,7 +395,10 @@ TEST(ProgressDisplay, TheLineTellsTheTimeLeft) {
         EXPECT_EQ(FormatTimeLeft(c.Seconds), c.Shown) << c.Seconds;
     }
 
-    CapturedDisplay captured(false, false, 4, 1);
+    CapturedDisplay captured([](DisplaySettings& settings) {
+        settings.Terminal = false;
+        settings.Total = 4;
+    });
     ProgressDisplay& display = *captured.Display;
     display.Begin(0, "a.jpg");
     display.Finish(0, "");
@@ -410,27 +417,21 @@ TEST(ProgressDisplay, TheLineTellsTheTimeLeft) {
 TEST(ProgressDisplay, TheLineFollowsTheTerminalsWidth) {
     std::atomic<unsigned> resizes{0};
     std::atomic<int> width{70};
-    std::FILE* stream = std::tmpfile();
-    {
-        DisplaySettings settings;
-        settings.Stream = stream;
-        settings.Terminal = true;
+    CapturedDisplay captured([&](DisplaySettings& settings) {
         settings.Columns = 70;
         settings.Resizes = &resizes;
         settings.ColumnsNow = [&width] { return width.load(); };
         settings.Total = 3;
-        settings.RedrawMilliseconds = 0;
-        ProgressDisplay display(settings);
-        display.Begin(0, "a-photo-with-a-rather-long-name-from-the-camera.jpg");
-        display.Redraw();
-        width.store(20);
-        resizes.fetch_add(1);
-        // A message after the resize is printed at the new width at the latest.
-        display.Note("resized");
-        display.Redraw();
-    }
-    std::string text = testing::ReadStream(stream);
-    std::fclose(stream);
+    });
+    ProgressDisplay& display = *captured.Display;
+    display.Begin(0, "a-photo-with-a-rather-long-name-from-the-camera.jpg");
+    display.Redraw();
+    width.store(20);
+    resizes.fetch_add(1);
+    // A message after the resize is printed at the new width at the latest.
+    display.Note("resized");
+    display.Redraw();
+    const std::string text = captured.Text();
 
     // The line shown when the terminal narrowed now spans several rows: the cursor climbs to
     // the first of them and everything below is cleared, once.
@@ -463,23 +464,17 @@ TEST(ProgressDisplay, TheLineFollowsTheTerminalsWidth) {
 
 TEST(ProgressDisplay, ColoursOnlyWhenAllowed) {
     for (bool colour : {false, true}) {
-        std::FILE* stream = std::tmpfile();
-        {
-            DisplaySettings settings;
-            settings.Stream = stream;
-            settings.Terminal = true;
+        CapturedDisplay captured([colour](DisplaySettings& settings) {
             settings.Colour = colour;
             settings.Total = 2;
-            settings.RedrawMilliseconds = 0;
-            ProgressDisplay display(settings);
-            display.Begin(0, "a.jpg");
-            display.Finish(0, "a.jpg -> a_vlr.jpg");
-            display.Warning("velora-batch: b.jpg: warning: damaged");
-            display.Error("velora-batch: c.jpg: broken");
-            display.Redraw();
-        }
-        std::string text = testing::ReadStream(stream);
-        std::fclose(stream);
+        });
+        ProgressDisplay& display = *captured.Display;
+        display.Begin(0, "a.jpg");
+        display.Finish(0, "a.jpg -> a_vlr.jpg");
+        display.Warning("velora-batch: b.jpg: warning: damaged");
+        display.Error("velora-batch: c.jpg: broken");
+        display.Redraw();
+        const std::string text = captured.Text();
         EXPECT_EQ(text.find("\x1b[3") != std::string::npos, colour) << text;
         EXPECT_EQ(testing::Visible(text).find("\x1b"), std::string::npos);
         if (colour) {
