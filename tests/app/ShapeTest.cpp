@@ -75,10 +75,9 @@ class ShapeTest : public QObject {
 
   private slots:
     void windowIsSizedPlacedAndShapedBySkin() {
-        ScriptedInteraction ui;
-        MainDialog dialog(ui);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        WindowSession s;
+        QVERIFY(s.Exposed);
+        MainDialog& dialog = s.Dialog;
         QCOMPARE(dialog.size(), QSize(1000, 800));
         QCOMPARE(dialog.frameGeometry().size(), QSize(1000, 800));
         // Inside the free area of the screen whatever its size: centred on an axis where the
