@@ -194,22 +194,15 @@ TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
     EXPECT_EQ(run.ExitCode, 0) << run.Text;
     const std::string& text = run.Text;
 
-    // The terminal turns "\n" into "\r\n"; every redraw starts with a bare "\r".
+    // The terminal turns "\n" into "\r\n"; every redraw starts with a bare "\r". The program
+    // found the terminal and its width: no drawn line is wider. (What the lines hold, and that
+    // the summary is left on the screen, is the display's own test.)
     EXPECT_NE(text.find("\r["), std::string::npos) << text;
-    EXPECT_NE(text.find("/2"), std::string::npos) << text;
-    EXPECT_NE(text.find("[1/2] " + a + " -> "), std::string::npos) << text;
-    EXPECT_NE(text.find("[2/2] " + b + " -> "), std::string::npos) << text;
-    // NO_COLOR: nothing but the line's own clearing.
-    EXPECT_EQ(text.find("\x1b[3"), std::string::npos) << text;
-    // No drawn line is wider than the terminal.
     const std::vector<std::string> lines = ProgressLines(text);
     EXPECT_FALSE(lines.empty());
     for (const std::string& line : lines) {
         EXPECT_LT(DisplayColumns(line), 60) << line;
     }
-    // What stays on the screen at the end is the summary, not a progress line.
-    std::string tail = text.substr(text.rfind("failed"));
-    EXPECT_EQ(tail.find('['), std::string::npos) << tail;
 
     // Colours on a terminal unless NO_COLOR is set (and not empty), never on a dumb one.
     const std::string missing = scratch / "missing.jpg";
