@@ -220,11 +220,22 @@ class WindowTest : public QObject {
         QCOMPARE(s.Ui.SystemMoves, 2);
     }
 
-    void grayContrastGreysTheFilmOptions() {
+    void grayContrastGreysTheFilmsWhichExcludeEachOther() {
         WindowSession s;
         QVERIFY(s.Open(Pictures.Positions()));
         QVERIFY(DarkestChannel(s.Dialog.grab().toImage(), ReddishLabel) < 60);
         QVERIFY(s.Dialog.FilmBox(IDC_REDDISH_FILM).isEnabled());
+        // The two films exclude each other.
+        QCheckBox& reddish = s.Dialog.FilmBox(IDC_REDDISH_FILM);
+        QCheckBox& blueish = s.Dialog.FilmBox(IDC_BLUEISH_FILM);
+        QTest::mouseClick(&blueish, Qt::LeftButton);
+        QVERIFY(blueish.isChecked());
+        QTest::mouseClick(&reddish, Qt::LeftButton);
+        QVERIFY(reddish.isChecked() && !blueish.isChecked());
+        QTest::mouseClick(&blueish, Qt::LeftButton);
+        QVERIFY(blueish.isChecked() && !reddish.isChecked());
+        QTest::mouseClick(&blueish, Qt::LeftButton);
+        QVERIFY(!reddish.isChecked() && !blueish.isChecked());
 
         QTest::mouseClick(&s.Dialog.Button(IDC_GRAY_CONTRAST), Qt::LeftButton);
         QCOMPARE(s.Dialog.Button(IDC_GRAY_CONTRAST).GetCheck(), 0);
@@ -245,19 +256,6 @@ class WindowTest : public QObject {
         QCOMPARE(s.Dialog.Button(IDC_GRAY_CONTRAST).GetCheck(), 1);
         QVERIFY(s.Dialog.FilmBox(IDC_BLUEISH_FILM).isEnabled());
         QVERIFY(DarkestChannel(s.Dialog.grab().toImage(), BlueishLabel) < 60);
-    }
-
-    void filmBoxesExcludeEachOther() {
-        WindowSession s;
-        QVERIFY(s.Open(Pictures.Positions()));
-        QCheckBox& reddish = s.Dialog.FilmBox(IDC_REDDISH_FILM);
-        QCheckBox& blueish = s.Dialog.FilmBox(IDC_BLUEISH_FILM);
-        QTest::mouseClick(&blueish, Qt::LeftButton);
-        QVERIFY(blueish.isChecked());
-        QTest::mouseClick(&reddish, Qt::LeftButton);
-        QVERIFY(reddish.isChecked() && !blueish.isChecked());
-        QTest::mouseClick(&reddish, Qt::LeftButton);
-        QVERIFY(!reddish.isChecked() && !blueish.isChecked());
     }
 
     void windowMenuOffersMinimiseCloseAndAbout() {
