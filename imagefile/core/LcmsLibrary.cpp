@@ -2,14 +2,6 @@
 
 namespace velora {
 
-const LcmsFunctions& Lcms() {
-    static const LcmsFunctions functions =
-        LoadFunctions<LcmsFunctions>(VELORA_LCMS_LIBRARY, [](void* library, LcmsFunctions& f) {
-            bool all = true;
-            VELORA_LCMS_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
-            return all;
-        });
-    return functions;
-}
+VELORA_LIBRARY_TABLE(LcmsFunctions, Lcms, VELORA_LCMS_LIBRARY, VELORA_LCMS_FUNCTIONS)
 
 }  // namespace velora

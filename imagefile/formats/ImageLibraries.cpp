@@ -4,36 +4,12 @@
 
 namespace velora {
 
-const PngFunctions& PngLib() {
-    static const PngFunctions functions =
-        LoadFunctions<PngFunctions>(VELORA_PNG_LIBRARY, [](void* library, PngFunctions& f) {
-            bool all = true;
-            VELORA_PNG_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
-            return all;
-        });
-    return functions;
-}
+VELORA_LIBRARY_TABLE(PngFunctions, PngLib, VELORA_PNG_LIBRARY, VELORA_PNG_FUNCTIONS)
 
-const GifFunctions& GifLib() {
-    static const GifFunctions functions =
-        LoadFunctions<GifFunctions>(VELORA_GIF_LIBRARY, [](void* library, GifFunctions& f) {
-            bool all = true;
-            VELORA_GIF_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
-            return all;
-        });
-    return functions;
-}
+VELORA_LIBRARY_TABLE(GifFunctions, GifLib, VELORA_GIF_LIBRARY, VELORA_GIF_FUNCTIONS)
 
-const WebpFunctions& WebpLib() {
-    // The demuxer's library brings the decoder's, whose functions are found through it.
-    static const WebpFunctions functions =
-        LoadFunctions<WebpFunctions>(VELORA_WEBPDEMUX_LIBRARY, [](void* library, WebpFunctions& f) {
-            bool all = true;
-            VELORA_WEBP_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
-            return all;
-        });
-    return functions;
-}
+// The demuxer's library brings the decoder's, whose functions are found through it.
+VELORA_LIBRARY_TABLE(WebpFunctions, WebpLib, VELORA_WEBPDEMUX_LIBRARY, VELORA_WEBP_FUNCTIONS)
 
 bool LibraryReady(bool loaded, const char* library, const char* pictures, DecodeOutcome& out) {
     if (!loaded) {

@@ -4,15 +4,7 @@
 
 namespace velora {
 
-const LibRawFunctions& LibRawLibrary() {
-    static const LibRawFunctions functions = LoadFunctions<LibRawFunctions>(
-        VELORA_LIBRAW_LIBRARY, [](void* library, LibRawFunctions& f) {
-            bool all = true;
-            VELORA_LIBRAW_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
-            return all;
-        });
-    return functions;
-}
+VELORA_LIBRARY_TABLE(LibRawFunctions, LibRawLibrary, VELORA_LIBRAW_LIBRARY, VELORA_LIBRAW_FUNCTIONS)
 
 const char* LibRawLibraryName() {
     return VELORA_LIBRAW_LIBRARY;

@@ -28,4 +28,16 @@ Functions LoadFunctions(const char* soname, Resolve resolveAll) {
     return f;
 }
 
+// Defines `const Table& accessor()`: the functions `LIST` names, from `soname`, resolved by the
+// first caller and kept.
+#define VELORA_LIBRARY_TABLE(Table, accessor, soname, LIST)                                       \
+    const Table& accessor() {                                                                     \
+        static const Table functions = LoadFunctions<Table>(soname, [](void* library, Table& f) { \
+            bool all = true;                                                                      \
+            LIST(VELORA_RESOLVE_FUNCTION)                                                         \
+            return all;                                                                           \
+        });                                                                                       \
+        return functions;                                                                         \
+    }
+
 }  // namespace velora

@@ -5,15 +5,7 @@
 
 namespace velora {
 
-const TiffFunctions& Tiff() {
-    static const TiffFunctions functions =
-        LoadFunctions<TiffFunctions>(VELORA_TIFF_LIBRARY, [](void* library, TiffFunctions& f) {
-            bool all = true;
-            VELORA_TIFF_FUNCTIONS(VELORA_RESOLVE_FUNCTION)
-            return all;
-        });
-    return functions;
-}
+VELORA_LIBRARY_TABLE(TiffFunctions, Tiff, VELORA_TIFF_LIBRARY, VELORA_TIFF_FUNCTIONS)
 
 TiffOptions NewTiffOptions(DecodeOutcome& out) {
     if (!Tiff().Loaded) {
