@@ -4,7 +4,42 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(VELORA_X86_KERNELS)
+#include <cpuid.h>
+#endif
+
 namespace velora {
+
+#if defined(VELORA_X86_KERNELS)
+namespace {
+
+// AVX2 with FMA, and an operating system that saves the wide registers. Asked once, on first use,
+// with the three questions it needs: __builtin_cpu_supports would link in the compiler runtime's
+// survey of every feature, run at every start before main(), and each cpuid a virtual machine
+// traps costs microseconds.
+bool AskAvx2Fma() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0) {
+        return false;
+    }
+    const bool fma = (c & bit_FMA) != 0;
+    const bool avx = (c & bit_AVX) != 0 && (c & bit_OSXSAVE) != 0;
+    if (!fma || !avx) {
+        return false;
+    }
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    if ((low & 0x6) != 0x6) {  // the XMM and YMM halves both saved
+        return false;
+    }
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) {
+        return false;
+    }
+    return (b & bit_AVX2) != 0;
+}
+
+}  // namespace
+#endif
 
 bool VectorPathSupported(VectorPath path) {
     switch (path) {
@@ -13,8 +48,10 @@ bool VectorPathSupported(VectorPath path) {
 #if defined(VELORA_X86_KERNELS)
         case VectorPath::Sse2:
             return true;  // part of x86-64 itself
-        case VectorPath::Avx2:
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        case VectorPath::Avx2: {
+            static const bool supported = AskAvx2Fma();
+            return supported;
+        }
 #endif
         default:
             return false;

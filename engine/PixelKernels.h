@@ -4,8 +4,8 @@
 // Each set lives in a file of its own compiled for that instruction set (-mavx2 -mfma for AVX2;
 // SSE2 is every x86-64's base), which includes nothing but the intrinsics and this header: no
 // inline library code compiled there can be picked by the linker for the rest of the program and
-// then run on a processor without those instructions. The CPU is asked with
-// __builtin_cpu_supports before any of it runs.
+// then run on a processor without those instructions. The CPU is asked (cpuid) before any of it
+// runs.
 #pragma once
 
 #include <cstdint>
