@@ -3,15 +3,18 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <random>
 
@@ -75,8 +78,14 @@ int RenameWithoutReplacing(const char* from, const char* to) {
 // decides its mode, as for any new file; -1 with errno on failure.
 int CreateUniqueFile(const std::string& prefix, std::string& name) {
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 random(seed());
+    // Seeded straight from the kernel: std::random_device first surveys the processor (cpuid),
+    // which a virtual machine traps, on every save.
+    std::uint32_t seed = 0;
+    if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
+        seed =
+            static_cast<std::uint32_t>(::getpid()) ^ static_cast<std::uint32_t>(std::time(nullptr));
+    }
+    std::mt19937 random(seed);
     std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof letters) - 2);
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = prefix;
