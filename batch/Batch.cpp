@@ -277,8 +277,10 @@ int RunBatch(const std::vector<std::string>& arguments, const BatchEnvironment& 
 
     // Three quarters of the memory available to this run (the rest for the program itself), so
     // that parallel jobs never push the machine into swap or past a container's limit; one
-    // picture larger than that is still tried, alone.
-    const std::uint64_t available = AvailableMemory();
+    // picture larger than that is still tried, alone. One job at a time never waits for its
+    // share, so the kernel's and the control groups' figures (a dozen files read) are asked for
+    // only when jobs run side by side.
+    const std::uint64_t available = shares.Workers > 1 ? AvailableMemory() : 0;
     const std::uint64_t machine = PhysicalMemory();
     MemoryBudget ownBudget(available != 0 ? available / 4 * 3
                            : machine != 0 ? machine / 2
