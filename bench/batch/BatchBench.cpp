@@ -6,11 +6,13 @@
 // writing a new result; once more replacing the result it wrote, which is reported apart. Then the
 // start-up: both on a 1x1 JPEG. Then eight of those photos with --jobs 1 against --jobs 2, and
 // against two --jobs 1 runs side by side (what the machine lets two processes gain). Every
-// command runs as a child process under /usr/bin/time -v; the machine may be shared, so the load
-// average is printed with every figure.
+// command runs as a child process under /usr/bin/time -v, after a sync, so that none pays for
+// the disk writes of another; the machine may be shared, so the load average is printed with
+// every figure.
 //
 //   bench_batch [--rounds N] [--batch-rounds N] [--photos DIR] [--tiny FILE]
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -131,6 +133,11 @@ class Bench {
                 fs::remove(entry.path(), error);
             }
         }
+        // The disk is settled before the clock starts. The journal is one for the whole file
+        // system: the first fsync after a run of the pipe (which syncs nothing) would otherwise
+        // also commit the pipe's file and the removals above, and a large photo's result could
+        // still be going to the disk under the next run.
+        ::sync();
         const ChildCost cost = RunTimed(argv, (Scratch / "time.txt").string());
         if (cost.ExitCode != 0) {
             std::fprintf(stderr, "failed (status %d): %s\n", cost.ExitCode, argv.back().c_str());
