@@ -167,7 +167,8 @@ TEST_F(BatchSafety, ControlCharactersInNamesArePrintedEscaped) {
 }
 
 // A picture read only in part (cut short, or still being written) is no result, unless asked for:
-// the error shows even under --quiet, and the damage allowed is one warning in our own words.
+// the error shows even under --quiet, and the damage allowed is one warning in our own words, left
+// out under --quiet.
 TEST_F(BatchSafety, ADamagedInputIsAnErrorUnlessAllowed) {
     std::string input = Scratch / "cut.jpg";
     ASSERT_TRUE(WriteJpeg(input, 240, 160, 3));
@@ -183,6 +184,7 @@ TEST_F(BatchSafety, ADamagedInputIsAnErrorUnlessAllowed) {
     EXPECT_TRUE(Contains(run.Err, input + ": warning: the file is damaged")) << run.Err;
     EXPECT_FALSE(Contains(run.Err, "warning: Premature")) << run.Err;
     EXPECT_TRUE(Load(Scratch / "cut_vlr.jpg"));
+    EXPECT_EQ(RunInProcess({"--quiet", "--allow-damaged", "--overwrite", input}).Err, "");
 }
 
 // One size limit, checked when the picture's size is known, for the format of the result.
