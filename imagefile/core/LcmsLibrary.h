@@ -31,14 +31,7 @@ namespace velora {
     X(cmsSetProfileVersion)         \
     X(cmsWriteTag)
 
-struct LcmsFunctions {
-    VELORA_LCMS_FUNCTIONS(VELORA_FUNCTION_POINTER)
-    bool Loaded = false;
-};
-
-// The functions, resolved once by whichever thread asks first; Loaded is false (and every
-// pointer null) when the library or one of its functions is missing.
-const LcmsFunctions& Lcms();
+VELORA_LIBRARY_DECLARATION(LcmsFunctions, Lcms, VELORA_LCMS_FUNCTIONS)
 
 // The library's name, for the messages of the pictures that cannot do without it.
 constexpr const char* LcmsLibraryName = VELORA_LCMS_LIBRARY;

@@ -90,24 +90,9 @@ struct DecodeOutcome;
     X(WebPINewRGB)                        \
     X(WebPIUpdate)
 
-struct PngFunctions {
-    VELORA_PNG_FUNCTIONS(VELORA_FUNCTION_POINTER)
-    bool Loaded = false;
-};
-struct GifFunctions {
-    VELORA_GIF_FUNCTIONS(VELORA_FUNCTION_POINTER)
-    bool Loaded = false;
-};
-struct WebpFunctions {
-    VELORA_WEBP_FUNCTIONS(VELORA_FUNCTION_POINTER)
-    bool Loaded = false;
-};
-
-// Each resolved once by whichever thread asks first; Loaded is false (and every pointer null)
-// when the library or one of its functions is missing.
-const PngFunctions& PngLib();
-const GifFunctions& GifLib();
-const WebpFunctions& WebpLib();
+VELORA_LIBRARY_DECLARATION(PngFunctions, PngLib, VELORA_PNG_FUNCTIONS)
+VELORA_LIBRARY_DECLARATION(GifFunctions, GifLib, VELORA_GIF_FUNCTIONS)
+VELORA_LIBRARY_DECLARATION(WebpFunctions, WebpLib, VELORA_WEBP_FUNCTIONS)
 
 // False, with `out` failed and saying that `pictures` cannot be read here for want of `library`,
 // when `loaded` is false.

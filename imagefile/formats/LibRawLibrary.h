@@ -23,14 +23,7 @@ namespace velora {
     X(libraw_strerror)              \
     X(libraw_unpack)
 
-struct LibRawFunctions {
-    VELORA_LIBRAW_FUNCTIONS(VELORA_FUNCTION_POINTER)
-    bool Loaded = false;
-};
-
-// The functions, resolved once by whichever thread asks first; Loaded is false (and every
-// pointer null) when the library or one of its functions is missing.
-const LibRawFunctions& LibRawLibrary();
+VELORA_LIBRARY_DECLARATION(LibRawFunctions, LibRawLibrary, VELORA_LIBRAW_FUNCTIONS)
 
 // What the loader knows the library by, for messages.
 const char* LibRawLibraryName();

@@ -28,6 +28,16 @@ Functions LoadFunctions(const char* soname, Resolve resolveAll) {
     return f;
 }
 
+// Declares the table `Table` of the functions `LIST` names and its accessor, which
+// VELORA_LIBRARY_TABLE defines: the table is resolved once, by whichever thread asks first;
+// Loaded is false (and every pointer null) when the library or one of its functions is missing.
+#define VELORA_LIBRARY_DECLARATION(Table, accessor, LIST) \
+    struct Table {                                        \
+        LIST(VELORA_FUNCTION_POINTER)                     \
+        bool Loaded = false;                              \
+    };                                                    \
+    const Table& accessor();
+
 // Defines `const Table& accessor()`: the functions `LIST` names, from `soname`, resolved by the
 // first caller and kept.
 #define VELORA_LIBRARY_TABLE(Table, accessor, soname, LIST)                                       \

@@ -39,14 +39,7 @@ struct DecodeOutcome;
     X(TIFFTileRowSize)                      \
     X(TIFFTileSize)
 
-struct TiffFunctions {
-    VELORA_TIFF_FUNCTIONS(VELORA_FUNCTION_POINTER)
-    bool Loaded = false;
-};
-
-// The functions, resolved once by whichever thread asks first; Loaded is false (and every
-// pointer null) when the library or one of its functions is missing.
-const TiffFunctions& Tiff();
+VELORA_LIBRARY_DECLARATION(TiffFunctions, Tiff, VELORA_TIFF_FUNCTIONS)
 
 struct TiffOptionsFree {
     void operator()(TIFFOpenOptions* options) const { Tiff().TIFFOpenOptionsFree(options); }
