@@ -13,6 +13,7 @@ namespace velora {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Crafted;
 using test::Photo;
 
 // Missing, empty, foreign and special names give an error with words. A FIFO (or a device) is
@@ -48,7 +49,7 @@ TEST(Load, MissingForeignAndSpecialFilesGiveClearErrors) {
 // same error; told to stop at damage, it fails with the damage's own words.
 TEST(Load, EveryFileOpensOrFailsAsItShouldAndTheRowReaderAgrees) {
     std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(VELORA_CORRUPT_DIR)) {
+    for (const auto& entry : fs::directory_iterator(Crafted(""))) {
         if (entry.path().extension() != ".md") {
             files.push_back(entry.path().string());
         }
@@ -125,18 +126,7 @@ TEST(Load, EveryFileOpensOrFailsAsItShouldAndTheRowReaderAgrees) {
         EXPECT_TRUE(WorkingBitmap::SizeAllowed(bitmap.Width(), bitmap.Height()));
         ASSERT_EQ(reader.Width(), static_cast<int>(bitmap.Width()));
         ASSERT_EQ(reader.Height(), static_cast<int>(bitmap.Height()));
-        BitmapData data;
-        const Rect all{0, 0, reader.Width(), reader.Height()};
-        ASSERT_EQ(bitmap.LockBits(all, ImageLockModeRead, PixelFormat24bppRGB, &data), Status::Ok);
-        bool samePixels = true;
-        for (int y = 0; y < reader.Height(); ++y) {
-            samePixels &= std::equal(
-                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride,
-                data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride + 3 * reader.Width(),
-                pixels.begin() + 3 * static_cast<std::ptrdiff_t>(y) * reader.Width());
-        }
-        bitmap.UnlockBits(&data);
-        EXPECT_TRUE(samePixels);
+        EXPECT_TRUE(test::Samples(bitmap) == pixels) << "the row reader's pixels differ";
         EXPECT_EQ(reader.Warnings(), whole.Warnings);
         EXPECT_EQ(reader.Damaged(), whole.Damaged);
         EXPECT_EQ(reader.DamageReason(), whole.DamageReason);
@@ -171,12 +161,11 @@ TEST(Load, EveryFileOpensOrFailsAsItShouldAndTheRowReaderAgrees) {
 
 // Named crafted files: the limits, the size each file declares, what their damage costs.
 TEST(Load, CraftedFilesFailForTheirOwnReason) {
-    const std::string dirName = std::string(VELORA_CORRUPT_DIR) + "/";
     // Too large for the limits, in every format, whatever else is wrong with the file.
     for (const char* name :
          {"err_over_250_megapixels.jpg", "err_bmp_huge.bmp", "err_tiff_huge.tif",
           "err_gif_huge_screen.gif", "err_webp_huge.webp", "err_heif_huge_ispe.heic"}) {
-        EXPECT_EQ(LoadBitmapFromFile(dirName + name).Code, Status::ValueOverflow) << name;
+        EXPECT_EQ(LoadBitmapFromFile(Crafted(name)).Code, Status::ValueOverflow) << name;
     }
     // Files far too short for the size they declare are damaged, said before any allocation.
     for (const char* name :
@@ -188,37 +177,37 @@ TEST(Load, CraftedFilesFailForTheirOwnReason) {
           "err_heif_grid_one_tile_repeated.heic", "err_heif_grid_tiles_share_data.heic",
           "err_heif_coded_larger_than_ispe.heic", "err_avif_coded_larger_than_ispe.avif",
           "err_heif_grid_of_grids.heic", "err_heif_overlay_canvas_over_one_picture.heic"}) {
-        LoadResult bomb = LoadBitmapFromFile(dirName + name);
+        LoadResult bomb = LoadBitmapFromFile(Crafted(name));
         EXPECT_NE(bomb.Message.find("damaged"), std::string::npos) << name << ": " << bomb.Message;
     }
-    EXPECT_EQ(LoadBitmapFromFile(dirName + "err_isobmff_video.mp4").Code,
+    EXPECT_EQ(LoadBitmapFromFile(Crafted("err_isobmff_video.mp4")).Code,
               Status::UnknownImageFormat);
     // A sequential scan cut short: the rows after the cut are mid grey, not decoded from filler.
-    LoadResult cut = LoadBitmapFromFile(dirName + "dmg_truncated_scan.jpg");
+    LoadResult cut = LoadBitmapFromFile(Crafted("dmg_truncated_scan.jpg"));
     ASSERT_NE(cut.Bitmap, nullptr);
     EXPECT_NE(cut.DamageReason.find("Premature end"), std::string::npos) << cut.DamageReason;
     Argb last = 0;
     cut.Bitmap->GetPixel(63, 63, &last);
     EXPECT_EQ(last, 0xFF808080u);
     for (const char* name : {"ok_icc_missing_chunk.jpg", "ok_icc_bad_sequence.jpg"}) {
-        LoadResult icc = LoadBitmapFromFile(dirName + name);
+        LoadResult icc = LoadBitmapFromFile(Crafted(name));
         ASSERT_NE(icc.Bitmap, nullptr);
         EXPECT_EQ(icc.Bitmap->GetPropertyItemSize(PropertyTagICCProfile), 0u) << name;
     }
     // The damaged EXIF is left out, the quantisation tables still come.
-    LoadResult loop = LoadBitmapFromFile(dirName + "ok_exif_ifd_loop.jpg");
+    LoadResult loop = LoadBitmapFromFile(Crafted("ok_exif_ifd_loop.jpg"));
     ASSERT_NE(loop.Bitmap, nullptr);
     EXPECT_GT(loop.Bitmap->GetPropertyItemSize(PropertyTagLuminanceTable), 0u);
     // A PNG side of 65520 fits a PNG result, not a JPEG one: refused at load for JPEG output.
     LoadOptions jpeg;
     jpeg.SavedAs = SaveFormat::Jpeg;
-    LoadResult wide = LoadBitmapFromFile(dirName + "ok_png_65520_wide.png", jpeg);
+    LoadResult wide = LoadBitmapFromFile(Crafted("ok_png_65520_wide.png"), jpeg);
     EXPECT_EQ(wide.Bitmap, nullptr);
     EXPECT_EQ(wide.Code, Status::ValueOverflow);
     EXPECT_NE(wide.Message.find("65500"), std::string::npos) << wide.Message;
     LoadOptions png;
     png.SavedAs = SaveFormat::Png;
-    EXPECT_NE(LoadBitmapFromFile(dirName + "ok_png_65520_wide.png", png).Bitmap, nullptr);
+    EXPECT_NE(LoadBitmapFromFile(Crafted("ok_png_65520_wide.png"), png).Bitmap, nullptr);
 }
 
 // A file cut short (a download broken off, a file still being written): whatever opens of it is
@@ -229,8 +218,8 @@ TEST(Load, CraftedFilesFailForTheirOwnReason) {
 // decoder says nothing when it runs out of data: without its end it stays damaged.)
 TEST(Load, CutFilesAreDamagedOrRefusedAndAMissingEndLosesNothing) {
     const std::pair<std::string, std::size_t> cases[] = {
-        {std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg", 2},
-        {std::string(VELORA_CORRUPT_DIR) + "/ok_png_65520_wide.png", 12},
+        {Crafted("ok_minimal_grey.jpg"), 2},
+        {Crafted("ok_png_65520_wide.png"), 12},
         {Photo("special/baseline_plain.jpeg"), 2},
         {Photo("special/progressive_plain.jpeg"), 2},
         {Photo("special/subsampling_420.jpeg"), 2},
@@ -295,7 +284,7 @@ TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
             << c.Width << " x " << c.Height;
         EXPECT_EQ(reason.empty(), c.Allowed) << reason;
     }
-    const std::string path = std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg";
+    const std::string path = Crafted("ok_minimal_grey.jpg");
     std::vector<std::pair<unsigned, unsigned>> asked;
     LoadOptions options;
     options.BeforeAllocation = [&](unsigned w, unsigned h, std::uint64_t) {
@@ -353,8 +342,7 @@ TEST(Load, OneSizeRuleForEveryDecoderAndOutput) {
 
 // A file of countless segments reads in no time and keeps a bounded number and size of them.
 TEST(Load, ManySegmentsAreBoundedInCountAndSize) {
-    const std::vector<std::uint8_t> picture =
-        test::ReadBytes(std::string(VELORA_CORRUPT_DIR) + "/ok_minimal_grey.jpg");
+    const std::vector<std::uint8_t> picture = test::ReadBytes(Crafted("ok_minimal_grey.jpg"));
     ASSERT_GT(picture.size(), 2u);
     auto withSegments = [&](std::size_t count, std::size_t length) {
         std::vector<std::uint8_t> file = {0xFF, 0xD8};
@@ -402,9 +390,6 @@ TEST(Load, NamedBrokenAndSpecialPhotos) {
                                       {"broken/exif_truncated_15b.jpg", true}}) {
         EXPECT_EQ(LoadBitmapFromFile(Photo(name)).Bitmap != nullptr, opens) << name;
     }
-    LoadResult heic = LoadBitmapFromFile(Photo("broken/not_jpeg_heic.jpg"));
-    ASSERT_NE(heic.Bitmap, nullptr) << heic.Message;
-    EXPECT_EQ(heic.Bitmap->Width(), 1440u);
     LoadResult cut = LoadBitmapFromFile(Photo("broken/truncated_3484x2347_exif.jpg"));
     ASSERT_NE(cut.Bitmap, nullptr);
     EXPECT_FALSE(cut.Warnings.empty());

@@ -257,12 +257,9 @@ std::vector<std::uint8_t> TiffBlock(bool big, const std::vector<Entry>& ifd0,
 void WriteWithExif(WorkingBitmap& picture, const std::vector<std::uint8_t>& tiff,
                    const std::string& path) {
     ASSERT_TRUE(SaveJpeg(picture, path).Ok);
-    std::vector<std::uint8_t> file = test::ReadBytes(path);
-    std::vector<std::uint8_t> segment = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-    segment.insert(segment.end(), tiff.begin(), tiff.end());
-    segment[2] = static_cast<std::uint8_t>((segment.size() - 2) >> 8);
-    segment[3] = static_cast<std::uint8_t>(segment.size() - 2);
-    file.insert(file.begin() + 2, segment.begin(), segment.end());
+    std::vector<std::uint8_t> file = test::ReadBytes(path), payload = {'E', 'x', 'i', 'f', 0, 0};
+    payload.insert(payload.end(), tiff.begin(), tiff.end());
+    test::InsertSegment(file, 0xE1, payload);
     test::WriteBytes(path, file);
 }
 
@@ -397,8 +394,7 @@ TEST(Save, WhatAJpegCannotHoldIsLeftOutAndNamed) {
     ASSERT_NE(xmp.Opened, nullptr);
     // A profile longer than 255 APP2 chunks can number: left out of the JPEG rather than written
     // with chunk numbers that wrap.
-    const std::string iccSource =
-        std::string(VELORA_CORRUPT_DIR) + "/ok_png_icc_over_jpeg_limit.png";
+    const std::string iccSource = test::Crafted("ok_png_icc_over_jpeg_limit.png");
     Opened icc = Open(iccSource);
     ASSERT_NE(icc.Opened, nullptr);
 
@@ -457,12 +453,7 @@ TEST(Save, SegmentsAndTrailersTravelByKindAndWhatAPngCannotHoldIsNamed) {
     };
     std::vector<std::uint8_t> bytes = test::ReadBytes(input);
     for (auto it = std::rbegin(segments); it != std::rend(segments); ++it) {
-        const std::size_t length = it->Payload.size() + 2;
-        std::vector<std::uint8_t> segment = {0xFF, it->Marker,
-                                             static_cast<std::uint8_t>(length >> 8),
-                                             static_cast<std::uint8_t>(length)};
-        segment.insert(segment.end(), it->Payload.begin(), it->Payload.end());
-        bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());
+        test::InsertSegment(bytes, it->Marker, it->Payload);
     }
     const std::string trailer = std::string("\x1c\x02\xde\0\4\0\0\0\3\0\0\0\x09", 13) + "cbipcbbl";
     bytes.insert(bytes.end(), trailer.begin(), trailer.end());
@@ -550,12 +541,10 @@ TEST(Save, FailedSavesReportAndLeaveTheTargetIntact) {
     EXPECT_FALSE(failed.Ok);
     EXPECT_FALSE(failed.Message.empty());
     EXPECT_EQ(test::ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
-    int entries = 0;
-    for (const auto& entry : fs::directory_iterator(dir.Path)) {
-        (void)entry;
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1) << "a temporary file was left behind";
+    const auto entries = [&] {
+        return std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator());
+    };
+    EXPECT_EQ(entries(), 1) << "a temporary file was left behind";
 
     // Told to keep an existing target, a finished save leaves it and its own temporary alone.
     picture->SetExtraMetadata({});
@@ -565,7 +554,7 @@ TEST(Save, FailedSavesReportAndLeaveTheTargetIntact) {
         EXPECT_FALSE(kept.Ok);
         EXPECT_TRUE(kept.TargetExists);
         EXPECT_EQ(test::ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator()), 1);
+        EXPECT_EQ(entries(), 1);
     }
     // A dangling symbolic link is an existing name too.
     fs::create_symlink(dir.File("nowhere.jpg"), dir.File("dangling.jpg"));

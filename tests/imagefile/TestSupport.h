@@ -95,21 +95,12 @@ inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>&
 inline std::map<std::string, std::string> ExifTags(const std::string& path) {
     std::map<std::string, std::string> tags;
     std::istringstream lines(Run("exiftool -a -G1 -s -n -q " + Quote(path)));
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (std::string line, group, name; std::getline(lines, line);) {
         const std::size_t colon = line.find(" : ");
-        if (colon == std::string::npos) {
-            continue;
+        if (colon != std::string::npos &&
+            std::istringstream(line.substr(0, colon)) >> group >> name) {
+            tags[group + " " + name] = line.substr(colon + 3);
         }
-        std::string key = line.substr(0, colon);
-        key.erase(key.find_last_not_of(' ') + 1);
-        const std::size_t bracket = key.find(']');
-        if (bracket != std::string::npos) {
-            const std::size_t name = key.find_first_not_of(' ', bracket + 1);
-            key = key.substr(0, bracket + 1) + " " +
-                  key.substr(name == std::string::npos ? key.size() : name);
-        }
-        tags[key] = line.substr(colon + 3);
     }
     return tags;
 }
@@ -138,47 +129,75 @@ inline Argb PatternColour(int x, int y) {
            (static_cast<Argb>((y * 5) & 0xFF) << 8) | static_cast<Argb>((x + 3 * y) & 0xFF);
 }
 
-inline BitmapRef PatternBitmap(int width, int height) {
+// A picture whose every pixel is `colour(x, y)`.
+template <typename Colour>
+BitmapRef FilledBitmap(int width, int height, Colour colour) {
     BitmapRef bitmap = WorkingBitmap::CreateBlank(width, height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            bitmap->SetPixel(x, y, PatternColour(x, y));
+            bitmap->SetPixel(x, y, colour(x, y));
         }
     }
     return bitmap;
+}
+
+inline BitmapRef PatternBitmap(int width, int height) {
+    return FilledBitmap(width, height, PatternColour);
 }
 
 // A smooth picture, the kind a JPEG encoder keeps close.
 inline BitmapRef SmoothBitmap(int width, int height) {
-    BitmapRef bitmap = WorkingBitmap::CreateBlank(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const Argb r = static_cast<Argb>(40 + 150 * x / width);
-            const Argb g = static_cast<Argb>(60 + 120 * y / height);
-            const Argb b = static_cast<Argb>(200 - 100 * (x + y) / (width + height));
-            bitmap->SetPixel(x, y, 0xFF000000u | (r << 16) | (g << 8) | b);
+    return FilledBitmap(width, height, [&](int x, int y) {
+        const Argb r = static_cast<Argb>(40 + 150 * x / width);
+        const Argb g = static_cast<Argb>(60 + 120 * y / height);
+        const Argb b = static_cast<Argb>(200 - 100 * (x + y) / (width + height));
+        return 0xFF000000u | (r << 16) | (g << 8) | b;
+    });
+}
+
+// Every pixel of `bitmap` is `expected(x, y)`; the first few that are not are named.
+template <typename Colour>
+void ExpectPixels(WorkingBitmap& bitmap, Colour expected) {
+    int wrong = 0;
+    for (int y = 0; y < static_cast<int>(bitmap.Height()); ++y) {
+        for (int x = 0; x < static_cast<int>(bitmap.Width()); ++x) {
+            Argb got = 0;
+            bitmap.GetPixel(x, y, &got);
+            if (got != expected(x, y) && ++wrong <= 3) {
+                ADD_FAILURE() << "(" << x << ", " << y << "): " << std::hex << got << " not "
+                              << expected(x, y);
+            }
         }
     }
-    return bitmap;
+}
+
+// The picture's samples as a lock hands them out (blue, green, red), rows unpadded; empty when
+// it has none.
+inline std::vector<std::uint8_t> Samples(WorkingBitmap& bitmap) {
+    const int w = static_cast<int>(bitmap.Width());
+    const int h = static_cast<int>(bitmap.Height());
+    BitmapData data;
+    if (w == 0 || bitmap.LockBits({0, 0, w, h}, ImageLockModeRead, PixelFormat24bppRGB, &data) !=
+                      Status::Ok) {
+        return {};
+    }
+    std::vector<std::uint8_t> samples;
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* row = data.Scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride;
+        samples.insert(samples.end(), row, row + 3 * w);
+    }
+    bitmap.UnlockBits(&data);
+    return samples;
 }
 
 // Mean absolute difference of the channels of two pictures of the same size.
 inline double MeanDifference(WorkingBitmap& a, WorkingBitmap& b) {
+    const std::vector<std::uint8_t> p = Samples(a), q = Samples(b);
     double sum = 0;
-    const int w = static_cast<int>(a.Width());
-    const int h = static_cast<int>(a.Height());
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            Argb p = 0, q = 0;
-            a.GetPixel(x, y, &p);
-            b.GetPixel(x, y, &q);
-            for (int shift = 0; shift < 24; shift += 8) {
-                sum += std::abs(static_cast<int>((p >> shift) & 0xFF) -
-                                static_cast<int>((q >> shift) & 0xFF));
-            }
-        }
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        sum += std::abs(static_cast<int>(p[i]) - static_cast<int>(q.at(i)));
     }
-    return sum / (3.0 * w * h);
+    return sum / static_cast<double>(p.size());
 }
 
 #define VELORA_NEED_PHOTOS()                   \
@@ -210,25 +229,30 @@ inline std::vector<std::uint8_t> ReferenceRgb(const std::string& path) {
 
 // Largest channel difference between a picture and packed RGB samples; 1000 when the sizes differ.
 inline int MaxDifferenceToRgb(WorkingBitmap& bitmap, const std::vector<std::uint8_t>& rgb) {
-    const int w = static_cast<int>(bitmap.Width());
-    const int h = static_cast<int>(bitmap.Height());
-    if (w == 0 || rgb.size() != static_cast<std::size_t>(3 * w * h)) {
+    const std::vector<std::uint8_t> bgr = Samples(bitmap);
+    if (bgr.empty() || bgr.size() != rgb.size()) {
         return 1000;
     }
     int worst = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            Argb c = 0;
-            bitmap.GetPixel(x, y, &c);
-            const std::uint8_t* ref = &rgb[3 * (static_cast<std::size_t>(y) * w + x)];
-            const int got[3] = {static_cast<int>((c >> 16) & 0xFF),
-                                static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
-            for (int i = 0; i < 3; ++i) {
-                worst = std::max(worst, std::abs(got[i] - ref[i]));
-            }
-        }
+    for (std::size_t i = 0; i < rgb.size(); ++i) {
+        const std::size_t same = i - i % 3 + 2 - i % 3;  // the channel's place in blue-green-red
+        worst = std::max(worst, std::abs(static_cast<int>(bgr[same]) - static_cast<int>(rgb[i])));
     }
     return worst;
+}
+
+// `bytes`, a JPEG, with an application segment of `marker` and `payload` after its start.
+template <typename Payload>
+void InsertSegment(std::vector<std::uint8_t>& bytes, std::uint8_t marker, const Payload& payload) {
+    const std::size_t length = payload.size() + 2;
+    std::vector<std::uint8_t> segment = {0xFF, marker, static_cast<std::uint8_t>(length >> 8),
+                                         static_cast<std::uint8_t>(length)};
+    segment.insert(segment.end(), payload.begin(), payload.end());
+    bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());
+}
+
+inline std::string Crafted(const std::string& name) {
+    return std::string(VELORA_CORRUPT_DIR) + "/" + name;
 }
 
 }  // namespace velora::test

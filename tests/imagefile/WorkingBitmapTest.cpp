@@ -60,13 +60,7 @@ TEST(WorkingBitmap, PixelsOutsideThePictureGiveAStatusAndTouchNothing) {
         EXPECT_EQ(bitmap->SetPixel(x, y, 0xFFFFFFFF), Status::InvalidParameter);
     }
     EXPECT_EQ(bitmap->GetPixel(0, 0, nullptr), Status::InvalidParameter);
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 5; ++x) {
-            Argb colour = 0;
-            ASSERT_EQ(bitmap->GetPixel(x, y, &colour), Status::Ok);
-            EXPECT_EQ(colour, PatternColour(x, y));
-        }
-    }
+    test::ExpectPixels(*bitmap, PatternColour);
 }
 
 TEST(WorkingBitmap, CloneOfAnAreaCopiesPixelsItemsAndExtraIndependently) {
@@ -85,13 +79,7 @@ TEST(WorkingBitmap, CloneOfAnAreaCopiesPixelsItemsAndExtraIndependently) {
     ASSERT_EQ(clone->Height(), 4u);
     EXPECT_EQ(clone->Stride() % 4, 0);
     EXPECT_GE(clone->Stride(), 15);
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 5; ++x) {
-            Argb colour = 0;
-            clone->GetPixel(x, y, &colour);
-            EXPECT_EQ(colour, PatternColour(x + 3, y + 2)) << x << "," << y;
-        }
-    }
+    test::ExpectPixels(*clone, [](int x, int y) { return PatternColour(x + 3, y + 2); });
     PropertyItem copied;
     ASSERT_EQ(clone->GetPropertyItem(0x0110, &copied), Status::Ok);
     EXPECT_EQ(copied.value, model.value);
@@ -181,16 +169,11 @@ TEST(WorkingBitmap, LocksHandOutRowsInBlueGreenRedOrderAndWriteThemBack) {
         bitmap->GetPixel(2, 1, &colour);
         EXPECT_EQ(colour, userBuffer ? PatternColour(2, 1) : 0xFF800000u);
         ASSERT_EQ(bitmap->UnlockBits(&data), Status::Ok);
-        for (int y = 0; y < 6; ++y) {
-            for (int x = 0; x < 7; ++x) {
-                bitmap->GetPixel(x, y, &colour);
-                const bool inside = x >= 2 && x < 6 && y >= 1 && y < 4;
-                const Argb want = inside ? 0xFF800000u | (static_cast<Argb>(y - 1) << 8) |
-                                               static_cast<Argb>(x - 2)
-                                         : PatternColour(x, y);
-                EXPECT_EQ(colour, want) << x << "," << y;
-            }
-        }
+        test::ExpectPixels(*bitmap, [](int x, int y) {
+            const bool inside = x >= 2 && x < 6 && y >= 1 && y < 4;
+            return inside ? 0xFF800000u | (static_cast<Argb>(y - 1) << 8) | static_cast<Argb>(x - 2)
+                          : PatternColour(x, y);
+        });
     }
 
     BitmapData small;
