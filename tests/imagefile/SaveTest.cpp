@@ -730,14 +730,12 @@ TEST(Save, PropertyViewAndEncoderLookup) {
     EXPECT_EQ(item->length(), 8u);
     EXPECT_EQ(item->value.back(), 0);
 
-    EncoderId id;
-    EXPECT_EQ(FindEncoderByMimeType(u"image/jpeg", &id), 0);
-    EncoderId untouched;
+    EncoderId jpeg, png, untouched;
+    EXPECT_EQ(FindEncoderByMimeType(u"image/jpeg", &jpeg), 0);
+    EXPECT_EQ(FindEncoderByMimeType(u"image/png", &png), 1);
     EXPECT_EQ(FindEncoderByMimeType(u"IMAGE/JPEG", &untouched), -1);
     EXPECT_EQ(untouched.Bytes[0], 0);
-    EncoderId png;
-    EXPECT_EQ(FindEncoderByMimeType(u"image/png", &png), 1);
-    EXPECT_NE(std::memcmp(id.Bytes, png.Bytes, 16), 0);
+    EXPECT_NE(std::memcmp(jpeg.Bytes, png.Bytes, 16), 0);
 }
 
 TEST(Save, VlrSuffixGoesBeforeTheFirstDot) {

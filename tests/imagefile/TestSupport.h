@@ -39,14 +39,11 @@ class TempDir {
     std::string Path;
 };
 
-inline std::string PhotosDir() {
-    return VELORA_PHOTOS_DIR;
-}
 inline bool HavePhotos() {
-    return fs::is_directory(PhotosDir());
+    return fs::is_directory(VELORA_PHOTOS_DIR);
 }
 inline std::string Photo(const std::string& relative) {
-    return PhotosDir() + "/" + relative;
+    return std::string(VELORA_PHOTOS_DIR) + "/" + relative;
 }
 
 inline std::string Quote(const std::string& s) {

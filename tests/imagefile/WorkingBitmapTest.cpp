@@ -41,9 +41,6 @@ TEST(WorkingBitmap, CreateBlankRefusesBadSizesWithoutARaster) {
         EXPECT_NE(bitmap->GetPixel(0, 0, &colour), Status::Ok);
         EXPECT_EQ(colour, 0x12345678u);
     }
-    EXPECT_TRUE(WorkingBitmap::SizeAllowed(65535, 3814));
-    EXPECT_FALSE(WorkingBitmap::SizeAllowed(65535, 3815));  // just over 250 megapixels
-    EXPECT_FALSE(WorkingBitmap::SizeAllowed(65536, 1));
     BitmapRef black = WorkingBitmap::CreateBlank(3, 2);
     Argb colour = 0;
     black->GetPixel(2, 1, &colour);
