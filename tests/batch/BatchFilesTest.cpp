@@ -20,9 +20,7 @@ using namespace testing;
 BitmapRef WindowConversion(WorkingBitmap& loaded, const ConversionOptions& options) {
     BitmapRef working =
         loaded.Clone(0, 0, static_cast<int>(loaded.Width()), static_cast<int>(loaded.Height()));
-    std::atomic<int> cancel{0};
-    ConvertPicture(
-        *working, options, [](int) {}, cancel, 1);
+    ConvertPicture(*working, options, nullptr, std::atomic<int>{0}, 1);
     return UnsharpMaskFilter().UnsharpMask(*working, FinalSharpening::Sigma,
                                            FinalSharpening::Amount, FinalSharpening::Channels);
 }

@@ -103,22 +103,19 @@ TEST(MemoryBudget, JobsWaitForRoomInsteadOfOvercommitting) {
 // after the other.
 TEST(MemoryBudget, ARunKeepsItsPicturesWithinTheBudget) {
     ScratchFolder scratch;
-    std::vector<std::string> arguments = {"--jobs", "4", "-o", scratch.Folder("out")};
+    const std::vector<std::string> inputs = WriteJpegs(scratch.path(), "p", 4, 160, 120);
     std::uint64_t smallest = ~std::uint64_t{0};
-    for (unsigned i = 0; i < 4; ++i) {
-        const std::string input = scratch / ("p" + std::to_string(i) + ".jpg");
-        ASSERT_TRUE(WriteJpeg(input, 160, 120, i));
-        arguments.push_back(input);
+    for (const std::string& input : inputs) {
         smallest =
             std::min(smallest, StreamedMemory(160, 120, fs::file_size(input),
                                               PictureRowReader::Source::Rows, OutputFormat::Jpeg));
     }
     MemoryBudget budget(
         StreamedMemory(160, 120, 0, PictureRowReader::Source::Rows, OutputFormat::Jpeg) + 1);
-    RunOutput run = RunInProcess(arguments, 4, nullptr, "", &budget);
+    RunOutput run = RunInProcess(Joined({"--jobs", "4", "-o", scratch.Folder("out")}, inputs), 4,
+                                 nullptr, "", &budget);
     EXPECT_EQ(run.ExitCode, ExitAllDone) << run.Err;
-    EXPECT_EQ(
-        std::distance(fs::directory_iterator(scratch.path() / "out"), fs::directory_iterator()), 4);
+    EXPECT_EQ(FilesBelow(scratch.path() / "out").size(), 4u);
     EXPECT_GE(budget.Peak(), smallest);
     EXPECT_LT(budget.Peak(), 2 * smallest);
 }
@@ -250,23 +247,15 @@ struct FakeFile final : RowSource, RowSink {
     std::atomic<int> Cancel{0};
 };
 
-std::vector<std::uint8_t> BgrRows(WorkingBitmap& bitmap) {
-    std::vector<std::uint8_t> bytes;
-    for (std::uint32_t argb : Pixels(bitmap)) {
-        bytes.insert(bytes.end(),
-                     {static_cast<std::uint8_t>(argb), static_cast<std::uint8_t>(argb >> 8),
-                      static_cast<std::uint8_t>(argb >> 16)});
-    }
-    return bytes;
-}
-
 TEST(RowPipeline, BandsCancelAndFailuresInEitherHalf) {
     constexpr int W = 24, H = 150;
     BitmapRef picture = TexturedPicture(W, H, 7);
-    const std::vector<std::uint8_t> source = BgrRows(*picture);
+    const std::vector<std::uint8_t> source = test::FromBitmap(*picture).Bytes;
     const std::atomic<int> never{0};
-    const std::vector<std::uint8_t> expected = BgrRows(
-        *ConvertAndSharpen(picture, ConversionOptions{}, ConversionCallbacks{}, never).Picture);
+    const std::vector<std::uint8_t> expected =
+        test::FromBitmap(
+            *ConvertAndSharpen(picture, ConversionOptions{}, ConversionCallbacks{}, never).Picture)
+            .Bytes;
     const struct {
         const char* What;
         int ThrowAtRead, CancelAtRead, ThrowAtRow, CancelAtRow, LagUntilRead;

@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "../engine/PictureHelpers.h"
 #include "Batch.h"
 #include "ImageFile.h"
 #include "WorkingBitmap.h"
@@ -62,31 +62,25 @@ class ScratchFolder {
     fs::path Path;
 };
 
-inline std::uint32_t Rgb(int r, int g, int b) {
-    return 0xFF000000u | (static_cast<std::uint32_t>(r) << 16) |
-           (static_cast<std::uint32_t>(g) << 8) | static_cast<std::uint32_t>(b);
-}
-
-// A photo-like test picture: smooth gradients, hard edges and per-pixel noise, so that every
-// pixel differs from its neighbours and a shifted or skipped one shows.
+// A photo-like test picture: gradients, a hard edge and per-pixel noise, so that a shifted or
+// skipped pixel shows.
 inline BitmapRef TexturedPicture(int width, int height, unsigned seed) {
-    BitmapRef bitmap = WorkingBitmap::CreateBlank(width, height);
-    std::mt19937 random(seed);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            int noise = static_cast<int>(random() % 41) - 20;
-            int edge = ((x / 7 + y / 5) % 2) * 60;
-            auto channel = [&](int base) { return std::clamp(base + noise + edge, 0, 255); };
-            bitmap->SetPixel(x, y,
-                             Rgb(channel(x * 180 / width + 20), channel(y * 150 / height + 40),
-                                 channel((x + y) * 100 / (width + height) + 60)));
-        }
-    }
-    return bitmap;
+    return test::ToBitmap(test::PhotoLikePlain(width, height, seed));
 }
 
 inline bool WriteJpeg(const std::string& path, int width, int height, unsigned seed) {
     return SaveJpeg(*TexturedPicture(width, height, seed), path, 90).Ok;
+}
+
+// `count` JPEGs named `prefix`0.jpg, `prefix`1.jpg, ... in `folder`, each its own picture.
+inline std::vector<std::string> WriteJpegs(const fs::path& folder, const std::string& prefix,
+                                           unsigned count, int width, int height) {
+    std::vector<std::string> paths;
+    for (unsigned i = 0; i < count; ++i) {
+        paths.push_back((folder / (prefix + std::to_string(i) + ".jpg")).string());
+        EXPECT_TRUE(WriteJpeg(paths.back(), width, height, i)) << paths.back();
+    }
+    return paths;
 }
 
 inline void SetModel(WorkingBitmap& bitmap, const std::string& model) {

@@ -23,6 +23,8 @@ namespace {
 
 using test::Plain;
 
+const std::atomic<int> Never{0};
+
 Plain ConvertedByHand(const Plain& p, const ConversionOptions& o) {
     Plain out = p;
     for (int y = 0; y < p.H; ++y) {
@@ -87,15 +89,13 @@ TEST(ConversionPass, FastPathEqualsConvertPixel) {
                 const Plain expected = ConvertedByHand(p, o);
                 for (unsigned threads : {1u, 2u, 3u, 7u, 0u}) {
                     auto bitmap = test::ToBitmap(p);
-                    std::atomic<int> cancel{0};
-                    const PassResult r = ConvertPicture(*bitmap, o, nullptr, cancel, threads);
+                    const PassResult r = ConvertPicture(*bitmap, o, nullptr, Never, threads);
                     EXPECT_FALSE(r.Cancelled);
                     EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, expected.Bytes)
                         << size.first << "x" << size.second << " threads " << threads;
                 }
                 auto plain = test::ToBitmap(p);
-                std::atomic<int> cancel{0};
-                ConvertPicturePixelByPixel(*plain, o, nullptr, cancel);
+                ConvertPicturePixelByPixel(*plain, o, nullptr, Never);
                 EXPECT_EQ(test::FromBitmap(*plain).Bytes, expected.Bytes);
             }
         }
@@ -109,8 +109,7 @@ TEST(ConversionPass, CachedPathOnLargePicture) {
     const Plain expected = ConvertedByHand(p, o);
     for (unsigned threads : {1u, 3u}) {
         auto bitmap = test::ToBitmap(p);
-        std::atomic<int> cancel{0};
-        ConvertPicture(*bitmap, o, nullptr, cancel, threads);
+        ConvertPicture(*bitmap, o, nullptr, Never, threads);
         EXPECT_EQ(test::FromBitmap(*bitmap).Bytes, expected.Bytes) << threads;
     }
 }
@@ -239,14 +238,13 @@ TEST(ConversionPass, ProgressEveryColumnInOrderOnCallingThread) {
             std::vector<int> seen;
             bool otherThread = false;
             const auto caller = std::this_thread::get_id();
-            std::atomic<int> cancel{0};
             ConvertPicture(
                 *bitmap, ConversionOptions{},
                 [&](int x) {
                     seen.push_back(x);
                     otherThread |= std::this_thread::get_id() != caller;
                 },
-                cancel, threads);
+                Never, threads);
             std::vector<int> expected(width + 1, 0);
             std::iota(expected.rbegin() + 1, expected.rend(), 0);  // width - 1 down to 0, then 0
             EXPECT_EQ(seen, expected) << width << " threads " << threads;
@@ -367,8 +365,7 @@ TEST(ConversionPass, FallbackPathsStayExact) {
         auto inner = test::ToBitmap(p);
         FlakyBitmap flaky(*inner);
         flaky.RefuseLocks = true;
-        std::atomic<int> cancel{0};
-        ConvertPicture(flaky, o, nullptr, cancel, threads);
+        ConvertPicture(flaky, o, nullptr, Never, threads);
         EXPECT_EQ(test::FromBitmap(*inner).Bytes, converted.Bytes) << threads;
     }
 
@@ -376,8 +373,7 @@ TEST(ConversionPass, FallbackPathsStayExact) {
     auto inner = test::ToBitmap(p);
     FlakyBitmap flaky(*inner);
     flaky.FailedReads = {{44, 29}, {44, 28}, {30, 0}, {29, 29}};
-    std::atomic<int> cancel{0};
-    ConvertPicturePixelByPixel(flaky, o, nullptr, cancel);
+    ConvertPicturePixelByPixel(flaky, o, nullptr, Never);
     Plain expected = p;
     std::uint32_t held = 0xFF000000u;
     for (int x = p.W - 1; x >= 0; --x) {
@@ -430,8 +426,7 @@ TEST(ConversionPass, ReadersSeeWholePixelsDuringPass) {
             }
         }
     });
-    std::atomic<int> cancel{0};
-    ConvertPicture(gated, o, nullptr, cancel, 2);
+    ConvertPicture(gated, o, nullptr, Never, 2);
     done = true;
     reader.join();
     EXPECT_EQ(bad.load(), 0);
@@ -450,9 +445,8 @@ TEST(ConvertAndSharpen, ConvertsThenSharpensLightly) {
         auto picture = test::ToBitmap(p);
         std::vector<int> heard;  // columns, then -1 for the start of the filter
         ConversionCallbacks steps{[&](int x) { heard.push_back(x); }, [&] { heard.push_back(-1); }};
-        std::atomic<int> cancel{0};
         const SharpenedPicture<WorkingBitmap> end =
-            ConvertAndSharpen(picture, o, steps, cancel, threads);
+            ConvertAndSharpen(picture, o, steps, Never, threads);
         ASSERT_NE(end.Picture, nullptr);
         EXPECT_TRUE(end.Sharpened);
         EXPECT_NE(end.Picture, picture);
@@ -493,8 +487,7 @@ TEST(ConvertAndSharpen, WithoutMemoryForTheFilterTheConvertedPictureIsKept) {
     const Plain p = test::RandomPlain(23, 19, 4);
     auto inner = test::ToBitmap(p);
     auto picture = std::make_shared<FlakyBitmap>(*inner);
-    std::atomic<int> cancel{0};
-    const auto end = ConvertAndSharpen(picture, ConversionOptions{}, ConversionCallbacks{}, cancel);
+    const auto end = ConvertAndSharpen(picture, ConversionOptions{}, ConversionCallbacks{}, Never);
     EXPECT_EQ(end.Picture, picture);
     EXPECT_FALSE(end.Sharpened);
     EXPECT_EQ(test::FromBitmap(*inner).Bytes, ConvertedByHand(p, ConversionOptions{}).Bytes);
