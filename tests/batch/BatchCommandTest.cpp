@@ -100,7 +100,7 @@ TEST(BatchCommand, HostileWebpsUnderAMemoryCapAreRefusedByName) {
     ASSERT_TRUE(WIFEXITED(status)) << said;
     EXPECT_EQ(WEXITSTATUS(status), 1) << said;
     for (const char* name : {"opaque.webp: ", "clear.webp: "}) {
-        EXPECT_NE(said.find(name), std::string::npos) << said;
+        EXPECT_TRUE(Contains(said, name)) << said;
     }
     EXPECT_TRUE(fs::is_empty(scratch / "out"));
 }
@@ -196,7 +196,7 @@ TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
     // The terminal turns "\n" into "\r\n"; every redraw starts with a bare "\r". The program
     // found the terminal and its width: no drawn line is wider. (What the lines hold, and that
     // the summary is left on the screen, is the display's own test.)
-    EXPECT_NE(text.find("\r["), std::string::npos) << text;
+    EXPECT_TRUE(Contains(text, "\r[")) << text;
     const std::vector<std::string> lines = ProgressLines(text);
     EXPECT_FALSE(lines.empty());
     for (const std::string& line : lines) {
@@ -217,7 +217,7 @@ TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
         EXPECT_EQ(run.ExitCode, 1);
         EXPECT_EQ(run.Text.find("\x1b[31mvelora-batch: " + missing) != std::string::npos, c.Colour)
             << ::testing::PrintToString(c.Environment) << run.Text;
-        EXPECT_NE(Visible(run.Text).find("velora-batch: " + missing), std::string::npos);
+        EXPECT_TRUE(Contains(Visible(run.Text), "velora-batch: " + missing));
     }
 }
 
@@ -280,6 +280,15 @@ TEST(BatchCommand, TheProgressLineFollowsTheTerminalsWidth) {
     close(master);
     EXPECT_EQ(exitCode, 0) << text;
     ASSERT_TRUE(redrawn) << text.substr(resized);
+    // Once, and as many rows as the last line drawn at the old width takes at the new one.
+    const std::size_t climbStart = text.rfind("\r\x1b[", climb);
+    const std::size_t lastLine = text.rfind('\r', climbStart - 1);
+    const int shownCells =
+        DisplayColumns(Visible(text.substr(lastLine + 1, climbStart - lastLine - 1)));
+    EXPECT_EQ(text.substr(climbStart, climb - climbStart),
+              "\r\x1b[" + std::to_string((shownCells - 1) / 30))
+        << text;
+    EXPECT_EQ(text.find("A\x1b[J", climb + 1), std::string::npos) << text;
     for (const std::string& line : ProgressLines(text, climb)) {
         EXPECT_LT(DisplayColumns(line), 30) << line;
     }
@@ -351,7 +360,7 @@ TEST(BatchCommand, InterruptStopsWithoutHalfWrittenFiles) {
     const int exitCode = RunBatch(arguments, environment);
     std::fclose(err);
     EXPECT_EQ(exitCode, ExitInterrupted) << text;
-    EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
+    EXPECT_TRUE(Contains(text, "interrupted")) << text;
 
     // Whatever is in the folder is a finished result that decodes without complaint; nothing
     // started after the interrupt.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "BatchOptions.h"
 #include "BatchTestSupport.h"
@@ -16,6 +17,7 @@
 namespace velora::batch {
 namespace {
 
+using testing::Contains;
 using testing::ScratchFolder;
 using testing::WriteBytes;
 namespace fs = std::filesystem;
@@ -35,17 +37,17 @@ std::vector<std::string> Words(const std::string& text) {
 }
 
 TEST(BatchOptions, EveryOptionReachesItsField) {
-    ParseResult result =
-        Parse(Words("--colour=100 a.jpg --gray 0 --no-gray-contrast --film blueish -oout --jobs=3 "
-                    "--format png --overwrite --allow-damaged --quiet --name={stem}.{ext} "
-                    "--include-results -n --shard=2/3 --report r --preserve=exif -- --color -o"));
+    ParseResult result = Parse(
+        Words("--colour=100 a.jpg --gray 0 --no-gray-contrast --film blueish -oout --jobs=3 "
+              "--format png --overwrite --allow-damaged --quiet --name={stem}.{ext} "
+              "--include-results -n --shard=2/3 --report r --preserve=exif -r0 --files-from - "
+              "--files-from=list.txt -- --color -o"));
     ASSERT_EQ(result.Outcome, ParseOutcome::Run) << result.Error;
     const BatchOptions& options = result.Options;
-    EXPECT_EQ(options.Conversion.ColorStrength, 100);
-    EXPECT_EQ(options.Conversion.GrayStrength, 0);
-    EXPECT_FALSE(options.Conversion.GrayContrast);
-    EXPECT_FALSE(options.Conversion.ReddishFilm);
-    EXPECT_TRUE(options.Conversion.BlueishFilm);
+    const ConversionOptions& c = options.Conversion;
+    EXPECT_EQ(std::make_tuple(c.ColorStrength, c.GrayStrength, c.GrayContrast, c.ReddishFilm,
+                              c.BlueishFilm),
+              std::make_tuple(100, 0, false, false, true));
     EXPECT_EQ(options.OutputDir, "out");
     EXPECT_EQ(options.Jobs, 3u);
     EXPECT_EQ(options.Format, OutputFormat::Png);
@@ -57,6 +59,8 @@ TEST(BatchOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(options.ShardIndex * 10 + options.ShardCount, 23u);
     EXPECT_EQ(options.Report, "r");
     EXPECT_EQ(options.Preserve, PreserveTime::Taken);
+    EXPECT_TRUE(options.Recursive && options.NullSeparated);
+    EXPECT_EQ(options.FilesFrom, (std::vector<std::string>{"-", "list.txt"}));
     // Files keep their order; after "--" option-like names are files too.
     EXPECT_EQ(options.Files, (std::vector<std::string>{"a.jpg", "--color", "-o"}));
 
@@ -72,6 +76,7 @@ TEST(BatchOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(result.Options.Preserve, PreserveTime::Modified);
     // Without --jobs the cores decide; the other defaults show in what the runs write.
     EXPECT_EQ(Parse({"a.jpg"}).Options.Jobs, 0u);
+    EXPECT_FALSE(Parse({"a.jpg"}).Options.Recursive);
 }
 
 TEST(BatchOptions, FollowsGnuConventions) {
@@ -174,7 +179,7 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
     for (const Case& c : cases) {
         ParseResult result = Parse(c.Arguments);
         EXPECT_EQ(result.Outcome, ParseOutcome::UsageError) << c.Mentions;
-        EXPECT_NE(result.Error.find(c.Mentions), std::string::npos) << result.Error;
+        EXPECT_TRUE(Contains(result.Error, c.Mentions)) << result.Error;
         EXPECT_EQ(result.Error.find('\n'), std::string::npos) << result.Error;
     }
 }
@@ -215,16 +220,6 @@ TEST(BatchOptions, HelpAndVersionNeedNoFiles) {
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LT(DisplayColumns(line), 80) << line;
     }
-}
-
-TEST(BatchOptions, ListsAndFolders) {
-    ParseResult result = Parse({"-r0", "--files-from", "-", "--files-from=list.txt"});
-    ASSERT_EQ(result.Outcome, ParseOutcome::Run) << result.Error;
-    EXPECT_TRUE(result.Options.Recursive);
-    EXPECT_TRUE(result.Options.NullSeparated);
-    EXPECT_EQ(result.Options.FilesFrom, (std::vector<std::string>{"-", "list.txt"}));
-    EXPECT_TRUE(result.Options.Files.empty());
-    EXPECT_FALSE(Parse({"a.jpg"}).Options.Recursive);
 }
 
 TEST(InputList, SplitsNamesAsTheyStand) {
@@ -313,61 +308,37 @@ TEST(OutputNames, FollowTheVlrRuleAndTheFormat) {
 TEST(OutputPlan, KeepsInputsAndResultsApart) {
     const struct {
         const char* Name;
-        std::vector<std::string> Setup, Inputs;
+        const char *Setup, *Inputs;  // words apart
         bool Overwrite;
         const char* OutputDir;
         const char* Actions;
         int Refused = -1, Names = -1;  // the reason for file Refused names input Names
     } rows[] = {
-        {"an existing result is kept", {"p.jpg", "p_vlr.jpg"}, {"p.jpg"}, false, "", "S"},
-        {"or replaced", {"p.jpg", "p_vlr.jpg"}, {"p.jpg"}, true, "", "C"},
+        {"an existing result is kept", "p.jpg p_vlr.jpg", "p.jpg", false, "", "S"},
+        {"or replaced", "p.jpg p_vlr.jpg", "p.jpg", true, "", "C"},
         // A dangling link in the result's place is still something the user put there.
-        {"a dangling link is kept", {"p.jpg", "p_vlr.jpg>nowhere"}, {"p.jpg"}, false, "", "S"},
-        {"one file under four names",
-         {"p.jpg", "sub/", "link.jpg>p.jpg", "hard.jpg=p.jpg"},
-         {"p.jpg", "sub/../p.jpg", "link.jpg", "hard.jpg"},
-         false,
-         "",
-         "CDDD"},
+        {"a dangling link is kept", "p.jpg p_vlr.jpg>nowhere", "p.jpg", false, "", "S"},
+        {"one file under four names", "p.jpg sub/ link.jpg>p.jpg hard.jpg=p.jpg",
+         "p.jpg sub/../p.jpg link.jpg hard.jpg", false, "", "CDDD"},
         // p.jpg would become p_vlr.jpg, itself an input; without --overwrite a mere skip.
-        {"no result replaces another input",
-         {"p.jpg", "p_vlr.jpg"},
-         {"p.jpg", "p_vlr.jpg"},
-         true,
-         "",
-         "RC",
-         0,
-         1},
-        {"nor skips one", {"p.jpg", "p_vlr.jpg"}, {"p.jpg", "p_vlr.jpg"}, false, "", "SC"},
+        {"no result replaces another input", "p.jpg p_vlr.jpg", "p.jpg p_vlr.jpg", true, "", "RC",
+         0, 1},
+        {"nor skips one", "p.jpg p_vlr.jpg", "p.jpg p_vlr.jpg", false, "", "SC"},
         // The result's name is a link to the input itself, or a second name of its file; a
         // folder is no input at all.
         {"no result replaces its own input",
-         {"l.jpg", "l_vlr.jpg>l.jpg", "h.jpg", "h_vlr.jpg=h.jpg", "album.jpg/"},
-         {"l.jpg", "h.jpg", "album.jpg"},
-         true,
-         "",
-         "RRR"},
-        {"two inputs never share a result",
-         {"a/", "b/", "a/p.jpg", "b/p.jpg"},
-         {"a/p.jpg", "b/p.jpg"},
-         true,
-         "a",
-         "CR",
-         1,
-         0},
-        {"nor do two extensions", {"s.jpg", "s.png"}, {"s.png", "s.jpg"}, false, "", "CR"},
+         "l.jpg l_vlr.jpg>l.jpg h.jpg h_vlr.jpg=h.jpg album.jpg/", "l.jpg h.jpg album.jpg", true,
+         "", "RRR"},
+        {"two inputs never share a result", "a/ b/ a/p.jpg b/p.jpg", "a/p.jpg b/p.jpg", true, "a",
+         "CR", 1, 0},
+        {"nor do two extensions", "s.jpg s.png", "s.png s.jpg", false, "", "CR"},
         // Also when the first is skipped as existing.
-        {"nor an existing result",
-         {"s.jpg", "s.png", "s_vlr.jpg"},
-         {"s.png", "s.jpg"},
-         false,
-         "",
-         "SR"},
+        {"nor an existing result", "s.jpg s.png s_vlr.jpg", "s.png s.jpg", false, "", "SR"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
         ScratchFolder scratch;
-        for (const std::string& entry : row.Setup) {
+        for (const std::string& entry : Words(row.Setup)) {
             const std::size_t link = entry.find_first_of(">=");
             const std::string name = entry.substr(0, link);
             if (link != std::string::npos && entry[link] == '>') {
@@ -381,7 +352,7 @@ TEST(OutputPlan, KeepsInputsAndResultsApart) {
             }
         }
         BatchOptions options;
-        for (const std::string& input : row.Inputs) {
+        for (const std::string& input : Words(row.Inputs)) {
             options.Files.push_back(scratch / input);
         }
         options.Overwrite = row.Overwrite;
@@ -393,7 +364,7 @@ TEST(OutputPlan, KeepsInputsAndResultsApart) {
         }
         EXPECT_EQ(actions, row.Actions);
         if (row.Refused >= 0) {
-            EXPECT_NE(plan[row.Refused].Reason.find(options.Files[row.Names]), std::string::npos)
+            EXPECT_TRUE(Contains(plan[row.Refused].Reason, options.Files[row.Names]))
                 << plan[row.Refused].Reason;
         }
     }

@@ -350,10 +350,9 @@ TEST_F(BatchSafety, ScriptsGetPlansPartsReportsAndPipes) {
             RunInProcess(Joined({"-n0", "--shard=" + std::to_string(k) + "/3"}, shuffled)).Out;
         const std::string same =
             RunInProcess(Joined({"-n0", "--shard", std::to_string(k) + "/3"}, names)).Out;
-        EXPECT_EQ(SplitList(part, true).size(), SplitList(same, true).size());
-        for (const std::string& entry : SplitList(part, true)) {
-            lines.push_back(entry);
-        }
+        const std::vector<std::string> entries = SplitList(part, true);
+        EXPECT_EQ(entries.size(), SplitList(same, true).size());
+        lines.insert(lines.end(), entries.begin(), entries.end());
     }
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines.size(), 12u);

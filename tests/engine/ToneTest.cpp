@@ -59,11 +59,6 @@ TEST(ColorTriple, WorkedFactors) {
                      black.SaturationFactor(35, 41));
     ExpectTriple(ColorTriple(255, 255, 255).NormalizedByMax(), 1, 1, 1);
     EXPECT_EQ(ColorTriple(255, 255, 255).NormalizedByMax().StdDev(), 0.0);
-    for (int x = 0; x <= 255; ++x) {
-        const ColorTriple grey(x, x, x);
-        EXPECT_EQ(grey.Mean(), static_cast<double>(x)) << x;
-        EXPECT_EQ(grey.StdDev(), 0.0) << x;
-    }
     const ColorTriple warm(200, 150, 120);
     EXPECT_EQ(warm.Max(), 200.0);
     EXPECT_EQ(warm.Min(), 120.0);
@@ -89,6 +84,10 @@ TEST(ColorTriple, LastBitArithmetic) {
     for (int sum = 0; sum <= 765; ++sum) {
         const ColorTriple t(sum / 3, sum / 3 + (sum % 3 > 0 ? 1 : 0), sum / 3 + (sum % 3 > 1));
         EXPECT_EQ(t.Mean(), sum * 0.3333333333333333) << sum;
+        if (sum % 3 == 0) {  // a grey: its mean is its value, and it has no spread
+            EXPECT_EQ(t.Mean(), sum / 3) << sum;
+            EXPECT_EQ(t.StdDev(), 0.0) << sum;
+        }
         differing += (sum * 0.3333333333333333 != sum / 3.0);
     }
     EXPECT_GT(differing, 0);
