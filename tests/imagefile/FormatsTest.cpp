@@ -249,17 +249,10 @@ TEST(Formats, CameraRawsAreKnownByContentAndDevelopedAsLibRawDoes) {
 
 // Loads `source`, converts nothing and saves it the way the window does.
 std::string SaveCopy(const std::string& source, const test::TempDir& dir) {
-    LoadResult r = LoadBitmapFromFile(source);
-    EXPECT_NE(r.Bitmap, nullptr) << source << ": " << r.Message;
-    if (!r.Bitmap) {
-        return "";
-    }
-    BitmapRef working = r.Bitmap->Clone(0, 0, static_cast<int>(r.Bitmap->Width()),
-                                        static_cast<int>(r.Bitmap->Height()));
+    BitmapRef opened = test::OpenCopy(source);
     const std::string out = dir.File(fs::path(source).filename().string() + "_vlr.jpg");
-    SaveResult saved = SaveConvertedPicture(*working, *r.Bitmap, out);
-    EXPECT_TRUE(saved.Ok) << source << ": " << saved.Message;
-    return out;
+    EXPECT_TRUE(opened && SaveConvertedPicture(*test::Copy(*opened), *opened, out).Ok) << source;
+    return opened ? out : "";
 }
 
 // The HEIF reader turned the picture as its irot box says, and LibRaw as the raw says: the copy

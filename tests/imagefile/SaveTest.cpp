@@ -80,22 +80,6 @@ bool IgnoredTag(const std::string& key) {
     return key == "[IFD0] Model";
 }
 
-struct Opened {
-    BitmapRef Opened;
-    BitmapRef Working;
-};
-
-Opened Open(const std::string& path) {
-    LoadResult r = LoadBitmapFromFile(path);
-    EXPECT_NE(r.Bitmap, nullptr) << path << ": " << r.Message;
-    if (!r.Bitmap) {
-        return {};
-    }
-    const int w = static_cast<int>(r.Bitmap->Width());
-    const int h = static_cast<int>(r.Bitmap->Height());
-    return {r.Bitmap->Clone(0, 0, w, h), r.Bitmap->Clone(0, 0, w, h)};
-}
-
 // Every tag of a rich file comes back but the model, which gets the marker after the source's own
 // model on every save; a file without a model gets the marker alone, so saved again it has two.
 TEST(Save, EveryTagOfARichFileComesBackAndTheModelGetsTheMarker) {
@@ -112,12 +96,13 @@ TEST(Save, EveryTagOfARichFileComesBackAndTheModelGetsTheMarker) {
     ASSERT_EQ(before.at("[IFD0] Model"), "Model X");
     ASSERT_TRUE(before.count("[IFD1] ThumbnailImage"));
 
-    Opened pic = Open(source);
-    ASSERT_NE(pic.Working, nullptr);
+    BitmapRef pic = test::OpenCopy(source);
+    ASSERT_NE(pic, nullptr);
+    BitmapRef working = test::Copy(*pic);
     // The sharpened picture of the window is a new bitmap without any metadata of its own.
     BitmapRef converted = test::SmoothBitmap(160, 120);
     const std::string out = dir.File("rich_vlr.jpg");
-    SaveResult saved = SaveConvertedPicture(*converted, *pic.Opened, out);
+    SaveResult saved = SaveConvertedPicture(*converted, *pic, out);
     ASSERT_TRUE(saved.Ok) << saved.Message;
     EXPECT_EQ(test::MetadataWarnings(out), complaints);
     const auto after = test::ExifTags(out);
@@ -145,20 +130,21 @@ TEST(Save, EveryTagOfARichFileComesBackAndTheModelGetsTheMarker) {
     auto model = [&](const std::string& path) {
         return test::Run("exiftool -s3 -IFD0:Model " + Quote(path));
     };
-    Opened without = Open(MakeRichFixture(dir, false));
-    ASSERT_NE(without.Working, nullptr);
+    BitmapRef without = test::OpenCopy(MakeRichFixture(dir, false));
+    ASSERT_NE(without, nullptr);
+    BitmapRef withoutWorking = test::Copy(*without);
     for (int round = 1; round <= 2; ++round) {
         const std::string a = dir.File("with" + std::to_string(round) + ".jpg");
         const std::string b = dir.File("without" + std::to_string(round) + ".jpg");
-        ASSERT_TRUE(SaveConvertedPicture(*pic.Working, *pic.Opened, a).Ok);
-        ASSERT_TRUE(SaveConvertedPicture(*without.Working, *without.Opened, b).Ok);
+        ASSERT_TRUE(SaveConvertedPicture(*working, *pic, a).Ok);
+        ASSERT_TRUE(SaveConvertedPicture(*withoutWorking, *without, b).Ok);
         EXPECT_EQ(model(a), "Model X, vlr3\n");
         EXPECT_EQ(model(b), round == 1 ? ", vlr3\n" : ", vlr3, vlr3\n");
     }
     // A model item that is no text is replaced by the marker alone.
-    pic.Opened->SetPropertyItem(
+    pic->SetPropertyItem(
         {PropertyTagEquipModel, PropertyTagTypeUndefined, {'M', 0xC3, 0xA9, 0}, false});
-    ASSERT_TRUE(SaveConvertedPicture(*converted, *pic.Opened, dir.File("binary_model.jpg")).Ok);
+    ASSERT_TRUE(SaveConvertedPicture(*converted, *pic, dir.File("binary_model.jpg")).Ok);
     EXPECT_EQ(model(dir.File("binary_model.jpg")), ", vlr3\n");
 }
 
@@ -280,14 +266,10 @@ TEST(Save, UnusualEntriesAndLayoutsComeBackAsExiftoolReadThem) {
     test::TempDir dir;
     for (bool big : {false, true}) {
         auto order = [big](std::vector<std::uint8_t> v) {
-            if (big) {
-                std::reverse(v.begin(), v.end());
-            }
-            return v;
+            return big ? std::vector<std::uint8_t>(v.rbegin(), v.rend()) : v;
         };
-        std::vector<std::uint8_t> exposure = order({125, 0, 0, 0});
-        const std::vector<std::uint8_t> one = order({1, 0, 0, 0});
-        exposure.insert(exposure.begin(), one.begin(), one.end());
+        std::vector<std::uint8_t> exposure = order({1, 0, 0, 0}), below = order({125, 0, 0, 0});
+        exposure.insert(exposure.end(), below.begin(), below.end());
         const std::vector<std::uint8_t> note = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
         const struct {
             const char* Name;
@@ -332,14 +314,14 @@ TEST(Save, UnusualEntriesAndLayoutsComeBackAsExiftoolReadThem) {
             SCOPED_TRACE(std::string(c.Name) + (big ? ", big-endian" : ", little-endian"));
             const std::string source = dir.File("source.jpg");
             WriteWithExif(*test::SmoothBitmap(40, 30), TiffBlock(big, c.Ifd0, c.Exif), source);
-            Opened pic = Open(source);
-            ASSERT_NE(pic.Opened, nullptr);
+            BitmapRef pic = test::OpenCopy(source);
+            ASSERT_NE(pic, nullptr);
             if (&c == &cases[0]) {
-                EXPECT_EQ(pic.Opened->GetPropertyItemSize(0x01829A), sizeof(PropertyItem) + 8);
+                EXPECT_EQ(pic->GetPropertyItemSize(0x01829A), sizeof(PropertyItem) + 8);
             }
-            pic.Opened->SetPropertyItem(c.Set);
+            pic->SetPropertyItem(c.Set);
             const std::string out = dir.File("saved.jpg");
-            ASSERT_TRUE(SaveConvertedPicture(*test::SmoothBitmap(40, 30), *pic.Opened, out).Ok);
+            ASSERT_TRUE(SaveConvertedPicture(*test::SmoothBitmap(40, 30), *pic, out).Ok);
             auto before = test::ExifTags(source);
             const auto after = test::ExifTags(out);
             EXPECT_GE(before.size(), c.Ifd0.size() + c.Exif.size());
@@ -372,17 +354,17 @@ TEST(Save, WhatAJpegCannotHoldIsLeftOutAndNamed) {
     ASSERT_TRUE(SaveJpeg(*test::SmoothBitmap(40, 30), full).Ok);
     const std::size_t largestBlock = 65535 - 2 - 6;  // segment length field, "Exif\0\0"
     std::size_t length = 60000;
-    Opened pic;
+    BitmapRef pic;
     for (int round = 0; round < 2; ++round) {
         std::ofstream(dir.File("comment.txt")) << std::string(length, 'u');
         test::Run("exiftool -q -overwrite_original -Make=Maker -Model=ModelX " +
                   Quote("-UserComment<=" + dir.File("comment.txt")) + " " + Quote(full));
-        pic = Open(full);
-        ASSERT_NE(pic.Opened, nullptr);
+        pic = test::OpenCopy(full);
+        ASSERT_NE(pic, nullptr);
         // exiftool keeps values on even offsets: the block can end one byte short.
-        length += largestBlock - 1 - pic.Opened->GetExtraMetadata().Exif.size();
+        length += largestBlock - 1 - pic->GetExtraMetadata().Exif.size();
     }
-    ASSERT_EQ(pic.Opened->GetExtraMetadata().Exif.size(), largestBlock - 1);
+    ASSERT_EQ(pic->GetExtraMetadata().Exif.size(), largestBlock - 1);
 
     // An XMP packet larger than one JPEG segment, as a PNG may carry it.
     const std::string wide = dir.File("wide.png");
@@ -390,28 +372,28 @@ TEST(Save, WhatAJpegCannotHoldIsLeftOutAndNamed) {
     std::ofstream(dir.File("description.txt")) << std::string(70000, 'd');
     test::Run("exiftool -q -overwrite_original " +
               Quote("-XMP-dc:Description<=" + dir.File("description.txt")) + " " + Quote(wide));
-    Opened xmp = Open(wide);
-    ASSERT_NE(xmp.Opened, nullptr);
+    BitmapRef xmp = test::OpenCopy(wide);
+    ASSERT_NE(xmp, nullptr);
     // A profile longer than 255 APP2 chunks can number: left out of the JPEG rather than written
     // with chunk numbers that wrap.
     const std::string iccSource = test::Crafted("ok_png_icc_over_jpeg_limit.png");
-    Opened icc = Open(iccSource);
-    ASSERT_NE(icc.Opened, nullptr);
+    BitmapRef icc = test::OpenCopy(iccSource);
+    ASSERT_NE(icc, nullptr);
 
     auto value = [](const char* tag, const std::string& path) {
         return test::Run("exiftool -b -" + std::string(tag) + " " + Quote(path));
     };
     const struct {
-        Opened* Picture;
+        BitmapRef Picture;
         const char* Tag;
         std::string Value;
         std::string Name;
         const char* Camera;  // make and model in the JPEG
     } cases[] = {
-        {&pic, "ExifIFD:UserComment", value("ExifIFD:UserComment", full), "UserComment",
+        {pic, "ExifIFD:UserComment", value("ExifIFD:UserComment", full), "UserComment",
          "Maker\nModelX, vlr3\n"},
-        {&xmp, "XMP-dc:Description", std::string(70000, 'd'), "XMP", ", vlr3\n"},
-        {&icc, "ICC_Profile", value("ICC_Profile", iccSource), "ICC profile", ", vlr3\n"},
+        {xmp, "XMP-dc:Description", std::string(70000, 'd'), "XMP", ", vlr3\n"},
+        {icc, "ICC_Profile", value("ICC_Profile", iccSource), "ICC profile", ", vlr3\n"},
     };
     ASSERT_GT(cases[0].Value.size(), 60000u);
     ASSERT_GT(cases[2].Value.size(), 255u * 65519u);
@@ -419,15 +401,14 @@ TEST(Save, WhatAJpegCannotHoldIsLeftOutAndNamed) {
         SCOPED_TRACE(c.Name);
         const std::string jpeg = dir.File(c.Name + ".jpg");
         const std::string png = dir.File(c.Name + ".png");
-        SaveResult saved =
-            SaveConvertedPicture(*test::SmoothBitmap(40, 30), *c.Picture->Opened, jpeg);
+        SaveResult saved = SaveConvertedPicture(*test::SmoothBitmap(40, 30), *c.Picture, jpeg);
         ASSERT_TRUE(saved.Ok) << saved.Message;
         EXPECT_EQ(saved.LeftOut, std::vector<std::string>{c.Name});
         EXPECT_EQ(value(c.Tag, jpeg), "");
         EXPECT_EQ(test::Run("exiftool -s3 -Warning -IFD0:Make -IFD0:Model " + Quote(jpeg)),
                   c.Camera);
         // A PNG of the same picture, which has no such limit, keeps it whole.
-        saved = SaveConvertedPicture(*test::SmoothBitmap(40, 30), *c.Picture->Opened, png,
+        saved = SaveConvertedPicture(*test::SmoothBitmap(40, 30), *c.Picture, png,
                                      ExistingTarget::Replace, PictureFormat::Png);
         ASSERT_TRUE(saved.Ok) << saved.Message;
         EXPECT_TRUE(saved.LeftOut.empty());
@@ -458,8 +439,8 @@ TEST(Save, SegmentsAndTrailersTravelByKindAndWhatAPngCannotHoldIsNamed) {
     const std::string trailer = std::string("\x1c\x02\xde\0\4\0\0\0\3\0\0\0\x09", 13) + "cbipcbbl";
     bytes.insert(bytes.end(), trailer.begin(), trailer.end());
     test::WriteBytes(input, bytes);
-    Opened pic = Open(input);
-    ASSERT_NE(pic.Opened, nullptr);
+    BitmapRef pic = test::OpenCopy(input);
+    ASSERT_NE(pic, nullptr);
 
     const struct {
         PictureFormat Format;
@@ -475,7 +456,7 @@ TEST(Save, SegmentsAndTrailersTravelByKindAndWhatAPngCannotHoldIsNamed) {
     };
     for (const auto& c : cases) {
         const std::string saved = dir.File(c.Format == PictureFormat::Jpeg ? "s.jpg" : "s.png");
-        SaveResult result = SaveConvertedPicture(*test::SmoothBitmap(16, 8), *pic.Opened, saved,
+        SaveResult result = SaveConvertedPicture(*test::SmoothBitmap(16, 8), *pic, saved,
                                                  ExistingTarget::Replace, c.Format);
         ASSERT_TRUE(result.Ok) << result.Message;
         EXPECT_EQ(result.LeftOut, c.LeftOut);

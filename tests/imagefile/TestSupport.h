@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageFile.h"
 #include "WorkingBitmap.h"
 
 namespace velora::test {
@@ -24,11 +25,9 @@ namespace fs = std::filesystem;
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "velora-test-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
+        std::string name = (fs::temp_directory_path() / "velora-test-XXXXXX").string();
         if (::mkdtemp(name.data()) != nullptr) {
-            Path = name.data();
+            Path = name;
         }
     }
     ~TempDir() {
@@ -49,11 +48,7 @@ inline std::string Photo(const std::string& relative) {
 inline std::string Quote(const std::string& s) {
     std::string out = "'";
     for (char c : s) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return out + "'";
 }
@@ -118,6 +113,18 @@ inline std::set<std::string> MetadataWarnings(const std::string& path) {
         complaints.insert("exiv2: " + line);
     }
     return complaints;
+}
+
+// A copy of a whole picture, as the window works on one.
+inline BitmapRef Copy(WorkingBitmap& bitmap) {
+    return bitmap.Clone(0, 0, static_cast<int>(bitmap.Width()), static_cast<int>(bitmap.Height()));
+}
+
+// `path` loaded and held as a copy of its own, as the window holds what it opened.
+inline BitmapRef OpenCopy(const std::string& path) {
+    LoadResult r = LoadBitmapFromFile(path);
+    EXPECT_NE(r.Bitmap, nullptr) << path << ": " << r.Message;
+    return r.Bitmap ? Copy(*r.Bitmap) : nullptr;
 }
 
 // Each pixel's colour tells its position, so a shift, a swap or a lost edge shows at once.
