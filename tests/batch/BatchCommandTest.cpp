@@ -54,10 +54,7 @@ TEST(BatchCommand, ExitStatusAndStreamsTellWhatHappened) {
     } rows[] = {
         {{"--help"}, 0, "Usage: velora-batch [OPTION]... FILE...\n", "", "", -1},
         {{"--version"}, 0, "velora-batch ", "", "", 1},
-        // Each kind of mistake the parser finds (all of them are tried there), and a missing
-        // folder.
-        {{}, 2, "", "velora-batch: ", usage, 2},
-        {{"--color", "101", good}, 2, "", "velora-batch: ", usage, 2},
+        // A mistake the parser finds (all of them are tried there), and a missing folder.
         {{"--bogus", good}, 2, "", "velora-batch: ", usage, 2},
         {{"-o", scratch / "nowhere", good}, 2, "", "velora-batch: ", usage, 2},
         {{good}, 0, "", "[1/1] " + good + " -> " + (scratch / "good_vlr.jpg") + "\n", "", 1},
@@ -184,40 +181,37 @@ std::vector<std::string> ProgressLines(const std::string& text, std::size_t from
 
 TEST(BatchCommand, ATerminalGetsOneRedrawnProgressLine) {
     ScratchFolder scratch;
-    std::string a = scratch / "a.jpg";
-    std::string b = scratch / "b.jpg";
-    ASSERT_TRUE(WriteJpeg(a, 300, 200, 1));
-    ASSERT_TRUE(WriteJpeg(b, 300, 200, 2));
-    // One after the other, so the lines come in order.
-    TerminalRun run = RunOnTerminal({"--jobs=1", a, b}, 60, {"NO_COLOR=1", "TERM=xterm"});
-    EXPECT_EQ(run.ExitCode, 0) << run.Text;
-    const std::string& text = run.Text;
-
-    // The terminal turns "\n" into "\r\n"; every redraw starts with a bare "\r". The program
-    // found the terminal and its width: no drawn line is wider. (What the lines hold, and that
-    // the summary is left on the screen, is the display's own test.)
-    EXPECT_TRUE(Contains(text, "\r[")) << text;
-    const std::vector<std::string> lines = ProgressLines(text);
-    EXPECT_FALSE(lines.empty());
-    for (const std::string& line : lines) {
-        EXPECT_LT(DisplayColumns(line), 60) << line;
-    }
-
-    // Colours on a terminal unless NO_COLOR is set (and not empty), never on a dumb one.
+    const std::vector<std::string> inputs = WriteJpegs(scratch.path(), "p", 2, 300, 200);
     const std::string missing = scratch / "missing.jpg";
+    // Colours on a terminal unless NO_COLOR is set (and not empty), never on a dumb one; the
+    // progress line also under -q, not under -qq, nor on a dumb one.
     const struct {
         std::vector<std::string> Environment;
-        bool Colour;
-    } cases[] = {{{"TERM=xterm"}, true},
-                 {{"TERM=xterm", "NO_COLOR="}, true},
-                 {{"TERM=xterm", "NO_COLOR=1"}, false},
-                 {{"TERM=dumb"}, false}};
+        const char* Level;
+        bool Colour, Line;
+    } cases[] = {{{"TERM=xterm"}, "-v", true, true},
+                 {{"TERM=xterm", "NO_COLOR="}, "-q", true, true},
+                 {{"TERM=xterm", "NO_COLOR=1"}, "-v", false, true},
+                 {{"TERM=dumb"}, "-q", false, false},
+                 {{"TERM=xterm"}, "-qq", true, false}};
     for (const auto& c : cases) {
-        run = RunOnTerminal({"-q", missing}, 60, c.Environment);
+        SCOPED_TRACE(::testing::PrintToString(c.Environment) + " " + c.Level);
+        // One file after the other, so the lines come in order.
+        const TerminalRun run =
+            RunOnTerminal(Joined({c.Level, "--jobs=1", "--overwrite"}, Joined(inputs, {missing})),
+                          60, c.Environment);
         EXPECT_EQ(run.ExitCode, 1);
-        EXPECT_EQ(run.Text.find("\x1b[31mvelora-batch: " + missing) != std::string::npos, c.Colour)
-            << ::testing::PrintToString(c.Environment) << run.Text;
+        EXPECT_EQ(Contains(run.Text, "\x1b[31mvelora-batch: " + missing), c.Colour) << run.Text;
         EXPECT_TRUE(Contains(Visible(run.Text), "velora-batch: " + missing));
+        // The terminal turns "\n" into "\r\n"; every redraw starts with a bare "\r". The program
+        // found the terminal and its width: no drawn line is wider. (What the lines hold, and
+        // that the summary is left on the screen, is the display's own test.)
+        EXPECT_EQ(Contains(run.Text, "\r["), c.Line) << run.Text;
+        const std::vector<std::string> lines = ProgressLines(run.Text);
+        EXPECT_EQ(lines.empty(), !c.Line);
+        for (const std::string& line : lines) {
+            EXPECT_LT(DisplayColumns(line), 60) << line;
+        }
     }
 }
 

@@ -363,9 +363,6 @@ TEST(ProgressDisplay, TheTerminalLineShowsFilesAndColumns) {
     EXPECT_LE(line.size(), 59u);
 
     std::string text = captured.Text();
-    // The message replaced the line it interrupted.
-    EXPECT_TRUE(Contains(text, "[1/4] second.jpg -> second_vlr.jpg\n"));
-    EXPECT_TRUE(Contains(text, "\r"));
     // Nothing of a progress line is left after the last message.
     std::string tail = text.substr(text.rfind('\n') + 1);
     EXPECT_TRUE(tail.empty() || (tail.size() >= 4 && tail.substr(tail.size() - 4) == "\r\x1b[K"))
@@ -417,12 +414,13 @@ TEST(ProgressDisplay, ColoursOnlyWhenAllowed) {
         const std::string text = captured.Text();
         EXPECT_EQ(text.find("\x1b[3") != std::string::npos, colour) << text;
         EXPECT_EQ(testing::Visible(text).find("\x1b"), std::string::npos);
+        // The message replaced the line it interrupted.
+        EXPECT_TRUE(Contains(text, "\r\x1b[K[1/2] a.jpg -> a_vlr.jpg\n")) << text;
         if (colour) {
             EXPECT_TRUE(Contains(text, "\x1b[31mvelora-batch: c.jpg: broken\x1b[0m\n"));
             EXPECT_TRUE(Contains(text, "\x1b[33mvelora-batch: b.jpg: warning: damaged\x1b[0m\n"));
             // Half of the files done: half of the bar, in green.
             EXPECT_TRUE(Contains(text, "[\x1b[32m##########\x1b[0m----------] 1/2")) << text;
-            EXPECT_TRUE(Contains(text, "\r\x1b[K[1/2] a.jpg -> a_vlr.jpg\n")) << text;
         }
     }
 }

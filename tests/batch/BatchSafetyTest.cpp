@@ -242,16 +242,6 @@ TEST_F(BatchSafety, ProgressLinesAndQuiet) {
               "velora-batch: 2 results exist already, skipped (--overwrite replaces them)\n"
               "velora-batch: 0 converted, 2 skipped, 0 failed\n");
     EXPECT_EQ(LineCount(RunInProcess({"-v", a, b}).Err), 3u);
-    // A terminal keeps its progress line under -q, not under -qq.
-    for (const char* level : {"-q", "-qq"}) {
-        std::FILE* err = std::tmpfile();
-        BatchEnvironment terminal;
-        terminal.Err = err;
-        terminal.Terminal = true;
-        EXPECT_EQ(RunBatch({level, "--overwrite", a}, terminal), ExitAllDone);
-        EXPECT_EQ(Contains(ReadStream(err), "0/1"), std::string(level) == "-q") << level;
-        std::fclose(err);
-    }
 
     // Quiet keeps errors, one line each, and leaves out the skip.
     run = RunInProcess({"--quiet", a, Scratch / "missing.jpg"});

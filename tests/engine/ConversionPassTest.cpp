@@ -35,9 +35,7 @@ Plain ConvertedByHand(const Plain& p, const ConversionOptions& o) {
     return out;
 }
 
-ConversionOptions Reddish() {
-    return ConversionOptions{80, 10, true, true, false};
-}
+const ConversionOptions Reddish{80, 10, true, true, false};
 
 // WorkingBitmap seen through a raster that may refuse locks and fail chosen reads, to drive the
 // pass down its fallback paths, and that never has memory for another picture. BeforeRead runs
@@ -85,7 +83,7 @@ TEST(ConversionPass, FastPathEqualsConvertPixel) {
         for (bool photo : {false, true}) {
             const Plain p = photo ? test::PhotoLikePlain(size.first, size.second, ++seed)
                                   : test::RandomPlain(size.first, size.second, ++seed);
-            for (const ConversionOptions& o : {ConversionOptions{}, Reddish()}) {
+            for (const ConversionOptions& o : {ConversionOptions{}, Reddish}) {
                 const Plain expected = ConvertedByHand(p, o);
                 for (unsigned threads : {1u, 2u, 3u, 7u, 0u}) {
                     auto bitmap = test::ToBitmap(p);
@@ -105,7 +103,7 @@ TEST(ConversionPass, FastPathEqualsConvertPixel) {
 TEST(ConversionPass, CachedPathOnLargePicture) {
     // Large enough for the converted-colour table; photo-like so that colours repeat.
     const Plain p = test::PhotoLikePlain(1601, 1333, 5);
-    const ConversionOptions o = Reddish();
+    const ConversionOptions o = Reddish;
     const Plain expected = ConvertedByHand(p, o);
     for (unsigned threads : {1u, 3u}) {
         auto bitmap = test::ToBitmap(p);
@@ -138,7 +136,7 @@ TEST(ConversionPass, ColourCacheKeepsExactValuesAndGrowsOnlyWhenColoursScatter) 
     const int w = 2048;
     const int h = 1024;
     for (const Case& c : cases) {
-        const ConversionOptions o = Reddish();
+        const ConversionOptions o = Reddish;
         PixelConverter byRow(o);
         PixelConverter byPixel(o);
         std::vector<std::uint8_t> row(3 * w);
@@ -165,9 +163,9 @@ TEST(ConversionPass, ColourCacheKeepsExactValuesAndGrowsOnlyWhenColoursScatter) 
         EXPECT_EQ(byPixel.CacheBits(), c.Bits) << c.Name;
     }
     // Without the cache the same values come from ConvertPixel itself.
-    PixelConverter plain(Reddish(), false);
+    PixelConverter plain(Reddish, false);
     EXPECT_FALSE(plain.Cached());
-    EXPECT_EQ(plain(0xFF0A141Eu), ConvertPixel(0xFF0A141Eu, Reddish()));
+    EXPECT_EQ(plain(0xFF0A141Eu), ConvertPixel(0xFF0A141Eu, Reddish));
 }
 
 // Every colour through every vector path the processor has, against ConvertPixel: another C
@@ -359,7 +357,7 @@ TEST(ConversionPass, CancelFromAnotherThreadLeavesTheRestUntouched) {
 
 TEST(ConversionPass, FallbackPathsStayExact) {
     const Plain p = test::PhotoLikePlain(45, 30, 4);
-    const ConversionOptions o = Reddish();
+    const ConversionOptions o = Reddish;
     const Plain converted = ConvertedByHand(p, o);
     for (unsigned threads : {1u, 3u}) {
         auto inner = test::ToBitmap(p);
@@ -436,7 +434,7 @@ TEST(ConversionPass, ReadersSeeWholePixelsDuringPass) {
 TEST(ConvertAndSharpen, ConvertsThenSharpensLightly) {
     // The window's and velora-batch's sharpening: sigma 0.4, amount 0.3, all three channels.
     const Plain p = test::PhotoLikePlain(61, 47, 3);
-    const ConversionOptions o = Reddish();
+    const ConversionOptions o = Reddish;
     const Plain converted = ConvertedByHand(p, o);
     const auto expected =
         UnsharpMaskFilter().UnsharpMask(*test::ToBitmap(converted), 0.4f, 0.3f, 7);

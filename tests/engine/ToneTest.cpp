@@ -59,14 +59,6 @@ TEST(ColorTriple, WorkedFactors) {
                      black.SaturationFactor(35, 41));
     ExpectTriple(ColorTriple(255, 255, 255).NormalizedByMax(), 1, 1, 1);
     EXPECT_EQ(ColorTriple(255, 255, 255).NormalizedByMax().StdDev(), 0.0);
-    const ColorTriple warm(200, 150, 120);
-    EXPECT_EQ(warm.Max(), 200.0);
-    EXPECT_EQ(warm.Min(), 120.0);
-    const ColorTriple n = warm.NormalizedByMax();
-    EXPECT_DOUBLE_EQ(n.R(), 1.0);
-    EXPECT_DOUBLE_EQ(n.G(), 0.75);
-    EXPECT_DOUBLE_EQ(n.B(), 0.6);
-    EXPECT_NEAR(warm.SaturationFactor(35, 100), 0.028035, Six);
     // Out-of-range components are inverted by distance, not mirrored.
     ExpectTriple(ColorTriple(300, -10, 255).Inverted(), 45, 265, 0);
 }

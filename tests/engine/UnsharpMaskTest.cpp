@@ -137,27 +137,6 @@ TEST(UnsharpMask, EdgeAndLonePixel) {
     EXPECT_EQ(test::FromBitmap(*sharpened).Bytes, lone.Bytes);
 }
 
-TEST(UnsharpMask, LineEnds) {
-    // The first and the last pixel of a line: (23 × own + neighbour) / 24.
-    const int values[3] = {0, 240, 10};
-    const Plain line = test::MadePlain(3, 1, [&](int x, int, int c) { return values[x] + c; });
-    UnsharpMaskFilter f;
-    ASSERT_TRUE(f.BuildKernel(0.4f));
-    auto source = test::ToBitmap(line);
-    auto pass = f.BlurPass(*source, Dir::Horizontal, 7);
-    ASSERT_NE(pass, nullptr);
-    const Plain out = test::FromBitmap(*pass);
-    for (int c = 0; c < 3; ++c) {
-        EXPECT_EQ(out.At(0, 0, c), (23 * c + 240 + c) / 24);
-        EXPECT_EQ(out.At(1, 0, c), (c + 23 * (240 + c) + 10 + c) / 25);
-        EXPECT_EQ(out.At(2, 0, c), (23 * (10 + c) + 240 + c) / 24);
-    }
-    // Lines of length 1 keep their value: vertical on one row, horizontal on one column.
-    auto vertical = f.BlurPass(*source, Dir::Vertical, 7);
-    ASSERT_NE(vertical, nullptr);
-    EXPECT_EQ(test::FromBitmap(*vertical).Bytes, line.Bytes);
-}
-
 TEST(UnsharpMask, FailuresGiveNoPictureAndRecordStatus) {
     UnsharpMaskFilter f;
     WorkingBitmap empty;  // holds no raster: every lock fails
