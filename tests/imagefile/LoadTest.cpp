@@ -483,13 +483,12 @@ TEST(Load, IccProfileChunksAreJoinedInOrder) {
     VELORA_NEED_TOOL("exiftool");
     const std::string path = Photo("special/icc_7chunks_progressive.jpg");
     const std::string text = test::Run("exiftool -b -ICC_Profile " + test::Quote(path));
-    const std::vector<std::uint8_t> expected(text.begin(), text.end());
-    ASSERT_GT(expected.size(), 65519u * 6);
+    ASSERT_GT(text.size(), 65519u * 6);
     LoadResult r = LoadBitmapFromFile(path);
     ASSERT_NE(r.Bitmap, nullptr);
     std::unique_ptr<PropertyItem> icc = ImageProperties(*r.Bitmap).GetItem(PropertyTagICCProfile);
     ASSERT_NE(icc, nullptr);
-    EXPECT_TRUE(std::equal(icc->value.begin(), icc->value.end(), expected.begin(), expected.end()));
+    EXPECT_TRUE(std::string(icc->value.begin(), icc->value.end()) == text);
 }
 
 }  // namespace

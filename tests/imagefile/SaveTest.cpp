@@ -20,25 +20,18 @@ namespace fs = std::filesystem;
 using test::Quote;
 
 // A minimal ICC profile big enough to need two APP2 chunks: header, one private tag.
+// Its size 70000 (0x11170), version 2.1, the tag's data from 144 (0x90) to the end (0x110E0 long).
 std::vector<std::uint8_t> TestProfile() {
-    const std::uint32_t size = 70000;
-    std::vector<std::uint8_t> p(size, 0);
-    auto put32 = [&](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            p[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-        }
-    };
-    put32(0, size);
-    put32(8, 0x02100000);
-    std::memcpy(&p[12], "mntrRGB XYZ ", 12);
-    std::memcpy(&p[36], "acsp", 4);
-    put32(128, 1);
-    std::memcpy(&p[132], "vlrt", 4);
-    put32(136, 144);
-    put32(140, size - 144);
-    for (std::size_t i = 144; i < size; ++i) {
+    std::vector<std::uint8_t> p(70000, 0);
+    for (std::size_t i = 144; i < p.size(); ++i) {
         p[i] = static_cast<std::uint8_t>(i * 31);
     }
+    const auto put = [&p](std::size_t at, const std::string& bytes) {
+        std::copy(bytes.begin(), bytes.end(), p.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    put(0, std::string("\0\1\x11\x70\0\0\0\0\2\x10\0\0mntrRGB XYZ ", 24));
+    put(36, "acsp");
+    put(128, std::string("\0\0\0\1vlrt\0\0\0\x90\0\1\x10\xE0", 16));
     return p;
 }
 

@@ -41,10 +41,7 @@ TEST(WorkingBitmap, CreateBlankRefusesBadSizesWithoutARaster) {
         EXPECT_NE(bitmap->GetPixel(0, 0, &colour), Status::Ok);
         EXPECT_EQ(colour, 0x12345678u);
     }
-    BitmapRef black = WorkingBitmap::CreateBlank(3, 2);
-    Argb colour = 0;
-    black->GetPixel(2, 1, &colour);
-    EXPECT_EQ(colour, 0xFF000000u);
+    test::ExpectPixels(*WorkingBitmap::CreateBlank(3, 2), [](int, int) { return 0xFF000000u; });
 }
 
 TEST(WorkingBitmap, PixelsOutsideThePictureGiveAStatusAndTouchNothing) {
@@ -173,17 +170,16 @@ TEST(WorkingBitmap, LocksHandOutRowsInBlueGreenRedOrderAndWriteThemBack) {
         });
     }
 
-    BitmapData small;
-    small.Stride = 11;  // too short for 4 pixels
-    small.Scan0 = buffer.data();
-    EXPECT_EQ(bitmap->LockBits({0, 0, 4, 1}, ImageLockModeRead | ImageLockModeUserInputBuf,
-                               PixelFormat24bppRGB, &small),
-              Status::InvalidParameter);
-    small.Scan0 = nullptr;
-    small.Stride = 100;
-    EXPECT_EQ(bitmap->LockBits({0, 0, 4, 1}, ImageLockModeRead | ImageLockModeUserInputBuf,
-                               PixelFormat24bppRGB, &small),
-              Status::InvalidParameter);
+    // A caller's buffer too short for 4 pixels, or none.
+    for (const auto& [stride, scan0] : {std::pair{11, buffer.data()}, {100, nullptr}}) {
+        BitmapData small;
+        small.Stride = stride;
+        small.Scan0 = scan0;
+        EXPECT_EQ(bitmap->LockBits({0, 0, 4, 1}, ImageLockModeRead | ImageLockModeUserInputBuf,
+                                   PixelFormat24bppRGB, &small),
+                  Status::InvalidParameter)
+            << stride;
+    }
 }
 
 // One thread writes grey pixels while others read single pixels, whole-row copies and clones; each
