@@ -29,14 +29,10 @@ QString PictureFolder::WriteText(const QString& name, const QByteArray& bytes) {
 
 int ChunkPixels(QProgressBar& bar) {
     const QImage shot = bar.grab().toImage();
-    int chunk = 0;
-    for (int y = 0; y < shot.height(); ++y) {
-        for (int x = 0; x < shot.width(); ++x) {
-            const QColor c = shot.pixelColor(x, y);
-            chunk += c.blue() > c.red() + 40 ? 1 : 0;
-        }
-    }
-    return chunk;
+    return int(CountPoints(shot.rect(), [&shot](int x, int y) {
+        const QColor c = shot.pixelColor(x, y);
+        return c.blue() > c.red() + 40;
+    }));
 }
 
 QString StateDifferences(MainDialog& dialog, ControlState state, int progressValue) {

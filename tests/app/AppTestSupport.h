@@ -3,8 +3,8 @@
 // person in front of it.
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QDialog>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -52,24 +52,14 @@ class ScriptedInteraction : public UserInteraction {
     QString AskForFile(QWidget* owner, const FileRequest& request) override {
         FileRequests.push_back(request);
         FileOwners.push_back(owner);
-        if (FileAnswers.empty()) {
-            return QString();
-        }
-        QString answer = FileAnswers.front();
-        FileAnswers.pop_front();
-        return answer;
+        return Next(FileAnswers, QString());
     }
     void ShowMessage(QWidget* owner, const QString& caption, const QString& text) override {
         Messages.push_back(Message{owner, caption, text});
     }
     bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) override {
         Questions.push_back(Message{owner, caption, text});
-        if (YesNoAnswers.empty()) {
-            return false;
-        }
-        const bool answer = YesNoAnswers.front();
-        YesNoAnswers.pop_front();
-        return answer;
+        return Next(YesNoAnswers, false);
     }
     void RunModal(QDialog& dialog) override {
         ++ModalRuns;
@@ -87,6 +77,17 @@ class ScriptedInteraction : public UserInteraction {
     bool StartSystemMove(QWindow* window) override {
         SystemMoves += window != nullptr ? 1 : 0;
         return window != nullptr && SystemMoveOffered;
+    }
+
+  private:
+    // The first of the scripted answers, taken from the script; `none` once it is used up.
+    template <typename T>
+    static T Next(std::deque<T>& answers, T none) {
+        if (!answers.empty()) {
+            none = answers.front();
+            answers.pop_front();
+        }
+        return none;
     }
 };
 
@@ -160,6 +161,24 @@ inline bool AllPixelsAre(WorkingBitmap& picture, Argb colour) {
            CountPixels(picture, colour) == long(picture.Width()) * long(picture.Height());
 }
 
+// The number of points (x, y) of `area` for which `pick(x, y)` holds.
+template <typename Pick>
+long CountPoints(const QRect& area, Pick pick) {
+    long count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            count += pick(x, y) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// The whole file, or nothing when it cannot be read.
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Pixels of the bar's chunk, whose colour is the palette's (blue) highlight.
 int ChunkPixels(QProgressBar& bar);
 
@@ -190,11 +209,29 @@ struct WindowSession {
     }
     // The picture is read on a thread of its own: waits until the Open has ended.
     bool WaitForOpen() {
-        QDeadlineTimer deadline(EndingTimeoutMs);
-        while (Dialog.IsOpening() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        return testing::SpinUntil([this] { return !Dialog.IsOpening(); });
+    }
+    // An Open whose dialog is cancelled: what the window asked.
+    const FileRequest& CancelledOpen() {
+        Ui.FileAnswers.push_back(QString());
+        Dialog.OnOpen();
+        return Ui.FileRequests.back();
+    }
+    // Save, answering the file dialog with `path` (empty: Cancel).
+    void Save(const QString& path) {
+        Ui.FileAnswers.push_back(path);
+        Dialog.OnSave();
+    }
+    // The texts of the messages shown, each marked where it is not the window's own: titled
+    // other than "Velora" or owned by another window.
+    QStringList Said() const {
+        QStringList texts;
+        for (const ScriptedInteraction::Message& m : Ui.Messages) {
+            const bool own = m.Caption == QLatin1String("Velora") && m.Owner == &Dialog;
+            texts << (own ? m.Text
+                          : QStringLiteral("[not the window's: %1] %2").arg(m.Caption, m.Text));
         }
-        return !Dialog.IsOpening();
+        return texts;
     }
     // Runs Start and waits for whichever ending comes.
     bool Convert() {
@@ -202,11 +239,7 @@ struct WindowSession {
         return WaitForEnding();
     }
     bool WaitForEnding() {
-        QDeadlineTimer deadline(EndingTimeoutMs);
-        while (Dialog.Worker().IsRunning() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
-        return !Dialog.Worker().IsRunning();
+        return testing::SpinUntil([this] { return !Dialog.Worker().IsRunning(); });
     }
     Argb PixelAt(int x, int y) {
         Argb colour = 0;

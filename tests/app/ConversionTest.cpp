@@ -2,7 +2,6 @@
 // thread. Expected colours are the worked examples of the tone mapping; uniform pictures keep
 // them through the sharpening, which has nothing to sharpen there.
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QProcess>
@@ -23,11 +22,6 @@ class ConversionTest : public QObject {
     TestPictures Pictures;
 
   private slots:
-    static QByteArray ReadAll(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
     void startRunsToTheConvertedStateAndSaves() {
         WindowSession s;
         QVERIFY(s.Open(Pictures.Grey()));
@@ -46,8 +40,7 @@ class ConversionTest : public QObject {
         QVERIFY(AllPixelsAre(*s.Dialog.Opened(), Rgb(128, 128, 128)));
 
         const QString target = Pictures.Path("grey_saved.jpg");
-        s.Ui.FileAnswers.push_back(target);
-        s.Dialog.OnSave();
+        s.Save(target);
         QCOMPARE(s.Ui.FileRequests.back().InitialName, QStringLiteral("grey_vlr.png"));
         QVERIFY(s.Ui.Messages.empty());
         const LoadResult saved = LoadBitmapFromFile(target.toStdString());
@@ -179,9 +172,7 @@ class ConversionTest : public QObject {
         WindowSession t;
         QVERIFY(t.Open(Pictures.Warm()));
         QVERIFY(t.Convert());
-        t.Ui.FileAnswers.push_back(Pictures.WriteText("bad.jpg", "no picture"));
-        t.Dialog.OnOpen();
-        QVERIFY(t.WaitForOpen());
+        QVERIFY(t.Open(Pictures.WriteText("bad.jpg", "no picture")));
         QCOMPARE(t.Dialog.CurrentName(), QStringLiteral("warm_vlr.png"));
         VELORA_VERIFY_STATE(t.Dialog, ControlState::Converted, 0);
     }
@@ -223,14 +214,12 @@ class ConversionTest : public QObject {
             QVERIFY(s.Dialog.isVisible());
             VELORA_VERIFY_STATE(s.Dialog, ControlState::Converted, 0);
             // A save that fails leaves the result unsaved; one that succeeds saves it.
-            s.Ui.FileAnswers = {Pictures.Path("no-such-folder/grey_vlr.jpg")};
-            s.Dialog.OnSave();
-            QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+            s.Save(Pictures.Path("no-such-folder/grey_vlr.jpg"));
+            QCOMPARE(s.Said().size(), 1);
             end(s.Dialog);
             QCOMPARE(s.Ui.Questions.size(), std::size_t(2));
             QVERIFY(s.Dialog.isVisible());
-            s.Ui.FileAnswers = {Pictures.Path(QStringLiteral("closing%1.jpg").arg(&end - ends))};
-            s.Dialog.OnSave();
+            s.Save(Pictures.Path(QStringLiteral("closing%1.jpg").arg(&end - ends)));
             end(s.Dialog);
             QCOMPARE(s.Ui.Questions.size(), std::size_t(2));
             QVERIFY(!s.Dialog.isVisible());
@@ -292,8 +281,7 @@ class ConversionTest : public QObject {
         QVERIFY(s.Convert());
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("nikon_p6000_gps_small_vlr.jpg"));
         const QString fromWindow = Pictures.Path("window_result.jpg");
-        s.Ui.FileAnswers.push_back(fromWindow);
-        s.Dialog.OnSave();
+        s.Save(fromWindow);
         QVERIFY(s.Ui.Messages.empty());
 
         const QString folder = Pictures.Path("batch");

@@ -1,13 +1,9 @@
 // The conversion worker seen from the window: both endings, the cancel rules, the progress
 // sequence, readers during a pass, destruction and many Start/Cancel cycles. (That a pass keeps
 // the options it started with is the window's conversion test.)
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
-#include <QTimer>
 #include <QtTest>
 
-#include <functional>
 #include <vector>
 
 #include "ConversionWorker.h"
@@ -17,22 +13,6 @@ using namespace velora;
 using namespace velora::testing;
 
 namespace {
-
-// Runs the event loop until `done` holds, waking at least every millisecond to look; false after
-// a minute. (QTRY_* polls in 50 ms steps, which would dominate the many short cycles below.)
-bool SpinUntil(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer tick;
-    tick.start(1);
-    while (!done()) {
-        if (clock.elapsed() > 60000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // A worker and everything it reported, and whether each report arrived on the user-interface
 // thread.

@@ -73,8 +73,7 @@ class OpenSaveTest : public QObject {
 
         // A cancelled Open changes nothing either in a window without a picture.
         WindowSession empty;
-        empty.Ui.FileAnswers.push_back(QString());
-        empty.Dialog.OnOpen();
+        empty.CancelledOpen();
         QVERIFY(!empty.Dialog.IsPictureLoaded());
         QVERIFY(empty.Ui.Messages.empty());
         VELORA_VERIFY_STATE(empty.Dialog, ControlState::NoPicture, 0);
@@ -130,10 +129,7 @@ class OpenSaveTest : public QObject {
         const BitmapRef working = s.Dialog.Working();
         const BitmapRef opened = s.Dialog.Opened();
         QVERIFY(s.Open(path));  // still loaded: the earlier picture
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Text, message);
-        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-        QCOMPARE(s.Ui.Messages[0].Owner, static_cast<QWidget*>(&s.Dialog));
+        QCOMPARE(s.Said(), QStringList{message});
         QCOMPARE(s.Dialog.Working(), working);
         QCOMPARE(s.Dialog.Opened(), opened);
         QCOMPARE(s.Dialog.CurrentName(), QStringLiteral("positions.png"));
@@ -143,7 +139,7 @@ class OpenSaveTest : public QObject {
         // Without a picture before, nothing is loaded and nothing can be started.
         WindowSession empty;
         QVERIFY(!empty.Open(path));
-        QCOMPARE(empty.Ui.Messages.size(), std::size_t(1));
+        QCOMPARE(empty.Said(), QStringList{message});
         QCOMPARE(empty.Dialog.windowTitle(), QStringLiteral("Velora"));
         VELORA_VERIFY_STATE(empty.Dialog, ControlState::NoPicture, 0);
         empty.Dialog.OnStartConversion();
@@ -158,9 +154,7 @@ class OpenSaveTest : public QObject {
             QSKIP("no photo folder");
         }
         WindowSession s;
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnOpen();
-        const QString pictures = s.Ui.FileRequests.front().Filter.split(QStringLiteral(";;"))[0];
+        const QString pictures = s.CancelledOpen().Filter.split(QStringLiteral(";;"))[0];
         const QString inside = pictures.mid(pictures.indexOf('(') + 1).chopped(1);
         QList<QRegularExpression> patterns;
         for (const QString& pattern : inside.split(' ')) {
@@ -208,15 +202,12 @@ class OpenSaveTest : public QObject {
         QCOMPARE(s.Dialog.CurrentName(), s.Dialog.OpenedName());
         QVERIFY(s.Ui.Messages.empty());
 
-        QFile file(whole);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = ReadAll(whole);
         const QString cut = Pictures.WriteText("cut-short.jpg", bytes.left(bytes.size() / 2));
         QVERIFY(s.Open(cut));
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Text,
-                 QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다.\n"
-                                "cut-short.jpg: Premature end of JPEG file"));
+        QCOMPARE(s.Said(),
+                 QStringList(QStringLiteral("손상된 화일 입니다.\n그림을 일부만 읽었습니다.\n"
+                                            "cut-short.jpg: Premature end of JPEG file")));
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - cut-short.jpg"));
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
         // The top as the file has it, the bottom never read.
@@ -229,10 +220,10 @@ class OpenSaveTest : public QObject {
         QVERIFY(!wide.isEmpty());
         const BitmapRef before = s.Dialog.Working();
         QVERIFY(s.Open(wide));
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(2));
-        QVERIFY(s.Ui.Messages[1].Text.startsWith(
-            QStringLiteral("그림을 읽을 수 없는 화일 입니다.\nwide.png: ")));
-        QVERIFY(s.Ui.Messages[1].Text.contains(QStringLiteral("65500")));
+        QCOMPARE(s.Said().size(), 2);
+        QVERIFY(
+            s.Said()[1].startsWith(QStringLiteral("그림을 읽을 수 없는 화일 입니다.\nwide.png: ")));
+        QVERIFY(s.Said()[1].contains(QStringLiteral("65500")));
         QCOMPARE(s.Dialog.Working(), before);
     }
 
@@ -297,8 +288,7 @@ class OpenSaveTest : public QObject {
         // A missing one is reported as Open reports it.
         WindowSession t;
         t.Dialog.OpenPicture(ParseCommandLine({"no-such-photo.jpg"}).File);
-        QCOMPARE(t.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(t.Ui.Messages[0].Text, QStringLiteral("없는 화일 입니다."));
+        QCOMPARE(t.Said(), QStringList(QStringLiteral("없는 화일 입니다.")));
 
         // EUC-KR names (폴더/사진.png), which the toolkit reads as UTF-8 and so shows with U+FFFD:
         // the picture opens from the command line and from Open, replaces itself and is saved
@@ -314,13 +304,11 @@ class OpenSaveTest : public QObject {
         const QString shown = QFile::decodeName(photo.c_str());
         QVERIFY(u.Open(shown));
         QCOMPARE(u.Dialog.CurrentName(), QFileInfo(shown).fileName());
-        u.Ui.FileAnswers = {shown};
         u.Ui.YesNoAnswers = {true};
-        u.Dialog.OnSave();
+        u.Save(shown);
         QCOMPARE(u.Ui.Questions.size(), std::size_t(1));
         QVERIFY(u.Convert());
-        u.Ui.FileAnswers = {QFileInfo(shown).path() + '/' + u.Dialog.CurrentName()};
-        u.Dialog.OnSave();
+        u.Save(QFileInfo(shown).path() + '/' + u.Dialog.CurrentName());
         QVERIFY(u.Ui.Messages.empty());
         for (const std::string& saved : {photo, folder + "/\xbb\xe7\xc1\xf8_vlr.png"}) {
             std::ifstream file(saved, std::ios::binary);
@@ -381,25 +369,21 @@ class OpenSaveTest : public QObject {
         WindowSession s;
         QVERIFY(s.Open(Pictures.Positions()));
         const QString target = Pictures.Path("no-such-folder/out.jpg");
-        s.Ui.FileAnswers.push_back(target);
-        s.Dialog.OnSave();
+        s.Save(target);
         const FileRequest& asked = s.Ui.FileRequests.back();
         QCOMPARE(asked.Kind, FileRequest::Mode::Save);
         QCOMPARE(asked.Filter, QStringLiteral("JPEG File (*.jpg)"));
         QCOMPARE(asked.DefaultSuffix, QStringLiteral("jpg"));
         QCOMPARE(asked.InitialName, QStringLiteral("positions.png"));
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
         // Korean throughout; the system's reason follows in the system's words.
-        const QString reason = QString::fromLocal8Bit(std::strerror(ENOENT));
-        QCOMPARE(s.Ui.Messages[0].Text,
-                 QStringLiteral("저장하지 못했습니다.\n그 폴더에 화일을 만들 수 없습니다. (%1)")
-                     .arg(reason));
+        const QStringList said = {
+            QStringLiteral("저장하지 못했습니다.\n그 폴더에 화일을 만들 수 없습니다. (%1)")
+                .arg(QString::fromLocal8Bit(std::strerror(ENOENT)))};
+        QCOMPARE(s.Said(), said);
         QVERIFY(!QFileInfo::exists(target));
         // A cancelled save writes nothing and says nothing.
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnSave();
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
+        s.Save(QString());
+        QCOMPARE(s.Said(), said);
     }
 
     void dialogsStartWhereThePicturesAre() {
@@ -409,31 +393,21 @@ class OpenSaveTest : public QObject {
         const QByteArray oldHome = qgetenv("HOME");
         qputenv("HOME", home.path().toLocal8Bit());
         WindowSession s;
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnOpen();
-        QCOMPARE(s.Ui.FileRequests.back().Directory, QDir::homePath());
+        QCOMPARE(s.CancelledOpen().Directory, QDir::homePath());
         QVERIFY(QDir(home.path()).mkdir("Pictures"));
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnOpen();
-        QCOMPARE(s.Ui.FileRequests.back().Directory, home.filePath("Pictures"));
+        QCOMPARE(s.CancelledOpen().Directory, home.filePath("Pictures"));
         qputenv("HOME", oldHome);
 
         // Then where the last picture was opened, also one that was dropped or failed.
         QVERIFY(s.Open(Pictures.Positions()));
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnOpen();
-        QCOMPARE(s.Ui.FileRequests.back().Directory,
-                 QFileInfo(Pictures.Positions()).absolutePath());
+        QCOMPARE(s.CancelledOpen().Directory, QFileInfo(Pictures.Positions()).absolutePath());
         QVERIFY(QDir(Pictures.Path(".")).mkdir("elsewhere"));
         const QString missing = Pictures.Path("elsewhere/gone.jpg");
         s.Open(missing);
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnOpen();
-        QCOMPARE(s.Ui.FileRequests.back().Directory, QFileInfo(missing).absolutePath());
+        QCOMPARE(s.CancelledOpen().Directory, QFileInfo(missing).absolutePath());
 
         // Save starts in the opened picture's folder, with the name the window shows.
-        s.Ui.FileAnswers.push_back(QString());
-        s.Dialog.OnSave();
+        s.Save(QString());
         QCOMPARE(s.Ui.FileRequests.back().Directory,
                  QFileInfo(Pictures.Positions()).absolutePath());
         QCOMPARE(s.Ui.FileRequests.back().InitialName, QStringLiteral("positions.png"));
@@ -453,14 +427,11 @@ class OpenSaveTest : public QObject {
                  QStringLiteral("taken.jpg 화일이 이미 있습니다.\n바꾸시겠습니까?"));
         QCOMPARE(s.Ui.Questions[0].Caption, QStringLiteral("Velora"));
         QCOMPARE(s.Ui.FileRequests.back().InitialName, QStringLiteral("taken.jpg"));
-        QFile kept(existing);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), QByteArray("keep me"));
+        QCOMPARE(ReadAll(existing), QByteArray("keep me"));
         QVERIFY(QFileInfo::exists(other));
         // Yes replaces it; a new name is not asked about.
-        s.Ui.FileAnswers = {existing};
         s.Ui.YesNoAnswers = {true};
-        s.Dialog.OnSave();
+        s.Save(existing);
         QCOMPARE(s.Ui.Questions.size(), std::size_t(2));
         QVERIFY(QFileInfo(existing).size() > 1000);
         QVERIFY(s.Ui.Messages.empty());
@@ -534,23 +505,17 @@ class OpenSaveTest : public QObject {
         QVERIFY(s.Open(Pictures.Positions()));
         // A save that holds everything says nothing.
         const QString target = Pictures.Path("commented_vlr.jpg");
-        s.Ui.FileAnswers.push_back(target);
-        s.Dialog.OnSave();
+        s.Save(target);
         QVERIFY(QFileInfo::exists(target));
         QVERIFY(s.Ui.Messages.empty());
         // A comment that alone fills the JPEG file's Exif segment.
         s.Dialog.Opened()->SetPropertyItem(
             {0x9286, PropertyTagTypeUndefined, std::vector<std::uint8_t>(65500, 'c'), false});
         QVERIFY(QFile::remove(target));
-        s.Ui.FileAnswers.push_back(target);
-        s.Dialog.OnSave();
+        s.Save(target);
         QVERIFY(QFileInfo::exists(target));
-        QCOMPARE(s.Ui.Messages.size(), std::size_t(1));
-        QCOMPARE(s.Ui.Messages[0].Caption, QStringLiteral("Velora"));
-        QCOMPARE(s.Ui.Messages[0].Owner, static_cast<QWidget*>(&s.Dialog));
-        QCOMPARE(s.Ui.Messages[0].Text,
-                 QStringLiteral("저장했습니다. 다음 정보는 JPEG 화일에 다 들어가지 않아 "
-                                "빠졌습니다:\nUserComment"));
+        QCOMPARE(s.Said(), QStringList(QStringLiteral("저장했습니다. 다음 정보는 JPEG 화일에 다 "
+                                                      "들어가지 않아 빠졌습니다:\nUserComment")));
         VELORA_VERIFY_STATE(s.Dialog, ControlState::Ready, 10);
     }
 };

@@ -59,18 +59,12 @@ class ShapeTest : public QObject {
     // Aligned 2 x 2 blocks of a grab at device pixel ratio 2 whose four pixels are not all the
     // same, per thousand blocks of area (logical coordinates). A bitmap merely doubled has none.
     static int UnevenBlocksPerMille(const QImage& grab, const QRect& area) {
-        int uneven = 0, blocks = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            for (int x = area.left(); x <= area.right(); ++x) {
-                const QRgb a = grab.pixel(2 * x, 2 * y);
-                uneven += a != grab.pixel(2 * x + 1, 2 * y) || a != grab.pixel(2 * x, 2 * y + 1) ||
-                                  a != grab.pixel(2 * x + 1, 2 * y + 1)
-                              ? 1
-                              : 0;
-                ++blocks;
-            }
-        }
-        return blocks == 0 ? 0 : 1000 * uneven / blocks;
+        const long uneven = CountPoints(area, [&grab](int x, int y) {
+            const QRgb a = grab.pixel(2 * x, 2 * y);
+            return a != grab.pixel(2 * x + 1, 2 * y) || a != grab.pixel(2 * x, 2 * y + 1) ||
+                   a != grab.pixel(2 * x + 1, 2 * y + 1);
+        });
+        return area.isEmpty() ? 0 : int(1000 * uneven / (area.width() * area.height()));
     }
 
   private slots:
@@ -109,23 +103,17 @@ class ShapeTest : public QObject {
                                     .convertToFormat(QImage::Format_RGB32);
         const int n = qRound(dialog.devicePixelRatioF());
         QCOMPARE(onScreen.size(), QSize(1000, 800) * n);
-        long cut = 0, wrong = 0, magentaShown = 0;
-        for (int y = 0; y < skin.height(); ++y) {
-            for (int x = 0; x < skin.width(); ++x) {
-                const bool key = (skin.pixel(x, y) & 0xFFFFFF) == SkinKeyRgb;
-                const bool inside = (shape.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
-                cut += key ? 1 : 0;
-                wrong += key == inside ? 1 : 0;
-            }
-        }
-        for (int y = 0; y < onScreen.height(); ++y) {
-            for (int x = 0; x < onScreen.width(); ++x) {
-                magentaShown += (onScreen.pixel(x, y) & 0xFFFFFF) == SkinKeyRgb ? 1 : 0;
-            }
-        }
-        QVERIFY(cut > 0);
-        QCOMPARE(wrong, 0L);
-        QCOMPARE(magentaShown, 0L);
+        const auto magenta = [](const QImage& image) {
+            return [&image](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == SkinKeyRgb; };
+        };
+        QVERIFY(CountPoints(skin.rect(), magenta(skin)) > 0);
+        QCOMPARE(CountPoints(skin.rect(),
+                             [&](int x, int y) {
+                                 return magenta(skin)(x, y) ==
+                                        ((shape.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF);
+                             }),
+                 0L);
+        QCOMPARE(CountPoints(onScreen.rect(), magenta(onScreen)), 0L);
         // A point of the body shows the skin itself, the twin drawn for this screen's ratio.
         const QImage drawn = LoadBitmapResource(IDB_SKIN, n);
         QCOMPARE(drawn.size(), QSize(1000, 800) * n);
@@ -192,12 +180,9 @@ class ShapeTest : public QObject {
             QTRY_COMPARE(QApplication::focusWidget(), control);
             const QImage after = control->grab().toImage();
             QCOMPARE(after.size(), before.size());
-            long differing = 0;
-            for (int y = 0; y < after.height(); ++y) {
-                for (int x = 0; x < after.width(); ++x) {
-                    differing += after.pixel(x, y) != before.pixel(x, y) ? 1 : 0;
-                }
-            }
+            const long differing = CountPoints(after.rect(), [&](int x, int y) {
+                return after.pixel(x, y) != before.pixel(x, y);
+            });
             QVERIFY2(differing >= 20,
                      qPrintable(QStringLiteral("control %1: %2 pixels").arg(id).arg(differing)));
         }

@@ -1,9 +1,15 @@
 // Pictures for the worker tests: a pattern that shows misplaced pixels, pixel-by-pixel
-// comparison, and the expected outcome of a pass computed with ConvertPixel alone.
+// comparison, the expected outcome of a pass computed with ConvertPixel alone, and a wait on
+// the event loop.
 #pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Conversion.h"
@@ -12,6 +18,22 @@
 #include "WorkingBitmap.h"
 
 namespace velora::testing {
+
+// Runs the event loop until `done` holds, waking at least every millisecond to look; false after
+// two minutes. (QTRY_* polls in 50 ms steps, which would dominate many short cycles.)
+inline bool SpinUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer tick;
+    tick.start(1);
+    while (!done()) {
+        if (clock.elapsed() > 120000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 // A colour for every position, different in most neighbouring pixels and rarely repeated, so
 // that a pixel in the wrong place or a skipped pixel shows.
