@@ -29,7 +29,7 @@ QString PictureFolder::WriteText(const QString& name, const QByteArray& bytes) {
 
 int ChunkPixels(QProgressBar& bar) {
     const QImage shot = bar.grab().toImage();
-    return int(CountPoints(shot.rect(), [&shot](int x, int y) {
+    return int(SumOver(shot.rect(), [&shot](int x, int y) {
         const QColor c = shot.pixelColor(x, y);
         return c.blue() > c.red() + 40;
     }));

@@ -161,16 +161,16 @@ inline bool AllPixelsAre(WorkingBitmap& picture, Argb colour) {
            CountPixels(picture, colour) == long(picture.Width()) * long(picture.Height());
 }
 
-// The number of points (x, y) of `area` for which `pick(x, y)` holds.
-template <typename Pick>
-long CountPoints(const QRect& area, Pick pick) {
-    long count = 0;
+// `value(x, y)` added up over the points of `area`: with a yes or no, how often it holds.
+template <typename Value>
+long SumOver(const QRect& area, Value value) {
+    long sum = 0;
     for (int y = area.top(); y <= area.bottom(); ++y) {
         for (int x = area.left(); x <= area.right(); ++x) {
-            count += pick(x, y) ? 1 : 0;
+            sum += static_cast<long>(value(x, y));
         }
     }
-    return count;
+    return sum;
 }
 
 // The whole file, or nothing when it cannot be read.

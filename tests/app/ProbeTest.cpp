@@ -49,9 +49,7 @@ class ProbeTest : public QObject {
         QFETCH(QPoint, pixel);
         const QString name = QStringLiteral("probe%1x%2.png").arg(width).arg(height);
         WindowSession s;
-        QVERIFY(s.Open(QFileInfo::exists(Pictures.Path(name))
-                           ? Pictures.Path(name)
-                           : Pictures.Write(name, width, height, PositionColour)));
+        QVERIFY(s.Open(Pictures.Write(name, width, height, PositionColour)));
         s.Click(click);
         if (pixel.x() == -1) {
             QVERIFY(!s.Dialog.IsProbeShown());
@@ -164,15 +162,12 @@ class ProbeTest : public QObject {
         const QImage upright = frameOf(1);
         QVERIFY(!upright.isNull());
         const auto difference = [&upright](const QImage& other) {
-            double sum = 0;
-            for (int y = 0; y < upright.height(); ++y) {
-                for (int x = 0; x < upright.width(); ++x) {
-                    const QColor a = upright.pixelColor(x, y), b = other.pixelColor(x, y);
-                    sum += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
-                           std::abs(a.blue() - b.blue());
-                }
-            }
-            return sum / (3.0 * upright.width() * upright.height());
+            const long sum = SumOver(upright.rect(), [&](int x, int y) {
+                const QColor a = upright.pixelColor(x, y), b = other.pixelColor(x, y);
+                return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                       std::abs(a.blue() - b.blue());
+            });
+            return double(sum) / (3.0 * upright.width() * upright.height());
         };
         // A picture turned wrongly differs by far more than the recompression does.
         QVERIFY(difference(upright.mirrored(true, false)) > 20);
@@ -214,11 +209,11 @@ class ProbeTest : public QObject {
         }
         // Anti-aliased glyphs: white text, and a shadow darker than any pixel of the picture.
         const QRect text(450, 430, 110, 140);
-        QVERIFY(CountPoints(text, [&shot](int x, int y) {
+        QVERIFY(SumOver(text, [&shot](int x, int y) {
                     const QColor c = shot.pixelColor(x, y);
                     return std::min({c.red(), c.green(), c.blue()}) >= 235;
                 }) > 50);
-        QVERIFY(CountPoints(text, [&shot](int x, int y) {
+        QVERIFY(SumOver(text, [&shot](int x, int y) {
                     const QColor c = shot.pixelColor(x, y);
                     return std::max({c.red(), c.green(), c.blue()}) < 90;
                 }) > 50);

@@ -59,7 +59,7 @@ class ShapeTest : public QObject {
     // Aligned 2 x 2 blocks of a grab at device pixel ratio 2 whose four pixels are not all the
     // same, per thousand blocks of area (logical coordinates). A bitmap merely doubled has none.
     static int UnevenBlocksPerMille(const QImage& grab, const QRect& area) {
-        const long uneven = CountPoints(area, [&grab](int x, int y) {
+        const long uneven = SumOver(area, [&grab](int x, int y) {
             const QRgb a = grab.pixel(2 * x, 2 * y);
             return a != grab.pixel(2 * x + 1, 2 * y) || a != grab.pixel(2 * x, 2 * y + 1) ||
                    a != grab.pixel(2 * x + 1, 2 * y + 1);
@@ -106,14 +106,14 @@ class ShapeTest : public QObject {
         const auto magenta = [](const QImage& image) {
             return [&image](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == SkinKeyRgb; };
         };
-        QVERIFY(CountPoints(skin.rect(), magenta(skin)) > 0);
-        QCOMPARE(CountPoints(skin.rect(),
-                             [&](int x, int y) {
-                                 return magenta(skin)(x, y) ==
-                                        ((shape.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF);
-                             }),
+        QVERIFY(SumOver(skin.rect(), magenta(skin)) > 0);
+        QCOMPARE(SumOver(skin.rect(),
+                         [&](int x, int y) {
+                             return magenta(skin)(x, y) ==
+                                    ((shape.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF);
+                         }),
                  0L);
-        QCOMPARE(CountPoints(onScreen.rect(), magenta(onScreen)), 0L);
+        QCOMPARE(SumOver(onScreen.rect(), magenta(onScreen)), 0L);
         // A point of the body shows the skin itself, the twin drawn for this screen's ratio.
         const QImage drawn = LoadBitmapResource(IDB_SKIN, n);
         QCOMPARE(drawn.size(), QSize(1000, 800) * n);
@@ -180,7 +180,7 @@ class ShapeTest : public QObject {
             QTRY_COMPARE(QApplication::focusWidget(), control);
             const QImage after = control->grab().toImage();
             QCOMPARE(after.size(), before.size());
-            const long differing = CountPoints(after.rect(), [&](int x, int y) {
+            const long differing = SumOver(after.rect(), [&](int x, int y) {
                 return after.pixel(x, y) != before.pixel(x, y);
             });
             QVERIFY2(differing >= 20,

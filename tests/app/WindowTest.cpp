@@ -48,7 +48,7 @@ std::optional<QStringList> PopupTexts(const std::function<void()>& open) {
 // The darkest channel value in an area: about 0 where black text is drawn.
 int DarkestChannel(const QImage& image, const QRect& area) {
     int darkest = 255;
-    CountPoints(area, [&](int x, int y) {
+    SumOver(area, [&](int x, int y) {
         const QColor c = image.pixelColor(x, y);
         darkest = std::min({darkest, c.red(), c.green(), c.blue()});
         return false;
@@ -93,7 +93,6 @@ class WindowTest : public QObject {
         QCOMPARE(s.Dialog.size(), QSize(1000, 800));
         QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora"));
         QVERIFY(s.Dialog.windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(s.Dialog.isWindow());
         QVERIFY(!s.Dialog.windowIcon().isNull());
         VELORA_VERIFY_STATE(s.Dialog, ControlState::NoPicture, 0);
         QCOMPARE(s.Dialog.Slider(IDC_SLIDER_COLOR).Position(), 35);
@@ -118,6 +117,8 @@ class WindowTest : public QObject {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<QRect>("drawn");
+        // 1000 x 500: r = 2, height trunc(231.5), top 405 - trunc(115.75). A square spans 462
+        // across but 463 down: the short side comes from 463.
         QTest::newRow("1000x500") << 1000 << 500 << QRect(154, 290, 462, 231);
         QTest::newRow("500x1000") << 500 << 1000 << QRect(270, 174, 231, 462);
         QTest::newRow("square") << 640 << 640 << QRect(154, 174, 462, 463);
@@ -143,7 +144,7 @@ class WindowTest : public QObject {
         }
         if (width == 1000) {
             // The name is drawn in light grey on the frame fill, below the wide picture.
-            QVERIFY(CountPoints(QRect(415, 610, 65, 16), [&shot](int x, int y) {
+            QVERIFY(SumOver(QRect(415, 610, 65, 16), [&shot](int x, int y) {
                         return shot.pixelColor(x, y).red() > 170;
                     }) > 10);
         }
@@ -400,10 +401,9 @@ class WindowTest : public QObject {
         QFile page(guide);
         QVERIFY(page.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(page.readAll());
-        QVERIFY(html.contains(QStringLiteral("<meta charset=\"utf-8\">")));
-        QVERIFY(html.contains(QStringLiteral("<html lang=\"en\">")));
-        for (const char* said : {"<h1>Velora user guide</h1>", "변환시작", "Gray Contrast",
-                                 "Page Up", "F1", "quality 97"}) {
+        for (const char* said :
+             {"<meta charset=\"utf-8\">", "<html lang=\"en\">", "<h1>Velora user guide</h1>",
+              "변환시작", "Gray Contrast", "Page Up", "F1", "quality 97"}) {
             QVERIFY2(html.contains(QString::fromUtf8(said)), said);
         }
         for (const char* left : {"scripts/", "cmake", "ctest", "|---|", "apt-get"}) {

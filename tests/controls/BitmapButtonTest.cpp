@@ -53,14 +53,18 @@ constexpr unsigned PushStyle = 0x50010000;
 constexpr unsigned CheckStyle = 0x50010003;
 constexpr unsigned RadioStyle = 0x50010009;
 
-// Delivers what the window system sends when the pointer enters a widget and moves in it.
-void PointerEnters(QWidget* w, QPoint at) {
-    const QPointF local(at);
-    QEnterEvent enter(local, local, w->mapToGlobal(local));
-    QCoreApplication::sendEvent(w, &enter);
-    QMouseEvent move(QEvent::MouseMove, local, w->mapToGlobal(local), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
+// Delivers what the window system sends when the pointer moves in a widget without a button.
+void PointerMoves(QWidget* w, QPoint at) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), w->mapToGlobal(QPointF(at)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &move);
+}
+
+// ... and when it enters the widget there.
+void PointerEnters(QWidget* w, QPoint at) {
+    QEnterEvent enter{QPointF(at), QPointF(at), w->mapToGlobal(QPointF(at))};
+    QCoreApplication::sendEvent(w, &enter);
+    PointerMoves(w, at);
 }
 
 void PointerLeaves(QWidget* w) {
@@ -113,23 +117,20 @@ class BitmapButtonTest : public QObject {
     void initTestCase() {
         Folder = std::make_unique<velora_test::BitmapFolder>();
         QVERIFY(Folder->IsValid());
+        // Push faces 80 x 30, check faces 20 x 20 (without a focus face), in the same colours.
         const struct {
-            int Id, Size;
+            int Push, Check;
             QColor Colour;
-        } solids[] = {{Normal, 80, NormalColour},
-                      {Hover, 80, HoverColour},
-                      {Disabled, 80, DisabledColour},
-                      {Pressed, 80, PressedColour},
-                      {Focus, 80, FocusColour},
-                      {Mask, 80, Qt::black},
-                      {CheckNormal, 20, NormalColour},
-                      {CheckHover, 20, HoverColour},
-                      {CheckDisabled, 20, DisabledColour},
-                      {CheckPressed, 20, PressedColour},
-                      {CheckMask, 20, Qt::black}};
-        for (const auto& solid : solids) {  // push faces 80 x 30, check faces 20 x 20
-            Folder->WriteSolid(solid.Id, solid.Size, solid.Size == 80 ? 30 : 20, solid.Colour);
+        } solids[] = {{Normal, CheckNormal, NormalColour},
+                      {Hover, CheckHover, HoverColour},
+                      {Disabled, CheckDisabled, DisabledColour},
+                      {Pressed, CheckPressed, PressedColour},
+                      {Mask, CheckMask, Qt::black}};
+        for (const auto& solid : solids) {
+            Folder->WriteSolid(solid.Push, 80, 30, solid.Colour);
+            Folder->WriteSolid(solid.Check, 20, 20, solid.Colour);
         }
+        Folder->WriteSolid(Focus, 80, 30, FocusColour);
         QImage half(80, 30, QImage::Format_RGB32);  // the right half is key white
         half.fill(Qt::black);
         QPainter(&half).fillRect(40, 0, 40, 30, Qt::white);
@@ -366,13 +367,11 @@ class BitmapButtonTest : public QObject {
         QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(!b->IsHover());
         QCOMPARE(Face(b), NormalColour);
-        QMouseEvent move(QEvent::MouseMove, QPointF(6, 6), b->mapToGlobal(QPointF(6, 6)),
-                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(b, &move);
+        PointerMoves(b, QPoint(6, 6));
         QCOMPARE(Face(b), HoverColour);
         // A move that arrives without the pointer having entered starts no hover.
         PointerLeaves(b);
-        QCoreApplication::sendEvent(b, &move);
+        PointerMoves(b, QPoint(6, 6));
         QVERIFY(!b->IsHover());
     }
 
@@ -428,8 +427,7 @@ class BitmapButtonTest : public QObject {
     void FocusRectangleOnlyWithAMargin() {
         BitmapButton* b = MakePush();
         b->setFocus();
-        const QColor inverted(255 - FocusColour.red(), 255 - FocusColour.green(),
-                              255 - FocusColour.blue());
+        const QColor inverted = velora_test::Inverted(FocusColour);
         for (int x = 0; x < 80; ++x) {
             QCOMPARE(Shown(b, x, 0), FocusColour);
         }

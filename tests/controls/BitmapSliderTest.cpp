@@ -58,6 +58,11 @@ class BitmapSliderTest : public QObject {
     BitmapSlider* Slider = nullptr;
     velora_test::NotificationRecorder* Recorder = nullptr;
 
+    bool Load(int channel, int active, bool transparent = true,
+              quint32 key = BitmapSlider::KeyFromPixel, int keyX = 0) {
+        return Slider->SetChannelBitmaps(channel, active, transparent, key, keyX, 0);
+    }
+
   private slots:
     void initTestCase() {
         Folder = std::make_unique<velora_test::BitmapFolder>();
@@ -73,7 +78,7 @@ class BitmapSliderTest : public QObject {
         Parent = velora_test::MakeParent(QSize(200, 60), ParentColour);
         Slider = new BitmapSlider(ControlId, Parent.get());
         Slider->move(30, 20);
-        QVERIFY(Slider->SetChannelBitmaps(Channel, Active, true, BitmapSlider::KeyFromPixel, 0, 0));
+        QVERIFY(Load(Channel, Active));
         Slider->SetRange(0, 100, false);
         Slider->SetPosition(35);
         Slider->MarginLeft = 8;
@@ -196,11 +201,10 @@ class BitmapSliderTest : public QObject {
     }
 
     void OpaqueTracksShowTheKeyColour() {
-        QVERIFY(
-            Slider->SetChannelBitmaps(Channel, Active, false, BitmapSlider::KeyFromPixel, 0, 0));
+        QVERIFY(Load(Channel, Active, false));
         QCOMPARE(velora_test::Shown(Slider, 0, 0), Key);
         // An explicit key colour (COLORREF) works like the pixel's colour.
-        QVERIFY(Slider->SetChannelBitmaps(Channel, Active, true, 0xFCFCFC, 0, 0));
+        QVERIFY(Load(Channel, Active, true, 0xFCFCFC));
         QCOMPARE(velora_test::Shown(Slider, 0, 0), ParentColour);
     }
 
@@ -208,9 +212,7 @@ class BitmapSliderTest : public QObject {
         const QPoint dot(2, 0);  // on the dotted outline
         Slider->setFocus();
         QVERIFY(Slider->hasFocus());
-        const QColor inverted(255 - ActiveColour.red(), 255 - ActiveColour.green(),
-                              255 - ActiveColour.blue());
-        QCOMPARE(QColor(velora_test::ShownPixel(Slider, dot)), inverted);
+        QCOMPARE(QColor(velora_test::ShownPixel(Slider, dot)), velora_test::Inverted(ActiveColour));
         QCOMPARE(velora_test::Shown(Slider, 1, 0), ActiveColour);
         QCOMPARE(velora_test::Shown(Slider, 50, 10), ChannelColour);
         Slider->clearFocus();
@@ -218,20 +220,17 @@ class BitmapSliderTest : public QObject {
     }
 
     void FailedLoadLeavesNoTrack() {
-        QVERIFY(
-            !Slider->SetChannelBitmaps(Channel, Missing, true, BitmapSlider::KeyFromPixel, 0, 0));
+        QVERIFY(!Load(Channel, Missing));
         QVERIFY(!Slider->ChannelLoaded());
         QCOMPARE(velora_test::Shown(Slider, 50, 10), ParentColour);
-        QVERIFY(
-            !Slider->SetChannelBitmaps(Missing, Active, true, BitmapSlider::KeyFromPixel, 0, 0));
+        QVERIFY(!Load(Missing, Active));
         QVERIFY(!Slider->ChannelLoaded());
         // Channel 0 unloads and succeeds; a channel alone is drawn whole.
-        QVERIFY(Slider->SetChannelBitmaps(0, 0, true, BitmapSlider::KeyFromPixel, 0, 0));
-        QVERIFY(Slider->SetChannelBitmaps(Channel, 0, true, BitmapSlider::KeyFromPixel, 0, 0));
+        QVERIFY(Load(0, 0));
+        QVERIFY(Load(Channel, 0));
         QCOMPARE(velora_test::Shown(Slider, 5, 10), ChannelColour);
         // A key pixel outside the bitmap keys nothing out.
-        QVERIFY(
-            Slider->SetChannelBitmaps(Channel, Active, true, BitmapSlider::KeyFromPixel, 500, 0));
+        QVERIFY(Load(Channel, Active, true, BitmapSlider::KeyFromPixel, 500));
         QCOMPARE(velora_test::Shown(Slider, 0, 0), Key);
     }
 

@@ -52,6 +52,10 @@ inline QColor Shown(QWidget* widget, int x, int y) {
     return QColor(ShownPixel(widget, QPoint(x, y)));
 }
 QImage ShownImage(QWidget* widget);
+// Where a focus rectangle is drawn over `colour`.
+inline QColor Inverted(QColor colour) {
+    return QColor(255 - colour.red(), 255 - colour.green(), 255 - colour.blue());
+}
 
 // Shows a top-level window and makes it active so that focus can be given inside it.
 bool ShowActive(QWidget* window);
