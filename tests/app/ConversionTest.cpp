@@ -269,9 +269,6 @@ class ConversionTest : public QObject {
             QSKIP("sample photos are absent");
         }
         const QString batch = QStringLiteral(VELORA_BATCH_PROGRAM);
-        if (!QFileInfo::exists(batch)) {
-            QSKIP("velora-batch is not built");
-        }
         WindowSession s;
         QVERIFY(s.Open(photo));
         s.Dialog.Slider(IDC_SLIDER_COLOR).SetPosition(60);

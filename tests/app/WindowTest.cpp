@@ -80,14 +80,8 @@ class WindowTest : public QObject {
 
   private:
     TestPictures Pictures;
-    QString RedWide;
 
   private slots:
-    void initTestCase() {
-        RedWide = Pictures.Write("red.png", 1000, 500, Rgb(255, 0, 0));
-        QVERIFY(!RedWide.isEmpty());
-    }
-
     void startsSizedTitledAndWithoutPicture() {
         WindowSession s;
         QCOMPARE(s.Dialog.size(), QSize(1000, 800));
@@ -273,7 +267,7 @@ class WindowTest : public QObject {
                  }).value_or(QStringList()),
                  menu);
         // On the picture the right button opens nothing.
-        QVERIFY(s.Open(RedWide));
+        QVERIFY(s.Open(Pictures.Positions()));
         QVERIFY(!PopupTexts(rightClick(QPoint(300, 400))).has_value());
     }
 
