@@ -46,13 +46,9 @@ bool NotificationRecorder::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-QImage ShownImage(QWidget* widget) {
-    return widget->window()->grab().toImage();
-}
-
 QRgb ShownPixel(QWidget* widget, QPoint point) {
     const QPoint inWindow = widget->mapTo(widget->window(), point);
-    return ShownImage(widget).pixel(inWindow) | 0xFF000000u;
+    return widget->window()->grab().toImage().pixel(inWindow) | 0xFF000000u;
 }
 
 std::unique_ptr<QWidget> MakeParent(QSize size, QColor background) {

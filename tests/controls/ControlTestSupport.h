@@ -51,7 +51,6 @@ QRgb ShownPixel(QWidget* widget, QPoint point);
 inline QColor Shown(QWidget* widget, int x, int y) {
     return QColor(ShownPixel(widget, QPoint(x, y)));
 }
-QImage ShownImage(QWidget* widget);
 // Where a focus rectangle is drawn over `colour`.
 inline QColor Inverted(QColor colour) {
     return QColor(255 - colour.red(), 255 - colour.green(), 255 - colour.blue());
