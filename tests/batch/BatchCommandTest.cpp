@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <regex>
 #include <thread>
 
 #include "BatchTestSupport.h"
@@ -361,7 +360,7 @@ TEST(BatchCommand, InterruptStopsWithoutHalfWrittenFiles) {
     std::size_t finished = 0;
     for (const auto& entry : std::filesystem::directory_iterator(scratch.path() / "out")) {
         std::string name = entry.path().filename().string();
-        EXPECT_TRUE(std::regex_match(name, std::regex("big[0-7]_vlr\\.jpg"))) << name;
+        EXPECT_EQ(name, "big" + name.substr(3, 1) + "_vlr.jpg");
         LoadResult loaded = LoadBitmapFromFile(entry.path().string());
         ASSERT_TRUE(loaded.Bitmap) << name;
         EXPECT_TRUE(loaded.Warnings.empty()) << name;
