@@ -219,10 +219,7 @@ TEST(Formats, CraftedPicturesShowWhatTheyHold) {
 TEST(Formats, CameraRawsAreKnownByContentAndDevelopedAsLibRawDoes) {
     const std::string tiffHeader("II*\0\x08\0\0\0", 8);
     for (const std::string& start :
-         {tiffHeader + "CR\x02\0",
-          std::string("\0\0\0\x18"
-                      "ftypcrx ",
-                      12),
+         {tiffHeader + "CR\x02\0", std::string("\0\0\0\030ftypcrx ", 12),
           std::string("FUJIFILMCCD-RAW "), std::string("IIRO\x08\0\0\0", 8),
           std::string("IIU\0\x08\0\0\0", 8), std::string("\0MRM\0\0\0\x20", 8)}) {
         std::vector<std::uint8_t> bytes(start.begin(), start.end());

@@ -198,15 +198,12 @@ TEST(Load, CraftedFilesFailForTheirOwnReason) {
     ASSERT_NE(loop.Bitmap, nullptr);
     EXPECT_GT(loop.Bitmap->GetPropertyItemSize(PropertyTagLuminanceTable), 0u);
     // A PNG side of 65520 fits a PNG result, not a JPEG one: refused at load for JPEG output.
-    LoadOptions jpeg;
-    jpeg.SavedAs = SaveFormat::Jpeg;
-    LoadResult wide = LoadBitmapFromFile(Crafted("ok_png_65520_wide.png"), jpeg);
+    LoadResult wide = LoadBitmapFromFile(Crafted("ok_png_65520_wide.png"), {SaveFormat::Jpeg, {}});
     EXPECT_EQ(wide.Bitmap, nullptr);
     EXPECT_EQ(wide.Code, Status::ValueOverflow);
     EXPECT_NE(wide.Message.find("65500"), std::string::npos) << wide.Message;
-    LoadOptions png;
-    png.SavedAs = SaveFormat::Png;
-    EXPECT_NE(LoadBitmapFromFile(Crafted("ok_png_65520_wide.png"), png).Bitmap, nullptr);
+    EXPECT_NE(LoadBitmapFromFile(Crafted("ok_png_65520_wide.png"), {SaveFormat::Png, {}}).Bitmap,
+              nullptr);
 }
 
 // A file cut short (a download broken off, a file still being written): whatever opens of it is

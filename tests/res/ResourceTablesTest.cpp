@@ -15,11 +15,9 @@ class ResourceTablesTest : public QObject {
 
 void ResourceTablesTest::conversionDropsFractionsPerComponent() {
     // 1.75 per unit: 1 -> 1.75, 2 -> 3.5, 3 -> 5.25, 4 -> 7.
-    QCOMPARE(DialogUnitsToPixels(0), 0);
-    QCOMPARE(DialogUnitsToPixels(1), 1);
-    QCOMPARE(DialogUnitsToPixels(2), 3);
-    QCOMPARE(DialogUnitsToPixels(3), 5);
-    QCOMPARE(DialogUnitsToPixels(4), 7);
+    for (int units = 0; units <= 4; ++units) {
+        QCOMPARE(DialogUnitsToPixels(units), units * 7 / 4);
+    }
     // Width and height are scaled on their own, not derived from the scaled right and bottom
     // edges (that would make the height 476 - 323 = 153 here).
     QCOMPARE(DialogUnitsToPixels(QRect(56, 185, 16, 87)), QRect(98, 323, 28, 152));
