@@ -91,6 +91,21 @@ class ScriptedInteraction : public UserInteraction {
     }
 };
 
+// Counts the events of one type for one key that reach the objects it watches.
+class KeyCounter : public QObject {
+  public:
+    KeyCounter(QEvent::Type type, int key) : Type(type), Key(key) {}
+    int Count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        Count += event->type() == Type && static_cast<QKeyEvent*>(event)->key() == Key ? 1 : 0;
+        return false;
+    }
+
+  private:
+    QEvent::Type Type;
+    int Key;
+};
+
 inline Argb Rgb(int r, int g, int b) {
     return 0xFF000000u | (static_cast<Argb>(r) << 16) | (static_cast<Argb>(g) << 8) |
            static_cast<Argb>(b);

@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -153,13 +152,7 @@ class OpenSaveTest : public QObject {
         }
         WindowSession s;
         const QString pictures = s.CancelledOpen().Filter.split(QStringLiteral(";;"))[0];
-        const QString inside = pictures.mid(pictures.indexOf('(') + 1).chopped(1);
-        QList<QRegularExpression> patterns;
-        for (const QString& pattern : inside.split(' ')) {
-            patterns.append(
-                QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern),
-                                   QRegularExpression::CaseInsensitiveOption));
-        }
+        const QStringList patterns = pictures.mid(pictures.indexOf('(') + 1).chopped(1).split(' ');
         int opened = 0;
         for (const char* folder : {"modern", "other-formats"}) {
             const QDir dir(photos + '/' + folder);
@@ -168,11 +161,7 @@ class OpenSaveTest : public QObject {
                 if (name.endsWith(QStringLiteral(".md"))) {
                     continue;
                 }
-                bool offered = false;
-                for (const QRegularExpression& pattern : patterns) {
-                    offered = offered || pattern.match(name).hasMatch();
-                }
-                QVERIFY2(offered, qPrintable(name));
+                QVERIFY2(QDir::match(patterns, name), qPrintable(name));  // without case
                 QVERIFY2(s.Open(file.filePath()), qPrintable(name));
                 QCOMPARE(s.Dialog.windowTitle(), QStringLiteral("Velora - ") + name);
                 QVERIFY2(s.Ui.Messages.empty(), qPrintable(name));

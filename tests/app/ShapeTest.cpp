@@ -29,17 +29,10 @@ bool PressKeys(const QString& keys) {
 // Presses Shift and waits until the window has its release: the X server delivers key events
 // in order, so every key pressed before has been handled by then.
 bool AfterEarlierKeys() {
-    struct Watch : QObject {
-        bool Seen = false;
-        bool eventFilter(QObject*, QEvent* event) override {
-            Seen = Seen || (event->type() == QEvent::KeyRelease &&
-                            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Shift);
-            return false;
-        }
-    } watch;
+    KeyCounter watch(QEvent::KeyRelease, Qt::Key_Shift);
     qApp->installEventFilter(&watch);
     const bool seen =
-        PressKeys(QStringLiteral("shift")) && QTest::qWaitFor([&watch] { return watch.Seen; });
+        PressKeys(QStringLiteral("shift")) && QTest::qWaitFor([&watch] { return watch.Count > 0; });
     qApp->removeEventFilter(&watch);
     return seen;
 }

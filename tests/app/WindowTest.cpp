@@ -61,18 +61,6 @@ const QRect BlueishLabel(843, 517, 70, 14);
 const QColor Red(255, 0, 0);
 const QColor FrameGrey(127, 127, 127);
 
-class KeyWatcher : public QObject {
-  public:
-    int F1Presses = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress &&
-            static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
-            ++F1Presses;
-        }
-        return false;
-    }
-};
-
 }  // namespace
 
 class WindowTest : public QObject {
@@ -351,7 +339,7 @@ class WindowTest : public QObject {
 
     void f1OpensTheUserGuideAndStillReachesTheWindow() {
         WindowSession s;
-        KeyWatcher watcher;
+        KeyCounter watcher(QEvent::KeyPress, Qt::Key_F1);
         s.Dialog.installEventFilter(&watcher);
         s.Dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&s.Dialog));
@@ -363,7 +351,7 @@ class WindowTest : public QObject {
         const QString guide = QStringLiteral(VELORA_GUIDE_FILE);
         QCOMPARE(s.Ui.OpenedUrls.size(), std::size_t(1));
         QCOMPARE(s.Ui.OpenedUrls[0], QUrl::fromLocalFile(guide));
-        QCOMPARE(watcher.F1Presses, 1);
+        QCOMPARE(watcher.Count, 1);
         QTest::keyClick(&open, Qt::Key_F1);
         QCOMPARE(s.Ui.OpenedUrls.size(), std::size_t(2));
         QVERIFY(s.Dialog.isVisible());
