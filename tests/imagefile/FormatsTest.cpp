@@ -277,8 +277,7 @@ std::vector<double> Lab(const std::string& profile, const std::string& colour) {
     std::istringstream text(
         test::Run("echo " + Quote(colour) + " | transicc -t1 -i" + Quote(profile) + " -o*Lab"));
     std::vector<double> values;
-    std::string word;
-    while (text >> word) {
+    for (std::string word; text >> word;) {
         const std::size_t equals = word.find('=');
         if (equals != std::string::npos && word.find('*') != std::string::npos) {
             values.push_back(std::stod(word.substr(equals + 1)));

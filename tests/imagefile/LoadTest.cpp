@@ -75,9 +75,7 @@ TEST(Load, EveryFileOpensOrFailsAsItShouldAndTheRowReaderAgrees) {
                       test::Quote(linearGrey) + " " + test::Quote(files.back()));
         }
     }
-    int pictures = 0;
-    int errors = 0;
-    int damaged = 0;
+    int pictures = 0, errors = 0, damaged = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string& file = files[i];
         SCOPED_TRACE(file);
@@ -90,8 +88,7 @@ TEST(Load, EveryFileOpensOrFailsAsItShouldAndTheRowReaderAgrees) {
         }
         std::vector<std::uint8_t> pixels;
         auto readAll = [&pixels](PictureRowReader& reader) {
-            const int w = reader.Width();
-            const int h = reader.Height();
+            const int w = reader.Width(), h = reader.Height();
             pixels.assign(3 * static_cast<std::size_t>(w) * h, 0);
             bool read = true;
             while (read && reader.NextRow() < h) {
@@ -247,8 +244,7 @@ TEST(Load, CutFilesAreDamagedOrRefusedAndAMissingEndLosesNothing) {
                 EXPECT_TRUE(cutShort.Damaged || !cutShort.Bitmap);
             }
             for (const double kept : {0.3, 0.6}) {
-                const auto size =
-                    static_cast<std::size_t>(static_cast<double>(bytes.size()) * kept);
+                const auto size = static_cast<std::size_t>(bytes.size() * kept);
                 const LoadResult cut = LoadBitmapFromMemory(bytes.data(), size);
                 EXPECT_TRUE(cut.Bitmap ? cut.Damaged && !cut.DamageReason.empty()
                                        : !cut.Message.empty())
@@ -425,8 +421,7 @@ TEST(Load, CameraMetadataBecomesPropertyItems) {
     EXPECT_EQ(turned.Bitmap->Height(), 1800u);
     std::unique_ptr<PropertyItem> orientation = ImageProperties(*turned.Bitmap).GetItem(0x0112);
     ASSERT_NE(orientation, nullptr);
-    const int value = orientation->bigEndian ? orientation->value[1] : orientation->value[0];
-    EXPECT_EQ(value, 6);
+    EXPECT_EQ(orientation->value[orientation->bigEndian ? 1 : 0], 6);
 }
 
 // Every tag of every IFD has one id of its own, which leads back to it, and no id names two

@@ -142,8 +142,7 @@ std::map<std::string, std::set<std::string>> ExiftoolComplaints(
     std::map<std::string, std::set<std::string>> result;
     std::istringstream lines(
         test::Run("exiftool -validate -warning -a -@ " + ListFile(files, folder)));
-    std::string current;
-    std::string text;
+    std::string current, text;
     auto flush = [&] {
         if (!current.empty()) {
             result[current] = Kinds(text);

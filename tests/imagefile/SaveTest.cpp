@@ -329,10 +329,9 @@ TEST(Save, UnusualEntriesAndLayoutsComeBackAsExiftoolReadThem) {
             for (const std::string& complaint : test::MetadataWarnings(out)) {
                 EXPECT_EQ(complaints.count(complaint), 1u) << complaint;
             }
-            const std::string exif = test::Run("exiftool -b -exif " + Quote(out));
-            const std::string noted(note.begin(), note.end());
-            EXPECT_EQ(exif.find(noted),
-                      test::Run("exiftool -b -exif " + Quote(source)).find(noted));
+            const std::string noted(note.begin(), note.end()), exif = "exiftool -b -exif ";
+            EXPECT_EQ(test::Run(exif + Quote(out)).find(noted),
+                      test::Run(exif + Quote(source)).find(noted));
         }
     }
 }
@@ -542,10 +541,8 @@ TEST(Save, FailedSavesReportAndLeaveTheTargetIntact) {
     EXPECT_NE(test::ReadBytes(target).size(), 5u);
 
     // Paths far longer than 255 characters are fine here.
-    std::string deep = dir.Path;
-    for (int i = 0; i < 3; ++i) {
-        deep += "/" + std::string(120, static_cast<char>('a' + i));
-    }
+    const std::string deep = dir.Path + "/" + std::string(120, 'a') + "/" + std::string(120, 'b') +
+                             "/" + std::string(120, 'c');
     fs::create_directories(deep);
     const std::string longPath = deep + "/" + std::string(200, 'p') + ".jpg";
     ASSERT_GT(longPath.size(), 255u);
@@ -569,8 +566,7 @@ TEST(Save, ParallelSavesKeepTheirMetadataAndGetTheUmasksMode) {
         source = photo.Bitmap->Clone(0, 0, 2, 2);
         ASSERT_TRUE(ImageProperties(*source).GetText(PropertyTagEquipModel, model));
     }
-    constexpr int Threads = 8;
-    constexpr int Saves = 150;
+    constexpr int Threads = 8, Saves = 150;
     std::vector<BitmapRef> opened;
     for (int t = 0; t < Threads; ++t) {
         opened.push_back(source->Clone(0, 0, 2, 2));
@@ -676,8 +672,7 @@ TEST(Save, PropertyViewAndEncoderLookup) {
     for (std::uint32_t id : {0x010Fu, 0x0110u, 0x5012u, 0x501Bu, 0x5090u, 0x5091u, 0x5092u}) {
         a->SetPropertyItem({id, PropertyTagTypeASCII, {'v', 0}, false});
     }
-    ImageProperties source(*a);
-    ImageProperties target(*b);
+    ImageProperties source(*a), target(*b);
     const std::uint32_t excluded[] = {0x010F, 0};
     target.CopyFrom(source, excluded, true);
     EXPECT_EQ(b->GetPropertyIdList(), (std::vector<std::uint32_t>{0x0110, 0x5092}));

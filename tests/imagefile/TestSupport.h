@@ -102,14 +102,13 @@ inline std::map<std::string, std::string> ExifTags(const std::string& path) {
 inline std::set<std::string> MetadataWarnings(const std::string& path) {
     std::set<std::string> complaints;
     std::istringstream lines(Run("exiftool -validate -warning -a " + Quote(path)));
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line);) {
         if (line.rfind("Warning", 0) == 0 || line.rfind("Error", 0) == 0) {
             complaints.insert("exiftool: " + line);
         }
     }
     std::istringstream exiv2(Run("exiv2 -pa " + Quote(path) + " 2>&1 >/dev/null"));
-    while (std::getline(exiv2, line)) {
+    for (std::string line; std::getline(exiv2, line);) {
         complaints.insert("exiv2: " + line);
     }
     return complaints;

@@ -185,8 +185,7 @@ TEST(WorkingBitmap, LocksHandOutRowsInBlueGreenRedOrderAndWriteThemBack) {
 // One thread writes grey pixels while others read single pixels, whole-row copies and clones; each
 // reader sees only whole pixels (the three channels equal) and ThreadSanitizer sees no race.
 TEST(WorkingBitmap, ConcurrentReaderAndWriterSeeWholePixels) {
-    const int w = 64;
-    const int h = 32;
+    const int w = 64, h = 32;
     BitmapRef bitmap = WorkingBitmap::CreateBlank(w, h);
     std::atomic<bool> done{false};
     std::atomic<int> torn{0};
