@@ -5,7 +5,12 @@
 #include <initializer_list>
 
 #if defined(VELORA_X86_KERNELS)
+#if __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#define VELORA_LOADER_KNOWS_CPU 1
+#else
 #include <cpuid.h>
+#endif
 #endif
 
 namespace velora {
@@ -13,11 +18,15 @@ namespace velora {
 #if defined(VELORA_X86_KERNELS)
 namespace {
 
-// AVX2 with FMA, and an operating system that saves the wide registers. Asked once, on first use,
-// with the three questions it needs: __builtin_cpu_supports would link in the compiler runtime's
-// survey of every feature, run at every start before main(), and each cpuid a virtual machine
-// traps costs microseconds.
+// AVX2 with FMA, and an operating system that saves the wide registers. Asked once, on first use.
+// The C library's loader has surveyed the processor already before main() and answers from
+// memory; each cpuid asked again costs microseconds where a virtual machine traps it, and
+// __builtin_cpu_supports would link in the compiler runtime's own survey, run at every start.
 bool AskAvx2Fma() {
+#if defined(VELORA_LOADER_KNOWS_CPU)
+    // "Active" counts the operating system's saving of the wide registers in.
+    return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(FMA);
+#else
     unsigned a = 0, b = 0, c = 0, d = 0;
     if (__get_cpuid(1, &a, &b, &c, &d) == 0) {
         return false;
@@ -36,6 +45,7 @@ bool AskAvx2Fma() {
         return false;
     }
     return (b & bit_AVX2) != 0;
+#endif
 }
 
 }  // namespace
