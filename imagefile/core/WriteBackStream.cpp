@@ -21,6 +21,8 @@ struct WriteBack {
     off64_t At;  // the descriptor's position
 };
 
+constexpr std::size_t MinimumWriteBackBytes = std::size_t{256} << 10;
+
 ssize_t WriteAndStartWriteBack(void* cookie, const char* data, std::size_t size) {
     auto* file = static_cast<WriteBack*>(cookie);
     std::size_t done = 0;
@@ -35,8 +37,11 @@ ssize_t WriteAndStartWriteBack(void* cookie, const char* data, std::size_t size)
         }
         done += static_cast<std::size_t>(put);
     }
-    // A failure here only leaves the work to the fsync.
-    ::sync_file_range(file->Fd, file->At, static_cast<off64_t>(done), SYNC_FILE_RANGE_WRITE);
+    // A failure here only leaves the work to the fsync. A short piece is the file's end, handed
+    // over by the flush just before that fsync, which starts its write-back itself.
+    if (done >= MinimumWriteBackBytes) {
+        ::sync_file_range(file->Fd, file->At, static_cast<off64_t>(done), SYNC_FILE_RANGE_WRITE);
+    }
     file->At += static_cast<off64_t>(done);
     return static_cast<ssize_t>(done);
 }
